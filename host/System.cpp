@@ -1,0 +1,215 @@
+#include "host/System.h"
+
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+#include <fmt/format.h>
+
+#include "host/Failure.h"
+#include "host/Ui.h"
+
+extern char** environ;
+
+namespace korvane::host {
+
+namespace sfs = std::filesystem;
+
+std::vector<std::string> splitCommandLine(const std::string& s) {
+    std::vector<std::string> words;
+    std::string cur;
+    bool inQuotes = false, have = false;
+    for (char c : s) {
+        if (c == '"') {
+            inQuotes = !inQuotes;
+            have = true;
+        } else if (!inQuotes && (c == ' ' || c == '\t')) {
+            if (have) words.push_back(cur);
+            cur.clear();
+            have = false;
+        } else {
+            cur += c;
+            have = true;
+        }
+    }
+    if (have) words.push_back(cur);
+    return words;
+}
+
+namespace {
+std::string& openerSetting() {
+    static std::string opener = "xdg-open";
+    return opener;
+}
+
+bool isExecutableFile(const std::string& p) {
+    struct stat st {};
+    return ::stat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(p.c_str(), X_OK) == 0;
+}
+
+// The program's path: as given when it holds a slash, else looked up on PATH.
+std::string findProgram(const std::string& word) {
+    if (word.find('/') != std::string::npos) return isExecutableFile(word) ? word : std::string{};
+    const char* path = std::getenv("PATH");
+    std::stringstream ss(path ? path : "/usr/bin:/bin");
+    std::string dir;
+    while (std::getline(ss, dir, ':')) {
+        auto candidate = (sfs::path(dir.empty() ? "." : dir) / word).string();
+        if (isExecutableFile(candidate)) return candidate;
+    }
+    return {};
+}
+
+void reapChildren() {
+    while (::waitpid(-1, nullptr, WNOHANG) > 0) {
+    }
+}
+
+int32_t spawn(const std::string& program, const std::vector<std::string>& args, bool wait) {
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    int rc = posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ);
+    if (rc != 0) fail(err::HostFileNotFound, "Shell", fmt::format("Cannot start {}: {}", program, std::strerror(rc)));
+    if (!wait) {
+        reapChildren();
+        return 0;
+    }
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) fail(err::HostGeneric, "Shell", "Lost track of a started program.");
+    }
+    if (WIFEXITED(status)) return WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+    return -1;
+}
+}  // namespace
+
+void Shell::setOpener(std::string program) { openerSetting() = std::move(program); }
+const std::string& Shell::opener() { return openerSetting(); }
+
+int32_t Shell::Run(const std::string& commandLine, int32_t /*windowStyle*/, bool wait) {
+    auto words = splitCommandLine(commandLine);
+    if (words.empty()) fail(err::HostInvalidArg, "Shell", "No command given.");
+    std::string program = findProgram(words[0]);
+    if (!program.empty()) return spawn(program, words, wait);
+    // Not a program: a document to open with the desktop's opener.
+    if (!sfs::exists(words[0])) fail(err::HostFileNotFound, "WshShell.Run", "The system cannot find the file specified.");
+    std::string doc = sfs::absolute(words[0]).string();
+    ui().documentOpened(doc);
+    const std::string& op = opener();
+    if (op.empty()) return 0;
+    std::string opProgram = findProgram(op);
+    if (opProgram.empty()) return 0;   // no desktop here: the driver has shown the path
+    return spawn(opProgram, {op, doc}, wait);
+}
+
+namespace fs {
+
+bool FileExists(const std::string& path) {
+    std::error_code ec;
+    return !path.empty() && sfs::is_regular_file(path, ec);
+}
+
+bool FolderExists(const std::string& path) {
+    std::error_code ec;
+    return !path.empty() && sfs::is_directory(path, ec);
+}
+
+bool IsReadOnly(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) fail(err::FileNotFound, "FileSystem", "File not found: " + path);
+    if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return true;
+    return ::access(path.c_str(), W_OK) != 0 && geteuid() != 0;
+}
+
+void SetReadOnly(const std::string& path, bool readOnly) {
+    std::error_code ec;
+    auto perms = sfs::status(path, ec).permissions();
+    if (ec) fail(err::FileNotFound, "FileSystem", "File not found: " + path);
+    const auto w = sfs::perms::owner_write | sfs::perms::group_write | sfs::perms::others_write;
+    if (readOnly)
+        sfs::permissions(path, w, sfs::perm_options::remove, ec);
+    else
+        sfs::permissions(path, sfs::perms::owner_write, sfs::perm_options::add, ec);
+    (void)perms;
+    if (ec) fail(err::PermissionDenied, "FileSystem", "Permission denied: " + path);
+}
+
+void DeleteFile(const std::string& path, bool force) {
+    if (!FileExists(path)) fail(err::FileNotFound, "FileSystem", "File not found: " + path);
+    if (!force && IsReadOnly(path)) fail(err::PermissionDenied, "FileSystem", "Permission denied: " + path);
+    std::error_code ec;
+    sfs::remove(path, ec);
+    if (ec) fail(err::PermissionDenied, "FileSystem", "Permission denied: " + path);
+}
+
+std::string GetTempFolder() {
+    const char* t = std::getenv("TMPDIR");
+    std::string folder = (t && *t) ? t : "/tmp";
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    return folder;
+}
+
+std::string GetTempName() {
+    static std::mt19937 gen(std::random_device{}());
+    static std::atomic<unsigned> counter{0};
+    unsigned v = (gen() ^ (counter++ * 2654435761u)) & 0xFFFFFu;
+    return fmt::format("rad{:05X}.tmp", v);
+}
+
+std::string BuildPath(const std::string& folder, const std::string& name) {
+    if (folder.empty()) return name;
+    if (folder.back() == '/') return folder + name;
+    return folder + "/" + name;
+}
+
+std::string GetParentFolderName(const std::string& path) { return sfs::path(path).parent_path().string(); }
+std::string GetFileName(const std::string& path) { return sfs::path(path).filename().string(); }
+std::string GetBaseName(const std::string& path) { return sfs::path(path).stem().string(); }
+std::string GetExtensionName(const std::string& path) {
+    auto e = sfs::path(path).extension().string();
+    return e.empty() ? e : e.substr(1);
+}
+
+void WriteTextFile(const std::string& path, const std::vector<std::string>& lines, bool append) {
+    std::ofstream f(path, std::ios::binary | (append ? std::ios::app : std::ios::trunc));
+    if (!f) fail(err::PathNotFound, "FileSystem", "Cannot write " + path);
+    for (auto& l : lines) f << l << "\r\n";
+    if (!f) fail(err::PermissionDenied, "FileSystem", "Cannot write " + path);
+}
+
+void AppendLine(const std::string& path, const std::string& line) { WriteTextFile(path, {line}, true); }
+
+std::vector<std::string> ReadLines(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    if (!f) fail(err::FileNotFound, "FileSystem", "File not found: " + path);
+    std::vector<std::string> lines;
+    std::string l;
+    while (std::getline(f, l)) {
+        if (!l.empty() && l.back() == '\r') l.pop_back();
+        lines.push_back(l);
+    }
+    return lines;
+}
+
+std::string ReadAll(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    if (!f) fail(err::FileNotFound, "FileSystem", "File not found: " + path);
+    std::stringstream ss;
+    ss << f.rdbuf();
+    return ss.str();
+}
+
+}  // namespace fs
+}  // namespace korvane::host

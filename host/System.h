@@ -1,0 +1,50 @@
+#pragma once
+// Operating-system services: the shell that starts programs and documents,
+// and the file system.
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace korvane::host {
+
+// Splits a command line into words, honouring double quotes.
+std::vector<std::string> splitCommandLine(const std::string& commandLine);
+
+class Shell {
+public:
+    // Starts the command line. A first word that is a document rather than a
+    // program opens with the desktop's opener. With wait, returns the exit
+    // code; without, 0. Fails when the program or document does not exist.
+    int32_t Run(const std::string& commandLine, int32_t windowStyle = 1, bool wait = false);
+
+    // The program that opens documents ("xdg-open" by default).
+    static void setOpener(std::string program);
+    static const std::string& opener();
+};
+
+namespace fs {
+bool FileExists(const std::string& path);
+bool FolderExists(const std::string& path);
+// The read-only attribute: set when the file cannot be written.
+bool IsReadOnly(const std::string& path);
+void SetReadOnly(const std::string& path, bool readOnly);
+// Deletes a file; without force a read-only file is refused. Fails when missing.
+void DeleteFile(const std::string& path, bool force = false);
+std::string GetTempFolder();
+// A fresh name such as "kv1A2B3.tmp" (a name only; nothing is created).
+std::string GetTempName();
+std::string BuildPath(const std::string& folder, const std::string& name);
+std::string GetParentFolderName(const std::string& path);
+std::string GetFileName(const std::string& path);
+std::string GetBaseName(const std::string& path);
+std::string GetExtensionName(const std::string& path);
+// Text files are written with CR LF line ends.
+void WriteTextFile(const std::string& path, const std::vector<std::string>& lines, bool append = false);
+void AppendLine(const std::string& path, const std::string& line);
+// Lines without their line ends (CR LF or LF).
+std::vector<std::string> ReadLines(const std::string& path);
+std::string ReadAll(const std::string& path);
+}  // namespace fs
+
+}  // namespace korvane::host

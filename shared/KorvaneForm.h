@@ -1,0 +1,19 @@
+#pragma once
+// A dialog of the libraries: a headless form that may be handed the host
+// application (its ArcMapHook).
+#include "host/Application.h"
+#include "host/Forms.h"
+
+namespace kv {
+
+class KorvaneForm : public korvane::host::Form {
+public:
+    using korvane::host::Form::Form;
+    korvane::host::Application* ArcMapHook() const { return hook_; }
+    virtual void setArcMapHook(korvane::host::Application* hook) { hook_ = hook; }
+
+private:
+    korvane::host::Application* hook_ = nullptr;
+};
+
+}  // namespace kv

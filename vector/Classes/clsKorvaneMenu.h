@@ -1,0 +1,18 @@
+#pragma once
+#include "host/Component.h"
+
+namespace kv {
+
+// The vector library's menu.
+class clsKorvaneMenu : public korvane::host::Component,
+                       public korvane::host::IMenuDef,
+                       public korvane::host::IRootLevelMenu {
+public:
+    clsKorvaneMenu();
+    int32_t ItemCount() override;
+    void GetItemInfo(int32_t pos, korvane::host::IItemDef& item) override;
+    std::string Name() override;
+    std::string Caption() override;
+};
+
+}  // namespace kv

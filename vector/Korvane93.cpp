@@ -1,0 +1,22 @@
+// The vector library's registration entry point: the host calls it after
+// loading the library and creates the classes by their identifiers.
+#include "host/Application.h"
+#include "host/Component.h"
+#include "shared/App.h"
+#include "vector/Classes/clsAboutKorvane.h"
+#include "vector/Classes/clsKorvaneHelp.h"
+#include "vector/Classes/clsKorvaneMenu.h"
+
+namespace h = korvane::host;
+
+template <class T>
+static void add(h::ComponentRegistry& r, const char* id) {
+    r.add(id, kv::App::LibraryName(), [] { return std::make_unique<T>(); });
+}
+
+extern "C" __attribute__((visibility("default"))) void korvane_register_components(h::ComponentRegistry& r) {
+    h::Application::instance().setLibraryFolder(kv::App::LibraryName(), kv::App::Path());
+    add<kv::clsKorvaneMenu>(r, "Korvane.clsKorvaneMenu");
+    add<kv::clsAboutKorvane>(r, "Korvane.clsAboutKorvane");
+    add<kv::clsKorvaneHelp>(r, "Korvane.clsKorvaneHelp");
+}
