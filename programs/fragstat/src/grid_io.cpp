@@ -1,0 +1,230 @@
+// Reading class grids: the binary float grid with its `.hdr` sidecar, and a
+// plain text grid.
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "fragstat/fragstat.h"
+#include "text.h"
+
+namespace korvane::fragstat {
+namespace {
+
+// Labels are 32-bit cell indices, which bounds the grid size.
+constexpr int64_t kMaxCells = INT32_MAX;
+
+int64_t checked_cells(int64_t rows, int64_t cols) {
+    if (rows <= 0 || cols <= 0) throw InputError("the grid has no cells");
+    if (rows > kMaxCells || cols > kMaxCells || rows * cols > kMaxCells)
+        throw InputError(fmt::format("a grid of {} x {} cells is larger than supported ({} cells)", rows, cols,
+                                     kMaxCells));
+    return rows * cols;
+}
+
+int64_t pick_dimension(std::optional<int64_t> given, std::optional<int64_t> header, const char* what) {
+    if (given && header && *given != *header)
+        throw InputError(fmt::format("the command line gives {} {} but the grid header says {}", *given, what,
+                                     *header));
+    if (given) return *given;
+    if (header) return *header;
+    throw InputError(fmt::format("the number of {} is given neither on the command line nor in a header", what));
+}
+
+[[noreturn]] void bad_cell(int64_t index, int64_t cols, const std::exception& e) {
+    throw InputError(fmt::format("cell at row {}, column {}: {}", index / cols + 1, index % cols + 1, e.what()));
+}
+
+bool same_float(double a, double b) { return static_cast<float>(a) == static_cast<float>(b); }
+
+ClassGrid read_float_grid(const Options& o) {
+    namespace fs = std::filesystem;
+    fs::path grid_path(o.in_image);
+    GridHeader header;
+    for (const char* ext : {".hdr", ".HDR"}) {
+        fs::path hdr = grid_path;
+        hdr.replace_extension(ext);
+        std::error_code ec;
+        if (!fs::exists(hdr, ec)) continue;
+        auto text = text::read_file(hdr);
+        if (!text) throw InputError(fmt::format("cannot read the grid header '{}'", hdr.string()));
+        try {
+            header = parse_grid_header(*text);
+        } catch (const InputError& e) {
+            throw InputError(fmt::format("grid header '{}': {}", hdr.string(), e.what()));
+        }
+        break;
+    }
+    ClassGrid g;
+    g.rows = pick_dimension(o.rows, header.rows, "rows");
+    g.cols = pick_dimension(o.cols, header.cols, "columns");
+    const int64_t n = checked_cells(g.rows, g.cols);
+
+    std::error_code ec;
+    if (!fs::is_regular_file(grid_path, ec)) throw InputError(fmt::format("cannot find the grid '{}'", o.in_image));
+    const auto size = fs::file_size(grid_path, ec);
+    if (ec) throw InputError(fmt::format("cannot read the grid '{}'", o.in_image));
+    if (size != static_cast<uintmax_t>(n) * 4)
+        throw InputError(fmt::format("the grid '{}' holds {} bytes, but {} x {} float cells need {}", o.in_image,
+                                     size, g.rows, g.cols, n * 4));
+    std::ifstream in(grid_path, std::ios::binary);
+    if (!in) throw InputError(fmt::format("cannot open the grid '{}'", o.in_image));
+
+    const bool swap = (header.byte_order == ByteOrder::Big) != (std::endian::native == std::endian::big);
+    g.cells.resize(static_cast<size_t>(n));
+    std::vector<uint32_t> buf(std::min<int64_t>(n, 1 << 16));
+    for (int64_t done = 0; done < n;) {
+        const int64_t k = std::min<int64_t>(static_cast<int64_t>(buf.size()), n - done);
+        in.read(reinterpret_cast<char*>(buf.data()), k * 4);
+        if (in.gcount() != k * 4) throw InputError(fmt::format("the grid '{}' ends early", o.in_image));
+        for (int64_t i = 0; i < k; ++i) {
+            uint32_t bits = swap ? __builtin_bswap32(buf[i]) : buf[i];
+            float v;
+            std::memcpy(&v, &bits, 4);
+            try {
+                g.cells[done + i] = cell_code(v, o.background, header.nodata);
+            } catch (const InputError& e) {
+                bad_cell(done + i, g.cols, e);
+            }
+        }
+        done += k;
+    }
+    return g;
+}
+
+bool is_header_key(std::string_view key) {
+    static const char* keys[] = {"ncols",     "nrows",     "xllcorner", "yllcorner",    "xllcenter", "yllcenter",
+                                 "cellsize",  "nodata_value", "byteorder", "dx",        "dy",        "nbits",
+                                 "nbands",    "layout",    "pixeltype", "ulxmap",       "ulymap",    "xdim",
+                                 "ydim",      "nodata",    "bandrowbytes", "totalrowbytes", "bandgapbytes"};
+    std::string k = text::lower(key);
+    return std::any_of(std::begin(keys), std::end(keys), [&](const char* s) { return k == s; });
+}
+
+}  // namespace
+
+int32_t cell_code(double value, double background, std::optional<double> extra_nodata) {
+    if (std::isnan(value)) return kOutsideCell;
+    if (same_float(value, background)) return background >= 0 ? kInteriorBackgroundCell : kOutsideCell;
+    if (extra_nodata && same_float(value, *extra_nodata)) return kOutsideCell;
+    if (!std::isfinite(value)) throw InputError("the value is infinite");
+    const double r = std::nearbyint(value);
+    if (std::fabs(value - r) > 1e-3) throw InputError(fmt::format("the value {} is not a whole class code", value));
+    if (r > INT32_MAX || r < -static_cast<double>(INT32_MAX - 1))
+        throw InputError(fmt::format("the value {} is outside the range of class codes", value));
+    return static_cast<int32_t>(r);
+}
+
+GridHeader parse_grid_header(std::string_view content) {
+    GridHeader h;
+    std::istringstream in{std::string(content)};
+    std::string line;
+    int line_no = 0;
+    while (std::getline(in, line)) {
+        ++line_no;
+        auto f = text::fields(line, false);
+        if (f.empty()) continue;
+        if (f.size() < 2) throw InputError(fmt::format("line {}: '{}' has no value", line_no, text::trim(line)));
+        const std::string key = text::lower(f[0]);
+        auto need_count = [&]() {
+            auto v = text::to_int(f[1]);
+            if (!v || *v <= 0) throw InputError(fmt::format("line {}: {} '{}' is not a positive whole number",
+                                                            line_no, f[0], f[1]));
+            return *v;
+        };
+        auto need_number = [&]() {
+            auto v = text::to_double(f[1]);
+            if (!v) throw InputError(fmt::format("line {}: {} '{}' is not a number", line_no, f[0], f[1]));
+            return *v;
+        };
+        if (key == "ncols") {
+            h.cols = need_count();
+        } else if (key == "nrows") {
+            h.rows = need_count();
+        } else if (key == "cellsize") {
+            h.cell_size = need_number();
+        } else if (key == "nodata_value" || key == "nodata") {
+            h.nodata = need_number();
+        } else if (key == "byteorder") {
+            const std::string v = text::lower(f[1]);
+            if (v == "lsbfirst" || v == "i" || v == "intel" || v == "lsb")
+                h.byte_order = ByteOrder::Little;
+            else if (v == "msbfirst" || v == "m" || v == "motorola" || v == "msb")
+                h.byte_order = ByteOrder::Big;
+            else
+                throw InputError(fmt::format("line {}: unknown byte order '{}'", line_no, f[1]));
+        }
+        // Georeferencing keys (xllcorner, ...) do not matter to the metrics.
+    }
+    return h;
+}
+
+ClassGrid parse_ascii_grid(std::string_view content, std::optional<int64_t> rows, std::optional<int64_t> cols,
+                           double background) {
+    GridHeader header;
+    std::string header_text;
+    std::vector<double> values;
+    int64_t data_lines = 0, width = -1;
+    bool ragged = false, in_header = true;
+    size_t pos = 0;
+    int64_t line_no = 0;
+    while (pos <= content.size()) {
+        size_t end = content.find('\n', pos);
+        if (end == std::string_view::npos) end = content.size();
+        std::string_view line = content.substr(pos, end - pos);
+        pos = end + 1;
+        ++line_no;
+        auto f = text::fields(line, true);
+        if (f.empty()) continue;
+        if (in_header && is_header_key(f[0])) {
+            header_text.append(line).push_back('\n');
+            continue;
+        }
+        in_header = false;
+        ++data_lines;
+        if (width < 0) width = static_cast<int64_t>(f.size());
+        else if (width != static_cast<int64_t>(f.size())) ragged = true;
+        for (auto tok : f) {
+            auto v = text::to_double(tok);
+            if (!v) {
+                if (text::lower(tok) == "nan") v = std::nan("");
+                else throw InputError(fmt::format("line {}: '{}' is not a number", line_no, tok));
+            }
+            values.push_back(*v);
+        }
+        if (end == content.size()) break;
+    }
+    header = parse_grid_header(header_text);
+    if (!rows && !header.rows && !ragged && data_lines > 0) rows = data_lines;
+    if (!cols && !header.cols && !ragged && width > 0) cols = width;
+    ClassGrid g;
+    g.rows = pick_dimension(rows, header.rows, "rows");
+    g.cols = pick_dimension(cols, header.cols, "columns");
+    const int64_t n = checked_cells(g.rows, g.cols);
+    if (static_cast<int64_t>(values.size()) != n)
+        throw InputError(fmt::format("the text grid holds {} values, but {} x {} cells need {}", values.size(),
+                                     g.rows, g.cols, n));
+    g.cells.resize(static_cast<size_t>(n));
+    for (int64_t i = 0; i < n; ++i) {
+        try {
+            g.cells[i] = cell_code(values[i], background, header.nodata);
+        } catch (const InputError& e) {
+            bad_cell(i, g.cols, e);
+        }
+    }
+    return g;
+}
+
+ClassGrid read_grid(const Options& o) {
+    if (o.data_type == DataType::FloatGrid) return read_float_grid(o);
+    auto text = text::read_file(o.in_image);
+    if (!text) throw InputError(fmt::format("cannot read the grid '{}'", o.in_image));
+    return parse_ascii_grid(*text, o.rows, o.cols, o.background);
+}
+
+}  // namespace korvane::fragstat
