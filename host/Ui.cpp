@@ -389,8 +389,21 @@ void ScriptDriver::formHidden(Form& f) {
 }
 
 void ScriptDriver::controlChanged(Control& c) {
+    if (!progressOut || !c.form().visible()) return;
+    if (auto* label = dynamic_cast<Label*>(&c)) {
+        // The status line of a progress window starts a new progress line.
+        auto controls = c.form().controls();
+        bool progressWindow = std::any_of(controls.begin(), controls.end(),
+                                          [](Control* k) { return k->type() == ControlType::ProgressBar; });
+        if (!progressWindow || label->caption() == lastStatus_) return;
+        lastStatus_ = label->caption();
+        if (lastPermille_ >= 0 && lastPermille_ < 40) *progressOut << "\n";
+        *progressOut << lastStatus_ << "\n";
+        lastPermille_ = -1;
+        return;
+    }
     auto* bar = dynamic_cast<ProgressBar*>(&c);
-    if (!bar || !progressOut || !c.form().visible()) return;
+    if (!bar) return;
     float span = bar->max() - bar->min();
     int ticks = span > 0 ? static_cast<int>((bar->value() - bar->min()) / span * 40.0f) : 0;
     ticks = std::clamp(ticks, 0, 40);

@@ -135,7 +135,8 @@ private:
     std::optional<std::vector<std::string>> pending_;
     std::vector<Form*> shown_;   // visible forms, newest last
     Form* addressed_ = nullptr;
-    int lastPermille_ = -1;
+    int lastPermille_ = -1;   // progress ticks drawn (40 = done)
+    std::string lastStatus_;
 };
 
 }  // namespace korvane::host

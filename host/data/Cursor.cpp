@@ -1,0 +1,202 @@
+#include <fmt/format.h>
+
+#include <utility>
+
+#include "host/Failure.h"
+#include "host/data/GdalSupport.h"
+#include "host/data/TableImpl.h"
+
+namespace korvane::host {
+
+namespace {
+struct FeatureDeleter {
+    void operator()(OGRFeature* f) const { OGRFeature::DestroyFeature(f); }
+};
+using FeatureHandle = std::unique_ptr<OGRFeature, FeatureDeleter>;
+}  // namespace
+
+// Rows are fetched by object id rather than with the layer's own reading
+// position, so that any number of cursors on one table can be open at once.
+struct Cursor::Impl {
+    TablePtr table;
+    WhereClause where;
+    bool recycling = false;
+    bool update = false;
+    bool keysOnly = false;
+    // Either the ids of a selection (useIds) or the range [next, end).
+    bool useIds = false;
+    std::vector<int64_t> ids;
+    size_t pos = 0;
+    int64_t nextId = 0;
+    int64_t endId = 0;
+    RowPtr row;      // the recycled row, or the row being filled
+    int64_t last = -1;
+
+    bool nextId_(int64_t& id) {
+        if (useIds) {
+            if (pos >= ids.size()) return false;
+            id = ids[pos++];
+            return true;
+        }
+        if (nextId >= endId) return false;
+        id = nextId++;
+        return true;
+    }
+
+    RowPtr next() {
+        auto& t = TableAccess::impl(*table);
+        const std::vector<int32_t>& used = where.fieldsUsed();
+        bool filtered = !where.matchesAll();
+        int64_t id;
+        while (nextId_(id)) {
+            OGRLayer& layer = t.lyr("Cursor");
+            FeatureHandle f;
+            {
+                gdal::ErrorTrap trap;
+                f.reset(layer.GetFeature(id));
+            }
+            if (!f) continue;  // a deleted record
+            if (!row) {
+                row = std::make_shared<Row>();
+                row->table_ = table;
+            }
+            if (filtered) {
+                t.readValues(*f, *row, &used);
+                if (!where.matches(row->values_)) continue;
+            }
+            if (keysOnly) {
+                row->oid_ = f->GetFID();
+            } else {
+                t.readValues(*f, *row, nullptr);
+                t.readShape(*f, *row);
+            }
+            last = row->oid_;
+            if (recycling) return row;
+            RowPtr out = std::move(row);
+            row.reset();
+            return out;
+        }
+        last = -1;
+        return nullptr;
+    }
+};
+
+Cursor::Cursor() = default;
+Cursor::~Cursor() = default;
+Cursor::Cursor(Cursor&&) noexcept = default;
+Cursor& Cursor::operator=(Cursor&&) noexcept = default;
+
+RowPtr Cursor::next() {
+    if (!impl_) return nullptr;
+    return impl_->next();
+}
+
+void Cursor::updateRow(const Row& row) {
+    if (!impl_ || !impl_->update) fail(err::HostInvalidArg, "Cursor.updateRow", "The cursor is not an update cursor.");
+    if (&row.table() != impl_->table.get()) fail(err::HostInvalidArg, "Cursor.updateRow", "The row belongs to another table.");
+    TableAccess::impl(*impl_->table).writeRow(row, false);
+}
+
+void Cursor::deleteRow() {
+    if (!impl_ || !impl_->update) fail(err::HostInvalidArg, "Cursor.deleteRow", "The cursor is not an update cursor.");
+    if (impl_->last < 0) fail(err::HostInvalidArg, "Cursor.deleteRow", "There is no current row.");
+    auto& t = TableAccess::impl(*impl_->table);
+    t.prepareWrite("Cursor.deleteRow");
+    gdal::ErrorTrap trap;
+    if (t.layer->DeleteFeature(impl_->last) != OGRERR_NONE)
+        fail(err::HostGeneric, "Cursor.deleteRow", gdal::describe(fmt::format("Cannot delete row {}", impl_->last), trap));
+}
+
+Cursor CursorAccess::open(TablePtr table, WhereClause where, bool recycling, bool update,
+                          const std::vector<int64_t>* ids, bool keysOnly) {
+    Cursor c;
+    c.impl_ = std::make_unique<Cursor::Impl>();
+    auto& i = *c.impl_;
+    i.endId = TableAccess::impl(*table).recordCount("Cursor");
+    i.table = std::move(table);
+    i.where = std::move(where);
+    i.recycling = recycling;
+    i.update = update;
+    i.keysOnly = keysOnly;
+    if (ids) {
+        i.useIds = true;
+        i.ids = *ids;
+    }
+    return c;
+}
+
+Cursor Table::search(const QueryFilter* filter, bool recycling) {
+    WhereClause w = filter ? WhereClause::compile(filter->whereClause, fields()) : WhereClause();
+    return CursorAccess::open(shared_from_this(), std::move(w), recycling, false, nullptr, false);
+}
+
+Cursor Table::update(const QueryFilter* filter, bool recycling) {
+    WhereClause w = filter ? WhereClause::compile(filter->whereClause, fields()) : WhereClause();
+    impl_->prepareWrite("Table.update");
+    return CursorAccess::open(shared_from_this(), std::move(w), recycling, true, nullptr, false);
+}
+
+// ---- insert cursors ---------------------------------------------------------
+
+InsertCursor::InsertCursor() = default;
+InsertCursor::~InsertCursor() {
+    try {
+        if (table_ && pending_ > 0) table_->flush();
+    } catch (...) {
+    }
+}
+InsertCursor::InsertCursor(InsertCursor&& o) noexcept
+    : table_(std::move(o.table_)), buffered_(o.buffered_), pending_(std::exchange(o.pending_, 0)) {}
+InsertCursor& InsertCursor::operator=(InsertCursor&& o) noexcept {
+    if (this != &o) {
+        if (table_ && pending_ > 0) {
+            try {
+                table_->flush();
+            } catch (...) {
+            }
+        }
+        table_ = std::move(o.table_);
+        buffered_ = o.buffered_;
+        pending_ = std::exchange(o.pending_, 0);
+    }
+    return *this;
+}
+
+RowPtr InsertCursor::createRowBuffer() {
+    if (!table_) fail(err::HostInvalidArg, "InsertCursor", "The cursor is not open.");
+    return table_->createRow();
+}
+
+int64_t InsertCursor::insertRow(const Row& row) {
+    if (!table_) fail(err::HostInvalidArg, "InsertCursor", "The cursor is not open.");
+    auto& t = TableAccess::impl(*table_);
+    if (&row.table() != table_.get()) {
+        // A row of another table with the same attribute layout (an export).
+        if (row.fields().count() != t.fields.count())
+            fail(err::HostInvalidArg, "InsertCursor", "The row does not match the table's fields.");
+    }
+    int64_t id = t.writeRow(row, true);
+    if (buffered_) {
+        ++pending_;
+    } else {
+        pending_ = 1;
+        table_->flush();
+        pending_ = 0;
+    }
+    return id;
+}
+
+void InsertCursor::flush() {
+    if (table_) table_->flush();
+    pending_ = 0;
+}
+
+InsertCursor Table::insert(bool buffered) {
+    impl_->prepareWrite("Table.insert");
+    InsertCursor c;
+    c.table_ = shared_from_this();
+    c.buffered_ = buffered;
+    return c;
+}
+
+}  // namespace korvane::host

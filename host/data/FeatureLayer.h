@@ -1,0 +1,69 @@
+#pragma once
+// Feature layers of a map, and opening files as layers and tables.
+#include <memory>
+#include <ostream>
+#include <string>
+
+#include "host/Document.h"
+#include "host/Layer.h"
+#include "host/data/SelectionSet.h"
+#include "host/data/Table.h"
+
+namespace korvane::host {
+
+class FeatureLayer : public Layer {
+public:
+    // name: the layer's name; empty takes the dataset's name.
+    explicit FeatureLayer(FeatureClassPtr featureClass, std::string name = {});
+    LayerKind kind() const override { return LayerKind::Feature; }
+
+    const FeatureClassPtr& featureClass() const { return featureClass_; }
+    // A new feature class clears the selection.
+    void setFeatureClass(FeatureClassPtr fc);
+
+    SelectionSet& selectionSet() { return selection_; }
+    const SelectionSet& selectionSet() const { return selection_; }
+    // Fails (HostInvalidArg) for a set of another feature class.
+    void setSelectionSet(SelectionSet s);
+    void selectFeatures(const QueryFilter* filter, SelectionMethod method);
+    void clearSelection() { selection_.clear(); }
+
+    // All features of the class that match, selected or not.
+    Cursor search(const QueryFilter* filter, bool recycling);
+    // The host unit code of the layer's coordinate system (0 when unknown).
+    int32_t units() const;
+
+private:
+    FeatureClassPtr featureClass_;
+    SelectionSet selection_;
+};
+using FeatureLayerPtr = std::shared_ptr<FeatureLayer>;
+
+// Opens a shapefile as a layer named after its dataset.
+FeatureLayerPtr openFeatureLayer(const std::string& shpPath);
+// Opens a dBASE file as a standalone table, the table opened.
+StandaloneTablePtr openTableFile(const std::string& dbfPath);
+// The unit code of a feature layer's coordinate system; 0 for other layers.
+int32_t layerUnits(const Layer& layer);
+
+// For the command line: a .shp opens as a feature layer, a .dbf as a table.
+// Fails (HostInvalidArg) for other files, (HostFileNotFound) when missing.
+struct OpenedData {
+    FeatureLayerPtr layer;
+    StandaloneTablePtr table;
+};
+OpenedData openData(const std::string& path);
+
+// Makes the features matching the where clause the layer's new selection;
+// returns how many are selected. A bad clause fails and leaves the
+// selection as it was.
+int64_t selectWhere(FeatureLayer& layer, const std::string& whereClause);
+
+// A value as its dBASE column holds it: real numbers with the field's
+// decimals, integers and text as they are, dates as YYYY-MM-DD, null empty.
+std::string formatStored(const FieldDef& field, const Value& value);
+// Writes the attribute fields of a table: one line of field names, then
+// one line per row in object-id order, values separated by tabs.
+void printTable(Table& table, std::ostream& out);
+
+}  // namespace korvane::host

@@ -1,0 +1,65 @@
+#pragma once
+// Field definitions of tables and feature classes.
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace korvane::host {
+
+// The host's field type codes.
+enum FieldType : int32_t {
+    FieldSmallInteger = 0,
+    FieldInteger = 1,
+    FieldSingle = 2,
+    FieldDouble = 3,
+    FieldString = 4,
+    FieldDate = 5,
+    FieldOID = 6,
+    FieldGeometry = 7,
+};
+const char* fieldTypeName(int32_t type);
+inline bool isNumericFieldType(int32_t t) {
+    return t == FieldSmallInteger || t == FieldInteger || t == FieldSingle || t == FieldDouble || t == FieldOID;
+}
+
+// One field as it is defined: for text, length is the number of characters;
+// for numbers, precision is the width of the dBASE column and scale its
+// decimal places. A width of 0 takes the type's default when the field is
+// created (see Table::addField).
+struct FieldDef {
+    std::string name;
+    int32_t type = FieldString;
+    int32_t length = 0;
+    int32_t precision = 0;
+    int32_t scale = 0;
+
+    bool operator==(const FieldDef&) const = default;
+};
+
+// Case-insensitive comparison of field names, as dBASE compares them.
+bool sameFieldName(std::string_view a, std::string_view b);
+
+// The ordered fields of a table: the object id first, then for a feature
+// class the shape, then the attribute fields in file order.
+class Fields {
+public:
+    Fields() = default;
+    explicit Fields(std::vector<FieldDef> defs) : defs_(std::move(defs)) {}
+
+    int32_t count() const { return static_cast<int32_t>(defs_.size()); }
+    // Fails (HostInvalidArg) when the index is out of range.
+    const FieldDef& field(int32_t index) const;
+    // Index of the field of that name (case-insensitive), or -1.
+    int32_t find(std::string_view name) const;
+    const std::vector<FieldDef>& all() const { return defs_; }
+    std::vector<std::string> names() const;
+
+    void add(FieldDef f) { defs_.push_back(std::move(f)); }
+    void remove(int32_t index) { defs_.erase(defs_.begin() + index); }
+
+private:
+    std::vector<FieldDef> defs_;
+};
+
+}  // namespace korvane::host

@@ -1,0 +1,42 @@
+#pragma once
+// GDAL set-up and error capture for the data layer's sources (not part of
+// the public interface: include only from host/data/*.cpp).
+#include <cpl_error.h>
+
+#include <cstdint>
+#include <string>
+
+namespace korvane::host::gdal {
+
+// Registers the drivers once and silences GDAL's default error printing.
+void init();
+
+// Collects the GDAL errors and warnings raised on this thread while it lives,
+// instead of letting them reach the default handler.
+class ErrorTrap {
+public:
+    ErrorTrap();
+    ~ErrorTrap();
+    ErrorTrap(const ErrorTrap&) = delete;
+    ErrorTrap& operator=(const ErrorTrap&) = delete;
+
+    bool any() const { return count_ > 0; }
+    bool failed() const { return failures_ > 0; }
+    // The first message, or "" when none.
+    const std::string& message() const { return message_; }
+    void clear() {
+        count_ = failures_ = 0;
+        message_.clear();
+    }
+
+private:
+    static void CPL_STDCALL handler(CPLErr cls, CPLErrorNum num, const char* msg);
+    int count_ = 0;
+    int failures_ = 0;
+    std::string message_;
+};
+
+// "what" plus GDAL's own words when it gave any.
+std::string describe(const std::string& what, const ErrorTrap& trap);
+
+}  // namespace korvane::host::gdal

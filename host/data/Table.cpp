@@ -1,0 +1,711 @@
+#include "host/data/Table.h"
+
+#include <fmt/format.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cfloat>
+#include <climits>
+#include <cmath>
+#include <filesystem>
+#include <map>
+
+#include "host/Failure.h"
+#include "host/data/GdalSupport.h"
+#include "host/data/TableImpl.h"
+
+namespace korvane::host {
+
+namespace stdfs = std::filesystem;
+
+namespace {
+
+constexpr const char* kSource = "Table";
+
+std::string lower(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+std::string upper(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return s;
+}
+
+struct FeatureDeleter {
+    void operator()(OGRFeature* f) const { OGRFeature::DestroyFeature(f); }
+};
+using FeatureHandle = std::unique_ptr<OGRFeature, FeatureDeleter>;
+
+std::map<std::string, int32_t>& typeRegistry() {
+    static std::map<std::string, int32_t> r;
+    return r;
+}
+std::string typeKey(const std::string& dbf, const std::string& field) { return data::canonical(dbf) + '\n' + upper(field); }
+
+char storageKind(int32_t type) {
+    return isNumericFieldType(type) ? 'N' : type == FieldDate ? 'D' : 'C';
+}
+
+std::map<std::string, std::weak_ptr<Table>>& tableCache() {
+    static std::map<std::string, std::weak_ptr<Table>> c;
+    return c;
+}
+
+}  // namespace
+
+// ---- shared internals -------------------------------------------------------
+
+namespace data {
+
+void rememberFieldType(const std::string& dbfPath, const std::string& field, int32_t type) {
+    typeRegistry()[typeKey(dbfPath, field)] = type;
+}
+void forgetFieldType(const std::string& dbfPath, const std::string& field) { typeRegistry().erase(typeKey(dbfPath, field)); }
+void forgetDataset(const std::string& dbfPath) {
+    std::string prefix = canonical(dbfPath) + '\n';
+    auto& r = typeRegistry();
+    for (auto it = r.lower_bound(prefix); it != r.end() && it->first.compare(0, prefix.size(), prefix) == 0;)
+        it = r.erase(it);
+}
+void copyDatasetTypes(const std::string& fromDbf, const std::string& toDbf) {
+    std::string from = canonical(fromDbf) + '\n';
+    std::string to = canonical(toDbf) + '\n';
+    auto& r = typeRegistry();
+    std::vector<std::pair<std::string, int32_t>> add;
+    for (auto it = r.lower_bound(from); it != r.end() && it->first.compare(0, from.size(), from) == 0; ++it)
+        add.emplace_back(to + it->first.substr(from.size()), it->second);
+    for (auto& [k, v] : add) r[k] = v;
+}
+
+std::string canonical(const std::string& path) {
+    std::error_code ec;
+    stdfs::path p = stdfs::weakly_canonical(stdfs::absolute(path, ec), ec);
+    return ec ? path : p.string();
+}
+
+void cacheTable(const TablePtr& t) {
+    auto& c = tableCache();
+    for (auto it = c.begin(); it != c.end();) it = it->second.expired() ? c.erase(it) : std::next(it);
+    c[canonical(t->path())] = t;
+}
+
+TablePtr cachedTable(const std::string& canonicalPath) {
+    auto& c = tableCache();
+    auto it = c.find(canonicalPath);
+    if (it == c.end()) return nullptr;
+    TablePtr t = it->second.lock();
+    if (!t || TableAccess::impl(*t).closed) {
+        c.erase(it);
+        return nullptr;
+    }
+    return t;
+}
+
+static const char* const kSidecars[] = {".shp", ".shx", ".dbf", ".prj", ".cpg", ".sbn", ".sbx", ".qix", ".fbn",
+                                        ".fbx", ".ain", ".aih", ".atx", ".ixs", ".mxs", ".shp.xml", ".xml"};
+
+std::vector<std::string> datasetFiles(const std::string& folder, const std::string& name) {
+    std::vector<std::string> out;
+    std::error_code ec;
+    for (const char* ext : kSidecars) {
+        std::string exact = (stdfs::path(folder) / (name + ext)).string();
+        if (stdfs::exists(exact, ec)) {
+            out.push_back(exact);
+            continue;
+        }
+    }
+    // Sidecars written with upper-case extensions by other programs.
+    for (const auto& e : stdfs::directory_iterator(folder, ec)) {
+        std::string fn = e.path().filename().string();
+        if (fn.size() <= name.size() || fn.compare(0, name.size(), name) != 0 || fn[name.size()] != '.') continue;
+        std::string ext = lower(fn.substr(name.size()));
+        bool known = std::any_of(std::begin(kSidecars), std::end(kSidecars), [&](const char* k) { return ext == k; });
+        if (known && std::find(out.begin(), out.end(), e.path().string()) == out.end()) out.push_back(e.path().string());
+    }
+    return out;
+}
+
+static bool fileReadOnly(const std::string& path) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) return false;
+    return (st.st_mode & S_IWUSR) == 0 || ::access(path.c_str(), W_OK) != 0;
+}
+
+bool anyReadOnly(const std::string& base) {
+    for (const char* ext : {".shp", ".shx", ".dbf"})
+        if (fileReadOnly(base + ext)) return true;
+    return false;
+}
+
+static bool validName(const std::string& n) {
+    if (n.empty() || n.size() > 10 || !std::isalpha(static_cast<unsigned char>(n[0]))) return false;
+    return std::all_of(n.begin(), n.end(), [](char c) {
+        unsigned char u = static_cast<unsigned char>(c);
+        return u < 0x80 && (std::isalnum(u) || c == '_');
+    });
+}
+
+FieldDef checkNewField(const Fields& existing, const FieldDef& in, bool checkName) {
+    FieldDef f = in;
+    auto refuse = [&](const std::string& why) {
+        fail(err::HostInvalidArg, kSource, "Cannot add the field \"" + in.name + "\": " + why + ".");
+    };
+    if (checkName && !validName(f.name))
+        refuse("a dBASE field name has 1 to 10 characters, letters, digits and '_', and begins with a letter");
+    if (f.name.empty() || f.name.size() > 10) refuse("the name does not fit a dBASE field");
+    if (existing.find(f.name) >= 0) refuse("there is already a field of that name");
+    switch (f.type) {
+        case FieldString:
+            if (f.length == 0) f.length = 50;
+            if (f.length < 1 || f.length > 254) refuse("a text field holds 1 to 254 characters");
+            f.precision = f.scale = 0;
+            break;
+        case FieldSmallInteger:
+        case FieldInteger:
+            if (f.precision == 0) f.precision = f.type == FieldSmallInteger ? 5 : 9;
+            if (f.precision < 1 || f.precision > 19) refuse("an integer field is 1 to 19 digits wide");
+            f.length = f.scale = 0;
+            break;
+        case FieldSingle:
+        case FieldDouble:
+            if (f.precision == 0 && f.scale == 0) {
+                f.precision = f.type == FieldSingle ? 13 : 19;
+                f.scale = 11;
+            }
+            if (f.precision < 1 || f.precision > 255) refuse("a numeric field is 1 to 255 characters wide");
+            if (f.scale < 0 || (f.scale > 0 && f.scale > f.precision - 2))
+                refuse(fmt::format("{} decimal places do not fit a width of {}", f.scale, f.precision));
+            f.length = 0;
+            break;
+        case FieldDate:
+            f.length = 8;
+            f.precision = f.scale = 0;
+            break;
+        default: refuse(fmt::format("type code {} cannot be stored in a dBASE file", f.type));
+    }
+    return f;
+}
+
+OGRFieldDefn toOgr(const FieldDef& f) {
+    OGRFieldType t = OFTString;
+    int width = 0, prec = 0;
+    switch (f.type) {
+        case FieldString: width = f.length; break;
+        case FieldSmallInteger:
+        case FieldInteger:
+            t = f.precision > 10 ? OFTInteger64 : OFTInteger;
+            width = f.precision;
+            break;
+        case FieldSingle:
+        case FieldDouble:
+            t = OFTReal;
+            width = f.precision;
+            prec = f.scale;
+            break;
+        case FieldDate:
+            t = OFTDate;
+            width = 8;
+            break;
+        default: break;
+    }
+    OGRFieldDefn d(f.name.c_str(), t);
+    d.SetWidth(width);
+    d.SetPrecision(prec);
+    return d;
+}
+
+}  // namespace data
+
+// ---- Impl -------------------------------------------------------------------
+
+Table::Impl::~Impl() {
+    if (ds) {
+        gdal::ErrorTrap trap;
+        GDALClose(ds);
+    }
+}
+
+void Table::Impl::openDataset(bool forUpdate) {
+    gdal::ErrorTrap trap;
+    const char* const drivers[] = {"ESRI Shapefile", nullptr};
+    unsigned flags = GDAL_OF_VECTOR | (forUpdate ? GDAL_OF_UPDATE : GDAL_OF_READONLY);
+    auto* d = static_cast<GDALDataset*>(GDALOpenEx(path.c_str(), flags, drivers, nullptr, nullptr));
+    if (!d || d->GetLayerCount() < 1) {
+        if (d) GDALClose(d);
+        fail(err::HostGeneric, kSource, gdal::describe("Cannot open " + path, trap));
+    }
+    if (ds) GDALClose(ds);
+    ds = d;
+    layer = d->GetLayer(0);
+    update = forUpdate;
+}
+
+void Table::Impl::readFields() {
+    Fields f;
+    oidName = featureClass ? "FID" : "OID";
+    f.add({oidName, FieldOID, 4, 0, 0});
+    if (featureClass) f.add({shapeName, FieldGeometry, 0, 0, 0});
+    offset = f.count();
+    OGRFeatureDefn* defn = layer->GetLayerDefn();
+    std::string dbf = base + ".dbf";
+    auto& reg = typeRegistry();
+    for (int i = 0; i < defn->GetFieldCount(); ++i) {
+        OGRFieldDefn* d = defn->GetFieldDefn(i);
+        FieldDef fd;
+        fd.name = d->GetNameRef();
+        int width = d->GetWidth();
+        switch (d->GetType()) {
+            case OFTInteger:
+            case OFTInteger64:
+                fd.type = width <= 5 ? FieldSmallInteger : FieldInteger;
+                fd.precision = width;
+                break;
+            case OFTReal:
+                fd.type = FieldDouble;
+                fd.precision = width;
+                fd.scale = d->GetPrecision();
+                break;
+            case OFTDate:
+            case OFTDateTime:
+                fd.type = FieldDate;
+                fd.length = 8;
+                break;
+            default:
+                fd.type = FieldString;
+                fd.length = width;
+                break;
+        }
+        // A type this process gave the field wins, as long as the file still
+        // stores that kind of value (numbers, text or dates).
+        auto it = reg.find(typeKey(dbf, fd.name));
+        if (it != reg.end() && storageKind(it->second) == storageKind(fd.type)) fd.type = it->second;
+        f.add(std::move(fd));
+    }
+    fields = std::move(f);
+}
+
+OGRLayer& Table::Impl::lyr(const char* source) {
+    if (closed || !layer) fail(err::HostGeneric, source, "The dataset " + name + " has been closed or deleted.");
+    return *layer;
+}
+
+void Table::Impl::prepareWrite(const char* source) {
+    lyr(source);
+    if (data::anyReadOnly(base))
+        fail(err::HostAccessDenied, source, "Cannot write to " + name + ": the file is read-only.");
+    if (!update) openDataset(true);
+}
+
+int64_t Table::Impl::recordCount(const char* source) {
+    gdal::ErrorTrap trap;
+    return lyr(source).GetFeatureCount(TRUE);
+}
+
+void Table::Impl::readValues(OGRFeature& f, Row& row, const std::vector<int32_t>* only) const {
+    size_t n = static_cast<size_t>(fields.count());
+    if (row.values_.size() != n) row.values_.resize(n);
+    row.oid_ = f.GetFID();
+    row.values_[0] = static_cast<int32_t>(row.oid_);
+    auto one = [&](int32_t i) {
+        if (i < offset) return;
+        int ogr = i - offset;
+        Value& v = row.values_[static_cast<size_t>(i)];
+        if (!f.IsFieldSetAndNotNull(ogr)) {
+            v = std::monostate{};
+            return;
+        }
+        switch (fields.all()[static_cast<size_t>(i)].type) {
+            case FieldSmallInteger:
+            case FieldInteger: {
+                GIntBig x = f.GetFieldAsInteger64(ogr);
+                if (x >= INT32_MIN && x <= INT32_MAX)
+                    v = static_cast<int32_t>(x);
+                else
+                    v = static_cast<double>(x);
+                break;
+            }
+            case FieldSingle: v = static_cast<float>(f.GetFieldAsDouble(ogr)); break;
+            case FieldDouble: v = f.GetFieldAsDouble(ogr); break;
+            case FieldDate: {
+                int y = 0, m = 0, d = 0, h, mi, tz;
+                float s;
+                f.GetFieldAsDateTime(ogr, &y, &m, &d, &h, &mi, &s, &tz);
+                v = Date{y, m, d};
+                break;
+            }
+            default: {
+                const char* s = f.GetFieldAsString(ogr);
+                if (auto* str = std::get_if<std::string>(&v))
+                    str->assign(s);
+                else
+                    v = std::string(s);
+            }
+        }
+    };
+    if (only) {
+        for (int32_t i : *only) one(i);
+    } else {
+        for (int32_t i = offset; i < static_cast<int32_t>(n); ++i) one(i);
+    }
+}
+
+void Table::Impl::readShape(OGRFeature& f, Row& row) const {
+    if (!featureClass) return;
+    OGRGeometry* g = f.GetGeometryRef();
+    if (!g || g->IsEmpty()) {
+        row.shape_.clear();
+        return;
+    }
+    auto& buf = row.shape_.wkbBuffer();
+    buf.resize(g->WkbSize());
+    g->exportToWkb(wkbNDR, buf.data(), wkbVariantIso);
+    row.shape_.wkbChanged();
+}
+
+namespace {
+
+// Characters the value takes in its dBASE column.
+size_t storedWidth(const FieldDef& fd, const Value& v) {
+    if (auto p = std::get_if<int32_t>(&v)) return fmt::format("{}", *p).size();
+    if (fd.type == FieldSingle || fd.type == FieldDouble) {
+        double d = toDouble(v);
+        return fmt::format("{:.{}f}", d, fd.scale).size();
+    }
+    if (auto p = std::get_if<std::string>(&v)) return p->size();
+    return 0;
+}
+
+}  // namespace
+
+void Table::Impl::fill(OGRFeature& f, const Row& row) const {
+    for (int32_t i = offset; i < fields.count(); ++i) {
+        const FieldDef& fd = fields.all()[static_cast<size_t>(i)];
+        const Value& v = row.values_[static_cast<size_t>(i)];
+        int ogr = i - offset;
+        if (isNull(v)) {
+            f.SetFieldNull(ogr);
+            continue;
+        }
+        int width = fd.type == FieldString ? fd.length : fd.precision;
+        if (fd.type != FieldDate && width > 0 && storedWidth(fd, v) > static_cast<size_t>(width))
+            fail(err::HostInvalidArg, kSource,
+                 fmt::format("The value {} does not fit the field {} ({} characters wide).", toText(v), fd.name, width));
+        if (auto p = std::get_if<int32_t>(&v))
+            f.SetField(ogr, *p);
+        else if (auto p = std::get_if<float>(&v))
+            f.SetField(ogr, static_cast<double>(*p));
+        else if (auto p = std::get_if<double>(&v))
+            f.SetField(ogr, *p);
+        else if (auto p = std::get_if<std::string>(&v))
+            f.SetField(ogr, p->c_str());
+        else if (auto p = std::get_if<Date>(&v))
+            f.SetField(ogr, p->year, p->month, p->day);
+    }
+    if (featureClass && !row.shape_.isEmpty()) {
+        OGRGeometry* g = nullptr;
+        const auto& wkb = row.shape_.wkb();
+        if (OGRGeometryFactory::createFromWkb(wkb.data(), nullptr, &g, wkb.size(), wkbVariantIso) != OGRERR_NONE || !g)
+            fail(err::HostInvalidArg, kSource, "The shape cannot be stored.");
+        f.SetGeometryDirectly(g);
+    }
+}
+
+int64_t Table::Impl::writeRow(const Row& row, bool insert) {
+    prepareWrite(kSource);
+    FeatureHandle f(OGRFeature::CreateFeature(layer->GetLayerDefn()));
+    fill(*f, row);
+    gdal::ErrorTrap trap;
+    OGRErr e;
+    if (insert) {
+        f->SetFID(OGRNullFID);
+        e = layer->CreateFeature(f.get());
+    } else {
+        f->SetFID(row.oid_);
+        e = layer->SetFeature(f.get());
+    }
+    if (e != OGRERR_NONE || trap.any())
+        fail(err::HostGeneric, kSource, gdal::describe("Cannot store the row in " + name, trap));
+    return f->GetFID();
+}
+
+TablePtr TableAccess::make(std::unique_ptr<Table::Impl> impl, bool featureClass) {
+    if (featureClass) return TablePtr(new FeatureClass(std::move(impl)));
+    return TablePtr(new Table(std::move(impl)));
+}
+
+// ---- Table ------------------------------------------------------------------
+
+Table::Table(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+Table::~Table() = default;
+
+TablePtr Table::open(const std::string& path) {
+    gdal::init();
+    std::string canon = data::canonical(path);
+    if (TablePtr t = data::cachedTable(canon)) return t;
+    stdfs::path p(canon);
+    std::string ext = lower(p.extension().string());
+    if (ext != ".shp" && ext != ".dbf")
+        fail(err::HostInvalidArg, kSource, "Not a shapefile or dBASE table: " + path);
+    std::error_code ec;
+    if (!stdfs::is_regular_file(p, ec)) fail(err::HostFileNotFound, kSource, "The file does not exist: " + path);
+    auto impl = std::make_unique<Impl>();
+    impl->path = canon;
+    impl->folder = p.parent_path().string();
+    impl->name = p.stem().string();
+    impl->base = (p.parent_path() / impl->name).string();
+    impl->featureClass = ext == ".shp";
+    impl->shapeName = "Shape";
+    bool writable = !data::anyReadOnly(impl->base);
+    try {
+        impl->openDataset(writable);
+    } catch (const Failure&) {
+        if (!writable) throw;
+        impl->openDataset(false);
+    }
+    if (impl->featureClass) {
+        switch (wkbFlatten(impl->layer->GetGeomType())) {
+            case wkbPoint: impl->shapeType = ShapeType::Point; break;
+            case wkbMultiPoint: impl->shapeType = ShapeType::Multipoint; break;
+            case wkbLineString:
+            case wkbMultiLineString: impl->shapeType = ShapeType::Polyline; break;
+            case wkbPolygon:
+            case wkbMultiPolygon: impl->shapeType = ShapeType::Polygon; break;
+            default: impl->shapeType = ShapeType::Null;
+        }
+        impl->sr = readPrj(impl->path);
+    }
+    impl->readFields();
+    TablePtr t = TableAccess::make(std::move(impl), ext == ".shp");
+    data::cacheTable(t);
+    return t;
+}
+
+const std::string& Table::name() const { return impl_->name; }
+const std::string& Table::workspacePath() const { return impl_->folder; }
+const std::string& Table::path() const { return impl_->path; }
+std::string Table::dbfPath() const { return impl_->base + ".dbf"; }
+std::vector<std::string> Table::files() const { return data::datasetFiles(impl_->folder, impl_->name); }
+bool Table::isFeatureClass() const { return impl_->featureClass; }
+const Fields& Table::fields() const { return impl_->fields; }
+int32_t Table::findField(std::string_view name) const { return impl_->fields.find(name); }
+const std::string& Table::oidFieldName() const { return impl_->oidName; }
+bool Table::isReadOnly() const { return data::anyReadOnly(impl_->base); }
+
+bool Table::canCopy() const {
+    if (impl_->closed) return false;
+    for (const std::string& f : files())
+        if (::access(f.c_str(), R_OK) != 0) return false;
+    return true;
+}
+
+bool Table::canDelete() const {
+    return !impl_->closed && !isReadOnly() && ::access(impl_->folder.c_str(), W_OK) == 0;
+}
+
+void Table::addField(const FieldDef& field) {
+    FieldDef f = data::checkNewField(impl_->fields, field, true);
+    impl_->prepareWrite("Table.addField");
+    OGRFieldDefn d = data::toOgr(f);
+    gdal::ErrorTrap trap;
+    if (impl_->layer->CreateField(&d, FALSE) != OGRERR_NONE || trap.failed())
+        fail(err::HostGeneric, "Table.addField", gdal::describe("Cannot add the field " + f.name + " to " + name(), trap));
+    impl_->fields.add(f);
+    data::rememberFieldType(dbfPath(), f.name, f.type);
+}
+
+void Table::deleteField(std::string_view fieldName) {
+    int32_t i = findField(fieldName);
+    if (i < 0) fail(err::HostInvalidArg, "Table.deleteField", "There is no field " + std::string(fieldName) + " in " + name() + ".");
+    if (i < impl_->offset)
+        fail(err::HostInvalidArg, "Table.deleteField", "The field " + std::string(fieldName) + " cannot be deleted.");
+    impl_->prepareWrite("Table.deleteField");
+    gdal::ErrorTrap trap;
+    if (impl_->layer->DeleteField(i - impl_->offset) != OGRERR_NONE || trap.failed())
+        fail(err::HostGeneric, "Table.deleteField", gdal::describe("Cannot delete the field " + std::string(fieldName), trap));
+    data::forgetFieldType(dbfPath(), impl_->fields.field(i).name);
+    impl_->fields.remove(i);
+}
+
+int64_t Table::rowCount(const QueryFilter* filter) {
+    if (!filter || filter->whereClause.empty()) return impl_->recordCount("Table.rowCount");
+    Cursor c = search(filter, true);
+    int64_t n = 0;
+    while (c.next()) ++n;
+    return n;
+}
+
+RowPtr Table::row(int64_t oid) {
+    OGRLayer& l = impl_->lyr("Table.row");
+    FeatureHandle f;
+    if (oid >= 0 && oid < impl_->recordCount("Table.row")) {
+        gdal::ErrorTrap trap;
+        f.reset(l.GetFeature(oid));
+    }
+    if (!f) fail(err::HostInvalidArg, "Table.row", fmt::format("There is no row {} in {}.", oid, name()));
+    auto r = std::make_shared<Row>();
+    r->table_ = shared_from_this();
+    impl_->readValues(*f, *r, nullptr);
+    impl_->readShape(*f, *r);
+    return r;
+}
+
+RowPtr Table::createRow() {
+    impl_->lyr("Table.createRow");
+    auto r = std::make_shared<Row>();
+    r->table_ = shared_from_this();
+    r->values_.resize(static_cast<size_t>(impl_->fields.count()));
+    return r;
+}
+
+void Table::flush() {
+    gdal::ErrorTrap trap;
+    if (impl_->update && impl_->layer && !impl_->closed) impl_->layer->SyncToDisk();
+}
+
+void Table::close() {
+    if (impl_->ds) {
+        gdal::ErrorTrap trap;
+        GDALClose(impl_->ds);
+    }
+    impl_->ds = nullptr;
+    impl_->layer = nullptr;
+    impl_->closed = true;
+}
+
+// ---- Row --------------------------------------------------------------------
+
+const Fields& Row::fields() const { return table_->fields(); }
+
+const Value& Row::value(int32_t index) const {
+    if (index < 0 || static_cast<size_t>(index) >= values_.size())
+        fail(err::HostInvalidArg, "Row", fmt::format("There is no field at index {}.", index));
+    return values_[static_cast<size_t>(index)];
+}
+
+const Value& Row::value(std::string_view fieldName) const {
+    int32_t i = table_->findField(fieldName);
+    if (i < 0) fail(err::HostInvalidArg, "Row", "There is no field " + std::string(fieldName) + ".");
+    return values_[static_cast<size_t>(i)];
+}
+
+namespace {
+
+Value coerce(const FieldDef& fd, Value v) {
+    if (isNull(v)) return v;
+    auto refuse = [&](const std::string& why) -> Value {
+        fail(err::HostInvalidArg, "Row.setValue", "Cannot set the field " + fd.name + " to " + toText(v) + ": " + why + ".");
+    };
+    switch (fd.type) {
+        case FieldSmallInteger:
+        case FieldInteger: {
+            if (std::holds_alternative<Date>(v)) return refuse("a date is not a number");
+            double d;
+            if (auto s = std::get_if<std::string>(&v)) {
+                if (!parseNumber(*s, d)) return refuse("the text is not a number");
+            } else {
+                d = toDouble(v);
+            }
+            double r = std::round(d);
+            double lo = fd.type == FieldSmallInteger ? -32768.0 : static_cast<double>(INT32_MIN);
+            double hi = fd.type == FieldSmallInteger ? 32767.0 : static_cast<double>(INT32_MAX);
+            if (!(r >= lo && r <= hi)) return refuse("the number is out of the field's range");
+            return static_cast<int32_t>(r);
+        }
+        case FieldSingle:
+        case FieldDouble: {
+            if (std::holds_alternative<Date>(v)) return refuse("a date is not a number");
+            double d;
+            if (auto s = std::get_if<std::string>(&v)) {
+                if (!parseNumber(*s, d)) return refuse("the text is not a number");
+            } else {
+                d = toDouble(v);
+            }
+            if (!std::isfinite(d)) return refuse("the number is not finite");
+            if (fd.type == FieldDouble) return d;
+            if (std::fabs(d) > FLT_MAX) return refuse("the number is out of the field's range");
+            return static_cast<float>(d);
+        }
+        case FieldString:
+            if (std::holds_alternative<std::string>(v)) return v;
+            return toText(v);
+        case FieldDate: {
+            if (std::holds_alternative<Date>(v)) return v;
+            Date d;
+            if (auto s = std::get_if<std::string>(&v); s && parseDate(*s, d)) return d;
+            return refuse("a date field takes dates (YYYY-MM-DD)");
+        }
+        default: return refuse("the field cannot be set");
+    }
+}
+
+}  // namespace
+
+void Row::setValue(int32_t index, Value v) {
+    const FieldDef& fd = fields().field(index);
+    if (index < TableAccess::impl(*table_).offset)
+        fail(err::HostInvalidArg, "Row.setValue", "The field " + fd.name + " cannot be set.");
+    values_[static_cast<size_t>(index)] = coerce(fd, std::move(v));
+}
+
+void Row::setValue(std::string_view fieldName, Value v) {
+    int32_t i = table_->findField(fieldName);
+    if (i < 0) fail(err::HostInvalidArg, "Row.setValue", "There is no field " + std::string(fieldName) + ".");
+    setValue(i, std::move(v));
+}
+
+void Row::setShape(Geometry g) {
+    auto& t = TableAccess::impl(*table_);
+    if (!t.featureClass) fail(err::HostInvalidArg, "Row.setShape", "A table row has no shape.");
+    if (!g.isEmpty()) {
+        ShapeType have = g.type();
+        bool fits = have == t.shapeType || (t.shapeType == ShapeType::Multipoint && have == ShapeType::Point);
+        if (!fits)
+            fail(err::HostInvalidArg, "Row.setShape",
+                 std::string("A ") + shapeTypeName(have) + " cannot be stored in a " + shapeTypeName(t.shapeType) +
+                     " feature class.");
+    }
+    shape_ = std::move(g);
+}
+
+void Row::store() {
+    auto& t = TableAccess::impl(*table_);
+    if (oid_ < 0) {
+        oid_ = t.writeRow(*this, true);
+        values_[0] = static_cast<int32_t>(oid_);
+    } else {
+        t.writeRow(*this, false);
+    }
+}
+
+void Row::deleteRow() {
+    if (oid_ < 0) fail(err::HostInvalidArg, "Row.deleteRow", "The row has not been stored.");
+    auto& t = TableAccess::impl(*table_);
+    t.prepareWrite("Row.deleteRow");
+    gdal::ErrorTrap trap;
+    if (t.layer->DeleteFeature(oid_) != OGRERR_NONE)
+        fail(err::HostGeneric, "Row.deleteRow", gdal::describe(fmt::format("Cannot delete row {}", oid_), trap));
+}
+
+// ---- FeatureClass -----------------------------------------------------------
+
+FeatureClassPtr FeatureClass::open(const std::string& shpPath) {
+    auto fc = std::dynamic_pointer_cast<FeatureClass>(Table::open(shpPath));
+    if (!fc) fail(err::HostInvalidArg, "FeatureClass", "Not a shapefile: " + shpPath);
+    return fc;
+}
+
+ShapeType FeatureClass::shapeType() const { return impl_->shapeType; }
+const std::string& FeatureClass::shapeFieldName() const { return impl_->shapeName; }
+const std::optional<SpatialReference>& FeatureClass::spatialReference() const { return impl_->sr; }
+int32_t FeatureClass::units() const { return unitCode(impl_->sr); }
+
+Envelope FeatureClass::extent() {
+    OGREnvelope e;
+    gdal::ErrorTrap trap;
+    if (impl_->lyr("FeatureClass.extent").GetExtent(&e, TRUE) != OGRERR_NONE) return {};
+    return {e.MinX, e.MinY, e.MaxX, e.MaxY, false};
+}
+
+}  // namespace korvane::host

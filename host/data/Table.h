@@ -1,0 +1,219 @@
+#pragma once
+// Tables and feature classes stored as dBASE tables and shapefiles, their
+// rows, and the cursors that read and write them.
+//
+// Field order: the object id first ("FID" in a shapefile, "OID" in a dBASE
+// table), then for a feature class the shape ("Shape"), then the attribute
+// fields in file order. Object ids are the record numbers, from 0.
+//
+// Field types in files: dBASE cannot tell a single from a double, nor a
+// short from a long integer, so the host's type code of a field is kept
+// for the fields this process created (also after the table is reopened),
+// and otherwise inferred on opening:
+//   numeric without decimals, width <= 5  -> short integer (0)
+//   numeric without decimals, wider       -> long integer (1)
+//   numeric with decimals                 -> double (3)
+//   character                             -> text (4)
+//   date                                  -> date (5)
+// Fields are created exactly as defined: text with its length, numbers with
+// their precision as the column width and their scale as decimal places.
+// A width of 0 takes a default: text 50, short 5, long 9, single 13 with
+// 11 decimals, double 19 with 11 decimals.
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "host/data/Field.h"
+#include "host/data/Geometry.h"
+#include "host/data/QueryFilter.h"
+#include "host/data/SpatialReference.h"
+#include "host/data/Value.h"
+
+namespace korvane::host {
+
+class Table;
+class FeatureClass;
+using TablePtr = std::shared_ptr<Table>;
+using FeatureClassPtr = std::shared_ptr<FeatureClass>;
+
+// One row of a table (a feature, for a feature class). Values are checked
+// and converted to the field's type when they are set; store() writes them.
+class Row {
+public:
+    int64_t oid() const { return oid_; }
+    const Fields& fields() const;
+    Table& table() const { return *table_; }
+
+    const Value& value(int32_t index) const;
+    // Fails (HostInvalidArg) when there is no such field.
+    const Value& value(std::string_view fieldName) const;
+    // Converts the value to the field's type: numbers between the numeric
+    // types (rounded to the nearest integer for integer fields), text that is
+    // a number into numeric fields, numbers into text fields as text. Fails
+    // (HostInvalidArg) for the object id and shape fields, for values out of
+    // range and for text that is no number in a numeric field.
+    void setValue(int32_t index, Value v);
+    void setValue(std::string_view fieldName, Value v);
+
+    // The shape of a feature; empty for table rows and for null shapes.
+    const Geometry& shape() const { return shape_; }
+    // Fails (HostInvalidArg) when the shape's type does not fit the class.
+    void setShape(Geometry g);
+
+    // Writes the row: a row from createRow() is added (and gets its object
+    // id), any other row overwrites its record.
+    void store();
+    // Deletes the row's record.
+    void deleteRow();
+
+private:
+    friend class Table;
+    friend class Cursor;
+    std::shared_ptr<Table> table_;
+    int64_t oid_ = -1;
+    std::vector<Value> values_;
+    Geometry shape_;
+};
+using RowPtr = std::shared_ptr<Row>;
+using Feature = Row;
+using FeaturePtr = RowPtr;
+
+// A forward-only stream of rows. A recycling cursor hands out the same row
+// object each time, refilled; a non-recycling one a new row per call.
+class Cursor {
+public:
+    Cursor();
+    ~Cursor();
+    Cursor(Cursor&&) noexcept;
+    Cursor& operator=(Cursor&&) noexcept;
+
+    // The next row, or nullptr at the end.
+    RowPtr next();
+    // Update cursors only: write the row back / delete the last row returned.
+    void updateRow(const Row& row);
+    void deleteRow();
+
+private:
+    friend struct CursorAccess;
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// Adds rows. A buffered cursor may hold rows until flush() (or its end).
+class InsertCursor {
+public:
+    InsertCursor();
+    ~InsertCursor();
+    InsertCursor(InsertCursor&&) noexcept;
+    InsertCursor& operator=(InsertCursor&&) noexcept;
+
+    // A blank row of the table, to fill and hand to insertRow (reusable).
+    RowPtr createRowBuffer();
+    // Adds a row with the values and shape of row; returns its object id.
+    int64_t insertRow(const Row& row);
+    void flush();
+
+private:
+    friend class Table;
+    std::shared_ptr<Table> table_;
+    bool buffered_ = false;
+    int32_t pending_ = 0;
+};
+
+class Table : public std::enable_shared_from_this<Table> {
+public:
+    virtual ~Table();
+    Table(const Table&) = delete;
+    Table& operator=(const Table&) = delete;
+
+    // Opens a shapefile (.shp) as a feature class or a dBASE file (.dbf) as
+    // a table. Fails (HostFileNotFound) when the file is missing, and
+    // (HostGeneric) when it cannot be read. An open dataset is shared: opening
+    // the same file again gives the same object while it is alive.
+    static TablePtr open(const std::string& path);
+
+    // Dataset name (the file name without extension), folder and files.
+    const std::string& name() const;
+    const std::string& workspacePath() const;
+    // The main file: the .shp of a feature class, the .dbf of a table.
+    const std::string& path() const;
+    std::string dbfPath() const;
+    // Every file of the dataset that exists (.shp .shx .dbf .prj .cpg ...).
+    std::vector<std::string> files() const;
+
+    bool isFeatureClass() const;
+    const Fields& fields() const;
+    int32_t findField(std::string_view name) const;
+    const std::string& oidFieldName() const;
+
+    // The read-only attribute of the dataset's files (no write permission).
+    bool isReadOnly() const;
+    bool canCopy() const;
+    bool canDelete() const;
+
+    // Adds an attribute field at the end. Fails (HostInvalidArg) for a name
+    // that the dBASE file cannot hold as given (empty, longer than 10
+    // characters, characters other than letters, digits and '_', a leading
+    // digit or '_'), a duplicate name (case-insensitive), an unknown type or
+    // impossible widths; (HostAccessDenied) when the files are read-only.
+    void addField(const FieldDef& field);
+    void deleteField(std::string_view name);
+
+    int64_t rowCount(const QueryFilter* filter = nullptr);
+    // Fails (HostInvalidArg) when there is no row with that id.
+    RowPtr row(int64_t oid);
+    // A new, blank row; store() adds it.
+    RowPtr createRow();
+
+    // Rows in object-id order that match the filter (nullptr: all). The
+    // where clause is compiled before the first row: a bad clause fails here.
+    Cursor search(const QueryFilter* filter, bool recycling);
+    // The same rows, for changing (updateRow) or deleting (deleteRow).
+    Cursor update(const QueryFilter* filter, bool recycling);
+    InsertCursor insert(bool buffered);
+    // Writes pending changes to the files.
+    void flush();
+
+    // Closes the files; every later use fails. Done by deleting the dataset.
+    void close();
+
+protected:
+    struct Impl;
+    explicit Table(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> impl_;
+
+private:
+    friend class Row;
+    friend class Cursor;
+    friend class InsertCursor;
+    friend class SelectionSet;
+    friend class ShapefileWorkspace;
+    friend struct TableAccess;
+};
+
+class FeatureClass : public Table {
+public:
+    // Opens a shapefile; fails when the path is not one.
+    static FeatureClassPtr open(const std::string& shpPath);
+
+    ShapeType shapeType() const;
+    const std::string& shapeFieldName() const;
+    int32_t shapeFieldIndex() const { return 1; }
+    // From the .prj file; nothing when there is none.
+    const std::optional<SpatialReference>& spatialReference() const;
+    // The host unit code of the coordinate system (see SpatialReference.h).
+    int32_t units() const;
+    Envelope extent();
+
+    FeaturePtr feature(int64_t oid) { return row(oid); }
+    FeaturePtr createFeature() { return createRow(); }
+
+private:
+    friend struct TableAccess;
+    using Table::Table;
+};
+
+}  // namespace korvane::host

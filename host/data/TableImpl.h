@@ -1,0 +1,79 @@
+#pragma once
+// Internals shared by the data layer's sources (Table, SelectionSet,
+// ShapefileWorkspace); not part of the public interface.
+#include <gdal_priv.h>
+#include <ogrsf_frmts.h>
+
+#include <map>
+#include <optional>
+#include <string>
+
+#include "host/data/Table.h"
+
+namespace korvane::host {
+
+struct Table::Impl {
+    std::string path;    // .shp or .dbf
+    std::string folder;
+    std::string name;
+    std::string base;    // folder + "/" + name
+    bool featureClass = false;
+    bool update = false;
+    bool closed = false;
+    GDALDataset* ds = nullptr;
+    OGRLayer* layer = nullptr;
+    Fields fields;
+    int32_t offset = 1;  // host index of the first attribute field
+    std::string oidName;
+    std::string shapeName;
+    ShapeType shapeType = ShapeType::Null;
+    std::optional<SpatialReference> sr;
+
+    ~Impl();
+    void openDataset(bool forUpdate);
+    void readFields();
+    // Fails when closed, or when the files are read-only; reopens for update.
+    void prepareWrite(const char* source);
+    OGRLayer& lyr(const char* source);
+    // Reads the attribute fields (all, or only those listed) into row.
+    void readValues(OGRFeature& f, Row& row, const std::vector<int32_t>* only) const;
+    void readShape(OGRFeature& f, Row& row) const;
+    int64_t recordCount(const char* source);
+    // Writes the row's values and shape into a feature of this layer.
+    void fill(OGRFeature& f, const Row& row) const;
+    int64_t writeRow(const Row& row, bool insert);
+};
+
+struct TableAccess {
+    static TablePtr make(std::unique_ptr<Table::Impl> impl, bool featureClass);
+    static Table::Impl& impl(const Table& t) { return *t.impl_; }
+};
+
+struct CursorAccess {
+    // ids: walk these object ids instead of every record. keysOnly: read
+    // only what the clause needs and hand out rows carrying just their ids.
+    static Cursor open(TablePtr table, WhereClause where, bool recycling, bool update,
+                       const std::vector<int64_t>* ids, bool keysOnly);
+};
+
+namespace data {
+// Registry of the host type codes of fields created by this process.
+void rememberFieldType(const std::string& dbfPath, const std::string& field, int32_t type);
+void forgetFieldType(const std::string& dbfPath, const std::string& field);
+void forgetDataset(const std::string& dbfPath);
+void copyDatasetTypes(const std::string& fromDbf, const std::string& toDbf);
+
+// Checks a new field definition and fills in default widths; fails with a
+// clear description. checkName: refuse names the dBASE file cannot hold.
+FieldDef checkNewField(const Fields& existing, const FieldDef& f, bool checkName);
+OGRFieldDefn toOgr(const FieldDef& f);
+
+// Files of the dataset base (folder/name) that exist, main files first.
+std::vector<std::string> datasetFiles(const std::string& folder, const std::string& name);
+bool anyReadOnly(const std::string& base);
+std::string canonical(const std::string& path);
+void cacheTable(const TablePtr& t);
+TablePtr cachedTable(const std::string& canonicalPath);
+}  // namespace data
+
+}  // namespace korvane::host

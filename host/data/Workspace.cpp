@@ -1,0 +1,235 @@
+#include "host/data/Workspace.h"
+
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <set>
+#include <unistd.h>
+
+#include "host/Failure.h"
+#include "host/data/GdalSupport.h"
+#include "host/data/TableImpl.h"
+
+namespace korvane::host {
+
+namespace stdfs = std::filesystem;
+
+namespace {
+
+constexpr const char* kSource = "Workspace";
+
+std::string lower(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+// The dataset name without a .shp or .dbf extension.
+std::string stripExtension(const std::string& name) {
+    std::string l = lower(name);
+    if (l.size() > 4 && (l.ends_with(".shp") || l.ends_with(".dbf"))) return name.substr(0, name.size() - 4);
+    return name;
+}
+
+void checkDatasetName(const std::string& name) {
+    if (name.empty() || name.find('/') != std::string::npos || name.find('\\') != std::string::npos || name == "." ||
+        name == "..")
+        fail(err::HostInvalidArg, kSource, "Not a valid dataset name: \"" + name + "\".");
+}
+
+}  // namespace
+
+ShapefileWorkspace ShapefileWorkspace::open(const std::string& folder) {
+    gdal::init();
+    std::error_code ec;
+    if (folder.empty() || !stdfs::is_directory(folder, ec))
+        fail(err::HostFileNotFound, kSource, "The folder does not exist: " + folder);
+    return ShapefileWorkspace(data::canonical(folder));
+}
+
+std::string ShapefileWorkspace::datasetPath(const std::string& name, const char* ext) const {
+    return (stdfs::path(path_) / (stripExtension(name) + ext)).string();
+}
+
+bool ShapefileWorkspace::exists(const std::string& name) const {
+    std::error_code ec;
+    std::string base = stripExtension(name);
+    return stdfs::exists(datasetPath(base, ".shp"), ec) || stdfs::exists(datasetPath(base, ".dbf"), ec) ||
+           stdfs::exists(datasetPath(base, ".shx"), ec);
+}
+
+std::vector<std::string> ShapefileWorkspace::datasetNames() const {
+    std::set<std::string> names;
+    std::error_code ec;
+    for (const auto& e : stdfs::directory_iterator(path_, ec)) {
+        std::string ext = lower(e.path().extension().string());
+        if (ext == ".shp" || ext == ".dbf") names.insert(e.path().stem().string());
+    }
+    return {names.begin(), names.end()};
+}
+
+FeatureClassPtr ShapefileWorkspace::openFeatureClass(const std::string& name) const {
+    checkDatasetName(name);
+    return FeatureClass::open(datasetPath(name, ".shp"));
+}
+
+TablePtr ShapefileWorkspace::openTable(const std::string& name) const {
+    checkDatasetName(name);
+    return Table::open(datasetPath(name, ".dbf"));
+}
+
+TablePtr ShapefileWorkspace::create(const std::string& rawName, const std::vector<FieldDef>& defs, ShapeType type,
+                                    const SpatialReference* sr, const std::string& prjFrom, bool checkNames) const {
+    std::string name = stripExtension(rawName);
+    checkDatasetName(name);
+    bool table = type == ShapeType::Null;
+    if (exists(name)) fail(err::HostGeneric, kSource, "A dataset named " + name + " already exists in " + path_ + ".");
+    if (::access(path_.c_str(), W_OK) != 0) fail(err::HostAccessDenied, kSource, "Cannot write in the folder " + path_ + ".");
+
+    // Every field is checked before any file is written.
+    Fields checked;
+    checked.add({table ? "OID" : "FID", FieldOID, 4, 0, 0});
+    if (!table) checked.add({"Shape", FieldGeometry, 0, 0, 0});
+    for (const FieldDef& d : defs) {
+        if (d.type == FieldOID || d.type == FieldGeometry) continue;
+        checked.add(data::checkNewField(checked, d, checkNames));
+    }
+    OGRSpatialReference srs;
+    srs.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+    if (sr && srs.importFromWkt(sr->wkt.c_str()) != OGRERR_NONE)
+        fail(err::HostInvalidArg, kSource, "The coordinate system cannot be written.");
+
+    OGRwkbGeometryType geomType = wkbNone;
+    switch (type) {
+        case ShapeType::Point: geomType = wkbPoint; break;
+        case ShapeType::Multipoint: geomType = wkbMultiPoint; break;
+        case ShapeType::Polyline: geomType = wkbLineString; break;
+        case ShapeType::Polygon: geomType = wkbPolygon; break;
+        default: break;
+    }
+    std::string file = datasetPath(name, table ? ".dbf" : ".shp");
+    auto cleanup = [&] {
+        std::error_code ec;
+        for (const std::string& f : data::datasetFiles(path_, name)) stdfs::remove(f, ec);
+    };
+    {
+        gdal::ErrorTrap trap;
+        GDALDriver* driver = GetGDALDriverManager()->GetDriverByName("ESRI Shapefile");
+        if (!driver) fail(err::HostGeneric, kSource, "The shapefile driver is missing.");
+        GDALDataset* ds = driver->Create(file.c_str(), 0, 0, 0, GDT_Unknown, nullptr);
+        if (!ds) fail(err::HostGeneric, kSource, gdal::describe("Cannot create " + file, trap));
+        const char* options[] = {"ENCODING=UTF-8", nullptr};
+        OGRLayer* layer = ds->CreateLayer(name.c_str(), sr ? &srs : nullptr, geomType, const_cast<char**>(options));
+        bool ok = layer != nullptr;
+        std::string failedField;
+        for (int32_t i = checked.find(table ? "OID" : "Shape") + 1; ok && i < checked.count(); ++i) {
+            OGRFieldDefn fd = data::toOgr(checked.field(i));
+            if (layer->CreateField(&fd, FALSE) != OGRERR_NONE) {
+                ok = false;
+                failedField = checked.field(i).name;
+            }
+        }
+        if (ok) ok = layer->SyncToDisk() == OGRERR_NONE;
+        GDALClose(ds);
+        if (!ok || trap.failed()) {
+            cleanup();
+            fail(err::HostGeneric, kSource,
+                 gdal::describe("Cannot create " + file + (failedField.empty() ? "" : " (field " + failedField + ")"), trap));
+        }
+    }
+    std::error_code ec;
+    if (!prjFrom.empty()) stdfs::copy_file(prjFrom, datasetPath(name, ".prj"), stdfs::copy_options::overwrite_existing, ec);
+    std::string dbf = datasetPath(name, ".dbf");
+    data::forgetDataset(dbf);
+    for (int32_t i = 0; i < checked.count(); ++i)
+        if (checked.field(i).type != FieldOID && checked.field(i).type != FieldGeometry)
+            data::rememberFieldType(dbf, checked.field(i).name, checked.field(i).type);
+    try {
+        return Table::open(file);
+    } catch (const Failure&) {
+        cleanup();
+        throw;
+    }
+}
+
+FeatureClassPtr ShapefileWorkspace::createFeatureClass(const std::string& name, const std::vector<FieldDef>& fields,
+                                                       ShapeType type, const SpatialReference* sr) const {
+    if (type == ShapeType::Null) fail(err::HostInvalidArg, kSource, "A feature class needs a shape type.");
+    return std::dynamic_pointer_cast<FeatureClass>(create(name, fields, type, sr, {}, true));
+}
+
+TablePtr ShapefileWorkspace::createTable(const std::string& name, const std::vector<FieldDef>& fields) const {
+    return create(name, fields, ShapeType::Null, nullptr, {}, true);
+}
+
+void ShapefileWorkspace::deleteDataset(const std::string& rawName) const {
+    std::string name = stripExtension(rawName);
+    checkDatasetName(name);
+    std::vector<std::string> files = data::datasetFiles(path_, name);
+    if (files.empty()) fail(err::HostFileNotFound, kSource, "There is no dataset " + name + " in " + path_ + ".");
+    if (data::anyReadOnly(datasetPath(name, "")))
+        fail(err::HostAccessDenied, kSource, "Cannot delete " + name + ": the file is read-only.");
+    for (const char* ext : {".shp", ".dbf"})
+        if (TablePtr t = data::cachedTable(data::canonical(datasetPath(name, ext)))) t->close();
+    for (const std::string& f : files) {
+        std::error_code ec;
+        if (!stdfs::remove(f, ec) && ec)
+            fail(err::HostAccessDenied, kSource, "Cannot delete " + f + ": " + ec.message());
+    }
+    data::forgetDataset(datasetPath(name, ".dbf"));
+}
+
+TablePtr ShapefileWorkspace::copyDataset(Table& source, const std::string& rawName) const {
+    std::string name = stripExtension(rawName);
+    checkDatasetName(name);
+    if (exists(name)) fail(err::HostGeneric, kSource, "A dataset named " + name + " already exists in " + path_ + ".");
+    if (!source.canCopy()) fail(err::HostAccessDenied, kSource, "The dataset " + source.name() + " cannot be copied.");
+    source.flush();
+    std::vector<std::string> copied;
+    for (const std::string& f : source.files()) {
+        std::string fn = stdfs::path(f).filename().string();
+        std::string target = (stdfs::path(path_) / (name + fn.substr(source.name().size()))).string();
+        std::error_code ec;
+        if (!stdfs::copy_file(f, target, ec)) {
+            for (const std::string& c : copied) {
+                std::error_code ignore;
+                stdfs::permissions(c, stdfs::perms::owner_write, stdfs::perm_options::add, ignore);
+                stdfs::remove(c, ignore);
+            }
+            fail(err::HostGeneric, kSource, "Cannot copy " + f + ": " + ec.message());
+        }
+        copied.push_back(target);
+    }
+    std::string dbf = datasetPath(name, ".dbf");
+    data::forgetDataset(dbf);
+    data::copyDatasetTypes(source.dbfPath(), dbf);
+    return Table::open(datasetPath(name, source.isFeatureClass() ? ".shp" : ".dbf"));
+}
+
+FeatureClassPtr ShapefileWorkspace::exportFeatures(FeatureClass& source, const SelectionSet& selection,
+                                                   const std::string& newName) const {
+    if (selection.target().get() != &source)
+        fail(err::HostInvalidArg, kSource, "The selection set belongs to another table.");
+    std::string prj;
+    std::error_code ec;
+    std::string srcPrj = (stdfs::path(source.workspacePath()) / (source.name() + ".prj")).string();
+    if (stdfs::is_regular_file(srcPrj, ec)) prj = srcPrj;
+    auto out = std::dynamic_pointer_cast<FeatureClass>(
+        create(newName, source.fields().all(), source.shapeType(), nullptr, prj, false));
+    try {
+        InsertCursor ins = out->insert(true);
+        Cursor c = selection.search(nullptr, true);
+        while (RowPtr r = c.next()) ins.insertRow(*r);
+        ins.flush();
+    } catch (const Failure&) {
+        out->close();
+        std::string name = stripExtension(newName);
+        for (const std::string& f : data::datasetFiles(path_, name)) stdfs::remove(f, ec);
+        data::forgetDataset(datasetPath(name, ".dbf"));
+        throw;
+    }
+    return out;
+}
+
+}  // namespace korvane::host
