@@ -385,10 +385,11 @@ TEST_F(Sample, RasterAgreesWithPolygons) {
 struct GridCase {
   std::int64_t patches;
   int classes;
+  double jitter = 0.2;
 };
 
 void checkGrid(const Geos& geos, const lg::GridResult& r, const GridCase& gc) {
-  SCOPED_TRACE(fmt::format("{} patches, {} classes", gc.patches, gc.classes));
+  SCOPED_TRACE(fmt::format("{} patches, {} classes, jitter {}", gc.patches, gc.classes, gc.jitter));
   const Layer layer = readLayer(geos, r.shapefile);
   expectProjected(layer);
   expectField(layer, "CLASS", OFTInteger);
@@ -449,11 +450,12 @@ TEST(Grid, WritesExactlyNPolygonsWithKClasses) {
   Geos geos;
   TempDir dir;
   for (const GridCase gc : {GridCase{1003, 10}, GridCase{400, 1000}, GridCase{150, 3}, GridCase{50, 2},
-                            GridCase{7, 1}, GridCase{1, 5}}) {
+                            GridCase{7, 1}, GridCase{1, 5}, GridCase{222, 6, 0.0}, GridCase{333, 7, 0.25}}) {
     const std::string name = fmt::format("g{}_{}", gc.patches, gc.classes);
     lg::GridOptions o;
     o.patches = gc.patches;
     o.classes = gc.classes;
+    o.jitter = gc.jitter;
     o.seed = 11;
     const lg::GridResult r = lg::generateGrid(dir.path(), name, o);
     EXPECT_EQ(r.shapefile, dir.path() / (name + ".shp"));
@@ -515,7 +517,8 @@ TEST(Grid, RejectsBadArgumentsWithoutWriting) {
   attempt("zero", 0, 10);
   attempt("negative", -5, 10);
   attempt("noclass", 10, 0);
-  attempt("jitter", 10, 10, 0.5);
+  attempt("jitter", 10, 10, 0.26);
+  attempt("jitterneg", 10, 10, -0.1);
   attempt("cell", 10, 10, 0.2, 0);
   attempt("cellnan", 10, 10, 0.2, std::nan(""));
   attempt("a/b", 10, 10);

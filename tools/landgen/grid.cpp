@@ -35,8 +35,8 @@ void validate(const std::string& name, const GridOptions& o) {
     throw std::invalid_argument(fmt::format("classes must be 1..{}, not {}", kMaxClasses, o.classes));
   if (!(o.cellSize > 0) || !std::isfinite(o.cellSize) || o.cellSize > 1e5)
     throw std::invalid_argument(fmt::format("cell size must be in (0, 100000] m, not {}", o.cellSize));
-  if (!(o.jitter >= 0 && o.jitter <= 0.3))
-    throw std::invalid_argument(fmt::format("jitter must be in [0, 0.3], not {}", o.jitter));
+  if (!(o.jitter >= 0 && o.jitter <= 0.25))
+    throw std::invalid_argument(fmt::format("jitter must be in [0, 0.25], not {}", o.jitter));
 }
 
 std::filesystem::path withExt(const std::filesystem::path& folder, const std::string& stem, const char* ext) {
@@ -195,7 +195,10 @@ GridResult generateGrid(const std::filesystem::path& folder, const std::string& 
     detail::removeShapefile(withExt(folder, partial, ".shp"));
     throw;
   }
-  std::ofstream(sidecar, std::ios::binary | std::ios::trunc) << expected << sizes(folder, name);
+  std::ofstream out(sidecar, std::ios::binary | std::ios::trunc);
+  out << expected << sizes(folder, name);
+  out.close();
+  if (!out) throw std::runtime_error(fmt::format("cannot write {}", sidecar.string()));
   return result;
 }
 

@@ -73,7 +73,8 @@ struct GridOptions {
   std::uint64_t seed = 1;
   double cellSize = 10.0;    // nominal side of one polygon, m
   // Inner vertices move by up to this fraction of cellSize in x and in y;
-  // 0 gives a plain grid. At most 0.3, which keeps every polygon convex.
+  // 0 gives a plain grid. At most 0.25, which keeps every polygon convex
+  // (at worst with one straight angle), so the polygons tile without overlap.
   double jitter = 0.2;
   bool force = false;        // regenerate even when a cached copy matches
 };

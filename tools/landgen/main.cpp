@@ -50,7 +50,7 @@ int main(int argc, char** argv) {
   gridCmd->add_option("--classes", grid.classes, "number of classes")->required();
   gridCmd->add_option("--seed", grid.seed, "random seed")->capture_default_str();
   gridCmd->add_option("--cell-size", grid.cellSize, "polygon size, m")->capture_default_str();
-  gridCmd->add_option("--jitter", grid.jitter, "vertex displacement as a fraction of the cell size (0..0.3)")
+  gridCmd->add_option("--jitter", grid.jitter, "vertex displacement as a fraction of the cell size (0..0.25)")
       ->capture_default_str();
   gridCmd->add_flag("--force", grid.force, "regenerate even if a matching file exists");
 
