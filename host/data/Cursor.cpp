@@ -8,13 +8,6 @@
 
 namespace korvane::host {
 
-namespace {
-struct FeatureDeleter {
-    void operator()(OGRFeature* f) const { OGRFeature::DestroyFeature(f); }
-};
-using FeatureHandle = std::unique_ptr<OGRFeature, FeatureDeleter>;
-}  // namespace
-
 // Rows are fetched by object id rather than with the layer's own reading
 // position, so that any number of cursors on one table can be open at once.
 struct Cursor::Impl {

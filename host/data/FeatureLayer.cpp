@@ -56,7 +56,7 @@ int32_t layerUnits(const Layer& layer) {
 
 OpenedData openData(const std::string& path) {
     std::string ext = std::filesystem::path(path).extension().string();
-    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));  // .SHP too
     OpenedData d;
     if (ext == ".shp")
         d.layer = openFeatureLayer(path);

@@ -24,19 +24,12 @@ namespace {
 
 constexpr const char* kSource = "Table";
 
-std::string lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
+using data::lower;
+
 std::string upper(std::string s) {
     for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return s;
 }
-
-struct FeatureDeleter {
-    void operator()(OGRFeature* f) const { OGRFeature::DestroyFeature(f); }
-};
-using FeatureHandle = std::unique_ptr<OGRFeature, FeatureDeleter>;
 
 std::map<std::string, int32_t>& typeRegistry() {
     static std::map<std::string, int32_t> r;
@@ -58,6 +51,11 @@ std::map<std::string, std::weak_ptr<Table>>& tableCache() {
 // ---- shared internals -------------------------------------------------------
 
 namespace data {
+
+std::string lower(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
 
 void rememberFieldType(const std::string& dbfPath, const std::string& field, int32_t type) {
     typeRegistry()[typeKey(dbfPath, field)] = type;
@@ -188,7 +186,7 @@ FieldDef checkNewField(const Fields& existing, const FieldDef& in, bool checkNam
     return f;
 }
 
-OGRFieldDefn toOgr(const FieldDef& f) {
+std::unique_ptr<OGRFieldDefn> toOgr(const FieldDef& f) {
     OGRFieldType t = OFTString;
     int width = 0, prec = 0;
     switch (f.type) {
@@ -210,9 +208,9 @@ OGRFieldDefn toOgr(const FieldDef& f) {
             break;
         default: break;
     }
-    OGRFieldDefn d(f.name.c_str(), t);
-    d.SetWidth(width);
-    d.SetPrecision(prec);
+    auto d = std::make_unique<OGRFieldDefn>(f.name.c_str(), t);
+    d->SetWidth(width);
+    d->SetPrecision(prec);
     return d;
 }
 
@@ -507,9 +505,9 @@ bool Table::canDelete() const {
 void Table::addField(const FieldDef& field) {
     FieldDef f = data::checkNewField(impl_->fields, field, true);
     impl_->prepareWrite("Table.addField");
-    OGRFieldDefn d = data::toOgr(f);
+    auto d = data::toOgr(f);
     gdal::ErrorTrap trap;
-    if (impl_->layer->CreateField(&d, FALSE) != OGRERR_NONE || trap.failed())
+    if (impl_->layer->CreateField(d.get(), FALSE) != OGRERR_NONE || trap.failed())
         fail(err::HostGeneric, "Table.addField", gdal::describe("Cannot add the field " + f.name + " to " + name(), trap));
     impl_->fields.add(f);
     data::rememberFieldType(dbfPath(), f.name, f.type);

@@ -44,6 +44,11 @@ struct Table::Impl {
     int64_t writeRow(const Row& row, bool insert);
 };
 
+struct OgrFeatureDeleter {
+    void operator()(OGRFeature* f) const { OGRFeature::DestroyFeature(f); }
+};
+using FeatureHandle = std::unique_ptr<OGRFeature, OgrFeatureDeleter>;
+
 struct TableAccess {
     static TablePtr make(std::unique_ptr<Table::Impl> impl, bool featureClass);
     static Table::Impl& impl(const Table& t) { return *t.impl_; }
@@ -57,6 +62,8 @@ struct CursorAccess {
 };
 
 namespace data {
+std::string lower(std::string s);
+
 // Registry of the host type codes of fields created by this process.
 void rememberFieldType(const std::string& dbfPath, const std::string& field, int32_t type);
 void forgetFieldType(const std::string& dbfPath, const std::string& field);
@@ -66,7 +73,7 @@ void copyDatasetTypes(const std::string& fromDbf, const std::string& toDbf);
 // Checks a new field definition and fills in default widths; fails with a
 // clear description. checkName: refuse names the dBASE file cannot hold.
 FieldDef checkNewField(const Fields& existing, const FieldDef& f, bool checkName);
-OGRFieldDefn toOgr(const FieldDef& f);
+std::unique_ptr<OGRFieldDefn> toOgr(const FieldDef& f);
 
 // Files of the dataset base (folder/name) that exist, main files first.
 std::vector<std::string> datasetFiles(const std::string& folder, const std::string& name);

@@ -20,10 +20,7 @@ namespace {
 
 constexpr const char* kSource = "Workspace";
 
-std::string lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
+using data::lower;
 
 // The dataset name without a .shp or .dbf extension.
 std::string stripExtension(const std::string& name) {
@@ -124,8 +121,8 @@ TablePtr ShapefileWorkspace::create(const std::string& rawName, const std::vecto
         bool ok = layer != nullptr;
         std::string failedField;
         for (int32_t i = checked.find(table ? "OID" : "Shape") + 1; ok && i < checked.count(); ++i) {
-            OGRFieldDefn fd = data::toOgr(checked.field(i));
-            if (layer->CreateField(&fd, FALSE) != OGRERR_NONE) {
+            auto fd = data::toOgr(checked.field(i));
+            if (layer->CreateField(fd.get(), FALSE) != OGRERR_NONE) {
                 ok = false;
                 failedField = checked.field(i).name;
             }
