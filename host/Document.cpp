@@ -61,6 +61,8 @@ std::vector<LayerPtr> Map::allLayers() const {
 
 void Map::addLayer(LayerPtr layer) {
     if (!layer) fail(err::ObjectNotSet, "Map", "No layer given.");
+    // The first layer of a map without units gives it its coordinate system's units.
+    if (layers_.empty() && mapUnits_ == UnitUnknown) mapUnits_ = layer->units();
     layers_.insert(layers_.begin(), layer);
     itemAdded(layer);
     contentsChanged();

@@ -17,6 +17,8 @@ public:
     virtual ~Layer() = default;
 
     virtual LayerKind kind() const { return LayerKind::Other; }
+    // The host unit code of the layer's coordinate system (0: unknown).
+    virtual int32_t units() const { return 0; }
 
     const std::string& name() const { return name_; }
     void setName(std::string n) { name_ = std::move(n); }

@@ -52,3 +52,79 @@ void CheckAndSetMapUnits(korvane::host::Application* app) {
 }
 
 }  // namespace kv
+
+#include "host/data/FeatureLayer.h"
+
+namespace kv {
+
+namespace h = korvane::host;
+
+namespace {
+const char* const kNoLayer = "PopulateFieldListBox cannot find layer '";
+
+// The feature layer behind a layer, or a failure for another kind of layer.
+h::FeatureLayer& featureLayerOf(const h::LayerPtr& layer) {
+    auto* fl = dynamic_cast<h::FeatureLayer*>(layer.get());
+    if (!fl) h::fail(h::err::TypeMismatch, "Korvane", "Type mismatch");
+    return *fl;
+}
+}  // namespace
+
+std::vector<std::string> GetFields(const h::LayerPtr& layer) {
+    std::vector<std::string> result;
+    KV_PROCEDURE("GetFields", TopLevel).run([&] {
+        KV_LINE;
+        if (!layer) {
+            MsgBox(std::string(kNoLayer) + "'", h::mb::Critical, "Layer Not Found");
+            return;
+        }
+        KV_LINE;
+        const h::Fields& fields = featureLayerOf(layer).featureClass()->fields();
+        KV_LINE;
+        if (fields.count() == 0) {
+            MsgBox(layer->name() + " has no fields in it", h::mb::OKOnly);
+            return;
+        }
+        KV_LINE;
+        result = fields.names();
+    });
+    return result;
+}
+
+bool AddField(const h::LayerPtr& layer, const std::string& name, int16_t width, int32_t type, int16_t decimals) {
+    bool result = false;
+    KV_PROCEDURE("AddField", TopLevel).run([&] {
+        KV_LINE;
+        // Application-defined error 600 (0x80040258).
+        if (!layer) h::fail(static_cast<int32_t>(0x80040258), "Add Field", "Target layer not provided.");
+        KV_LINE;
+        auto fc = featureLayerOf(layer).featureClass();
+        h::FieldDef def;
+        def.name = name;
+        def.precision = width;
+        def.type = type;
+        def.scale = decimals;
+        if (type == h::FieldString) def.length = width;
+        KV_LINE;
+        fc->addField(def);
+        result = true;
+    });
+    return result;
+}
+
+h::LayerPtr FindLayerByName(const h::MapPtr& map, const std::string& name) {
+    h::LayerPtr result;
+    KV_PROCEDURE("FindLayerByName", TopLevel).run([&] {
+        KV_LINE;
+        if (!map) h::fail(h::err::ObjectNotSet, "Korvane", "Object variable or With block variable not set");
+        KV_LINE;
+        for (int32_t i = 0; i < map->layerCount(); ++i)
+            if (map->layer(i)->name() == name) {
+                result = map->layer(i);
+                return;
+            }
+    });
+    return result;
+}
+
+}  // namespace kv

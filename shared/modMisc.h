@@ -1,6 +1,15 @@
 #pragma once
-// Shared layer, field and form utilities.
+// Shared layer, field and form utilities of both libraries.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "host/Document.h"
 #include "host/Forms.h"
+#include "host/data/FeatureLayer.h"
+
+namespace korvane::host { class Application; }
 
 namespace kv {
 
@@ -8,12 +17,30 @@ namespace kv {
 // modeless windows, and modally otherwise.
 void ShowForm(korvane::host::Form& form, bool modal);
 
-}  // namespace kv
-
-namespace korvane::host { class Application; }
-
-namespace kv {
 // Gives the focused map metres as map units and kilometres as distance
 // units when its units are unknown.
 void CheckAndSetMapUnits(korvane::host::Application* app);
+
+// Every field name of the layer in field order (object id and shape
+// included); empty on failure.
+std::vector<std::string> GetFields(const korvane::host::LayerPtr& layer);
+
+// Adds a field (host type code 0..5) to the layer's feature class: width is
+// the precision (and, for text, the length), decimals the scale. False when
+// the field could not be added (the error report has been shown).
+bool AddField(const korvane::host::LayerPtr& layer, const std::string& name, int16_t width, int32_t type,
+              int16_t decimals);
+
+// The first top-level layer of the map whose name matches exactly, or nothing.
+korvane::host::LayerPtr FindLayerByName(const korvane::host::MapPtr& map, const std::string& name);
+
+// Sorts arr[lower..upper] in place (upper: the last index; the whole array
+// when omitted), ascending or descending. Iterative quicksort with a bounded
+// stack; the pivot is the median of the range's ends and middle, so ordered
+// input costs n log n.
+template <class T>
+void ArraySort(std::vector<T>& arr, std::optional<int64_t> upperBound = std::nullopt, bool descending = false);
+
 }  // namespace kv
+
+#include "shared/ArraySort.inl"

@@ -30,3 +30,137 @@ bool IsLayerSelected(h::Application* app) {
 }
 
 }  // namespace kv
+
+#include <algorithm>
+#include <cctype>
+
+#include "host/System.h"
+#include "host/Ui.h"
+#include "shared/App.h"
+
+namespace kv {
+
+namespace {
+std::string upper(std::string s) {
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::toupper(c); });
+    return s;
+}
+
+h::FeatureLayer& featureLayer(const h::LayerPtr& layer) {
+    auto* fl = dynamic_cast<h::FeatureLayer*>(layer.get());
+    if (!fl) h::fail(h::err::TypeMismatch, "Korvane", "Type mismatch");
+    return *fl;
+}
+}  // namespace
+
+void PopulateFieldListBox(const h::LayerPtr& layer, h::ComboBox& combo) {
+    KV_PROCEDURE("PopulateFieldListBox", TopLevel).run([&] {
+        KV_LINE;
+        if (!layer) {
+            MsgBox("PopulateFieldListBox cannot find layer ''", h::mb::Critical, "Layer Not Found");
+            return;
+        }
+        KV_LINE;
+        const h::Fields& fields = featureLayer(layer).featureClass()->fields();
+        KV_LINE;
+        if (fields.count() > 0) {
+            combo.clear();
+            for (int32_t i = 0; i < fields.count(); ++i) {
+                KV_LINE;
+                const std::string& name = fields.field(i).name;
+                std::string u = upper(name);
+                if (u != "FID" && u != "SHAPE") combo.addItem(name);
+            }
+            return;
+        }
+        KV_LINE;
+        MsgBox(layer->name() + " has no fields in it", h::mb::OKOnly);
+    });
+}
+
+std::optional<h::Cursor> getCursor(const h::LayerPtr& layer, const std::string& whereClause) {
+    std::optional<h::Cursor> result;
+    KV_PROCEDURE("getCursor", TopLevel).run([&] {
+        KV_LINE;
+        h::FeatureLayer& fl = featureLayer(layer);
+        KV_LINE;
+        const h::SelectionSet& sel = fl.selectionSet();
+        bool onSelection = sel.count() > 0;
+        KV_LINE;
+        if (whereClause.empty()) {
+            KV_LINE;
+            result = onSelection ? sel.search(nullptr, false) : fl.featureClass()->search(nullptr, false);
+            return;
+        }
+        // From here on a rejected clause gives nothing, without a message:
+        // callers try again with another clause.
+        h::QueryFilter filter(whereClause);
+        try {
+            result = onSelection ? sel.search(&filter, false) : fl.featureClass()->search(&filter, false);
+        } catch (const h::Failure&) {
+            result.reset();
+        }
+    });
+    return result;
+}
+
+void AddAreaAndPerimFields(const h::LayerPtr& layer, bool noConfirm) {
+    KV_PROCEDURE("AddAreaAndPerimFields", TopLevel).run([&] {
+        KV_LINE;
+        if (!layer) {
+            MsgBox("Requested layer cannot be found.  Cannot add Area and Perimeter fields", h::mb::Information,
+                   "Invalid Layer Selection");
+            return;
+        }
+        KV_LINE;
+        auto fc = featureLayer(layer).featureClass();
+        KV_LINE;
+        std::string dbf = h::fs::BuildPath(fc->workspacePath(), fc->name() + ".dbf");
+        KV_LINE;
+        if (h::fs::IsReadOnly(dbf)) {
+            MsgBox("Cannot add area and perimeter to " + fc->name() + ".\r\nFile is Read-Only.", h::mb::OKOnly,
+                   "File Access Error");
+            return;
+        }
+        // Areas and perimeters belong to polygons: a point or line layer is
+        // refused before any field is made.
+        KV_LINE;
+        if (fc->shapeType() != h::ShapeType::Polygon) {
+            MsgBox("Cannot add area and perimeter to " + fc->name() + ".\r\nThe layer does not hold polygons.",
+                   h::mb::Exclamation, "Invalid Layer Selection");
+            return;
+        }
+        auto prepare = [&](const char* name, const char* question) {
+            int32_t index = fc->findField(name);
+            if (index == -1) {
+                h::FieldDef def{name, h::FieldSingle, 0, 20, 5};
+                fc->addField(def);
+                return fc->findField(name);
+            }
+            if (noConfirm) return index;
+            int32_t answer = MsgBox(question, h::mb::YesNo | h::mb::Question | h::mb::DefaultButton2, "Confirm Changes");
+            return answer == h::mb::Yes ? index : -1;
+        };
+        KV_LINE;
+        int32_t areaIndex = prepare("Area", "Overwrite existing Area field?");
+        KV_LINE;
+        int32_t perimIndex = prepare("Perimeter", "Overwrite existing Perimeter field?");
+        if (areaIndex < 0 && perimIndex < 0) return;
+        KV_LINE;
+        h::Cursor cursor = fc->update(nullptr, false);
+        KV_LINE;
+        while (auto feature = cursor.next()) {
+            KV_LINE;
+            const h::Geometry& shape = feature->shape();
+            if (shape.isEmpty() || shape.type() != h::ShapeType::Polygon)
+                h::fail(h::err::HostGeneric, "Korvane",
+                        "Feature " + std::to_string(feature->oid()) + " has no polygon shape.");
+            if (areaIndex >= 0) feature->setValue(areaIndex, shape.area());
+            if (perimIndex >= 0) feature->setValue(perimIndex, shape.length());
+            KV_LINE;
+            cursor.updateRow(*feature);
+        }
+    });
+}
+
+}  // namespace kv

@@ -1,8 +1,29 @@
 #pragma once
 // Layer, field and cursor utilities of the vector library.
+#include <optional>
+#include <string>
+
+#include "host/Forms.h"
+#include "host/data/FeatureLayer.h"
+
 namespace korvane::host { class Application; }
 
 namespace kv {
+
 // True when the layer selected in the table of contents is a feature layer.
 bool IsLayerSelected(korvane::host::Application* app);
+
+// Refills the combo box with the layer's field names, without FID and Shape.
+void PopulateFieldListBox(const korvane::host::LayerPtr& layer, korvane::host::ComboBox& combo);
+
+// A cursor over the layer's selected features (all features when none is
+// selected), filtered by the where clause when one is given. Nothing, with
+// no message, when the data source rejects the clause.
+std::optional<korvane::host::Cursor> getCursor(const korvane::host::LayerPtr& layer, const std::string& whereClause);
+
+// Gives a polygon shapefile layer the fields Area and Perimeter and fills
+// them from every feature's shape. With noConfirm false the user is asked
+// before an existing field is overwritten.
+void AddAreaAndPerimFields(const korvane::host::LayerPtr& layer, bool noConfirm);
+
 }  // namespace kv
