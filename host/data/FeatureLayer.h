@@ -31,7 +31,14 @@ public:
     // All features of the class that match, selected or not.
     Cursor search(const QueryFilter* filter, bool recycling);
     // The host unit code of the layer's coordinate system (0 when unknown).
-    int32_t units() const;
+    int32_t units() const override;
+
+    // The selection, kept in a map document.
+    std::optional<std::vector<int64_t>> selectedIds() const override { return selection_.ids(); }
+    void restoreSelectedIds(const std::vector<int64_t>& ids) override {
+        selection_.clear();
+        selection_.add(ids);
+    }
 
 private:
     FeatureClassPtr featureClass_;

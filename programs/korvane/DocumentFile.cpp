@@ -102,7 +102,7 @@ std::vector<std::string> documentItems(const h::Document& doc) {
         items.push_back(fmt::format("layer {} ({}, {})", l->name(), h::layerKindName(l->kind()),
                                     l->path().empty() ? "no file" : l->path()));
     for (auto& t : map->tables()) items.push_back(fmt::format("table {} ({})", t->name(), t->path()));
-    items.push_back(fmt::format("map units {}", h::unitName(map->mapUnits())));
+    items.push_back(fmt::format("map units {} ({})", h::unitName(map->mapUnits()), map->mapUnits()));
     return items;
 }
 
