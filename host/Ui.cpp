@@ -307,6 +307,10 @@ void ScriptDriver::perform(Form& f, const std::vector<std::string>& w) {
     try {
         if (verb == "show") {
             out_ << f.describe();
+        } else if (verb == "help" || verb == "?") {
+            out_ << "  show | set CONTROL VALUE | choose CONTROL ENTRY | select LIST ENTRY... | click CONTROL\n"
+                    "  check/uncheck CONTROL | focus CONTROL | key CONTROL TEXT | enter | escape | close\n"
+                    "  form NAME | answer BUTTON (message boxes) | file PATH | input TEXT | cancel\n";
         } else if (verb == "form") {
             addressed_ = nullptr;
             for (Form* s : shown_)
