@@ -93,11 +93,7 @@ void Cursor::updateRow(const Row& row) {
 void Cursor::deleteRow() {
     if (!impl_ || !impl_->update) fail(err::HostInvalidArg, "Cursor.deleteRow", "The cursor is not an update cursor.");
     if (impl_->last < 0) fail(err::HostInvalidArg, "Cursor.deleteRow", "There is no current row.");
-    auto& t = TableAccess::impl(*impl_->table);
-    t.prepareWrite("Cursor.deleteRow");
-    gdal::ErrorTrap trap;
-    if (t.layer->DeleteFeature(impl_->last) != OGRERR_NONE)
-        fail(err::HostGeneric, "Cursor.deleteRow", gdal::describe(fmt::format("Cannot delete row {}", impl_->last), trap));
+    TableAccess::impl(*impl_->table).deleteRecord(impl_->last, "Cursor.deleteRow");
 }
 
 Cursor CursorAccess::open(TablePtr table, WhereClause where, bool recycling, bool update,

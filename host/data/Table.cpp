@@ -10,6 +10,7 @@
 #include <climits>
 #include <cmath>
 #include <filesystem>
+#include <fstream>
 #include <map>
 
 #include "host/Failure.h"
@@ -86,12 +87,12 @@ std::string canonical(const std::string& path) {
 void cacheTable(const TablePtr& t) {
     auto& c = tableCache();
     for (auto it = c.begin(); it != c.end();) it = it->second.expired() ? c.erase(it) : std::next(it);
-    c[canonical(t->path())] = t;
+    c[TableAccess::impl(*t).base] = t;
 }
 
-TablePtr cachedTable(const std::string& canonicalPath) {
+TablePtr cachedTable(const std::string& base) {
     auto& c = tableCache();
-    auto it = c.find(canonicalPath);
+    auto it = c.find(base);
     if (it == c.end()) return nullptr;
     TablePtr t = it->second.lock();
     if (!t || TableAccess::impl(*t).closed) {
@@ -218,23 +219,33 @@ std::unique_ptr<OGRFieldDefn> toOgr(const FieldDef& f) {
 
 // ---- Impl -------------------------------------------------------------------
 
-Table::Impl::~Impl() {
-    if (ds) {
-        gdal::ErrorTrap trap;
-        GDALClose(ds);
+Table::Impl::~Impl() { closeDataset(); }
+
+void Table::Impl::closeDataset() {
+    if (!ds) return;
+    gdal::ErrorTrap trap;
+    if (deletedThisSession && update && layer) {
+        std::string sql = "REPACK " + std::string(layer->GetName());
+        ds->ExecuteSQL(sql.c_str(), nullptr, nullptr);
     }
+    GDALClose(ds);
+    ds = nullptr;
+    layer = nullptr;
+    deletedKnown = deletedThisSession = false;
+    deleted = 0;
 }
 
 void Table::Impl::openDataset(bool forUpdate) {
     gdal::ErrorTrap trap;
     const char* const drivers[] = {"ESRI Shapefile", nullptr};
     unsigned flags = GDAL_OF_VECTOR | (forUpdate ? GDAL_OF_UPDATE : GDAL_OF_READONLY);
-    auto* d = static_cast<GDALDataset*>(GDALOpenEx(path.c_str(), flags, drivers, nullptr, nullptr));
+    const char* const options[] = {"AUTO_REPACK=NO", nullptr};
+    auto* d = static_cast<GDALDataset*>(GDALOpenEx(path.c_str(), flags, drivers, options, nullptr));
     if (!d || d->GetLayerCount() < 1) {
         if (d) GDALClose(d);
         fail(err::HostGeneric, kSource, gdal::describe("Cannot open " + path, trap));
     }
-    if (ds) GDALClose(ds);
+    closeDataset();
     ds = d;
     layer = d->GetLayer(0);
     update = forUpdate;
@@ -299,6 +310,52 @@ void Table::Impl::prepareWrite(const char* source) {
 int64_t Table::Impl::recordCount(const char* source) {
     gdal::ErrorTrap trap;
     return lyr(source).GetFeatureCount(TRUE);
+}
+
+void Table::Impl::deleteRecord(int64_t oid, const char* source) {
+    prepareWrite(source);
+    gdal::ErrorTrap trap;
+    if (layer->DeleteFeature(oid) != OGRERR_NONE)
+        fail(err::HostGeneric, source, gdal::describe(fmt::format("Cannot delete row {} of {}", oid, name), trap));
+    deletedThisSession = true;
+    if (deletedKnown) ++deleted;
+}
+
+namespace {
+
+// Records of a dBASE file that carry the deletion mark.
+int64_t deletedRecords(const std::string& dbf) {
+    std::ifstream in(dbf, std::ios::binary);
+    unsigned char h[32];
+    if (!in.read(reinterpret_cast<char*>(h), 32)) return 0;
+    uint32_t records = h[4] | (h[5] << 8) | (h[6] << 16) | (static_cast<uint32_t>(h[7]) << 24);
+    uint32_t headerLen = h[8] | (h[9] << 8);
+    uint32_t recordLen = h[10] | (h[11] << 8);
+    if (recordLen == 0) return 0;
+    in.seekg(headerLen);
+    std::vector<char> block(static_cast<size_t>(recordLen) * 4096);
+    int64_t marked = 0;
+    uint32_t left = records;
+    while (left > 0) {
+        uint32_t n = std::min<uint32_t>(left, 4096);
+        if (!in.read(block.data(), static_cast<std::streamsize>(n) * recordLen)) break;
+        for (uint32_t i = 0; i < n; ++i) marked += block[static_cast<size_t>(i) * recordLen] == '*';
+        left -= n;
+    }
+    return marked;
+}
+
+}  // namespace
+
+int64_t Table::Impl::liveRowCount(const char* source) {
+    int64_t records = recordCount(source);
+    if (!deletedKnown) {
+        gdal::ErrorTrap trap;
+        if (update) layer->SyncToDisk();
+        deleted = deletedRecords(base + ".dbf");
+        deletedKnown = true;
+    }
+    return records - deleted;
 }
 
 void Table::Impl::readValues(OGRFeature& f, Row& row, const std::vector<int32_t>* only) const {
@@ -440,19 +497,26 @@ Table::~Table() = default;
 
 TablePtr Table::open(const std::string& path) {
     gdal::init();
-    std::string canon = data::canonical(path);
-    if (TablePtr t = data::cachedTable(canon)) return t;
-    stdfs::path p(canon);
+    stdfs::path p(data::canonical(path));
     std::string ext = lower(p.extension().string());
     if (ext != ".shp" && ext != ".dbf")
         fail(err::HostInvalidArg, kSource, "Not a shapefile or dBASE table: " + path);
+    std::string base = (p.parent_path() / p.stem()).string();
+    if (TablePtr t = data::cachedTable(base)) return t;
     std::error_code ec;
     if (!stdfs::is_regular_file(p, ec)) fail(err::HostFileNotFound, kSource, "The file does not exist: " + path);
+    // The attribute table of a shapefile opens as the feature class, so that
+    // writing its rows keeps their shapes.
+    if (ext == ".dbf" && stdfs::is_regular_file(base + ".shp", ec)) {
+        p = base + ".shp";
+        ext = ".shp";
+    }
+    std::string canon = p.string();
     auto impl = std::make_unique<Impl>();
     impl->path = canon;
     impl->folder = p.parent_path().string();
     impl->name = p.stem().string();
-    impl->base = (p.parent_path() / impl->name).string();
+    impl->base = base;
     impl->featureClass = ext == ".shp";
     impl->shapeName = "Shape";
     bool writable = !data::anyReadOnly(impl->base);
@@ -527,7 +591,7 @@ void Table::deleteField(std::string_view fieldName) {
 }
 
 int64_t Table::rowCount(const QueryFilter* filter) {
-    if (!filter || filter->whereClause.empty()) return impl_->recordCount("Table.rowCount");
+    if (!filter || filter->whereClause.empty()) return impl_->liveRowCount("Table.rowCount");
     Cursor c = search(filter, true);
     int64_t n = 0;
     while (c.next()) ++n;
@@ -563,12 +627,7 @@ void Table::flush() {
 }
 
 void Table::close() {
-    if (impl_->ds) {
-        gdal::ErrorTrap trap;
-        GDALClose(impl_->ds);
-    }
-    impl_->ds = nullptr;
-    impl_->layer = nullptr;
+    impl_->closeDataset();
     impl_->closed = true;
 }
 
@@ -679,11 +738,7 @@ void Row::store() {
 
 void Row::deleteRow() {
     if (oid_ < 0) fail(err::HostInvalidArg, "Row.deleteRow", "The row has not been stored.");
-    auto& t = TableAccess::impl(*table_);
-    t.prepareWrite("Row.deleteRow");
-    gdal::ErrorTrap trap;
-    if (t.layer->DeleteFeature(oid_) != OGRERR_NONE)
-        fail(err::HostGeneric, "Row.deleteRow", gdal::describe(fmt::format("Cannot delete row {}", oid_), trap));
+    TableAccess::impl(*table_).deleteRecord(oid_, "Row.deleteRow");
 }
 
 // ---- FeatureClass -----------------------------------------------------------

@@ -66,7 +66,9 @@ public:
     // Writes the row: a row from createRow() is added (and gets its object
     // id), any other row overwrites its record.
     void store();
-    // Deletes the row's record.
+    // Deletes the row's record. Object ids stay as they are while the table
+    // is open; the deleted records are packed away when it is closed, and the
+    // rows after them then have lower ids.
     void deleteRow();
 
 private:
@@ -130,9 +132,10 @@ public:
     Table& operator=(const Table&) = delete;
 
     // Opens a shapefile (.shp) as a feature class or a dBASE file (.dbf) as
-    // a table. Fails (HostFileNotFound) when the file is missing, and
-    // (HostGeneric) when it cannot be read. An open dataset is shared: opening
-    // the same file again gives the same object while it is alive.
+    // a table; the .dbf of a shapefile opens as its feature class. Fails
+    // (HostFileNotFound) when the file is missing, and (HostGeneric) when it
+    // cannot be read. An open dataset is shared: opening the same file again
+    // gives the same object while it is alive.
     static TablePtr open(const std::string& path);
 
     // Dataset name (the file name without extension), folder and files.

@@ -28,6 +28,12 @@ struct Table::Impl {
     std::string shapeName;
     ShapeType shapeType = ShapeType::Null;
     std::optional<SpatialReference> sr;
+    // Deleted records stay in the files, marked deleted, until the table is
+    // closed, so that object ids do not move while it is open; closing packs
+    // them away. Their number is counted from the file when first needed.
+    bool deletedKnown = false;
+    int64_t deleted = 0;
+    bool deletedThisSession = false;
 
     ~Impl();
     void openDataset(bool forUpdate);
@@ -38,7 +44,11 @@ struct Table::Impl {
     // Reads the attribute fields (all, or only those listed) into row.
     void readValues(OGRFeature& f, Row& row, const std::vector<int32_t>* only) const;
     void readShape(OGRFeature& f, Row& row) const;
+    // Records in the files, deleted ones included: the end of the id range.
     int64_t recordCount(const char* source);
+    void deleteRecord(int64_t oid, const char* source);
+    int64_t liveRowCount(const char* source);
+    void closeDataset();
     // Writes the row's values and shape into a feature of this layer.
     void fill(OGRFeature& f, const Row& row) const;
     int64_t writeRow(const Row& row, bool insert);
@@ -79,8 +89,10 @@ std::unique_ptr<OGRFieldDefn> toOgr(const FieldDef& f);
 std::vector<std::string> datasetFiles(const std::string& folder, const std::string& name);
 bool anyReadOnly(const std::string& base);
 std::string canonical(const std::string& path);
+// Open datasets by folder/name (no extension): a shapefile and its .dbf are
+// one dataset.
 void cacheTable(const TablePtr& t);
-TablePtr cachedTable(const std::string& canonicalPath);
+TablePtr cachedTable(const std::string& base);
 }  // namespace data
 
 }  // namespace korvane::host

@@ -167,8 +167,7 @@ void ShapefileWorkspace::deleteDataset(const std::string& rawName) const {
     if (files.empty()) fail(err::HostFileNotFound, kSource, "There is no dataset " + name + " in " + path_ + ".");
     if (data::anyReadOnly(datasetPath(name, "")))
         fail(err::HostAccessDenied, kSource, "Cannot delete " + name + ": the file is read-only.");
-    for (const char* ext : {".shp", ".dbf"})
-        if (TablePtr t = data::cachedTable(data::canonical(datasetPath(name, ext)))) t->close();
+    if (TablePtr t = data::cachedTable(data::canonical(datasetPath(name, "")))) t->close();
     for (const std::string& f : files) {
         std::error_code ec;
         if (!stdfs::remove(f, ec) && ec)

@@ -240,19 +240,21 @@ TEST(Table, CursorsSearchUpdateAndStayIndependent) {
     QueryFilter numberAsText("Class = 1");
     EXPECT_THROW(fc->search(&numberAsText, true), Failure);
 
-    // Two cursors on one class run side by side.
-    Cursor outer = fc->search(nullptr, false);
-    RowPtr first = outer.next();
-    Cursor inner = fc->search(&b, true);
-    EXPECT_EQ(inner.next()->oid(), 1);
-    EXPECT_EQ(outer.next()->oid(), 1);
-    EXPECT_EQ(first->oid(), 0);  // a non-recycled row keeps its values
+    {
+        // Two cursors on one class run side by side.
+        Cursor outer = fc->search(nullptr, false);
+        RowPtr first = outer.next();
+        Cursor inner = fc->search(&b, true);
+        EXPECT_EQ(inner.next()->oid(), 1);
+        EXPECT_EQ(outer.next()->oid(), 1);
+        EXPECT_EQ(first->oid(), 0);  // a non-recycled row keeps its values
 
-    // A recycling cursor hands out one row object.
-    Cursor rec = fc->search(nullptr, true);
-    RowPtr r1 = rec.next();
-    Row* addr = r1.get();
-    EXPECT_EQ(rec.next().get(), addr);
+        // A recycling cursor hands out one row object.
+        Cursor rec = fc->search(nullptr, true);
+        RowPtr r1 = rec.next();
+        Row* addr = r1.get();
+        EXPECT_EQ(rec.next().get(), addr);
+    }
 
     // Update every feature's area from its shape, as the support fields do.
     {
@@ -274,6 +276,62 @@ TEST(Table, CursorsSearchUpdateAndStayIndependent) {
         while (up.next()) up.deleteRow();
     }
     EXPECT_EQ(idsOf(fc->search(nullptr, true)), (std::vector<int64_t>{0, 1, 3, 4, 6, 7}));
+    EXPECT_EQ(fc->rowCount(), 6);
+    EXPECT_THROW(fc->row(2), Failure);
+    fc->flush();  // ids stay put while the class is open
+    EXPECT_EQ(fc->feature(7)->oid(), 7);
+
+    // Closed and reopened, the file is packed: ids run from 0 again.
+    std::string path = fc->path();
+    f8.reset();
+    fc.reset();
+    auto packed = FeatureClass::open(path);
+    EXPECT_EQ(packed->rowCount(), 6);
+    EXPECT_EQ(idsOf(packed->search(nullptr, true)), (std::vector<int64_t>{0, 1, 2, 3, 4, 5}));
+    EXPECT_EQ(std::get<int32_t>(packed->row(5)->value("Count")), 70);
+}
+
+TEST(Table, RecordsMarkedDeletedByOtherProgramsAreNotRows) {
+    TempFolder tmp;
+    auto ws = ShapefileWorkspace::open(tmp.path());
+    {
+        auto t = ws.createTable("marks", {{"N", FieldInteger, 0, 4, 0}});
+        for (int i = 0; i < 4; ++i) {
+            RowPtr r = t->createRow();
+            r->setValue("N", i);
+            r->store();
+        }
+    }
+    // Mark record 2 deleted, as a dBASE program leaves it before packing.
+    std::string dbf = tmp.file("marks.dbf");
+    std::vector<uint8_t> b = readBytes(dbf);
+    size_t header = b[8] | (b[9] << 8), record = b[10] | (b[11] << 8);
+    b[header + 2 * record] = '*';
+    korvane::test::writeText(dbf, std::string(b.begin(), b.end()));
+
+    auto t = ws.openTable("marks");
+    EXPECT_EQ(t->rowCount(), 3);
+    EXPECT_EQ(idsOf(t->search(nullptr, true)), (std::vector<int64_t>{0, 1, 3}));
+    EXPECT_THROW(t->row(2), Failure);
+    t->row(0)->deleteRow();
+    EXPECT_EQ(t->rowCount(), 2);
+}
+
+TEST(Table, TheDbfOfAShapefileOpensAsItsFeatureClass) {
+    TempFolder tmp;
+    auto ws = ShapefileWorkspace::open(tmp.path());
+    makePlots(ws, 2);
+    TablePtr t = Table::open(tmp.file("plots.dbf"));
+    ASSERT_TRUE(t->isFeatureClass());
+    EXPECT_EQ(t, ws.openFeatureClass("plots"));
+    RowPtr r = t->row(1);
+    r->setValue("Count", 5);
+    r->store();
+    r.reset();
+    t.reset();
+    auto fc = ws.openFeatureClass("plots.shp");
+    EXPECT_EQ(std::get<int32_t>(fc->row(1)->value("Count")), 5);
+    EXPECT_DOUBLE_EQ(fc->row(1)->shape().area(), 4.0);  // the shape is kept
 }
 
 TEST(Table, ReadOnlyFilesAreRefusedAndLeftUnchanged) {
