@@ -3,10 +3,7 @@
 #include <geos_c.h>
 
 #include <cmath>
-#include <cstdarg>
-#include <cstdio>
 #include <cstring>
-#include <mutex>
 
 #include "host/Failure.h"
 

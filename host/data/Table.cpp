@@ -169,9 +169,9 @@ FieldDef checkNewField(const Fields& existing, const FieldDef& in, bool checkNam
             break;
         case FieldSingle:
         case FieldDouble:
-            if (f.precision == 0 && f.scale == 0) {
+            if (f.precision == 0) {
                 f.precision = f.type == FieldSingle ? 13 : 19;
-                f.scale = 11;
+                if (f.scale == 0) f.scale = 11;
             }
             if (f.precision < 1 || f.precision > 255) refuse("a numeric field is 1 to 255 characters wide");
             if (f.scale < 0 || (f.scale > 0 && f.scale > f.precision - 2))

@@ -17,8 +17,8 @@
 //   date                                  -> date (5)
 // Fields are created exactly as defined: text with its length, numbers with
 // their precision as the column width and their scale as decimal places.
-// A width of 0 takes a default: text 50, short 5, long 9, single 13 with
-// 11 decimals, double 19 with 11 decimals.
+// A width of 0 takes a default: text 50, short 5, long 9, single 13 and
+// double 19 wide (with 11 decimals unless a scale is given).
 #include <cstdint>
 #include <memory>
 #include <optional>
