@@ -6,6 +6,7 @@
 #include "vector/Classes/clsAboutKorvane.h"
 #include "vector/Classes/clsKorvaneHelp.h"
 #include "vector/Classes/clsKorvaneMenu.h"
+#include "vector/Classes/clsSpatialStats.h"
 
 namespace h = korvane::host;
 
@@ -19,4 +20,5 @@ extern "C" __attribute__((visibility("default"))) void korvane_register_componen
     add<kv::clsKorvaneMenu>(r, "Korvane.clsKorvaneMenu");
     add<kv::clsAboutKorvane>(r, "Korvane.clsAboutKorvane");
     add<kv::clsKorvaneHelp>(r, "Korvane.clsKorvaneHelp");
+    add<kv::clsSpatialStats>(r, "Korvane.clsSpatialStats");
 }

@@ -1,0 +1,39 @@
+#pragma once
+// The configuration file Korvane.ini beside the vector library: its one
+// setting is the location of the batch file, held in the line that follows
+// the section line "[KorvaneBatch]". The library only reads it here; it
+// never creates it.
+#include <string>
+#include <vector>
+
+namespace kv {
+
+// The file's full path: the library's folder and "/Korvane.ini".
+std::string KorvaneIniPath();
+
+// True when the configuration file exists. Otherwise shows
+// "'<folder>/Korvane.ini' could not be found.  Cannot continue." (title
+// "Missing system file") and returns false.
+bool KorvaneIniExists();
+
+// What the configuration file says about the batch file.
+struct BatchLocation {
+    // The text after the first "=" of the line that follows the last section
+    // line, trimmed of blanks (the whole line, trimmed, when it has no "=").
+    // Empty without a section line.
+    std::string location;
+    // The last section line is the file's last line: there is no location
+    // line at all.
+    bool sectionIsLastLine = false;
+};
+
+// The reading rule applied to the file's lines (without their line ends).
+// A section line is exactly "[KorvaneBatch]": whole line, letter case as
+// written, nothing trimmed.
+BatchLocation BatchLocationFromLines(const std::vector<std::string>& lines);
+
+// Reads the file at iniPath. A file that exists but cannot be read gives an
+// empty location.
+BatchLocation ReadBatchLocation(const std::string& iniPath);
+
+}  // namespace kv
