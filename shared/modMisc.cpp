@@ -61,14 +61,13 @@ namespace h = korvane::host;
 
 namespace {
 const char* const kNoLayer = "PopulateFieldListBox cannot find layer '";
+}  // namespace
 
-// The feature layer behind a layer, or a failure for another kind of layer.
 h::FeatureLayer& featureLayerOf(const h::LayerPtr& layer) {
     auto* fl = dynamic_cast<h::FeatureLayer*>(layer.get());
     if (!fl) h::fail(h::err::TypeMismatch, "Korvane", "Type mismatch");
     return *fl;
 }
-}  // namespace
 
 std::vector<std::string> GetFields(const h::LayerPtr& layer) {
     std::vector<std::string> result;

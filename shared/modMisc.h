@@ -21,6 +21,9 @@ void ShowForm(korvane::host::Form& form, bool modal);
 // units when its units are unknown.
 void CheckAndSetMapUnits(korvane::host::Application* app);
 
+// The feature layer behind a layer; a type-mismatch failure for any other kind.
+korvane::host::FeatureLayer& featureLayerOf(const korvane::host::LayerPtr& layer);
+
 // Every field name of the layer in field order (object id and shape
 // included); empty on failure.
 std::vector<std::string> GetFields(const korvane::host::LayerPtr& layer);

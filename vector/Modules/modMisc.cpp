@@ -37,6 +37,7 @@ bool IsLayerSelected(h::Application* app) {
 #include "host/System.h"
 #include "host/Ui.h"
 #include "shared/App.h"
+#include "shared/modMisc.h"
 
 namespace kv {
 
@@ -44,12 +45,6 @@ namespace {
 std::string upper(std::string s) {
     std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::toupper(c); });
     return s;
-}
-
-h::FeatureLayer& featureLayer(const h::LayerPtr& layer) {
-    auto* fl = dynamic_cast<h::FeatureLayer*>(layer.get());
-    if (!fl) h::fail(h::err::TypeMismatch, "Korvane", "Type mismatch");
-    return *fl;
 }
 }  // namespace
 
@@ -61,7 +56,7 @@ void PopulateFieldListBox(const h::LayerPtr& layer, h::ComboBox& combo) {
             return;
         }
         KV_LINE;
-        const h::Fields& fields = featureLayer(layer).featureClass()->fields();
+        const h::Fields& fields = featureLayerOf(layer).featureClass()->fields();
         KV_LINE;
         if (fields.count() > 0) {
             combo.clear();
@@ -82,7 +77,7 @@ std::optional<h::Cursor> getCursor(const h::LayerPtr& layer, const std::string& 
     std::optional<h::Cursor> result;
     KV_PROCEDURE("getCursor", TopLevel).run([&] {
         KV_LINE;
-        h::FeatureLayer& fl = featureLayer(layer);
+        h::FeatureLayer& fl = featureLayerOf(layer);
         KV_LINE;
         const h::SelectionSet& sel = fl.selectionSet();
         bool onSelection = sel.count() > 0;
@@ -113,7 +108,7 @@ void AddAreaAndPerimFields(const h::LayerPtr& layer, bool noConfirm) {
             return;
         }
         KV_LINE;
-        auto fc = featureLayer(layer).featureClass();
+        auto fc = featureLayerOf(layer).featureClass();
         KV_LINE;
         std::string dbf = h::fs::BuildPath(fc->workspacePath(), fc->name() + ".dbf");
         KV_LINE;
