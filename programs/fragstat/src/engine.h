@@ -1,5 +1,6 @@
 #pragma once
 // Internal pieces of the metrics engine.
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <vector>
@@ -85,6 +86,13 @@ int64_t resolve_components(int32_t* parent, int64_t n, Member member, OnCell on_
         on_cell(i, id);
     }
     return next;
+}
+
+// Fractal dimension of one patch from its perimeter (m) and area (m2); a
+// patch of 1 m2 (0/0) counts as 1.
+inline double patch_fractal(double perimeter_m, double area_m2) {
+    const double ln_a = std::log(area_m2);
+    return std::fabs(ln_a) < 1e-12 ? 1.0 : 2.0 * std::log(0.25 * perimeter_m) / ln_a;
 }
 
 struct PatchTable {

@@ -37,7 +37,8 @@ public:
     std::vector<Node> nodes;
     std::vector<int32_t> root;  // per patch
 
-    // Builds one tree per patch over pts[offsets[p], offsets[p+1]).
+    // Builds one tree per patch over pts[offsets[p], offsets[p+1]); patches
+    // are numbered by their place in `offsets`.
     void build(const std::vector<int64_t>& offsets) {
         const auto np = static_cast<int64_t>(offsets.size()) - 1;
         root.resize(static_cast<size_t>(np));
@@ -68,6 +69,9 @@ public:
     // below `bound`, else `bound`.
     int64_t closest(int32_t a, int32_t b, int64_t bound, std::vector<std::pair<int32_t, int32_t>>& stack) const {
         int64_t best = bound;
+        const Node& ra = nodes[root[a]];
+        const Node& rb = nodes[root[b]];
+        if (ra.left < 0 && rb.left < 0) return leaf_pair(ra, rb, best);  // small patches: no walk
         stack.clear();
         stack.push_back({root[a], root[b]});
         while (!stack.empty()) {
@@ -78,11 +82,7 @@ public:
             if (gap2(nx.box, ny.box) >= best) continue;
             const bool lx = nx.left < 0, ly = ny.left < 0;
             if (lx && ly) {
-                for (int64_t i = nx.lo; i < nx.hi; ++i)
-                    for (int64_t j = ny.lo; j < ny.hi; ++j) {
-                        const int64_t dr = pts[i].r - pts[j].r, dc = pts[i].c - pts[j].c;
-                        best = std::min(best, dr * dr + dc * dc);
-                    }
+                best = leaf_pair(nx, ny, best);
                 continue;
             }
             // Split the larger node; visit the nearer child first.
@@ -111,6 +111,15 @@ public:
     const Box& box(int32_t patch) const { return nodes[root[patch]].box; }
 
 private:
+    int64_t leaf_pair(const Node& x, const Node& y, int64_t best) const {
+        for (int64_t i = x.lo; i < x.hi; ++i)
+            for (int64_t j = y.lo; j < y.hi; ++j) {
+                const int64_t dr = pts[i].r - pts[j].r, dc = pts[i].c - pts[j].c;
+                best = std::min(best, dr * dr + dc * dc);
+            }
+        return best;
+    }
+
     int32_t add(int64_t lo, int64_t hi) {
         Box b{INT32_MAX, INT32_MIN, INT32_MAX, INT32_MIN};
         for (int64_t i = lo; i < hi; ++i) {
@@ -145,16 +154,14 @@ Isolation isolation(const std::vector<int32_t>& lab, int64_t rows, int64_t cols,
         for (int64_t c = 0; c < cols; ++c)
             if (lab[r * cols + c] >= 0 && on_perimeter(r, c)) ++offsets[lab[r * cols + c] + 1];
     for (int64_t p = 0; p < np; ++p) offsets[p + 1] += offsets[p];
-    Forest f;
-    f.pts.resize(static_cast<size_t>(offsets[np]));
+    std::vector<Pt> all(static_cast<size_t>(offsets[np]));
     {
         std::vector<int64_t> fill(offsets.begin(), offsets.end() - 1);
         for (int64_t r = 0; r < rows; ++r)
             for (int64_t c = 0; c < cols; ++c)
                 if (lab[r * cols + c] >= 0 && on_perimeter(r, c))
-                    f.pts[fill[lab[r * cols + c]]++] = Pt{static_cast<int32_t>(r), static_cast<int32_t>(c)};
+                    all[fill[lab[r * cols + c]]++] = Pt{static_cast<int32_t>(r), static_cast<int32_t>(c)};
     }
-    f.build(offsets);
 
     std::vector<std::vector<int32_t>> by_class(static_cast<size_t>(class_count));
     for (int64_t p = 0; p < np; ++p) by_class[patches.cls[p]].push_back(static_cast<int32_t>(p));
@@ -168,34 +175,49 @@ Isolation isolation(const std::vector<int32_t>& lab, int64_t rows, int64_t cols,
     for (const auto& members : by_class) {
         const auto m = static_cast<int64_t>(members.size());
         if (m < 2) continue;
+        // The class's trees side by side in memory, patches in raster order
+        // of their first cell, so the inner loop below streams through them.
+        Forest f;
+        std::vector<int64_t> local(static_cast<size_t>(m) + 1, 0);
+        for (int64_t a = 0; a < m; ++a) {
+            const int32_t P = members[a];
+            f.pts.insert(f.pts.end(), all.begin() + offsets[P], all.begin() + offsets[P + 1]);
+            local[a + 1] = static_cast<int64_t>(f.pts.size());
+        }
+        f.build(local);
+        std::vector<Box> boxes(static_cast<size_t>(m));
+        std::vector<double> cells(static_cast<size_t>(m));
+        for (int64_t a = 0; a < m; ++a) {
+            boxes[a] = f.box(static_cast<int32_t>(a));
+            cells[a] = static_cast<double>(patches.cells[members[a]]);
+        }
         std::atomic<int64_t> next{0};
         struct Local {
             std::vector<int64_t> nn;
             std::vector<double> prox;
         };
-        std::vector<Local> local(threads);
+        std::vector<Local> partial(threads);
         auto worker = [&](unsigned t) {
-            Local& L = local[t];
+            Local& L = partial[t];
             L.nn.assign(static_cast<size_t>(m), Isolation::kNone);
             L.prox.assign(static_cast<size_t>(m), 0.0);
             std::vector<std::pair<int32_t, int32_t>> stack;
             for (;;) {
                 const int64_t a = next.fetch_add(1);
                 if (a >= m) break;
-                const int32_t pa = members[a];
+                const Box box_a = boxes[a];
                 for (int64_t b = a + 1; b < m; ++b) {
-                    const int32_t pb = members[b];
-                    const int64_t lb = gap2(f.box(pa), f.box(pb));
+                    const int64_t lb = gap2(box_a, boxes[b]);
                     const int64_t bound = std::max(prox_bound, std::max(L.nn[a], L.nn[b]));
                     if (lb >= bound) continue;
-                    const int64_t d2 = f.closest(pa, pb, bound, stack);
+                    const int64_t d2 = f.closest(static_cast<int32_t>(a), static_cast<int32_t>(b), bound, stack);
                     if (d2 >= bound) continue;
                     L.nn[a] = std::min(L.nn[a], d2);
                     L.nn[b] = std::min(L.nn[b], d2);
                     if (static_cast<double>(d2) <= r2) {
                         const auto dd = static_cast<double>(d2);
-                        L.prox[a] += static_cast<double>(patches.cells[pb]) / dd;
-                        L.prox[b] += static_cast<double>(patches.cells[pa]) / dd;
+                        L.prox[a] += cells[b] / dd;
+                        L.prox[b] += cells[a] / dd;
                     }
                 }
             }
@@ -207,8 +229,8 @@ Isolation isolation(const std::vector<int32_t>& lab, int64_t rows, int64_t cols,
         for (auto& th : pool) th.join();
         for (unsigned t = 0; t < used; ++t)
             for (int64_t a = 0; a < m; ++a) {
-                out.nn_d2[members[a]] = std::min(out.nn_d2[members[a]], local[t].nn[a]);
-                out.prox[members[a]] += local[t].prox[a];
+                out.nn_d2[members[a]] = std::min(out.nn_d2[members[a]], partial[t].nn[a]);
+                out.prox[members[a]] += partial[t].prox[a];
             }
     }
     return out;

@@ -183,6 +183,10 @@ void run_distances(const int32_t* g, int64_t n, std::vector<int64_t>& out, std::
 
 Results compute(ClassGrid grid, const Params& p) {
     Results res;
+    if (!(p.cell_size > 0) || !std::isfinite(p.cell_size)) throw InputError("the cell size must be greater than 0");
+    if (!(p.edge_depth >= 0)) throw InputError("the edge depth must not be negative");
+    if (!(p.bwt >= 0 && p.bwt <= 1)) throw InputError("the boundary weight must lie between 0 and 1");
+    if (!(p.prox_dist >= 0)) throw InputError("the proximity radius must not be negative");
     const int64_t rows = grid.rows, cols = grid.cols, n = rows * cols;
     if (static_cast<int64_t>(grid.cells.size()) != n || rows < 0 || cols < 0)
         throw InputError("the grid's cell count does not match its size");
@@ -335,7 +339,7 @@ Results compute(ClassGrid grid, const Params& p) {
         const double shape = 0.25 * static_cast<double>(sd) / std::sqrt(static_cast<double>(a));
         const double a_m2 = static_cast<double>(a) * c2, p_m = static_cast<double>(sd) * c;
         const double ln_a = std::log(a_m2), ln_p = std::log(p_m);
-        const double frac = std::fabs(ln_a) < 1e-12 ? 1.0 : 2.0 * std::log(0.25 * p_m) / ln_a;
+        const double frac = patch_fractal(p_m, a_m2);
         const double cai = 100.0 * static_cast<double>(core_a) / static_cast<double>(a);
         for (Group* G : {&groups[patches.cls[P]], &L}) {
             ++G->np;

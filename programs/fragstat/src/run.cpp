@@ -7,6 +7,7 @@
 #include <ostream>
 #include <sstream>
 
+#include "engine.h"
 #include "fragstat/fragstat.h"
 #include "text.h"
 
@@ -79,8 +80,7 @@ OutputFile patch_file(const Results& r, const Params& p, const std::string& base
     for (const auto& rec : r.patches) {
         const auto cells = static_cast<double>(rec.cells);
         const double a_m2 = cells * c * c, per = static_cast<double>(rec.perimeter_sides) * c;
-        const double ln_a = std::log(a_m2);
-        const double frac = std::fabs(ln_a) < 1e-12 ? 1.0 : 2.0 * std::log(0.25 * per) / ln_a;
+        const double frac = detail::patch_fractal(per, a_m2);
         f.lines.push_back(fmt::format(
             "{} {} {} {} {} {} {} {} {} {} {} {}", lid, rec.id, rec.type, format_value(cells * ha, false),
             format_value(per, false),
