@@ -260,7 +260,10 @@ TEST(SpatialStatsOutputTable, ChoiceResetsToAppendAndAClearedBoxAsksForATable) {
     touch(first);
     touch(second);
 
-    s.act({"click txtOutputTableName", "file " + quoted(s.file("new.dbf"))});
+    // A name typed relative to the current folder becomes its full path.
+    s.act({"click txtOutputTableName", "file sub/../new.dbf"});
+    EXPECT_EQ(f.get<h::TextBox>("txtOutputTableName").text(),
+              (std::filesystem::current_path() / "new.dbf").string());
     EXPECT_FALSE(option(f, "optAppend").enabled());   // no such file yet
     EXPECT_TRUE(option(f, "optAppend").value());
 

@@ -3,6 +3,7 @@
 // the metric run or appends a batch line.
 #include "vector/Forms/frmSpatialStat.h"
 
+#include <filesystem>
 #include <fstream>
 
 #include <fmt/format.h>
@@ -413,6 +414,12 @@ void frmSpatialStat::GetSaveLocation() {
         dlg.filter = "DBase IV(*.dbf)|*.dbf";
         KV_LINE;
         dlg.showSave();   // Cancel keeps the name the dialog held
+        KV_LINE;
+        // A name typed relative to the current folder is held as the full
+        // path a desktop save dialog hands back: the run, and a batch line
+        // replayed later from elsewhere, must mean the same file.
+        if (!dlg.fileName.empty() && dlg.fileName.front() != '/')
+            dlg.fileName = std::filesystem::absolute(dlg.fileName).lexically_normal().string();
         KV_LINE;
         get<h::TextBox>("txtOutputTableName").setText(dlg.fileName);
     });
