@@ -1,0 +1,106 @@
+#include "vector/Forms/frmSpatialStat1SupportData.h"
+
+#include "host/Failure.h"
+#include "shared/ErrorHandling.h"
+#include "vector/Forms/frmSpatialStat1Progress.h"
+#include "vector/Modules/modSpatialStats.h"
+
+KV_MODULE("Forms/frmSpatialStat1");
+
+namespace kv {
+
+namespace h = korvane::host;
+
+const char* SupportFieldName(SupportField f) {
+    static constexpr const char* names[SupportFieldCount] = {"Area", "Perimeter", "SI", "PAR", "FD"};
+    return names[f];
+}
+
+std::array<bool, SupportFieldCount> SupportFieldsNeeded(const std::vector<std::string>& CheckedBoxes) {
+    std::array<bool, SupportFieldCount> need{};
+    for (const std::string& box : CheckedBoxes) {
+        Metric m;
+        if (!MetricOfBox(box, m)) continue;
+        switch (m) {
+            case Metric::CA: case Metric::TLA: case Metric::MPS: case Metric::MedPS: case Metric::PSCoV:
+            case Metric::PSSD: case Metric::SDI: case Metric::SEI: case Metric::TCA:
+                need[SupportArea] = true;
+                break;
+            case Metric::TE:
+                need[SupportPerimeter] = true;
+                break;
+            case Metric::ED: case Metric::MPE:
+                need[SupportArea] = need[SupportPerimeter] = true;
+                break;
+            case Metric::MSI: case Metric::AWMSI:
+                need[SupportArea] = need[SupportPerimeter] = need[SupportSI] = true;
+                break;
+            case Metric::MPAR:
+                need[SupportArea] = need[SupportPerimeter] = need[SupportPAR] = true;
+                break;
+            case Metric::MPFD: case Metric::AWMPFD:
+                need[SupportArea] = need[SupportPerimeter] = need[SupportFD] = true;
+                break;
+            case Metric::NumP: case Metric::CAD: case Metric::TCAI:
+                break;
+        }
+    }
+    return need;
+}
+
+bool AddSupportData(const h::FeatureClassPtr& TargetFeatureClass, const std::vector<std::string>& CheckedBoxes,
+                    bool blnRaster, frmProgress& ProgressBar) {
+    bool result = false;
+    KV_PROCEDURE("AddSupportData", TopLevel).run([&] {
+        KV_LINE;
+        if (!TargetFeatureClass) h::fail(h::err::ObjectNotSet, "Korvane", "Object variable or With block variable not set");
+        h::FeatureClass& fc = *TargetFeatureClass;
+        std::array<bool, SupportFieldCount> need = SupportFieldsNeeded(CheckedBoxes);
+        int64_t needed = 0;
+        for (bool n : need) needed += n;
+
+        KV_LINE;
+        int64_t features = fc.rowCount();
+        ProgressSteps progress(ProgressBar);
+        progress.start(needed * (features + 1));
+        if (needed == 0) {
+            result = true;
+            return;
+        }
+
+        for (int f = 0; f < SupportFieldCount; ++f) {
+            if (!need[f] || fc.findField(SupportFieldName(static_cast<SupportField>(f))) >= 0) continue;
+            KV_LINE;
+            fc.addField({SupportFieldName(static_cast<SupportField>(f)), h::FieldSingle, 0, 20, 5});
+            progress.step();
+        }
+        std::array<int32_t, SupportFieldCount> at{};
+        for (int f = 0; f < SupportFieldCount; ++f) at[f] = fc.findField(SupportFieldName(static_cast<SupportField>(f)));
+
+        const double k = blnRaster ? 0.25 : 1.0;
+        KV_LINE;
+        h::Cursor cursor = fc.update(nullptr, true);
+        KV_LINE;
+        while (h::RowPtr row = cursor.next()) {
+            const h::Geometry& shape = row->shape();
+            double a = shape.area();
+            double p = shape.length();
+            KV_LINE;
+            if (need[SupportArea]) row->setValue(at[SupportArea], a);
+            if (need[SupportPerimeter]) row->setValue(at[SupportPerimeter], p);
+            if (need[SupportSI]) row->setValue(at[SupportSI], ShapeIndex(a, p, blnRaster));
+            if (need[SupportPAR]) row->setValue(at[SupportPAR], PerimAreaRatio(a, p));
+            if (need[SupportFD]) row->setValue(at[SupportFD], FractalDimension(a, p, k));
+            KV_LINE;
+            cursor.updateRow(*row);
+            progress.step(needed);
+        }
+        KV_LINE;
+        fc.flush();
+        progress.show();
+        result = true;
+    });
+    return result;
+}
+
+}  // namespace kv
