@@ -447,3 +447,67 @@ TEST(SpatialStatsBatch, RefusesValuesThatALineCannotHold) {
     EXPECT_EQ(kvtest::readLines(s.batchFile()).size(), 1u);
     EXPECT_TRUE(s.driver().errorReports.empty()) << s.transcript();
 }
+
+namespace {
+// Rows of an output table and its largest run number.
+struct TableState {
+    int64_t rows = 0;
+    int32_t lastRun = 0;
+};
+TableState tableState(const std::string& path) {
+    TableState st;
+    auto t = h::Table::open(path);
+    h::Cursor c = t->search(nullptr, false);
+    while (h::RowPtr r = c.next()) {
+        ++st.rows;
+        st.lastRun = std::max(st.lastRun, static_cast<int32_t>(h::toDouble(r->value("Run"))));
+    }
+    return st;
+}
+}  // namespace
+
+// Run leaves the dialog open for the next run; an Overwrite confirmed for
+// one run does not carry over to the next one.
+TEST(SpatialStatsRun, RunKeepsTheDialogOpenAndSpendsAConfirmedOverwrite) {
+    DialogSession s;
+    s.addLayer(s.sampleLayer("landscape"));
+    s.map()->setMapUnits(h::UnitMeters);
+    const std::string table = s.file("stats.dbf");
+    h::Form& f = s.open();
+    s.act({"choose lstLayers landscape", "choose cboClass FORTYPE", "click cmdSelectNone", "click chkClassArea",
+           "click txtOutputTableName", "file " + quoted(table), "click cmdOK"});
+    ASSERT_TRUE(std::filesystem::exists(table)) << s.transcript();
+    EXPECT_EQ(tableState(table).rows, 6);
+    EXPECT_TRUE(f.visible());
+    EXPECT_EQ(f.get<h::CommandButton>("cmdCancel").caption(), "Done");
+    EXPECT_TRUE(option(f, "optAppend").enabled());
+    EXPECT_TRUE(option(f, "optOverwrite").enabled());
+
+    struct Step {
+        std::vector<std::string> actions;
+        int64_t rows;
+        int32_t lastRun;
+    } steps[] = {
+        {{"click cmdOK"}, 12, 2},                                           // appended
+        {{"click optOverwrite", "answer Yes", "click cmdOK"}, 6, 1},        // replaced
+        {{"click cmdOK"}, 12, 2},                                           // appended again
+    };
+    for (size_t i = 0; i < std::size(steps); ++i) {
+        s.act(steps[i].actions);
+        TableState st = tableState(table);
+        EXPECT_EQ(st.rows, steps[i].rows) << i;
+        EXPECT_EQ(st.lastRun, steps[i].lastRun) << i;
+        EXPECT_TRUE(option(f, "optAppend").value()) << i;
+    }
+
+    // A failure inside the run is reported by the run request; the dialog's
+    // options and Cancel caption stay as they were.
+    f.get<h::CommandButton>("cmdCancel").setCaption("Cancel");
+    s.act({"click txtOutputTableName", "file " + quoted(s.file("no/such/folder/stats.dbf")), "click cmdOK"});
+    ASSERT_EQ(s.driver().errorReports.size(), 1u) << s.transcript();
+    EXPECT_NE(s.driver().errorReports[0].find("\tExecuteStatistics Forms/frmSpatialStat1 Line : "),
+              std::string::npos)
+        << s.driver().errorReports[0];
+    EXPECT_EQ(f.get<h::CommandButton>("cmdCancel").caption(), "Cancel");
+    EXPECT_FALSE(option(f, "optAppend").enabled());
+}

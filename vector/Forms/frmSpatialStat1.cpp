@@ -21,14 +21,6 @@
 
 KV_MODULE("Forms/frmSpatialStat1");
 
-// The metric run is built from its own source file; until a build has it,
-// the library still links and Run reports the run as missing.
-namespace kv {
-void RunSpatialStats(korvane::host::Application*, const std::string&, const std::string&, bool, bool,
-                     const std::string&, bool, const std::vector<std::string>&, bool, bool,
-                     korvane::host::Form*) __attribute__((weak));
-}
-
 namespace kv {
 
 namespace h = korvane::host;
@@ -616,7 +608,6 @@ void frmSpatialStat::RunSpatialStats(h::Application* ArcMapApp, const std::strin
                                      const std::string& NewTableFileName, bool blnAppend,
                                      const std::vector<std::string>& CheckedBoxes, bool blnLandscape,
                                      bool blnAsHectares) {
-    if (!&::kv::RunSpatialStats) h::fail(h::err::HostGeneric, "Korvane", "The metric run is not part of this build.");
     ::kv::RunSpatialStats(ArcMapApp, ThemeName, ClassField, blnRaster, blnAddNewLayerToMap, NewTableFileName,
                           blnAppend, CheckedBoxes, blnLandscape, blnAsHectares, this);
 }
