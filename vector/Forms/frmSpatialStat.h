@@ -70,10 +70,6 @@ public:
                          const std::string& NewTableFileName, bool blnAppend,
                          const std::vector<std::string>& CheckedBoxes, bool blnLandscape, bool blnAsHectares);
 
-    // The names of the metric check boxes that are checked and enabled, in
-    // control order; the single item "NIL" when none is.
-    std::vector<std::string> CheckedBoxes();
-
 protected:
     void design() override;
     void Form_Activate() override;
@@ -91,6 +87,9 @@ private:
     void cmdBatch_Click();
     void cmdCancel_Click();
 
+    // The names of the metric check boxes that are checked and enabled, in
+    // control order; the single item "NIL" when none is.
+    std::vector<std::string> CheckedBoxes();
     void levelChanged();
     void setAllMetricBoxes(bool checked);
     SpatialStatsRequest request();
