@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "MetricsFixture.h"
+#include "host/Failure.h"
 #include "vector/Forms/frmSpatialStat1Run.h"
 
 namespace kvtest {
@@ -207,6 +208,22 @@ TEST_F(RunTableTest, UnsearchableClassesStopTheRunAndKeepTheOldTable) {
     // On a new table nothing stays behind.
     run("patches", "AND", out.file("fresh.dbf"), true, {"chkNumOfPatches"});
     EXPECT_EQ(out.files(), (std::vector<std::string>{"stats.cpg", "stats.dbf"}));
+}
+
+// An appended table without the header fields fails when its first row is
+// written: the failure goes to the caller, and the run leaves no working copy,
+// no progress window and no half-written row behind.
+TEST_F(RunTableTest, UnexpectedFailureReachesTheCallerAndCleansUp) {
+    addHandFixture("patches");
+    h::ShapefileWorkspace::open(out.path()).createTable("odd", {{"Run", h::FieldSmallInteger, 0, 3, 0}});
+    const auto before = out.files();
+    EXPECT_THROW(run("patches", "CLS", out.file("odd.dbf"), true, {"chkClassArea"}), h::Failure);
+    EXPECT_EQ(out.files(), before);
+    EXPECT_EQ(readRows(out.file("odd.dbf")).size(), 0u);
+    EXPECT_TRUE(ui.driver.messages.empty());
+    // A later run goes on as usual.
+    run("patches", "CLS", out.file("good.dbf"), true, {"chkClassArea"});
+    EXPECT_EQ(readRows(out.file("good.dbf")).size(), 2u);
 }
 
 }  // namespace

@@ -1,0 +1,130 @@
+// The vector metric run on 1,000,000 patches, class level, every metric, with
+// 10 and with 1,000 classes; and a plain OGR scan (every field and the area
+// and length of every polygon) of the same file, for comparison.
+//
+// Each benchmark reports the process's peak resident size; run one filter per
+// process for a clean figure:
+//   bench_vector_metrics --benchmark_filter='Run/10$'
+#include <benchmark/benchmark.h>
+#include <ogrsf_frmts.h>
+#include <sys/resource.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "host/Application.h"
+#include "host/Ui.h"
+#include "host/data/FeatureLayer.h"
+#include "host/data/Workspace.h"
+#include "tools/landgen/landgen.h"
+#include "vector/Forms/frmSpatialStat1Run.h"
+#include "vector/Modules/modSpatialStats.h"
+
+namespace {
+
+namespace h = korvane::host;
+namespace stdfs = std::filesystem;
+
+constexpr int64_t kPatches = 1000000;
+
+// Every metric box.
+std::vector<std::string> allBoxes() {
+    std::vector<std::string> boxes;
+    for (int32_t m = 0; m < kv::kMetricCount; ++m) boxes.push_back(kv::MetricBox(static_cast<kv::Metric>(m)));
+    return boxes;
+}
+
+// The grid landscape with `classes` classes, with the core-area fields that
+// CAD and TCAI read (Core_Area: half the patch, consecutive rows of one patch
+// alike), made once.
+std::string landscape(int classes) {
+    std::string folder = KORVANE_BENCH_CACHE;
+    std::string name = "grid1m_c" + std::to_string(classes);
+    std::string cores = folder + "/" + name + "_cores.shp";
+    std::string done = folder + "/" + name + "_cores.done";
+    if (stdfs::exists(done)) return cores;
+    stdfs::create_directories(folder);
+    auto grid = korvane::landgen::generateGridLandscape(folder, name, kPatches, classes, 1);
+    auto ws = h::ShapefileWorkspace::open(folder);
+    if (ws.exists(name + "_cores")) ws.deleteDataset(name + "_cores");
+    auto source = h::FeatureClass::open(grid.string());
+    auto fc = std::dynamic_pointer_cast<h::FeatureClass>(ws.copyDataset(*source, name + "_cores"));
+    fc->addField({"Patch_Area", h::FieldDouble, 0, 20, 5});
+    fc->addField({"Core_Area", h::FieldDouble, 0, 20, 5});
+    auto rows = fc->update(nullptr, true);
+    while (auto r = rows.next()) {
+        double a = r->shape().area();
+        r->setValue("Patch_Area", a);
+        r->setValue("Core_Area", a / 2);
+        rows.updateRow(*r);
+    }
+    fc->flush();
+    std::ofstream(done) << "ok\n";
+    return cores;
+}
+
+double peakMegabytes() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return static_cast<double>(u.ru_maxrss) / 1024.0;
+}
+
+void BM_Run(benchmark::State& state) {
+    int classes = static_cast<int>(state.range(0));
+    std::string shp = landscape(classes);
+    std::ostringstream sink;
+    h::ScriptDriver driver(sink);
+    driver.echoForms = false;
+    h::setUi(&driver);
+    auto& app = h::Application::instance();
+    app.modelessAllowed = true;
+    std::string out = std::string(KORVANE_BENCH_CACHE) + "/out";
+    for (auto _ : state) {
+        state.PauseTiming();
+        stdfs::remove_all(out);
+        stdfs::create_directories(out);
+        auto doc = std::make_shared<h::Document>();
+        app.setDocument(doc);
+        doc->focusMap()->setMapUnits(h::UnitMeters);
+        doc->focusMap()->addLayer(h::openFeatureLayer(shp));
+        std::string layerName = doc->focusMap()->layer(0)->name();
+        state.ResumeTiming();
+        kv::RunSpatialStats(&app, layerName, "CLASS", false, false, out + "/stats.dbf", true, allBoxes(), false, true);
+    }
+    if (!driver.messages.empty() || !driver.errorReports.empty()) state.SkipWithError("the run showed a message");
+    h::setUi(nullptr);
+    state.counters["peak_MB"] = peakMegabytes();
+    state.counters["patches"] = static_cast<double>(kPatches);
+}
+
+void BM_OgrScan(benchmark::State& state) {
+    std::string shp = landscape(static_cast<int>(state.range(0)));
+    GDALAllRegister();
+    for (auto _ : state) {
+        std::unique_ptr<GDALDataset> ds(GDALDataset::Open(shp.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY));
+        OGRLayer* layer = ds->GetLayer(0);
+        layer->ResetReading();
+        double sum = 0;
+        int64_t n = 0;
+        while (OGRFeature* f = layer->GetNextFeature()) {
+            for (int i = 0; i < f->GetFieldCount(); ++i) sum += f->GetFieldAsDouble(i);
+            if (const OGRGeometry* g = f->GetGeometryRef(); g && wkbFlatten(g->getGeometryType()) == wkbPolygon) {
+                sum += g->toPolygon()->get_Area();
+                for (const OGRLinearRing* ring : *g->toPolygon()) sum += ring->get_Length();
+            }
+            OGRFeature::DestroyFeature(f);
+            ++n;
+        }
+        benchmark::DoNotOptimize(sum);
+        if (n != kPatches) state.SkipWithError("unexpected feature count");
+    }
+    state.counters["peak_MB"] = peakMegabytes();
+}
+
+}  // namespace
+
+BENCHMARK(BM_Run)->Arg(10)->Arg(1000)->Unit(benchmark::kSecond)->Iterations(1)->Repetitions(3);
+BENCHMARK(BM_OgrScan)->Arg(10)->Arg(1000)->Unit(benchmark::kSecond)->Iterations(1)->Repetitions(3);
+
+BENCHMARK_MAIN();
