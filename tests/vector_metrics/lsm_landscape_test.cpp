@@ -112,5 +112,32 @@ TEST_F(MetricsTest, SharedLandscapeClassAndLandscapeValuesMatchTheCoordinates) {
     EXPECT_PRED2(near, num(all, "SEI"), sdi / std::log(static_cast<double>(classes.size())));
 }
 
+// The project's sample landscape: patch counts and class areas as its
+// generator recorded them (data/sample/README.md), in hectares.
+TEST_F(MetricsTest, SampleLandscapeClassesMatchTheirRecordedAreas) {
+    const std::string shp = std::string(KV_SAMPLE_DATA) + "/landscape.shp";
+    addLayer(shp);
+    const std::string table = out.file("sample.dbf");
+    kv::RunSpatialStats(&h::Application::instance(), "landscape", "FORTYPE", false, false, table, true,
+                        {"chkNumOfPatches", "chkClassArea", "chkTotalLandscapeArea"}, false, true);
+    ASSERT_TRUE(messages().empty()) << messages().front();
+    struct Recorded {
+        const char* type;
+        int patches;
+        double squareMetres;
+    };
+    const Recorded recorded[] = {{"Pine", 39, 8339153.73},  {"Black Spruce", 48, 4786938.48}, {"Birch", 56, 2393863.07},
+                                 {"Aspen", 57, 2575642.67}, {"Mixed", 64, 4427194.64},        {"Wetland", 38, 2477207.40}};
+    auto rows = readRows(table);
+    ASSERT_EQ(rows.size(), 6u);
+    for (const Recorded& r : recorded) {
+        auto it = std::find_if(rows.begin(), rows.end(), [&](const TableRow& row) { return text(row, "Class") == r.type; });
+        ASSERT_NE(it, rows.end()) << r.type;
+        EXPECT_EQ(num(*it, "NumP"), r.patches) << r.type;
+        EXPECT_NEAR(num(*it, "CA"), r.squareMetres / 10000, 1e-3) << r.type;
+        EXPECT_NEAR(num(*it, "TLA"), 2500, 1e-3) << r.type;
+    }
+}
+
 }  // namespace
 }  // namespace kvtest
