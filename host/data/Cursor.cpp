@@ -42,6 +42,7 @@ struct Cursor::Impl {
         bool filtered = !where.matchesAll();
         int64_t id;
         while (nextId_(id)) {
+            t.readyToRead(id);
             OGRLayer& layer = t.lyr("Cursor");
             FeatureHandle f;
             {

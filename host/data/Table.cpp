@@ -1,6 +1,7 @@
 #include "host/data/Table.h"
 
 #include <fmt/format.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <exception>
 #include <map>
 
 #include "host/Failure.h"
@@ -42,6 +44,11 @@ char storageKind(int32_t type) {
     return isNumericFieldType(type) ? 'N' : type == FieldDate ? 'D' : 'C';
 }
 
+bool& directWrites() {
+    static bool on = true;
+    return on;
+}
+
 std::map<std::string, std::weak_ptr<Table>>& tableCache() {
     static std::map<std::string, std::weak_ptr<Table>> c;
     return c;
@@ -56,6 +63,13 @@ namespace data {
 std::string lower(std::string s) {
     for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return s;
+}
+
+void setDirectDbfWrites(bool on) { directWrites() = on; }
+bool directDbfWrites() { return directWrites(); }
+DirectDbfCounts& directDbfCounts() {
+    static DirectDbfCounts c;
+    return c;
 }
 
 void rememberFieldType(const std::string& dbfPath, const std::string& field, int32_t type) {
@@ -219,23 +233,58 @@ std::unique_ptr<OGRFieldDefn> toOgr(const FieldDef& f) {
 
 // ---- Impl -------------------------------------------------------------------
 
-Table::Impl::~Impl() { closeDataset(); }
-
-void Table::Impl::closeDataset() {
-    if (!ds) return;
-    gdal::ErrorTrap trap;
-    if (deletedThisSession && update && layer) {
-        std::string sql = "REPACK " + std::string(layer->GetName());
-        ds->ExecuteSQL(sql.c_str(), nullptr, nullptr);
+Table::Impl::~Impl() {
+    try {
+        closeDataset();
+    } catch (...) {
     }
-    GDALClose(ds);
-    ds = nullptr;
-    layer = nullptr;
-    deletedKnown = deletedThisSession = false;
-    deleted = 0;
 }
 
-void Table::Impl::openDataset(bool forUpdate) {
+void Table::Impl::closeDataset() {
+    // Records not in the file yet go first; failing to write them is reported.
+    std::exception_ptr failure;
+    try {
+        flushRecords();
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (deletedThisSession && update && !closed) {
+        // Packing copies every record through the driver: it must see them
+        // as they are in the file.
+        try {
+            syncDriver();
+            gdal::ErrorTrap trap;
+            std::string sql = "REPACK " + std::string(layer->GetName());
+            ds->ExecuteSQL(sql.c_str(), nullptr, nullptr);
+        } catch (const Failure&) {
+        }
+    }
+    records.reset();
+    releaseDataset();
+    deletedKnown = deletedThisSession = false;
+    deleted = 0;
+    deletedIds.clear();
+    if (failure) std::rethrow_exception(failure);
+}
+
+void Table::Impl::releaseDataset() {
+    std::unique_ptr<data::DbfRecordWriter> w = std::move(records);
+    recordsTried = false;
+    if (ds) {
+        gdal::ErrorTrap trap;
+        GDALClose(ds);
+        ds = nullptr;
+        layer = nullptr;
+    }
+    dirty.clear();
+    dirtyCount = 0;
+    driverWrote = false;
+    if (w) w->flush();
+}
+
+namespace {
+
+GDALDataset* openShapefile(const std::string& path, bool forUpdate) {
     gdal::ErrorTrap trap;
     const char* const drivers[] = {"ESRI Shapefile", nullptr};
     unsigned flags = GDAL_OF_VECTOR | (forUpdate ? GDAL_OF_UPDATE : GDAL_OF_READONLY);
@@ -245,6 +294,13 @@ void Table::Impl::openDataset(bool forUpdate) {
         if (d) GDALClose(d);
         fail(err::HostGeneric, kSource, gdal::describe("Cannot open " + path, trap));
     }
+    return d;
+}
+
+}  // namespace
+
+void Table::Impl::openDataset(bool forUpdate) {
+    GDALDataset* d = openShapefile(path, forUpdate);
     closeDataset();
     ds = d;
     layer = d->GetLayer(0);
@@ -296,13 +352,37 @@ void Table::Impl::readFields() {
 }
 
 OGRLayer& Table::Impl::lyr(const char* source) {
-    if (closed || !layer) fail(err::HostGeneric, source, "The dataset " + name + " has been closed or deleted.");
+    if (closed) fail(err::HostGeneric, source, "The dataset " + name + " has been closed or deleted.");
+    if (!layer) {
+        ds = openShapefile(path, update);
+        layer = ds->GetLayer(0);
+    }
     return *layer;
+}
+
+void Table::Impl::markDirty(int64_t oid) {
+    size_t i = static_cast<size_t>(oid) >> 6;
+    if (i >= dirty.size()) dirty.resize(std::max(i + 1, dirty.size() * 2), 0);
+    uint64_t bit = uint64_t{1} << (oid & 63);
+    if (!(dirty[i] & bit)) {
+        dirty[i] |= bit;
+        ++dirtyCount;
+    }
+}
+
+void Table::Impl::flushRecords() {
+    if (records) records->flush();
+}
+
+void Table::Impl::syncDriver() {
+    flushRecords();
+    if (dirtyCount > 0) releaseDataset();
+    lyr(kSource);
 }
 
 void Table::Impl::prepareWrite(const char* source) {
     lyr(source);
-    if (data::anyReadOnly(base))
+    if (readOnly.readOnly(folder, base))
         fail(err::HostAccessDenied, source, "Cannot write to " + name + ": the file is read-only.");
     if (!update) openDataset(true);
 }
@@ -314,10 +394,21 @@ int64_t Table::Impl::recordCount(const char* source) {
 
 void Table::Impl::deleteRecord(int64_t oid, const char* source) {
     prepareWrite(source);
+    // The driver marks the record in its copy of it, which must be current.
+    flushRecords();
+    if (isDirty(oid)) {
+        releaseDataset();
+        lyr(source);
+    }
     gdal::ErrorTrap trap;
+    driverWrote = true;
     if (layer->DeleteFeature(oid) != OGRERR_NONE)
         fail(err::HostGeneric, source, gdal::describe(fmt::format("Cannot delete row {} of {}", oid, name), trap));
     deletedThisSession = true;
+    if (oid >= 0) {
+        if (static_cast<size_t>(oid) >= deletedIds.size()) deletedIds.resize(static_cast<size_t>(oid) + 1);
+        deletedIds[static_cast<size_t>(oid)] = true;
+    }
     if (deletedKnown) ++deleted;
 }
 
@@ -350,6 +441,7 @@ int64_t deletedRecords(const std::string& dbf) {
 int64_t Table::Impl::liveRowCount(const char* source) {
     int64_t records = recordCount(source);
     if (!deletedKnown) {
+        flushRecords();
         gdal::ErrorTrap trap;
         if (update) layer->SyncToDisk();
         deleted = deletedRecords(base + ".dbf");
@@ -407,6 +499,7 @@ void Table::Impl::readValues(OGRFeature& f, Row& row, const std::vector<int32_t>
 }
 
 void Table::Impl::readShape(OGRFeature& f, Row& row) const {
+    row.shapeSet_ = false;
     if (!featureClass) return;
     OGRGeometry* g = f.GetGeometryRef();
     if (!g || g->IsEmpty()) {
@@ -434,19 +527,27 @@ size_t storedWidth(const FieldDef& fd, const Value& v) {
 
 }  // namespace
 
-void Table::Impl::fill(OGRFeature& f, const Row& row) const {
+void Table::Impl::checkWidths(const Row& row) const {
     for (int32_t i = offset; i < fields.count(); ++i) {
         const FieldDef& fd = fields.all()[static_cast<size_t>(i)];
+        const Value& v = row.values_[static_cast<size_t>(i)];
+        if (isNull(v)) continue;
+        int width = fd.type == FieldString ? fd.length : fd.precision;
+        if (fd.type != FieldDate && width > 0 && storedWidth(fd, v) > static_cast<size_t>(width))
+            fail(err::HostInvalidArg, kSource,
+                 fmt::format("The value {} does not fit the field {} ({} characters wide).", toText(v), fd.name, width));
+    }
+}
+
+void Table::Impl::fill(OGRFeature& f, const Row& row) const {
+    checkWidths(row);
+    for (int32_t i = offset; i < fields.count(); ++i) {
         const Value& v = row.values_[static_cast<size_t>(i)];
         int ogr = i - offset;
         if (isNull(v)) {
             f.SetFieldNull(ogr);
             continue;
         }
-        int width = fd.type == FieldString ? fd.length : fd.precision;
-        if (fd.type != FieldDate && width > 0 && storedWidth(fd, v) > static_cast<size_t>(width))
-            fail(err::HostInvalidArg, kSource,
-                 fmt::format("The value {} does not fit the field {} ({} characters wide).", toText(v), fd.name, width));
         if (auto p = std::get_if<int32_t>(&v))
             f.SetField(ogr, *p);
         else if (auto p = std::get_if<float>(&v))
@@ -467,12 +568,46 @@ void Table::Impl::fill(OGRFeature& f, const Row& row) const {
     }
 }
 
+bool Table::Impl::writeDirect(const Row& row) {
+    if (!data::directDbfWrites() || row.shapeSet_ || row.oid_ < 0) return false;
+    if (row.values_.size() != static_cast<size_t>(fields.count())) return false;
+    if (static_cast<size_t>(row.oid_) < deletedIds.size() && deletedIds[static_cast<size_t>(row.oid_)]) return false;
+    if (!records) {
+        if (recordsTried) return false;
+        recordsTried = true;
+        gdal::ErrorTrap trap;
+        if (layer->SyncToDisk() != OGRERR_NONE) return false;
+        driverWrote = false;
+        records = data::DbfRecordWriter::open(base + ".dbf", *layer);
+        if (!records) return false;
+    } else if (driverWrote) {
+        // What the driver holds goes to the file first, so that it cannot
+        // later overwrite these records with older contents.
+        gdal::ErrorTrap trap;
+        if (layer->SyncToDisk() != OGRERR_NONE) return false;
+        records->refreshCount();
+        driverWrote = false;
+    }
+    size_t n = static_cast<size_t>(fields.count() - offset);
+    if (!records->put(row.oid_, row.values_.data() + offset, n)) return false;
+    markDirty(row.oid_);
+    ++data::directDbfCounts().records;
+    return true;
+}
+
 int64_t Table::Impl::writeRow(const Row& row, bool insert) {
     prepareWrite(kSource);
+    if (!insert) {
+        checkWidths(row);
+        if (writeDirect(row)) return row.oid_;
+    }
+    // Gathered records go first, so that the driver's writes land after them.
+    flushRecords();
     FeatureHandle f(OGRFeature::CreateFeature(layer->GetLayerDefn()));
     fill(*f, row);
     gdal::ErrorTrap trap;
     OGRErr e;
+    driverWrote = true;
     if (insert) {
         f->SetFID(OGRNullFID);
         e = layer->CreateFeature(f.get());
@@ -483,6 +618,32 @@ int64_t Table::Impl::writeRow(const Row& row, bool insert) {
     if (e != OGRERR_NONE || trap.any())
         fail(err::HostGeneric, kSource, gdal::describe("Cannot store the row in " + name, trap));
     return f->GetFID();
+}
+
+bool Table::Impl::changeFieldsDirect(const data::DbfFieldChange& change) {
+    if (!data::directDbfWrites()) return false;
+    // The driver writes out what it holds and lets go of the file.
+    flushRecords();
+    {
+        gdal::ErrorTrap trap;
+        if (layer->SyncToDisk() != OGRERR_NONE) return false;
+    }
+    releaseDataset();
+    std::string dbf = base + ".dbf";
+    std::optional<data::DbfLayout> layout;
+    {
+        int fd = ::open(dbf.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) return false;
+        layout = data::DbfLayout::read(fd);
+        ::close(fd);
+    }
+    if (!layout || layout->columns.size() != static_cast<size_t>(fields.count() - offset)) return false;
+    for (size_t i = 0; i < layout->columns.size(); ++i)
+        if (!sameFieldName(layout->columns[i].name, fields.all()[i + static_cast<size_t>(offset)].name)) return false;
+    if (!data::dbfChangeFits(*layout, change)) return false;
+    data::restructureDbf(dbf, *layout, change);
+    ++data::directDbfCounts().fieldChanges;
+    return true;
 }
 
 TablePtr TableAccess::make(std::unique_ptr<Table::Impl> impl, bool featureClass) {
@@ -569,10 +730,14 @@ bool Table::canDelete() const {
 void Table::addField(const FieldDef& field) {
     FieldDef f = data::checkNewField(impl_->fields, field, true);
     impl_->prepareWrite("Table.addField");
-    auto d = data::toOgr(f);
-    gdal::ErrorTrap trap;
-    if (impl_->layer->CreateField(d.get(), FALSE) != OGRERR_NONE || trap.failed())
-        fail(err::HostGeneric, "Table.addField", gdal::describe("Cannot add the field " + f.name + " to " + name(), trap));
+    if (!impl_->changeFieldsDirect({true, f, -1})) {
+        impl_->syncDriver();
+        auto d = data::toOgr(f);
+        gdal::ErrorTrap trap;
+        impl_->driverWrote = true;
+        if (impl_->layer->CreateField(d.get(), FALSE) != OGRERR_NONE || trap.failed())
+            fail(err::HostGeneric, "Table.addField", gdal::describe("Cannot add the field " + f.name + " to " + name(), trap));
+    }
     impl_->fields.add(f);
     data::rememberFieldType(dbfPath(), f.name, f.type);
 }
@@ -583,9 +748,14 @@ void Table::deleteField(std::string_view fieldName) {
     if (i < impl_->offset)
         fail(err::HostInvalidArg, "Table.deleteField", "The field " + std::string(fieldName) + " cannot be deleted.");
     impl_->prepareWrite("Table.deleteField");
-    gdal::ErrorTrap trap;
-    if (impl_->layer->DeleteField(i - impl_->offset) != OGRERR_NONE || trap.failed())
-        fail(err::HostGeneric, "Table.deleteField", gdal::describe("Cannot delete the field " + std::string(fieldName), trap));
+    if (!impl_->changeFieldsDirect({false, {}, i - impl_->offset})) {
+        impl_->syncDriver();
+        gdal::ErrorTrap trap;
+        impl_->driverWrote = true;
+        if (impl_->layer->DeleteField(i - impl_->offset) != OGRERR_NONE || trap.failed())
+            fail(err::HostGeneric, "Table.deleteField",
+                 gdal::describe("Cannot delete the field " + std::string(fieldName), trap));
+    }
     data::forgetFieldType(dbfPath(), impl_->fields.field(i).name);
     impl_->fields.remove(i);
 }
@@ -599,11 +769,12 @@ int64_t Table::rowCount(const QueryFilter* filter) {
 }
 
 RowPtr Table::row(int64_t oid) {
-    OGRLayer& l = impl_->lyr("Table.row");
+    impl_->lyr("Table.row");
     FeatureHandle f;
     if (oid >= 0 && oid < impl_->recordCount("Table.row")) {
+        impl_->readyToRead(oid);
         gdal::ErrorTrap trap;
-        f.reset(l.GetFeature(oid));
+        f.reset(impl_->lyr("Table.row").GetFeature(oid));
     }
     if (!f) fail(err::HostInvalidArg, "Table.row", fmt::format("There is no row {} in {}.", oid, name()));
     auto r = std::make_shared<Row>();
@@ -622,13 +793,19 @@ RowPtr Table::createRow() {
 }
 
 void Table::flush() {
+    if (impl_->closed) return;
+    impl_->flushRecords();
     gdal::ErrorTrap trap;
-    if (impl_->update && impl_->layer && !impl_->closed) impl_->layer->SyncToDisk();
+    if (impl_->update && impl_->layer) impl_->layer->SyncToDisk();
 }
 
 void Table::close() {
+    if (impl_->closed) return;
+    struct Mark {
+        bool& closed;
+        ~Mark() { closed = true; }
+    } mark{impl_->closed};
     impl_->closeDataset();
-    impl_->closed = true;
 }
 
 // ---- Row --------------------------------------------------------------------
@@ -724,6 +901,7 @@ void Row::setShape(Geometry g) {
                      " feature class.");
     }
     shape_ = std::move(g);
+    shapeSet_ = true;
 }
 
 void Row::store() {

@@ -78,6 +78,7 @@ private:
     int64_t oid_ = -1;
     std::vector<Value> values_;
     Geometry shape_;
+    bool shapeSet_ = false;  // setShape since the row was read
 };
 using RowPtr = std::shared_ptr<Row>;
 using Feature = Row;

@@ -5,9 +5,13 @@
 #include <ogrsf_frmts.h>
 
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "host/data/DbfFile.h"
+#include "host/data/ReadOnlyWatch.h"
 #include "host/data/Table.h"
 
 namespace korvane::host {
@@ -34,13 +38,50 @@ struct Table::Impl {
     bool deletedKnown = false;
     int64_t deleted = 0;
     bool deletedThisSession = false;
+    std::vector<bool> deletedIds;  // records deleted while open
+    data::ReadOnlyWatch readOnly;
+
+    // Attribute-only row writes go straight into the .dbf (see DbfFile.h).
+    // The driver's cached view of those records is then stale: they are
+    // "dirty", and the driver lets go of the files (to reopen them on its
+    // next use) before it reads one of them or rewrites whole files.
+    std::unique_ptr<data::DbfRecordWriter> records;
+    bool recordsTried = false;   // the writer was refused since the dataset opened
+    bool driverWrote = false;    // the driver wrote since it was last synced
+    std::vector<uint64_t> dirty;
+    int64_t dirtyCount = 0;
 
     ~Impl();
     void openDataset(bool forUpdate);
+    // Closes the driver's dataset without packing; the next lyr() reopens it.
+    void releaseDataset();
     void readFields();
     // Fails when closed, or when the files are read-only; reopens for update.
     void prepareWrite(const char* source);
+    // The layer, reopened when it was released.
     OGRLayer& lyr(const char* source);
+    bool isDirty(int64_t oid) const {
+        size_t i = static_cast<size_t>(oid) >> 6;
+        return oid >= 0 && i < dirty.size() && (dirty[i] >> (oid & 63) & 1);
+    }
+    void markDirty(int64_t oid);
+    // Before the driver reads record oid: its view of it must be current.
+    void readyToRead(int64_t oid) {
+        if (dirtyCount > 0 && isDirty(oid)) releaseDataset();
+    }
+    // Gathered record writes go to the file.
+    void flushRecords();
+    // Before the driver rewrites whole files (field changes, packing): every
+    // write made around it must be in the file and its view current.
+    void syncDriver();
+    // Attribute-only update of an existing row, straight into the .dbf;
+    // false when the row must go through the driver.
+    bool writeDirect(const Row& row);
+    // A field change written by this code in one pass; false when it must go
+    // through the driver.
+    bool changeFieldsDirect(const data::DbfFieldChange& change);
+    // Fails (HostInvalidArg) when a value does not fit its column.
+    void checkWidths(const Row& row) const;
     // Reads the attribute fields (all, or only those listed) into row.
     void readValues(OGRFeature& f, Row& row, const std::vector<int32_t>* only) const;
     void readShape(OGRFeature& f, Row& row) const;
@@ -73,6 +114,18 @@ struct CursorAccess {
 
 namespace data {
 std::string lower(std::string s);
+
+// Whether field changes and attribute-only updates are written by this
+// layer itself (the default) or all through the driver. Off only to compare
+// the two: both write the same bytes.
+void setDirectDbfWrites(bool on);
+bool directDbfWrites();
+// How often each direct write was made (for tests).
+struct DirectDbfCounts {
+    int64_t fieldChanges = 0;
+    int64_t records = 0;
+};
+DirectDbfCounts& directDbfCounts();
 
 // Registry of the host type codes of fields created by this process.
 void rememberFieldType(const std::string& dbfPath, const std::string& field, int32_t type);

@@ -1,0 +1,122 @@
+#pragma once
+// Direct access to the dBASE file of a table, for the two writes that the
+// shapefile driver makes slow: changing the fields (which it does by moving
+// every record once per field) and rewriting one record's attributes (which
+// it does together with the shape). Both write exactly the bytes the driver
+// writes; anything this code does not reproduce exactly (unusual headers,
+// field kinds or encodings, values the driver would warn about) is left to
+// the driver. Internal to the data layer.
+#include <ogrsf_frmts.h>
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "host/data/Field.h"
+#include "host/data/Value.h"
+
+namespace korvane::host::data {
+
+// One field descriptor as the header holds it.
+struct DbfColumn {
+    std::array<uint8_t, 32> raw{};
+    std::string name;
+    char type = 'C';
+    int width = 0;
+    int decimals = 0;
+    int offset = 0;  // within the record, after the deletion flag
+};
+
+// The header of a dBASE file in the plain layout: one 32-byte block, the
+// field descriptors, the terminator and then the records.
+struct DbfLayout {
+    uint32_t records = 0;
+    uint32_t headerLength = 0;
+    uint32_t recordLength = 0;
+    uint8_t languageDriver = 0;
+    std::vector<DbfColumn> columns;
+
+    // Reads the header of an open file; nothing when the file is not in the
+    // plain layout (extra header bytes, wide character fields, a record
+    // length that does not add up, records missing from the file).
+    static std::optional<DbfLayout> read(int fd);
+};
+
+// The header's last-update date as the driver writes it: today, in UTC.
+std::array<uint8_t, 3> dbfUpdateDate();
+
+// A field change of Table::addField / deleteField.
+struct DbfFieldChange {
+    bool add = false;
+    FieldDef field;  // the field added (checked, widths filled in)
+    int column = -1; // the column deleted
+};
+
+// The field descriptor the driver writes for a new field.
+DbfColumn newDbfColumn(const FieldDef& f);
+
+// Whether the driver could make the change: false when the header or the
+// record would grow past what a dBASE file can hold (the driver refuses).
+bool dbfChangeFits(const DbfLayout& layout, const DbfFieldChange& change);
+
+// Writes the file with the change made, in one pass, to a temporary file
+// beside it that then replaces it. On any failure the file is left as it
+// was and this fails (HostGeneric).
+void restructureDbf(const std::string& dbfPath, const DbfLayout& layout, const DbfFieldChange& change);
+
+// Writes whole records of an open dataset's .dbf in place, formatted as the
+// driver formats a feature that it stores. Consecutive records are gathered
+// and written together; records written are "dirty" for the driver, whose
+// cached view of them is stale until the dataset is reopened.
+class DbfRecordWriter {
+public:
+    // Nothing when the file or the layer's fields are not ones whose records
+    // this writer reproduces (see the top of this file).
+    static std::unique_ptr<DbfRecordWriter> open(const std::string& dbfPath, OGRLayer& layer);
+    ~DbfRecordWriter();
+    DbfRecordWriter(const DbfRecordWriter&) = delete;
+    DbfRecordWriter& operator=(const DbfRecordWriter&) = delete;
+
+    // Formats the attribute values (one per column, in order) as record
+    // `record`; false when the driver would not write them exactly so (then
+    // nothing is written and the caller stores the row through the driver).
+    bool put(int64_t record, const Value* values, size_t count);
+    // Writes the gathered records; fails (HostGeneric) on a write error.
+    void flush();
+    // Re-reads the record count after the driver added records.
+    void refreshCount();
+
+private:
+    DbfRecordWriter() = default;
+    bool format(const Value* values, size_t count, char* out) const;
+
+    struct Column {
+        DbfColumn dbf;
+        OGRFieldType ogrType = OFTString;
+    };
+    // How the driver turns text into the file's encoding.
+    enum class Text {
+        AsIs,       // UTF-8 files and files of no known encoding
+        Latin1,     // ISO-8859-1
+        AsciiOnly,  // single-byte code pages: ASCII text stays as it is
+        Never,      // others: text goes through the driver
+    };
+    bool encode(const std::string& s, char* out, size_t width) const;
+
+    std::string path_;
+    Text text_ = Text::AsIs;
+    int fd_ = -1;
+    DbfLayout layout_;
+    std::vector<Column> columns_;
+    bool dated_ = false;
+    // The run of consecutive records not written yet.
+    int64_t runFirst_ = 0;
+    int64_t runCount_ = 0;
+    std::vector<char> run_;
+    std::vector<char> scratch_;
+};
+
+}  // namespace korvane::host::data

@@ -1,0 +1,414 @@
+// Field changes and attribute-only row updates, which the data layer writes
+// into the .dbf itself: the files must come out byte for byte as the
+// shapefile driver writes them, and every reader must see the new values.
+#include <gdal_priv.h>
+#include <gtest/gtest.h>
+#include <ogrsf_frmts.h>
+
+#include <filesystem>
+#include <functional>
+
+#include "TestFiles.h"
+#include "host/Failure.h"
+#include "host/data/TableImpl.h"
+#include "host/data/Workspace.h"
+
+using namespace korvane::host;
+using korvane::test::readBytes;
+using korvane::test::setReadOnly;
+using korvane::test::TempFolder;
+namespace stdfs = std::filesystem;
+
+namespace {
+
+// The driver's way, for the reference files; restored when it goes.
+struct DriverWrites {
+    explicit DriverWrites(bool on) { data::setDirectDbfWrites(!on); }
+    ~DriverWrites() { data::setDirectDbfWrites(true); }
+};
+
+// A file's bytes, the header's last-update date blanked (it is the day of
+// writing).
+std::vector<uint8_t> dbfBytes(const std::string& path) {
+    std::vector<uint8_t> b = readBytes(path);
+    for (size_t i = 1; i < 4 && i < b.size(); ++i) b[i] = 0;
+    return b;
+}
+
+Geometry square(double x, double y, double size) {
+    return Geometry::polygon({{{x, y}, {x + size, y}, {x + size, y + size}, {x, y + size}}});
+}
+
+// A shapefile with a field of every kind, nulls among the values, text with
+// multibyte characters and one record that carries the deletion mark.
+void makeFixture(const std::string& folder) {
+    auto ws = ShapefileWorkspace::open(folder);
+    auto fc = ws.createFeatureClass("base",
+                                    {{"Class", FieldString, 10, 0, 0},
+                                     {"Count", FieldInteger, 0, 6, 0},
+                                     {"Small", FieldSmallInteger, 0, 3, 0},
+                                     {"Area", FieldSingle, 0, 20, 5},
+                                     {"Ratio", FieldDouble, 0, 12, 4},
+                                     {"Seen", FieldDate, 0, 0, 0}},
+                                    ShapeType::Polygon);
+    InsertCursor ins = fc->insert(true);
+    RowPtr r = ins.createRowBuffer();
+    const char* classes[] = {"A", "Bé", "ééééé", ""};
+    for (int i = 0; i < 12; ++i) {
+        for (int32_t f = 2; f < r->fields().count(); ++f) r->setValue(f, Value{});
+        if (i % 5 != 4) {
+            r->setValue("Class", std::string(classes[i % 4]));
+            r->setValue("Count", i * 1001 - 3000);
+            r->setValue("Small", i - 6);
+            r->setValue("Area", i * 12.345678);
+            r->setValue("Ratio", i / 7.0);
+            r->setValue("Seen", Date{2000 + i, 1 + i % 12, 1 + i * 2});
+        }
+        r->setShape(square(i * 10.0, 0, 1 + i));
+        ins.insertRow(*r);
+    }
+    ins.flush();
+    fc->close();
+    // Record 3 marked deleted by another program.
+    std::string dbf = folder + "/base.dbf";
+    std::vector<uint8_t> b = readBytes(dbf);
+    size_t header = b[8] | (b[9] << 8), record = b[10] | (b[11] << 8);
+    b[header + 3 * record] = '*';
+    korvane::test::writeText(dbf, std::string(b.begin(), b.end()));
+}
+
+// Copies the fixture's files under a new folder.
+std::string copyOf(const std::string& from, const std::string& to) {
+    stdfs::create_directories(to);
+    for (const auto& e : stdfs::directory_iterator(from)) stdfs::copy_file(e.path(), to / e.path().filename());
+    return to + "/base.shp";
+}
+
+// Runs the same work on two copies of the fixture, once through the driver
+// and once the direct way, and expects the same files.
+void expectSameFiles(const std::function<void(FeatureClass&)>& work, const std::string& source = {}) {
+    TempFolder tmp;
+    std::string fixture = tmp.file("fixture");
+    stdfs::create_directories(fixture);
+    if (source.empty()) {
+        makeFixture(fixture);
+    } else {
+        for (const char* ext : {".shp", ".shx", ".dbf"}) {
+            stdfs::copy_file(source + ext, fixture + "/base" + ext);
+            setReadOnly(fixture + "/base" + ext, false);
+        }
+    }
+    std::string viaDriver = copyOf(fixture, tmp.file("driver"));
+    std::string direct = copyOf(fixture, tmp.file("direct"));
+    {
+        DriverWrites on(true);
+        auto fc = FeatureClass::open(viaDriver);
+        work(*fc);
+        fc->close();
+    }
+    data::DirectDbfCounts before = data::directDbfCounts();
+    {
+        auto fc = FeatureClass::open(direct);
+        work(*fc);
+        fc->close();
+    }
+    // The direct way was taken (its writes are not all refused).
+    data::DirectDbfCounts after = data::directDbfCounts();
+    EXPECT_GT(after.fieldChanges + after.records, before.fieldChanges + before.records);
+    for (const char* ext : {".dbf", ".shp", ".shx", ".cpg"}) {
+        std::string a = tmp.file(std::string("driver/base") + ext), b = tmp.file(std::string("direct/base") + ext);
+        ASSERT_EQ(stdfs::exists(a), stdfs::exists(b)) << ext;
+        if (stdfs::exists(a)) EXPECT_EQ(dbfBytes(a), dbfBytes(b)) << ext;
+    }
+    std::vector<uint8_t> header = readBytes(tmp.file("direct/base.dbf"));
+    EXPECT_GE(header[2], 1);  // a real date: month and day
+    EXPECT_LE(header[2], 12);
+    EXPECT_GE(header[3], 1);
+    EXPECT_LE(header[3], 31);
+}
+
+// Sets one field of every row from the table of values, in an update cursor.
+void updateAll(FeatureClass& fc, const std::string& field, const std::vector<Value>& values) {
+    Cursor c = fc.update(nullptr, true);
+    size_t i = 0;
+    while (RowPtr r = c.next()) {
+        r->setValue(field, values[i++ % values.size()]);
+        c.updateRow(*r);
+    }
+}
+
+// Values read back through a fresh driver handle, independent of the data
+// layer's objects: field -> text per feature.
+std::vector<std::string> readWithDriver(const std::string& shp, const char* field) {
+    GDALAllRegister();
+    std::unique_ptr<GDALDataset> ds(GDALDataset::Open(shp.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY));
+    EXPECT_TRUE(ds);
+    if (!ds) return {};
+    OGRLayer* layer = ds->GetLayer(0);
+    std::vector<std::string> out;
+    layer->ResetReading();
+    while (OGRFeature* f = layer->GetNextFeature()) {
+        int i = f->GetFieldIndex(field);
+        out.push_back(f->IsFieldSetAndNotNull(i) ? f->GetFieldAsString(i) : "<null>");
+        OGRFeature::DestroyFeature(f);
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST(DbfWrites, FieldChangesWriteTheSameFileAsTheDriver) {
+    // Each change alone, then a sequence as the metric run makes it.
+    std::vector<std::function<void(FeatureClass&)>> changes = {
+        [](FeatureClass& fc) { fc.addField({"Perim", FieldSingle, 0, 20, 5}); },
+        [](FeatureClass& fc) { fc.addField({"Name", FieldString, 0, 0, 0}); },
+        [](FeatureClass& fc) { fc.addField({"Code", FieldString, 254, 0, 0}); },
+        [](FeatureClass& fc) { fc.addField({"S", FieldSmallInteger, 0, 0, 0}); },
+        [](FeatureClass& fc) { fc.addField({"L", FieldInteger, 0, 12, 0}); },
+        [](FeatureClass& fc) { fc.addField({"Wide", FieldInteger, 0, 19, 0}); },
+        [](FeatureClass& fc) { fc.addField({"D", FieldDouble, 0, 0, 0}); },
+        [](FeatureClass& fc) { fc.addField({"R", FieldDouble, 0, 255, 16}); },
+        [](FeatureClass& fc) { fc.addField({"When", FieldDate, 0, 0, 0}); },
+        [](FeatureClass& fc) { fc.deleteField("Class"); },
+        [](FeatureClass& fc) { fc.deleteField("Count"); },
+        [](FeatureClass& fc) { fc.deleteField("seen"); },
+        [](FeatureClass& fc) {
+            fc.deleteField("Count");
+            fc.deleteField("Ratio");
+            for (const char* n : {"Area2", "Perimeter", "SI", "PAR", "FD"}) fc.addField({n, FieldSingle, 0, 20, 5});
+            fc.deleteField("Area2");
+            // Rows written after the changes land in the new layout.
+            updateAll(fc, "SI", {1.5, Value{}, -2.25});
+        },
+    };
+    for (size_t i = 0; i < changes.size(); ++i) {
+        SCOPED_TRACE("change " + std::to_string(i));
+        expectSameFiles(changes[i]);
+    }
+}
+
+TEST(DbfWrites, FieldChangesOfAForeignFileMatchTheDriver) {
+    std::string samples = korvane::test::samplesFolder();
+    if (samples.empty()) GTEST_SKIP() << "no sample data";
+    expectSameFiles(
+        [](FeatureClass& fc) {
+            fc.deleteField("PATCH");
+            fc.addField({"Area", FieldSingle, 0, 20, 5});
+            updateAll(fc, "Area", {0.5, 12345.678901});
+        },
+        samples + "/lsm-landscape/landscape_polygons");
+}
+
+TEST(DbfWrites, TextInAnIso88591FileMatchesTheDriver) {
+    // A shapefile written by the driver with its default encoding (ISO-8859-1,
+    // told by the language driver byte).
+    TempFolder tmp;
+    std::string base = tmp.file("latin");
+    {
+        GDALAllRegister();
+        GDALDriver* driver = GetGDALDriverManager()->GetDriverByName("ESRI Shapefile");
+        std::unique_ptr<GDALDataset> ds(driver->Create((base + ".shp").c_str(), 0, 0, 0, GDT_Unknown, nullptr));
+        ASSERT_TRUE(ds);
+        OGRLayer* layer = ds->CreateLayer("latin", nullptr, wkbPolygon, nullptr);
+        OGRFieldDefn name("Name", OFTString);
+        name.SetWidth(6);
+        ASSERT_EQ(layer->CreateField(&name), OGRERR_NONE);
+        OGRFieldDefn n("N", OFTInteger);
+        n.SetWidth(4);
+        ASSERT_EQ(layer->CreateField(&n), OGRERR_NONE);
+        for (const char* text : {"é", "abc", "ÿÿÿ", ""}) {
+            FeatureHandle f(OGRFeature::CreateFeature(layer->GetLayerDefn()));
+            f->SetField(0, text);
+            f->SetField(1, 1);
+            OGRPolygon p;
+            OGRLinearRing r;
+            r.addPoint(0, 0);
+            r.addPoint(0, 1);
+            r.addPoint(1, 1);
+            r.addPoint(0, 0);
+            p.addRing(&r);
+            f->SetGeometry(&p);
+            ASSERT_EQ(layer->CreateFeature(f.get()), OGRERR_NONE);
+        }
+    }
+    ASSERT_EQ(readBytes(base + ".dbf")[29], 87);
+    expectSameFiles([](FeatureClass& fc) { updateAll(fc, "Name", {std::string("Çà"), std::string("ÿéÿ"), std::string("plain")}); },
+                    base);
+    expectSameFiles([](FeatureClass& fc) { updateAll(fc, "N", {5, Value{}}); }, base);
+    {
+        auto fc = FeatureClass::open(base + ".shp");
+        updateAll(*fc, "Name", {std::string("ñaú")});
+        fc->close();
+    }
+    EXPECT_EQ(readWithDriver(base + ".shp", "Name"), std::vector<std::string>(4, "ñaú"));
+}
+
+TEST(DbfWrites, AttributeUpdatesWriteTheSameRecordsAsTheDriver) {
+    struct Case {
+        const char* field;
+        std::vector<Value> values;
+    } cases[] = {
+        {"Class", {std::string("ééééé"), std::string("abcdefghij"), std::string(""), Value{}, std::string("x y")}},
+        {"Count", {0, -99999, 999999, Value{}, 7}},
+        {"Small", {-99, 999, 0, Value{}}},
+        {"Area", {0.0, -1.5, 123456789.12345, 0.000005, 0.000004, 2.5e-6, 1e13, Value{}, 7, float(0.1f)}},
+        {"Ratio", {1.23455, 1.23445, -0.00005, 9999999.9999, Value{}, std::string("42")}},
+        {"Seen", {Date{2024, 2, 29}, Date{1999, 12, 31}, Value{}, std::string("2001-01-01")}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.field);
+        expectSameFiles([&](FeatureClass& fc) { updateAll(fc, c.field, c.values); });
+    }
+    // Every field at once, on some rows only, by row objects as well.
+    expectSameFiles([](FeatureClass& fc) {
+        QueryFilter odd("Small > -3");
+        Cursor c = fc.update(&odd, false);
+        while (RowPtr r = c.next()) {
+            r->setValue("Class", std::string("z"));
+            r->setValue("Area", r->shape().area());
+            r->setValue("Seen", Value{});
+            c.updateRow(*r);
+        }
+        RowPtr one = fc.row(1);
+        one->setValue("Count", 5);
+        one->store();
+        one->store();
+    });
+}
+
+TEST(DbfWrites, ValuesThatDoNotFitAreRefusedAndNothingIsWritten) {
+    TempFolder tmp;
+    makeFixture(tmp.path());
+    auto before = readBytes(tmp.file("base.dbf"));
+    auto fc = FeatureClass::open(tmp.file("base.shp"));
+    struct Case {
+        const char* field;
+        Value value;
+    } cases[] = {
+        {"Class", std::string("éééééé")},  // 6 characters, 12 bytes in a 10-wide field
+        {"Class", std::string("abcdefghijk")},
+        {"Count", 1234567},
+        {"Area", 1e15},
+        {"Ratio", -1234567.5},
+    };
+    for (const Case& c : cases) {
+        Cursor up = fc->update(nullptr, true);
+        RowPtr r = up.next();
+        r->setValue(c.field, c.value);
+        try {
+            up.updateRow(*r);
+            ADD_FAILURE() << c.field << " not refused";
+        } catch (const Failure& f) {
+            EXPECT_EQ(f.number(), err::HostInvalidArg) << f.description();
+        }
+    }
+    fc->flush();
+    EXPECT_EQ(readBytes(tmp.file("base.dbf")), before);
+}
+
+TEST(DbfWrites, EveryReaderSeesTheWrittenValues) {
+    TempFolder tmp;
+    makeFixture(tmp.path());
+    std::string shp = tmp.file("base.shp");
+    auto shpBefore = readBytes(tmp.file("base.shp"));
+    auto fc = FeatureClass::open(shp);
+    std::vector<int64_t> ids = {0, 1, 2, 4, 5, 6, 7, 8, 9, 10, 11};  // 3 is deleted
+
+    {
+        // A search cursor reading behind an update cursor, one ahead of it
+        // opened first, and single rows, see each value once it is written.
+        Cursor ahead = fc->search(nullptr, false);
+        Cursor up = fc->update(nullptr, true);
+        Cursor behind = fc->search(nullptr, true);
+        size_t k = 0;
+        while (RowPtr r = up.next()) {
+            r->setValue("Count", static_cast<int32_t>(r->oid() * 3));
+            r->setValue("Class", std::string("w") + std::to_string(r->oid()));
+            up.updateRow(*r);
+            RowPtr b = behind.next();
+            ASSERT_TRUE(b);
+            EXPECT_EQ(b->oid(), r->oid());
+            EXPECT_EQ(std::get<int32_t>(b->value("Count")), r->oid() * 3);
+            EXPECT_EQ(std::get<int32_t>(fc->row(r->oid())->value("Count")), r->oid() * 3);
+            ++k;
+        }
+        EXPECT_EQ(k, ids.size());
+        for (int64_t id : ids) {
+            RowPtr a = ahead.next();
+            ASSERT_TRUE(a);
+            EXPECT_EQ(a->oid(), id);
+            EXPECT_EQ(std::get<std::string>(a->value("Class")), "w" + std::to_string(id));
+        }
+        EXPECT_FALSE(ahead.next());
+    }
+
+    // A row whose shape changed goes through the driver, beside direct writes.
+    {
+        Cursor up = fc->update(nullptr, true);
+        while (RowPtr r = up.next()) {
+            if (r->oid() == 5) r->setShape(square(0, 0, 100));
+            r->setValue("Small", static_cast<int32_t>(r->oid()));
+            up.updateRow(*r);
+        }
+    }
+    EXPECT_DOUBLE_EQ(fc->row(5)->shape().area(), 10000.0);
+    EXPECT_EQ(std::get<int32_t>(fc->row(5)->value("Small")), 5);
+    EXPECT_DOUBLE_EQ(fc->row(6)->shape().area(), 49.0);
+
+    // A dirty record deleted, a row added, a selection counted.
+    fc->row(7)->deleteRow();
+    RowPtr added = fc->createRow();
+    added->setValue("Count", 77);
+    added->setShape(square(0, 0, 2));
+    added->store();
+    added->setValue("Count", 78);
+    added->store();
+    QueryFilter q("Count >= 15");
+    EXPECT_EQ(fc->rowCount(&q), 7);  // 15 18 24 27 30 33 and 78
+    SelectionSet sel(fc);
+    sel.select(&q, SelectionMethod::New);
+    EXPECT_EQ(sel.ids(), (std::vector<int64_t>{5, 6, 8, 9, 10, 11, 12}));
+
+    // The driver, opened anew beside the open class, reads the same.
+    fc->flush();
+    std::vector<std::string> counts = readWithDriver(shp, "Count");
+    EXPECT_EQ(counts, (std::vector<std::string>{"0", "3", "6", "12", "15", "18", "24", "27", "30", "33", "78"}));
+
+    // Closed (packed) and reopened: the same values, the unchanged shapes' file
+    // untouched but for the one shape rewritten.
+    fc->close();
+    auto again = FeatureClass::open(shp);
+    std::vector<int32_t> seen;
+    Cursor c = again->search(nullptr, true);
+    while (RowPtr r = c.next()) seen.push_back(std::get<int32_t>(r->value("Count")));
+    EXPECT_EQ(seen, (std::vector<int32_t>{0, 3, 6, 12, 15, 18, 24, 27, 30, 33, 78}));
+    EXPECT_EQ(std::get<std::string>(again->row(1)->value("Class")), "w1");
+    EXPECT_TRUE(isNull(again->row(3)->value("Area")));  // record 4 of the fixture, all null
+}
+
+TEST(DbfWrites, ReadOnlyFilesAreRefusedBetweenWrites) {
+    TempFolder tmp;
+    makeFixture(tmp.path());
+    auto fc = FeatureClass::open(tmp.file("base.shp"));
+    Cursor up = fc->update(nullptr, true);
+    RowPtr r = up.next();
+    r->setValue("Count", 1);
+    up.updateRow(*r);
+    fc->flush();
+    auto before = readBytes(tmp.file("base.dbf"));
+    setReadOnly(tmp.file("base.dbf"), true);
+    r = up.next();
+    r->setValue("Count", 2);
+    try {
+        up.updateRow(*r);
+        ADD_FAILURE() << "not refused";
+    } catch (const Failure& f) {
+        EXPECT_EQ(f.number(), err::HostAccessDenied);
+    }
+    fc->flush();
+    EXPECT_EQ(readBytes(tmp.file("base.dbf")), before);
+    setReadOnly(tmp.file("base.dbf"), false);
+    up.updateRow(*r);
+    fc->flush();
+    EXPECT_EQ(readWithDriver(tmp.file("base.shp"), "Count")[1], "2");
+}
