@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <charconv>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -124,6 +125,11 @@ std::optional<DbfLayout> DbfLayout::read(int fd) {
     uint64_t needed = l.headerLength + static_cast<uint64_t>(l.records) * l.recordLength;
     if (static_cast<uint64_t>(st.st_size) < needed) return std::nullopt;
     return l;
+}
+
+size_t formatFixed(double x, int decimals, char* out, size_t size) {
+    auto [end, ec] = std::to_chars(out, out + size, x, std::chars_format::fixed, decimals);
+    return ec == std::errc() ? static_cast<size_t>(end - out) : 0;
 }
 
 std::array<uint8_t, 3> dbfUpdateDate() {
@@ -348,10 +354,12 @@ bool DbfRecordWriter::format(const Value* values, size_t count, char* out) const
             case OFTInteger64: {
                 auto p = std::get_if<int32_t>(&v);
                 if (!p) return false;
-                int n = std::snprintf(text, sizeof text, "%*d", c.width, *p);
-                if (n < 0 || static_cast<size_t>(n) > width) return false;
-                std::memset(at, ' ', width);
-                std::memcpy(at, text, static_cast<size_t>(n));
+                // "%<width>d"
+                auto [end, ec] = std::to_chars(text, text + sizeof text, *p);
+                size_t n = static_cast<size_t>(end - text);
+                if (ec != std::errc() || n > width) return false;
+                std::memset(at, ' ', width - n);
+                std::memcpy(at + (width - n), text, n);
                 break;
             }
             case OFTReal: {
@@ -366,12 +374,11 @@ bool DbfRecordWriter::format(const Value* values, size_t count, char* out) const
                     return false;
                 // The driver warns about integers past 2^53 in fields without decimals.
                 if (!std::isfinite(x) || (c.decimals == 0 && std::fabs(x) > 9007199254740992.0)) return false;
-                char spec[24];
-                std::snprintf(spec, sizeof spec, "%%%d.%df", c.width, c.decimals);
-                CPLsnprintf(text, 256, spec, x);
-                size_t n = std::strlen(text);
-                if (n != width) return false;
-                std::memcpy(at, text, n);
+                // "%<width>.<decimals>f": right-aligned in the column.
+                size_t n = formatFixed(x, c.decimals, text, sizeof text);
+                if (n == 0 || n > width) return false;
+                std::memset(at, ' ', width - n);
+                std::memcpy(at + (width - n), text, n);
                 break;
             }
             case OFTDate: {

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cfloat>
+#include <charconv>
 #include <climits>
 #include <cmath>
 #include <filesystem>
@@ -516,10 +517,12 @@ namespace {
 
 // Characters the value takes in its dBASE column.
 size_t storedWidth(const FieldDef& fd, const Value& v) {
-    if (auto p = std::get_if<int32_t>(&v)) return fmt::format("{}", *p).size();
+    char text[1024];
+    if (auto p = std::get_if<int32_t>(&v)) return static_cast<size_t>(std::to_chars(text, text + sizeof text, *p).ptr - text);
     if (fd.type == FieldSingle || fd.type == FieldDouble) {
         double d = toDouble(v);
-        return fmt::format("{:.{}f}", d, fd.scale).size();
+        size_t n = data::formatFixed(d, fd.scale, text, sizeof text);
+        return n > 0 ? n : fmt::format("{:.{}f}", d, fd.scale).size();
     }
     if (auto p = std::get_if<std::string>(&v)) return p->size();
     return 0;

@@ -5,8 +5,11 @@
 #include <gtest/gtest.h>
 #include <ogrsf_frmts.h>
 
+#include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <functional>
+#include <random>
 
 #include "TestFiles.h"
 #include "host/Failure.h"
@@ -156,6 +159,29 @@ std::vector<std::string> readWithDriver(const std::string& shp, const char* fiel
 }
 
 }  // namespace
+
+TEST(DbfWrites, NumbersAreFormattedAsPrintfFormatsThem) {
+    // The driver formats numbers with "%<width>.<decimals>f".
+    std::vector<double> values = {0.0,    -0.0,    0.5,     1.5,    2.5,         -2.5,   0.125,  0.375,
+                                  1e-300, 5e-324,  1e22,    1e23,   9.999995,    0.05,   0.15,   0.25,
+                                  123456789.123456789, -1.0 / 3, 2.0 / 3, 1e15 + 0.5, 4503599627370497.5};
+    std::mt19937_64 rng(42);
+    for (int i = 0; i < 20000; ++i) {
+        uint64_t bits = rng();
+        double x;
+        std::memcpy(&x, &bits, sizeof x);
+        if (!std::isfinite(x) || std::fabs(x) > 1e30) x = std::ldexp(static_cast<double>(bits >> 11), -static_cast<int>(bits % 80));
+        values.push_back(i % 2 ? x : -x);
+    }
+    char mine[1024], theirs[1024];
+    for (double x : values) {
+        for (int decimals : {0, 1, 2, 5, 11, 16}) {
+            size_t n = data::formatFixed(x, decimals, mine, sizeof mine);
+            std::snprintf(theirs, sizeof theirs, "%.*f", decimals, x);
+            ASSERT_EQ(std::string(mine, n), theirs) << decimals;
+        }
+    }
+}
 
 TEST(DbfWrites, FieldChangesWriteTheSameFileAsTheDriver) {
     // Each change alone, then a sequence as the metric run makes it.
