@@ -132,6 +132,23 @@ size_t formatFixed(double x, int decimals, char* out, size_t size) {
     return ec == std::errc() ? static_cast<size_t>(end - out) : 0;
 }
 
+size_t fixedLength(double x, int decimals) {
+    static const double powers[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,
+                                    1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16};
+    double a = std::fabs(x);
+    if (a < 1e15 && decimals >= 0 && decimals <= 16) {
+        auto whole = static_cast<uint64_t>(a);
+        size_t digits = 1;
+        while (digits < 16 && whole >= static_cast<uint64_t>(powers[digits])) ++digits;
+        // Rounding to the decimals adds a digit only this close below the
+        // next power of ten; there the text itself decides.
+        if (powers[digits] - a > 1.0 / powers[decimals])
+            return (std::signbit(x) ? 1 : 0) + digits + (decimals > 0 ? 1 + static_cast<size_t>(decimals) : 0);
+    }
+    char text[1024];
+    return formatFixed(x, decimals, text, sizeof text);
+}
+
 std::array<uint8_t, 3> dbfUpdateDate() {
     struct tm tm {};
     CPLUnixTimeToYMDHMS(static_cast<GIntBig>(std::time(nullptr)), &tm);

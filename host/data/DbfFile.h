@@ -48,6 +48,8 @@ struct DbfLayout {
 // x with `decimals` digits after the point, exactly as printf's "%.*f"
 // writes it in the C locale; its length, or 0 when it does not fit in size.
 size_t formatFixed(double x, int decimals, char* out, size_t size);
+// The length of that text, mostly without writing it.
+size_t fixedLength(double x, int decimals);
 
 // The header's last-update date as the driver writes it: today, in UTC.
 std::array<uint8_t, 3> dbfUpdateDate();

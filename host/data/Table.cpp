@@ -521,7 +521,7 @@ size_t storedWidth(const FieldDef& fd, const Value& v) {
     if (auto p = std::get_if<int32_t>(&v)) return static_cast<size_t>(std::to_chars(text, text + sizeof text, *p).ptr - text);
     if (fd.type == FieldSingle || fd.type == FieldDouble) {
         double d = toDouble(v);
-        size_t n = data::formatFixed(d, fd.scale, text, sizeof text);
+        size_t n = data::fixedLength(d, fd.scale);
         return n > 0 ? n : fmt::format("{:.{}f}", d, fd.scale).size();
     }
     if (auto p = std::get_if<std::string>(&v)) return p->size();

@@ -4,6 +4,9 @@
 #include <gdal_priv.h>
 #include <gtest/gtest.h>
 #include <ogrsf_frmts.h>
+#include <sys/resource.h>
+
+#include <csignal>
 
 #include <cmath>
 #include <cstring>
@@ -164,7 +167,12 @@ TEST(DbfWrites, NumbersAreFormattedAsPrintfFormatsThem) {
     // The driver formats numbers with "%<width>.<decimals>f".
     std::vector<double> values = {0.0,    -0.0,    0.5,     1.5,    2.5,         -2.5,   0.125,  0.375,
                                   1e-300, 5e-324,  1e22,    1e23,   9.999995,    0.05,   0.15,   0.25,
-                                  123456789.123456789, -1.0 / 3, 2.0 / 3, 1e15 + 0.5, 4503599627370497.5};
+                                  123456789.123456789, -1.0 / 3, 2.0 / 3, 1e15 + 0.5, 4503599627370497.5,
+                                  9.5,    99.5,    0.95,    9.9999949999, 9.999995000001, 999999.999995, -9.5, 0.9999};
+    for (int k = 0; k < 16; ++k) {  // around every power of ten
+        double p = std::pow(10.0, k);
+        for (double d : {-1e-3, -5e-6, -5e-7, -1e-12, 0.0}) values.push_back(std::nextafter(p + d * p, 0.0));
+    }
     std::mt19937_64 rng(42);
     for (int i = 0; i < 20000; ++i) {
         uint64_t bits = rng();
@@ -179,6 +187,7 @@ TEST(DbfWrites, NumbersAreFormattedAsPrintfFormatsThem) {
             size_t n = data::formatFixed(x, decimals, mine, sizeof mine);
             std::snprintf(theirs, sizeof theirs, "%.*f", decimals, x);
             ASSERT_EQ(std::string(mine, n), theirs) << decimals;
+            ASSERT_EQ(data::fixedLength(x, decimals), n) << theirs;
         }
     }
 }
@@ -410,6 +419,51 @@ TEST(DbfWrites, EveryReaderSeesTheWrittenValues) {
     EXPECT_EQ(seen, (std::vector<int32_t>{0, 3, 6, 12, 15, 18, 24, 27, 30, 33, 78}));
     EXPECT_EQ(std::get<std::string>(again->row(1)->value("Class")), "w1");
     EXPECT_TRUE(isNull(again->row(3)->value("Area")));  // record 4 of the fixture, all null
+}
+
+TEST(DbfWrites, AFieldChangeThatCannotBeWrittenLeavesTheFileAsItWas) {
+    TempFolder tmp;
+    auto ws = ShapefileWorkspace::open(tmp.path());
+    auto t = ws.createTable("big", {{"Name", FieldString, 40, 0, 0}});
+    {
+        InsertCursor ins = t->insert(true);
+        RowPtr r = ins.createRowBuffer();
+        for (int i = 0; i < 400; ++i) {
+            r->setValue("Name", "row " + std::to_string(i));
+            ins.insertRow(*r);
+        }
+    }
+    t->flush();
+    std::string dbf = tmp.file("big.dbf");
+    auto before = readBytes(dbf);
+    ASSERT_GT(before.size(), 8192u);
+    {
+        // No file may grow past 8 KiB: the new file cannot be written.
+        struct Limit {
+            rlimit old{};
+            sighandler_t handler;
+            Limit() : handler(std::signal(SIGXFSZ, SIG_IGN)) {
+                getrlimit(RLIMIT_FSIZE, &old);
+                rlimit small = old;
+                small.rlim_cur = 8192;
+                setrlimit(RLIMIT_FSIZE, &small);
+            }
+            ~Limit() {
+                setrlimit(RLIMIT_FSIZE, &old);
+                std::signal(SIGXFSZ, handler);
+            }
+        } limit;
+        EXPECT_THROW(t->addField({"Extra", FieldDouble, 0, 12, 2}), Failure);
+    }
+    EXPECT_EQ(readBytes(dbf), before);
+    EXPECT_EQ(t->findField("Extra"), -1);
+    size_t files = 0;
+    for (const auto& e : stdfs::directory_iterator(tmp.path())) files += e.path().filename().string()[0] == '.';
+    EXPECT_EQ(files, 0u) << "a temporary file was left";
+    // Nothing was lost: the table still reads and changes.
+    EXPECT_EQ(std::get<std::string>(t->row(399)->value("Name")), "row 399");
+    t->addField({"Extra", FieldDouble, 0, 12, 2});
+    EXPECT_TRUE(isNull(t->row(399)->value("Extra")));
 }
 
 TEST(DbfWrites, ReadOnlyFilesAreRefusedBetweenWrites) {
