@@ -4,6 +4,7 @@
 #include "host/Component.h"
 #include "shared/App.h"
 #include "vector/Classes/clsAboutKorvane.h"
+#include "vector/Classes/clsAreaPerimeter.h"
 #include "vector/Classes/clsKorvaneHelp.h"
 #include "vector/Classes/clsKorvaneMenu.h"
 #include "vector/Classes/clsSpatialStats.h"
@@ -21,4 +22,5 @@ extern "C" __attribute__((visibility("default"))) void korvane_register_componen
     add<kv::clsAboutKorvane>(r, "Korvane.clsAboutKorvane");
     add<kv::clsKorvaneHelp>(r, "Korvane.clsKorvaneHelp");
     add<kv::clsSpatialStats>(r, "Korvane.clsSpatialStats");
+    add<kv::clsAreaPerimeter>(r, "Korvane.clsAreaPerimeter");
 }
