@@ -25,6 +25,8 @@ void SetTitle(std::string t) {
     korvane::host::Application::instance().setCaption(title());
 }
 
+void SetOwnTitle(std::string t) { title() = std::move(t); }
+
 int32_t Major() { return KORVANE_VERSION_MAJOR; }
 int32_t Minor() { return KORVANE_VERSION_MINOR; }
 int32_t Revision() { return KORVANE_VERSION_REVISION; }

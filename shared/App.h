@@ -9,7 +9,10 @@
 namespace kv::App {
 
 const std::string& Title();
+// Sets the library's title and the host's window caption with it.
 void SetTitle(std::string title);
+// Sets the library's title alone; the host's window caption stays as it is.
+void SetOwnTitle(std::string title);
 int32_t Major();
 int32_t Minor();
 int32_t Revision();

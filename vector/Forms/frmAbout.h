@@ -1,21 +1,12 @@
 #pragma once
-#include "shared/KorvaneForm.h"
+#include "shared/AboutForm.h"
 
 namespace kv {
 
-// The about box: the version line above the stored credits text.
-class frmAbout : public KorvaneForm {
+// The vector library's about box: the version line above the stored credits text.
+class frmAbout : public AboutForm {
 public:
-    frmAbout() : KorvaneForm("frmAbout") {}
-    // The credits text stored with the form.
-    static const char* const kCredits;
-
-protected:
-    void design() override;
-    void Form_Load() override;
-
-private:
-    void cmdOK_Click();
+    frmAbout();
 };
 
 }  // namespace kv
