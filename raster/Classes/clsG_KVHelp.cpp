@@ -1,0 +1,32 @@
+#include "raster/Classes/clsG_KVHelp.h"
+
+#include "host/System.h"
+#include "shared/App.h"
+#include "shared/ErrorHandling.h"
+
+namespace kv {
+
+clsG_KVHelp::clsG_KVHelp() : GridCommand("Classes/clsG_KVHelp", "kvHelp", "Korvane Help") {}
+
+bool clsG_KVHelp::Enabled() {
+    bool result = false;
+    KV_MEMBER("ICommand_Enabled").run([&] {
+        KV_LINE;
+        result = true;
+    });
+    return result;
+}
+
+// A missing page makes the shell fail; the failure goes to the error report.
+void clsG_KVHelp::OnClick() {
+    KV_MEMBER("ICommand_OnClick").run([&] {
+        KV_LINE;
+        korvane::host::Shell shell;
+        KV_LINE;
+        std::string command = "\"" + App::Path() + "/kv_help.html\"";
+        KV_LINE;
+        shell.Run(command, 1, false);
+    });
+}
+
+}  // namespace kv

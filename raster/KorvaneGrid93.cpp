@@ -1,0 +1,22 @@
+// The raster library's registration entry point: the host calls it after
+// loading the library and creates the classes by their identifiers.
+#include "host/Application.h"
+#include "host/Component.h"
+#include "raster/Classes/clsG_AboutKVG.h"
+#include "raster/Classes/clsG_KVHelp.h"
+#include "raster/Classes/clsKorvaneGridMenu.h"
+#include "shared/App.h"
+
+namespace h = korvane::host;
+
+template <class T>
+static void add(h::ComponentRegistry& r, const char* id) {
+    r.add(id, kv::App::LibraryName(), [] { return std::make_unique<T>(); });
+}
+
+extern "C" __attribute__((visibility("default"))) void korvane_register_components(h::ComponentRegistry& r) {
+    h::Application::instance().setLibraryFolder(kv::App::LibraryName(), kv::App::Path());
+    add<kv::clsKorvaneGridMenu>(r, "KorvaneGrid.clsKorvaneGridMenu");
+    add<kv::clsG_AboutKVG>(r, "KorvaneGrid.clsG_AboutKVG");
+    add<kv::clsG_KVHelp>(r, "KorvaneGrid.clsG_KVHelp");
+}
