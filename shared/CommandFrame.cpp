@@ -1,6 +1,7 @@
 #include "shared/CommandFrame.h"
 
 #include "host/Failure.h"
+#include "host/System.h"
 #include "shared/App.h"
 #include "shared/ErrorHandling.h"
 
@@ -42,6 +43,11 @@ h::MapPtr CommandFrame::Map() {
         result = hook_->document()->focusMap();
     });
     return result;
+}
+
+void OpenHelpPage() {
+    korvane::host::Shell shell;
+    shell.Run("\"" + App::Path() + "/kv_help.html\"", 1, false);
 }
 
 }  // namespace kv

@@ -15,6 +15,10 @@ namespace kv {
 // the host's window caption follows the title.
 void SetProductTitle(const char* modulePath, const std::string& product, bool hostCaption);
 
+// Opens the help page kv_help.html beside the library with the desktop's
+// opener; the whole path goes in double quotes. Fails when the page is missing.
+void OpenHelpPage();
+
 class CommandFrame : public korvane::host::Component, public korvane::host::ICommand {
 public:
     CommandFrame(const char* modulePath, std::string name, std::string caption);

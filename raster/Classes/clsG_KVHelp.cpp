@@ -21,11 +21,7 @@ bool clsG_KVHelp::Enabled() {
 void clsG_KVHelp::OnClick() {
     KV_MEMBER("ICommand_OnClick").run([&] {
         KV_LINE;
-        korvane::host::Shell shell;
-        KV_LINE;
-        std::string command = "\"" + App::Path() + "/kv_help.html\"";
-        KV_LINE;
-        shell.Run(command, 1, false);
+        OpenHelpPage();
     });
 }
 

@@ -1,17 +1,12 @@
 #pragma once
-#include "host/Component.h"
+#include "shared/MenuDefinition.h"
 
 namespace kv {
 
 // The raster library's menu. Unlike the command classes it sets no title.
-class clsKorvaneGridMenu : public korvane::host::Component,
-                           public korvane::host::IMenuDef,
-                           public korvane::host::IRootLevelMenu {
+class clsKorvaneGridMenu : public MenuDefinition {
 public:
-    int32_t ItemCount() override;
-    void GetItemInfo(int32_t pos, korvane::host::IItemDef& item) override;
-    std::string Name() override;
-    std::string Caption() override;
+    clsKorvaneGridMenu();
 };
 
 }  // namespace kv

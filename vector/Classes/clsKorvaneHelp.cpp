@@ -18,11 +18,7 @@ void clsKorvaneHelp::OnCreate(korvane::host::Application*) {
 void clsKorvaneHelp::clickWithoutDialog() {
     KV_PROCEDURE("ICommand_OnClick", TopLevel).run([&] {
         KV_LINE;
-        korvane::host::Shell shell;
-        KV_LINE;
-        std::string command = "\"" + App::Path() + "/kv_help.html\"";
-        KV_LINE;
-        shell.Run(command, 1, false);
+        OpenHelpPage();
     });
 }
 

@@ -1,18 +1,12 @@
 #pragma once
-#include "host/Component.h"
+#include "shared/MenuDefinition.h"
 
 namespace kv {
 
 // The vector library's menu.
-class clsKorvaneMenu : public korvane::host::Component,
-                       public korvane::host::IMenuDef,
-                       public korvane::host::IRootLevelMenu {
+class clsKorvaneMenu : public MenuDefinition {
 public:
     clsKorvaneMenu();
-    int32_t ItemCount() override;
-    void GetItemInfo(int32_t pos, korvane::host::IItemDef& item) override;
-    std::string Name() override;
-    std::string Caption() override;
 };
 
 }  // namespace kv
