@@ -5,6 +5,7 @@
 #include "shared/App.h"
 #include "vector/Classes/clsAboutKorvane.h"
 #include "vector/Classes/clsAreaPerimeter.h"
+#include "vector/Classes/clsCreateCores.h"
 #include "vector/Classes/clsKorvaneHelp.h"
 #include "vector/Classes/clsKorvaneMenu.h"
 #include "vector/Classes/clsSpatialStats.h"
@@ -23,4 +24,5 @@ extern "C" __attribute__((visibility("default"))) void korvane_register_componen
     add<kv::clsKorvaneHelp>(r, "Korvane.clsKorvaneHelp");
     add<kv::clsSpatialStats>(r, "Korvane.clsSpatialStats");
     add<kv::clsAreaPerimeter>(r, "Korvane.clsAreaPerimeter");
+    add<kv::clsCreateCores>(r, "Korvane.clsCreateCores");
 }
