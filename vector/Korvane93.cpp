@@ -6,6 +6,7 @@
 #include "vector/Classes/clsAboutKorvane.h"
 #include "vector/Classes/clsAreaPerimeter.h"
 #include "vector/Classes/clsCreateCores.h"
+#include "vector/Classes/clsCreateHex.h"
 #include "vector/Classes/clsKorvaneHelp.h"
 #include "vector/Classes/clsKorvaneMenu.h"
 #include "vector/Classes/clsSpatialStats.h"
@@ -24,5 +25,6 @@ extern "C" __attribute__((visibility("default"))) void korvane_register_componen
     add<kv::clsKorvaneHelp>(r, "Korvane.clsKorvaneHelp");
     add<kv::clsSpatialStats>(r, "Korvane.clsSpatialStats");
     add<kv::clsAreaPerimeter>(r, "Korvane.clsAreaPerimeter");
+    add<kv::clsCreateHex>(r, "Korvane.clsCreateHex");
     add<kv::clsCreateCores>(r, "Korvane.clsCreateCores");
 }
