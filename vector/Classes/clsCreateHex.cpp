@@ -105,20 +105,18 @@ void clsCreateHex::clickWithoutDialog() {
                    "Cannot create Hexagons");
             return;
         }
-        KV_LINE;
-        std::string area = h::InputBox("Area of hexagons in hectares?", "Making Hexagons...", "100");
-        if (!IsNumericAnswer(area)) {
+        // A prompt whose answer is no number ends the click.
+        auto ask = [&](const char* prompt, const char* title, const char* defaultText, std::string* answer) {
+            KV_LINE;
+            *answer = h::InputBox(prompt, title, defaultText);
+            if (IsNumericAnswer(*answer)) return true;
             KV_LINE;
             MsgBox("Numbers are the only valid input", h::mb::OKOnly, "Bad data type");
-            return;
-        }
-        KV_LINE;
-        std::string offset = h::InputBox("Offset for making hexagon?  In range 0.0 - 1.0", "Assigning Offset...", "0.5");
-        if (!IsNumericAnswer(offset)) {
-            KV_LINE;
-            MsgBox("Numbers are the only valid input", h::mb::OKOnly, "Bad data type");
-            return;
-        }
+            return false;
+        };
+        std::string area, offset;
+        if (!ask("Area of hexagons in hectares?", "Making Hexagons...", "100", &area)) return;
+        if (!ask("Offset for making hexagon?  In range 0.0 - 1.0", "Assigning Offset...", "0.5", &offset)) return;
         // The layer's name stands for its shapefile's name.
         KV_LINE;
         std::string input = layer->featureClass()->workspacePath() + "/" + layer->name() + ".shp";

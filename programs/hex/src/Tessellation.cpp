@@ -48,7 +48,30 @@ std::pair<int64_t, int64_t> HexGrid::rows(int64_t c) const {
     auto r1 = static_cast<int64_t>(std::ceil((v1 + 1 - p) / 2)) + 1;
     while (r0 <= r1 && !overlaps(r0)) ++r0;
     while (r1 >= r0 && !overlaps(r1)) --r1;
+    // At the extent's corners a hexagon's box may reach into the extent
+    // while the hexagon itself does not; such hexagons lie at the ends of
+    // their column.
+    while (r0 <= r1 && !reaches(c, r0)) ++r0;
+    while (r1 >= r0 && !reaches(c, r1)) --r1;
     return {r0, r1};
+}
+
+bool HexGrid::reaches(int64_t c, int64_t r) const {
+    // Separating edges: the box lies wholly on the outer side of one of the
+    // hexagon's edges (on the left of a clockwise edge), touching at most.
+    const Ring ring = this->ring(c, r);
+    const Point box[] = {{extent_.xmin, extent_.ymin},
+                         {extent_.xmin, extent_.ymax},
+                         {extent_.xmax, extent_.ymax},
+                         {extent_.xmax, extent_.ymin}};
+    for (int i = 0; i < 6; ++i) {
+        const Point a = ring[i], b = ring[i + 1];
+        bool outside = true;
+        for (const Point& p : box)
+            outside = outside && (b.x - a.x) * (p.y - a.y) - (b.y - a.y) * (p.x - a.x) >= 0;
+        if (outside) return false;
+    }
+    return true;
 }
 
 double HexGrid::estimate() const {

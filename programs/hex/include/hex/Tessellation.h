@@ -65,6 +65,10 @@ public:
     std::pair<int64_t, int64_t> columns() const;
     std::pair<int64_t, int64_t> rows(int64_t column) const;
 
+    // Whether the hexagon itself (not only its box) overlaps the extent;
+    // the box test is assumed passed.
+    bool reaches(int64_t column, int64_t row) const;
+
     // A rough upper bound of the number of hexagons, safe to compute for any
     // size of hexagon.
     double estimate() const;
