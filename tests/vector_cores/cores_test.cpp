@@ -222,6 +222,8 @@ TEST(CoreAreas, RefusalsWriteNothingAndLeaveTheSourceWhole) {
     fx.run("patches", 1, true, true, "shown");
     ASSERT_EQ(fx.map()->layer(0)->name(), "shown");
     fx.driver.messages.clear();
+    // An earlier output, not on the map: a refused run must leave it alone.
+    fx.workspace().createFeatureClass("out", {{"X", h::FieldInteger, 0, 9, 0}}, h::ShapeType::Polygon)->flush();
 
     const std::string d = fx.dir.string();
     const Case cases[] = {
@@ -233,6 +235,8 @@ TEST(CoreAreas, RefusalsWriteNothingAndLeaveTheSourceWhole) {
         {"ID field named like an area field", d, "out", "measured", "AREA", "Cannot Buffer Layer",
          "The ID field Area has the name of a field of the core areas (Patch_Area, Core_Area, Area).  Choose "
          "another ID field."},
+        {"object ID as ID field", d, "out", "patches", "FID", "Cannot Buffer Layer",
+         "The ID field FID is the layer's object ID or shape field.  Choose another ID field."},
         {"output is the source", d, "patches", "patches", "PATCH", "Cannot Buffer Layer",
          d + "/patches.shp is the data of the layer patches in the current map and cannot be replaced.  Choose "
              "another output file."},
@@ -248,7 +252,7 @@ TEST(CoreAreas, RefusalsWriteNothingAndLeaveTheSourceWhole) {
         EXPECT_EQ(fx.driver.messages[0].title, c.title);
         EXPECT_EQ(fx.driver.messages[0].text, c.text);
         EXPECT_EQ(fx.driver.messages[0].icon(), h::mb::Exclamation);
-        EXPECT_FALSE(std::filesystem::exists(fx.dir / "out.shp"));
+        EXPECT_EQ(h::FeatureClass::open((fx.dir / "out.shp").string())->findField("X"), 2);
     }
     EXPECT_EQ(patches->featureClass()->rowCount(), 1);
     EXPECT_EQ(fx.rows("shown").size(), 1u);

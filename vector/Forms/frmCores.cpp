@@ -498,6 +498,14 @@ void frmCores::CreateCores(const std::string& folderName, const std::string& sha
         }
         KV_LINE;
         h::FieldDef idField = sourceClass->fields().field(idIndex);
+        // The object id and the shape are the new class's own, not values
+        // that it can copy.
+        if (idField.type == h::FieldOID || idField.type == h::FieldGeometry) {
+            MsgBox("The ID field " + idField.name + " is the layer's object ID or shape field.  Choose another ID "
+                   "field.",
+                   h::mb::Exclamation, "Cannot Buffer Layer");
+            return;
+        }
         // The three area fields come after the ID field: an ID field of one
         // of their names would make the new class impossible after the old
         // output had been deleted.
