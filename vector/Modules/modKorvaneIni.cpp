@@ -1,7 +1,9 @@
 #include "vector/Modules/modKorvaneIni.h"
 
+#include <filesystem>
 #include <fstream>
 
+#include "host/Failure.h"
 #include "host/System.h"
 #include "host/Ui.h"
 #include "shared/App.h"
@@ -15,14 +17,14 @@ namespace h = korvane::host;
 
 namespace {
 constexpr const char* kSectionLine = "[KorvaneBatch]";
+}  // namespace
 
-std::string trimBlanks(const std::string& s) {
+std::string TrimBlanks(const std::string& s) {
     size_t b = s.find_first_not_of(" \t");
     if (b == std::string::npos) return {};
     size_t e = s.find_last_not_of(" \t");
     return s.substr(b, e - b + 1);
 }
-}  // namespace
 
 std::string KorvaneIniPath() {
     std::string result;
@@ -61,7 +63,7 @@ BatchLocation BatchLocationFromLines(const std::vector<std::string>& lines) {
             KV_LINE;
             const std::string& line = lines[i + 1];
             size_t eq = line.find('=');
-            result = BatchLocation{trimBlanks(eq == std::string::npos ? line : line.substr(eq + 1)), false};
+            result = BatchLocation{TrimBlanks(eq == std::string::npos ? line : line.substr(eq + 1)), false};
             ++i;   // the location line is no section line, whatever it says
         }
     });
@@ -85,6 +87,48 @@ BatchLocation ReadBatchLocation(const std::string& iniPath) {
         result = BatchLocationFromLines(lines);
     });
     return result;
+}
+
+std::vector<std::string> LinesWithBatchLocation(const std::vector<std::string>& lines, const std::string& location) {
+    std::vector<std::string> result;
+    KV_PROCEDURE("LinesWithBatchLocation", Inner).run([&] {
+        KV_LINE;
+        result.reserve(lines.size() + 1);
+        for (size_t i = 0; i < lines.size(); ++i) {
+            result.push_back(lines[i]);
+            if (lines[i] != kSectionLine) continue;
+            KV_LINE;
+            result.push_back("Location=" + location);
+            ++i;   // the old location line is replaced, never read as a section line
+        }
+    });
+    return result;
+}
+
+void WriteBatchLocation(const std::string& iniPath, const std::string& location) {
+    KV_PROCEDURE("WriteBatchLocation", Inner).run([&] {
+        KV_LINE;
+        if (h::fs::IsReadOnly(iniPath))
+            h::fail(h::err::PermissionDenied, "Korvane", "Permission denied: " + iniPath);
+        KV_LINE;
+        std::vector<std::string> lines = LinesWithBatchLocation(h::fs::ReadLines(iniPath), location);
+        // Every line is kept, however many the file holds.
+        KV_LINE;
+        std::string temp = iniPath + "." + h::fs::GetTempName();
+        std::error_code ec;
+        try {
+            h::fs::WriteTextFile(temp, lines);
+        } catch (...) {
+            std::filesystem::remove(temp, ec);
+            throw;
+        }
+        KV_LINE;
+        std::filesystem::rename(temp, iniPath, ec);
+        if (ec) {
+            std::filesystem::remove(temp, ec);
+            h::fail(h::err::PermissionDenied, "Korvane", "Cannot write " + iniPath);
+        }
+    });
 }
 
 }  // namespace kv

@@ -8,6 +8,10 @@
 
 namespace kv {
 
+// The text without its leading and trailing blanks and tabs, as the
+// stored settings and batch lines are read.
+std::string TrimBlanks(const std::string& s);
+
 // The file's full path: the library's folder and "/Korvane.ini".
 std::string KorvaneIniPath();
 
@@ -35,5 +39,22 @@ BatchLocation BatchLocationFromLines(const std::vector<std::string>& lines);
 // Reads the file at iniPath. A file that exists but cannot be read gives an
 // empty location.
 BatchLocation ReadBatchLocation(const std::string& iniPath);
+
+}  // namespace kv
+
+namespace kv {
+
+// The file's lines with the batch-file location stored: the line after
+// every section line becomes "Location=" + location; a section line that is
+// the last line gets the location line appended after it. Every other line
+// is kept, in order and unchanged. Lines without a section line come back
+// unchanged.
+std::vector<std::string> LinesWithBatchLocation(const std::vector<std::string>& lines, const std::string& location);
+
+// Rewrites the file at iniPath with the location stored, every line ended
+// by CR LF. The new content goes to a temporary file beside it that then
+// replaces the file, so that a failure half-way leaves the old file whole.
+// A read-only file is refused (a failure to the caller) and left as it was.
+void WriteBatchLocation(const std::string& iniPath, const std::string& location);
 
 }  // namespace kv
