@@ -5,6 +5,7 @@
 #include "shared/App.h"
 #include "vector/Classes/clsAboutKorvane.h"
 #include "vector/Classes/clsAreaPerimeter.h"
+#include "vector/Classes/clsBatchParams.h"
 #include "vector/Classes/clsCreateCores.h"
 #include "vector/Classes/clsCreateHex.h"
 #include "vector/Classes/clsKorvaneHelp.h"
@@ -27,4 +28,5 @@ extern "C" __attribute__((visibility("default"))) void korvane_register_componen
     add<kv::clsAreaPerimeter>(r, "Korvane.clsAreaPerimeter");
     add<kv::clsCreateHex>(r, "Korvane.clsCreateHex");
     add<kv::clsCreateCores>(r, "Korvane.clsCreateCores");
+    add<kv::clsBatchParams>(r, "Korvane.clsBatchParams");
 }
