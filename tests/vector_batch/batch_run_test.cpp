@@ -286,6 +286,16 @@ TEST(KorvaneIniWriter, RewritesTheFileWholeWithCrLfAndRefusesAReadOnlyOne) {
     EXPECT_EQ(readAll(ini), expected);
     EXPECT_EQ(kv::ReadBatchLocation(ini).location, "/runs/new.kv");
 
+    // Through a link: the linked file is rewritten, the link stays.
+    const std::string link = ini + ".link";
+    sfs::remove(link);
+    sfs::create_symlink(ini, link);
+    kv::WriteBatchLocation(link, "/runs/linked.kv");
+    EXPECT_TRUE(sfs::is_symlink(link));
+    EXPECT_EQ(kv::ReadBatchLocation(ini).location, "/runs/linked.kv");
+    sfs::remove(link);
+    kv::WriteBatchLocation(ini, "/runs/new.kv");
+
     h::fs::SetReadOnly(ini, true);
     EXPECT_THROW(kv::WriteBatchLocation(ini, "/other.kv"), h::Failure);
     h::fs::SetReadOnly(ini, false);
