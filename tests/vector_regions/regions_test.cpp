@@ -1,0 +1,518 @@
+// Spatial Analysis by Regions: the run on a few squares against values worked
+// out by hand, the table it writes, the dialog and the command driven like a
+// user, the faults it must not have, and a run over the sample landscape.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <map>
+#include <set>
+
+#include "Fixture.h"
+#include "host/Document.h"
+#include "host/System.h"
+#include "host/data/Value.h"
+#include "vector/Classes/clsRegionalAnalysis.h"
+#include "vector/Forms/frmRegionalAnalysis.h"
+
+namespace h = korvane::host;
+namespace sfs = std::filesystem;
+
+namespace {
+
+const double kPi = 3.14159265358979;
+
+struct Square {
+    double x, y, side;
+    std::string region;
+    int32_t zone;
+    std::string cls;
+};
+
+// North: Pine 10x10, Spruce 10x10, Pine 20x20; South: Spruce 10x10.
+const std::vector<Square> kTwoRegions = {
+    {0, 0, 10, "North", 1, "Pine"},
+    {10, 0, 10, "North", 1, "Spruce"},
+    {20, 0, 20, "North", 1, "Pine"},
+    {0, 20, 10, "South", 2, "Spruce"},
+};
+
+using Row = std::map<std::string, h::Value>;
+
+struct Regions : DataFixture {
+    h::Application& app = h::Application::instance();
+    kv::clsRegionalAnalysis cmd;
+    Regions() {
+        map()->setMapUnits(h::UnitMeters);
+        cmd.OnCreate(&app);
+    }
+    ~Regions() {
+        cmd.dialog()->unload();
+        app.setDocument(std::make_shared<h::Document>());
+    }
+    kv::frmRegionalAnalysis& form() { return static_cast<kv::frmRegionalAnalysis&>(*cmd.dialog()); }
+    std::string out(const std::string& name = "stats.dbf") const { return (dir / name).string(); }
+
+    // Squares with REGION (text), ZONE (long), VALUE (double) and CLASS (text), put on the map.
+    h::FeatureLayerPtr layer(const std::string& name, const std::vector<Square>& squares) {
+        auto fc = workspace().createFeatureClass(name,
+                                                 {{"REGION", h::FieldString, 12, 0, 0},
+                                                  {"ZONE", h::FieldInteger, 9, 0, 0},
+                                                  {"VALUE", h::FieldDouble, 0, 12, 4},
+                                                  {"CLASS", h::FieldString, 12, 0, 0},
+                                                  {"NOTE", h::FieldString, 12, 0, 0}},
+                                                 h::ShapeType::Polygon);
+        for (const Square& s : squares) {
+            auto f = fc->createFeature();
+            f->setShape(h::Geometry::polygon({square(s.x, s.y, s.side)}));
+            f->setValue("REGION", s.region);
+            f->setValue("ZONE", s.zone);
+            f->setValue("VALUE", s.zone + 0.25 * s.zone);
+            f->setValue("CLASS", s.cls);
+            f->setValue("NOTE", "x");
+            f->store();
+        }
+        fc->flush();
+        auto l = std::make_shared<h::FeatureLayer>(fc, name);
+        map()->addLayer(l);
+        return l;
+    }
+
+    static std::vector<std::string> fieldNames(const h::TablePtr& t) {
+        std::vector<std::string> names;
+        for (const h::FieldDef& f : t->fields().all())
+            if (f.name != t->oidFieldName()) names.push_back(f.name);
+        return names;
+    }
+    static std::vector<Row> rows(const std::string& path) {
+        h::TablePtr t = h::Table::open(path);
+        std::vector<Row> all;
+        h::Cursor c = t->search(nullptr, false);
+        while (h::RowPtr r = c.next()) {
+            Row row;
+            for (const std::string& name : fieldNames(t)) row[name] = r->value(name);
+            all.push_back(row);
+        }
+        return all;
+    }
+
+    void act(const std::vector<std::string>& lines) {
+        driver.addLines(lines);
+        driver.driveModeless();
+    }
+    // Opens the dialog through the command and runs the given choices.
+    void runDialog(const std::vector<std::string>& lines) {
+        cmd.OnClick();
+        act(lines);
+    }
+    std::vector<std::string> classLevel(const std::string& layerName, const std::string& region,
+                                        const std::string& table) {
+        return {"set lstLayers " + layerName, "set cboClass CLASS", "set cboRegion " + region,
+                "click txtTableName", "file " + table, "click cmdOK"};
+    }
+    std::string messages() const {
+        std::string all;
+        for (auto& m : driver.messages) all += m.title + ": " + m.text + "\n";
+        return all;
+    }
+    // The datasets in the folder, by name.
+    std::set<std::string> datasetsInDir() const {
+        std::set<std::string> names;
+        for (auto& e : sfs::directory_iterator(dir)) names.insert(e.path().stem().string());
+        return names;
+    }
+};
+
+double num(const Row& r, const std::string& f) { return h::toDouble(r.at(f)); }
+std::string text(const Row& r, const std::string& f) { return h::toText(r.at(f)); }
+
+// The table holds single-precision numbers.
+void expectMetric(const Row& r, const std::string& code, double want) {
+    EXPECT_NEAR(num(r, code), want, 1e-6 * std::max(1.0, std::abs(want))) << code << " of " << text(r, "Class");
+}
+
+const std::vector<std::string> kMetricFields = {"CA", "TLA", "NumP", "MPS", "MedPS", "PSCoV", "PSSD", "TE",
+                                                "ED", "MPE", "MSI", "AWMSI", "MPAR", "MPFD", "AWMPFD"};
+
+}  // namespace
+
+// Class level through the dialog: one row per region and class present, in
+// sorted region order and first-seen class order, every metric as worked out
+// by hand; the working copy is gone and the table is in the map.
+TEST(RegionalAnalysis, ClassLevelGivesHandValuesPerRegionAndClass) {
+    Regions s;
+    s.layer("patches", kTwoRegions);
+    s.runDialog(s.classLevel("patches", "REGION", s.out()));
+    EXPECT_EQ(s.messages(), "");
+    ASSERT_TRUE(s.driver.errorReports.empty()) << s.driver.errorReports[0];
+
+    h::TablePtr t = h::Table::open(s.out());
+    std::vector<std::string> header = {"RunDate", "REGION", "Class"};
+    header.insert(header.end(), kMetricFields.begin(), kMetricFields.end());
+    EXPECT_EQ(Regions::fieldNames(t), header);
+    EXPECT_EQ(t->fields().field(t->findField("REGION")).type, h::FieldString);
+    EXPECT_EQ(t->fields().field(t->findField("CA")).type, h::FieldSingle);
+
+    std::vector<Row> rows = Regions::rows(s.out());
+    ASSERT_EQ(rows.size(), 3u);   // no Pine row for South
+    const double si = 40 / (2 * std::sqrt(100 * kPi));   // every square has this shape index
+    const double fd10 = 2 * std::log(40.0) / std::log(100.0), fd20 = 2 * std::log(80.0) / std::log(400.0);
+    struct Want {
+        std::string region, cls;
+        double ca, tla, nump, mps, medps, pscov, pssd, te, mpe, mpar, mpfd, awmpfd;
+    };
+    const std::vector<Want> want = {
+        {"North", "Pine", 500, 600, 2, 250, 250, 60, 150, 120, 60, 0.3, (fd10 + fd20) / 2,
+         (100 * fd10 + 400 * fd20) / 500},
+        {"North", "Spruce", 100, 600, 1, 100, 100, 0, 0, 40, 40, 0.4, fd10, fd10},
+        {"South", "Spruce", 100, 100, 1, 100, 100, 0, 0, 40, 40, 0.4, fd10, fd10},
+    };
+    for (size_t i = 0; i < want.size(); ++i) {
+        const Row& r = rows[i];
+        const Want& w = want[i];
+        EXPECT_EQ(text(r, "REGION"), w.region);
+        EXPECT_EQ(text(r, "Class"), w.cls);
+        EXPECT_FALSE(text(r, "RunDate").empty());
+        expectMetric(r, "CA", w.ca);
+        expectMetric(r, "TLA", w.tla);
+        expectMetric(r, "NumP", w.nump);
+        expectMetric(r, "MPS", w.mps);
+        expectMetric(r, "MedPS", w.medps);
+        expectMetric(r, "PSCoV", w.pscov);
+        expectMetric(r, "PSSD", w.pssd);
+        expectMetric(r, "TE", w.te);
+        expectMetric(r, "ED", w.te / w.tla);
+        expectMetric(r, "MPE", w.mpe);
+        expectMetric(r, "MSI", si);
+        expectMetric(r, "AWMSI", si);
+        expectMetric(r, "MPAR", w.mpar);
+        expectMetric(r, "MPFD", w.mpfd);
+        expectMetric(r, "AWMPFD", w.awmpfd);
+    }
+
+    // Only the source (now with Area and Perimeter) and the table remain.
+    EXPECT_EQ(s.datasetsInDir(), (std::set<std::string>{"patches", "stats"}));
+    auto source = h::FeatureClass::open((s.dir / "patches.shp").string());
+    EXPECT_GE(source->findField("Area"), 0);
+    EXPECT_GE(source->findField("Perimeter"), 0);
+    ASSERT_EQ(s.map()->tables().size(), 1u);
+    EXPECT_EQ(s.map()->tables()[0]->name(), "stats");
+    EXPECT_EQ(s.form().get<h::Label>("lblStatus").caption(), "FINISHED");
+}
+
+// Landscape level: the region field's values are the classes, no region
+// column, TLA the whole layer in every row; the class field is disabled.
+TEST(RegionalAnalysis, LandscapeLevelHasOneRowPerRegionValueAndNoRegionColumn) {
+    Regions s;
+    s.layer("patches", kTwoRegions);
+    s.runDialog({"set lstLayers patches", "click optLandscape", "set cboRegion REGION", "click txtTableName",
+                 "file " + s.out(), "click cmdOK"});
+    EXPECT_EQ(s.messages(), "");
+    EXPECT_TRUE(s.driver.errorReports.empty());
+    EXPECT_FALSE(s.form().get<h::ComboBox>("cboClass").enabled());
+    EXPECT_FALSE(s.form().get<h::Label>("lblClass").enabled());
+
+    std::vector<std::string> header = {"RunDate", "Class"};
+    header.insert(header.end(), kMetricFields.begin(), kMetricFields.end());
+    EXPECT_EQ(Regions::fieldNames(h::Table::open(s.out())), header);
+    std::vector<Row> rows = Regions::rows(s.out());
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(text(rows[0], "Class"), "North");
+    EXPECT_EQ(text(rows[1], "Class"), "South");
+    expectMetric(rows[0], "CA", 600);
+    expectMetric(rows[1], "CA", 100);
+    for (const Row& r : rows) expectMetric(r, "TLA", 700);
+    expectMetric(rows[0], "ED", 160.0 / 700);
+    expectMetric(rows[1], "NumP", 1);
+}
+
+// Where clauses and the region column follow the region field's type; a
+// region field of fractional numbers keeps its values apart.
+TEST(RegionalAnalysis, RegionColumnFollowsTheRegionFieldType) {
+    struct Case {
+        const char* field;
+        int32_t columnType;
+        std::vector<std::string> regions;
+    };
+    for (const Case& c : std::vector<Case>{{"REGION", h::FieldString, {"North", "North", "South"}},
+                                           {"ZONE", h::FieldInteger, {"1", "1", "2"}},
+                                           {"VALUE", h::FieldDouble, {"1.25", "1.25", "2.5"}}}) {
+        SCOPED_TRACE(c.field);
+        Regions s;
+        s.layer("patches", kTwoRegions);
+        s.runDialog(s.classLevel("patches", c.field, s.out()));
+        EXPECT_EQ(s.messages(), "");
+        EXPECT_TRUE(s.driver.errorReports.empty());
+        h::TablePtr t = h::Table::open(s.out());
+        EXPECT_EQ(t->fields().field(t->findField(c.field)).type, c.columnType);
+        std::vector<std::string> got;
+        for (const Row& r : Regions::rows(s.out())) got.push_back(text(r, c.field));
+        EXPECT_EQ(got, c.regions);
+    }
+}
+
+// The status line between regions names the region field, the value just
+// done and the share of regions done.
+TEST(RegionalAnalysis, StatusShowsRegionAndShareDone) {
+    struct Recorder : h::ScriptDriver {
+        using h::ScriptDriver::ScriptDriver;
+        std::vector<std::string> statuses;
+        void controlChanged(h::Control& c) override {
+            // A repaint reports the label again; each text counts once.
+            auto* label = dynamic_cast<h::Label*>(&c);
+            if (label && c.name() == "lblStatus" && (statuses.empty() || statuses.back() != label->caption()))
+                statuses.push_back(label->caption());
+            h::ScriptDriver::controlChanged(c);
+        }
+    };
+    Regions s;
+    Recorder recorder(static_cast<TestUi&>(s).out);
+    h::setUi(&recorder);
+    std::vector<Square> zones;
+    for (int z = 4; z >= 1; --z) zones.push_back({z * 10.0, 0, 10, "R", z, z % 2 ? "Pine" : "Spruce"});
+    s.layer("zones", zones);
+    s.cmd.OnClick();
+    recorder.addLines(s.classLevel("zones", "ZONE", s.out()));
+    recorder.driveModeless();
+    h::setUi(&s.driver);
+    EXPECT_TRUE(recorder.messages.empty());
+    std::vector<std::string> want = {"Idle",
+                                     "Initializing",
+                                     "Initializing - Creating list of region values",
+                                     "Initializing - Creating list of class values",
+                                     "Calculating area and perimeter on source layer",
+                                     "Processing  --  ZONE = 1   (0% complete)",
+                                     "Processing  --  ZONE = 1   (25% complete)",
+                                     "Processing  --  ZONE = 2   (50% complete)",
+                                     "Processing  --  ZONE = 3   (75% complete)",
+                                     "Processing  --  ZONE = 4   (100% complete)",
+                                     "FINISHED"};
+    EXPECT_EQ(recorder.statuses, want);
+}
+
+// The questions before a run and what No leaves untouched.
+TEST(RegionalAnalysis, CountQuestionsAndMissingTableStopBeforeTheSourceIsTouched) {
+    std::vector<Square> oneRegion = {{0, 0, 10, "North", 1, "Pine"}, {10, 0, 10, "North", 1, "Spruce"}};
+    std::vector<Square> oneClass = {{0, 0, 10, "North", 1, "Pine"}, {10, 0, 10, "South", 2, "Pine"}};
+    std::vector<Square> fiftyOne, fifty;
+    for (int i = 0; i < 51; ++i) {
+        fiftyOne.push_back({i * 10.0, 0, 10, "R" + std::to_string(i), i, i % 2 ? "Pine" : "Spruce"});
+        if (i < 50) fifty.push_back(fiftyOne.back());
+    }
+    struct Case {
+        const char* name;
+        std::vector<Square> squares;
+        std::string table;   // empty: none chosen
+        std::string question;
+    };
+    const std::string regions51 = "Regions Count: Regions field has more than 50 unique records.\r\nCONTINUE?\n";
+    const std::string region1 = "Regions Count: Regions field has 1 or less unique records.\r\nCONTINUE?\n";
+    const std::string class1 = "Class Count: Class field has 1 or less unique records.\r\nCONTINUE?\n";
+    for (const Case& c : std::vector<Case>{{"51 regions", fiftyOne, "stats.dbf", regions51},
+                                           {"50 regions, no table", fifty, "",
+                                            "Missing Information: No filename provided for output table\n"},
+                                           {"one region", oneRegion, "stats.dbf", region1},
+                                           {"one class", oneClass, "stats.dbf", class1}}) {
+        SCOPED_TRACE(c.name);
+        Regions s;
+        s.layer("patches", c.squares);
+        std::vector<std::string> lines = {"set lstLayers patches", "set cboClass CLASS", "set cboRegion REGION"};
+        if (!c.table.empty()) lines.insert(lines.end(), {"click txtTableName", "file " + s.out(c.table)});
+        lines.insert(lines.end(), {"click cmdOK", "answer No"});
+        s.runDialog(lines);
+        EXPECT_EQ(s.messages(), c.question);
+        EXPECT_FALSE(h::fs::FileExists(s.out()));
+        auto source = h::FeatureClass::open((s.dir / "patches.shp").string());
+        EXPECT_LT(source->findField("Area"), 0);
+    }
+
+    // At landscape level the class field is not looked at; Yes goes on.
+    Regions s;
+    s.layer("patches", oneClass);
+    s.runDialog({"set lstLayers patches", "set cboClass CLASS", "click optLandscape", "set cboRegion REGION",
+                 "click txtTableName", "file " + s.out(), "click cmdOK"});
+    EXPECT_EQ(s.messages(), "");
+    EXPECT_EQ(Regions::rows(s.out()).size(), 2u);
+}
+
+// Choices the dialog needs are asked for instead of ending in the error report.
+TEST(RegionalAnalysis, RunWithoutLayerOrFieldsSaysWhatIsMissing) {
+    struct Case {
+        std::vector<std::string> lines;
+        std::string message;
+    };
+    for (const Case& c : std::vector<Case>{
+             {{"click cmdOK"}, "Missing Information: A layer must first be chosen\n"},
+             {{"set lstLayers patches", "click cmdOK"}, "Missing Information: A region field must first be chosen\n"},
+             {{"set lstLayers patches", "set cboRegion REGION", "click cmdOK"},
+              "Missing Information: A class must first be chosen\n"}}) {
+        Regions s;
+        s.layer("patches", kTwoRegions);
+        s.runDialog(c.lines);
+        EXPECT_EQ(s.messages(), c.message);
+        EXPECT_TRUE(s.driver.errorReports.empty());
+    }
+}
+
+// A table that cannot be replaced stops the whole run: the later regions
+// must not be appended to the old table.
+TEST(RegionalAnalysis, TableThatCannotBeReplacedStaysAsItWas) {
+    Regions s;
+    s.layer("patches", kTwoRegions);
+    s.runDialog(s.classLevel("patches", "REGION", s.out()));
+    ASSERT_EQ(Regions::rows(s.out()).size(), 3u);
+    s.map()->removeTable(s.map()->tables()[0]);
+    h::fs::SetReadOnly(s.out(), true);
+    s.act({"click cmdOK"});
+    EXPECT_EQ(s.messages(), "Cannot Overwrite File: Cannot delete " + s.out() + "\n");
+    EXPECT_TRUE(s.driver.errorReports.empty());
+    h::fs::SetReadOnly(s.out(), false);
+    EXPECT_EQ(Regions::rows(s.out()).size(), 3u);
+    EXPECT_TRUE(s.map()->tables().empty());
+    // No working copy is left behind.
+    EXPECT_EQ(s.datasetsInDir(), (std::set<std::string>{"patches", "stats"}));
+}
+
+// The dialog's controls, captions, list filling and the field boxes.
+TEST(RegionalAnalysis, DialogControlsAndFieldBoxes) {
+    Regions s;
+    s.layer("patches", kTwoRegions);
+    auto other = s.workspace().createFeatureClass("other", {{"KIND", h::FieldString, 8, 0, 0}}, h::ShapeType::Polygon);
+    s.map()->addLayer(std::make_shared<h::FeatureLayer>(other, "other"));
+    s.map()->addLayer(std::make_shared<h::RegisteredLayer>("dem", "", h::LayerKind::Raster));
+    s.cmd.OnClick();
+    kv::frmRegionalAnalysis& f = s.form();
+    EXPECT_EQ(f.caption(), "Spatial Analysis by Regions");
+    EXPECT_EQ(f.get<h::ListBox>("lstLayers").items(), (std::vector<std::string>{"other", "patches"}));
+    EXPECT_EQ(f.get<h::CommandButton>("cmdOK").caption(), "Run");
+    EXPECT_EQ(f.get<h::CommandButton>("cmdCancel").caption(), "Close");
+    EXPECT_EQ(f.get<h::Frame>("Frame1").caption(), "Analysis Level");
+    EXPECT_EQ(f.get<h::Frame>("Frame2").caption(), "Processing Status");
+    EXPECT_EQ(f.get<h::Label>("lblStatus").caption(), "Idle");
+    EXPECT_EQ(f.get<h::Label>("Label4").caption(), "Output Table Name");
+    EXPECT_TRUE(f.get<h::OptionButton>("optClass").value());
+    EXPECT_EQ(f.get<h::OptionButton>("optLandscape").container(), &f.get<h::Frame>("Frame1"));
+
+    s.act({"set lstLayers patches"});
+    const std::vector<std::string> fields = {"REGION", "ZONE", "VALUE", "CLASS", "NOTE"};
+    EXPECT_EQ(f.get<h::ComboBox>("cboClass").items(), fields);
+    EXPECT_EQ(f.get<h::ComboBox>("cboRegion").items(), fields);
+    s.act({"set lstLayers other"});
+    EXPECT_EQ(f.get<h::ComboBox>("cboRegion").items(), (std::vector<std::string>{"KIND"}));
+
+    // Cancelling the save dialog keeps the name held before; Close unloads,
+    // the next click loads afresh.
+    s.act({"click txtTableName", "file " + s.out(), "click txtTableName", "cancel"});
+    EXPECT_EQ(f.get<h::TextBox>("txtTableName").text(), s.out());
+    EXPECT_EQ(f.get<h::CommonDialog>("cmnDlg").flags, 2);
+    EXPECT_EQ(f.get<h::CommonDialog>("cmnDlg").filter, "DBase IV(*.dbf)|*.dbf");
+    s.act({"click cmdCancel"});
+    EXPECT_FALSE(f.loaded());
+    s.cmd.OnClick();
+    EXPECT_EQ(f.get<h::TextBox>("txtTableName").text(), "");
+    EXPECT_TRUE(s.messages().empty());
+}
+
+// The command: enabled with a layer; the hook is tested before the map.
+TEST(RegionalAnalysis, CommandChecksHookThenLayersThenSetsUnits) {
+    {
+        Regions s;
+        kv::clsRegionalAnalysis noHook;
+        noHook.OnClick();
+        EXPECT_EQ(s.messages(), "Cannot Continue: Error with ArcMap hook\n");
+        EXPECT_EQ(s.cmd.Name(), "AnalysisByRegion");
+        EXPECT_EQ(s.cmd.Caption(), "Analysis by Regions");
+        EXPECT_FALSE(s.cmd.Enabled());
+        s.cmd.OnClick();
+        EXPECT_EQ(s.driver.messages.back().text, "There are no layers loaded.  Cannot continue");
+        EXPECT_FALSE(s.form().visible());
+    }
+    Regions s;
+    s.layer("patches", kTwoRegions);
+    s.map()->setMapUnits(h::UnitUnknown);
+    EXPECT_TRUE(s.cmd.Enabled());
+    s.cmd.OnClick();
+    EXPECT_EQ(s.map()->mapUnits(), h::UnitMeters);
+    EXPECT_EQ(s.driver.messages.at(0).title, "Setting Map Units");
+    EXPECT_TRUE(s.form().visible());
+}
+
+// The table operations on their own: append adds the missing metric at the
+// end, a missing table is named, the working copy's name and fields.
+TEST(RegionalAnalysis, TableOperationsAndWorkingCopy) {
+    Regions s;
+    kv::frmRegionalAnalysis& f = s.form();
+    f.setArcMapHook(&s.app);
+    h::TablePtr t = f.CreateOutputTable(s.out(), "ZONE", h::FieldInteger);
+    ASSERT_TRUE(t);
+    f.AddOtherFields(*t, {"CA", "TLA"});
+    f.AddOtherFields(*t, {"CA", "TLA", "MPAR"});
+    EXPECT_EQ(Regions::fieldNames(t), (std::vector<std::string>{"RunDate", "ZONE", "Class", "CA", "TLA", "MPAR"}));
+    EXPECT_FALSE(f.GetOutputTable(s.out("absent.dbf")));
+    EXPECT_EQ(s.messages(), "frmRegionalAnalysis.GetOutputTable: absent.dbf could not be opened.\n");
+
+    auto source = s.layer("Area_perimeter_of_stands_30chr", kTwoRegions);
+    ASSERT_EQ(source->featureClass()->name().size(), 30u);
+    std::vector<std::string> names;
+    for (int i = 0; i < 10; ++i) {
+        h::FeatureClassPtr copy = f.CopyAndRemoveFields(s.dir.string(), *source->featureClass(), "CLASS", "ZONE");
+        ASSERT_TRUE(copy);
+        names.push_back(copy->name());
+    }
+    // The source itself holds the alias in this folder.
+    EXPECT_EQ(names[0], "Area_perimeter_of_stands__1");
+    EXPECT_EQ(names[8], "Area_perimeter_of_stands__9");
+    EXPECT_EQ(names[9], "Area_perimeter_of_stands_10");
+    auto copy = h::FeatureClass::open((s.dir / (names[0] + ".shp")).string());
+    EXPECT_EQ(Regions::fieldNames(copy), (std::vector<std::string>{"Shape", "ZONE", "CLASS"}));
+}
+
+// The sample landscape cut by the sample regions: every class's areas over
+// the regions add up to its area in the whole landscape.
+TEST(RegionalAnalysis, SampleRegionsAddUpToTheLandscapeClassAreas) {
+    Regions s;
+    auto land = h::FeatureClass::open(std::string(KV_SAMPLE_DATA) + "/landscape.shp");
+    auto regions = h::FeatureClass::open(std::string(KV_SAMPLE_DATA) + "/regions.shp");
+    auto cut = s.workspace().createFeatureClass(
+        "cut", {{"FORTYPE", h::FieldString, 16, 0, 0}, {"REGION", h::FieldString, 20, 0, 0}}, h::ShapeType::Polygon);
+    std::map<std::string, double> classArea;
+    double total = 0;
+    {
+        std::vector<std::pair<std::string, h::Geometry>> regionShapes;
+        h::Cursor rc = regions->search(nullptr, false);
+        while (h::RowPtr r = rc.next()) regionShapes.emplace_back(h::toText(r->value("REGION")), r->shape());
+        h::Cursor pc = land->search(nullptr, false);
+        while (h::RowPtr p = pc.next()) {
+            std::string type = h::toText(p->value("FORTYPE"));
+            classArea[type] += p->shape().area();
+            total += p->shape().area();
+            for (const auto& [name, shape] : regionShapes) {
+                h::Geometry piece = p->shape().intersection(shape);
+                if (piece.isEmpty() || piece.area() <= 0) continue;
+                auto f = cut->createFeature();
+                f->setShape(piece);
+                f->setValue("FORTYPE", type);
+                f->setValue("REGION", name);
+                f->store();
+            }
+        }
+        cut->flush();
+    }
+    s.map()->addLayer(std::make_shared<h::FeatureLayer>(cut, "cut"));
+    s.runDialog({"set lstLayers cut", "set cboClass FORTYPE", "set cboRegion REGION", "click txtTableName",
+                 "file " + s.out(), "click cmdOK"});
+    EXPECT_EQ(s.messages(), "");
+    ASSERT_TRUE(s.driver.errorReports.empty()) << s.driver.errorReports[0];
+
+    std::map<std::string, double> summed, regionArea;
+    for (const Row& r : Regions::rows(s.out())) {
+        summed[text(r, "Class")] += num(r, "CA");
+        regionArea[text(r, "REGION")] = num(r, "TLA");
+    }
+    ASSERT_EQ(summed.size(), classArea.size());
+    for (const auto& [type, area] : classArea) EXPECT_NEAR(summed[type], area, 1e-5 * area) << type;
+    double regionsTotal = 0;
+    for (const auto& [name, area] : regionArea) regionsTotal += area;
+    EXPECT_EQ(regionArea.size(), 5u);
+    EXPECT_NEAR(regionsTotal, total, 1e-5 * total);
+}
