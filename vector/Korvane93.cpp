@@ -10,6 +10,7 @@
 #include "vector/Classes/clsCreateHex.h"
 #include "vector/Classes/clsKorvaneHelp.h"
 #include "vector/Classes/clsKorvaneMenu.h"
+#include "vector/Classes/clsRegionalAnalysis.h"
 #include "vector/Classes/clsSpatialStats.h"
 
 namespace h = korvane::host;
@@ -29,4 +30,5 @@ extern "C" __attribute__((visibility("default"))) void korvane_register_componen
     add<kv::clsCreateHex>(r, "Korvane.clsCreateHex");
     add<kv::clsCreateCores>(r, "Korvane.clsCreateCores");
     add<kv::clsBatchParams>(r, "Korvane.clsBatchParams");
+    add<kv::clsRegionalAnalysis>(r, "Korvane.clsRegionalAnalysis");
 }
