@@ -371,6 +371,10 @@ TEST(RegionalAnalysis, TableThatCannotBeReplacedStaysAsItWas) {
     EXPECT_TRUE(s.map()->tables().empty());
     // No working copy is left behind.
     EXPECT_EQ(s.datasetsInDir(), (std::set<std::string>{"patches", "stats"}));
+    // Once it may be replaced, a new run replaces it rather than adding to it.
+    s.act({"click cmdOK"});
+    EXPECT_EQ(Regions::rows(s.out()).size(), 3u);
+    EXPECT_EQ(s.map()->tables().size(), 1u);
 }
 
 // The dialog's controls, captions, list filling and the field boxes.
@@ -406,6 +410,9 @@ TEST(RegionalAnalysis, DialogControlsAndFieldBoxes) {
     EXPECT_EQ(f.get<h::TextBox>("txtTableName").text(), s.out());
     EXPECT_EQ(f.get<h::CommonDialog>("cmnDlg").flags, 2);
     EXPECT_EQ(f.get<h::CommonDialog>("cmnDlg").filter, "DBase IV(*.dbf)|*.dbf");
+    // A relative name is held as the full path: the run works in its folder.
+    s.act({"click txtTableName", "file rel.dbf"});
+    EXPECT_EQ(f.get<h::TextBox>("txtTableName").text(), (sfs::current_path() / "rel.dbf").string());
     s.act({"click cmdCancel"});
     EXPECT_FALSE(f.loaded());
     s.cmd.OnClick();

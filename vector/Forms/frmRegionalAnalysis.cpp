@@ -5,6 +5,7 @@
 #include "vector/Forms/frmRegionalAnalysis.h"
 
 #include <ctime>
+#include <filesystem>
 #include <optional>
 
 #include <fmt/format.h>
@@ -249,6 +250,11 @@ void frmRegionalAnalysis::GetSaveLocation() {
         dlg.filter = "DBase IV(*.dbf)|*.dbf";
         KV_LINE;
         dlg.showSave();   // Cancel keeps the name the dialog held
+        // A name typed relative to the current folder is held as the full
+        // path: the run works in the table's folder.
+        KV_LINE;
+        if (!dlg.fileName.empty() && dlg.fileName.front() != '/')
+            dlg.fileName = std::filesystem::absolute(dlg.fileName).lexically_normal().string();
         KV_LINE;
         get<h::TextBox>("txtTableName").setText(dlg.fileName);
     });
@@ -484,11 +490,15 @@ bool frmRegionalAnalysis::RunRegionalSpatialStats(h::Application* app, const std
                 if (code == "TLA") {
                     v = totalArea() / divisor;
                 } else if (code == "ED") {
-                    const h::Value& te = row->value("TE");
-                    const h::Value& area = row->value("TLA");
-                    double a = h::isNull(area) ? 0 : h::toDouble(area);
-                    // A region without area has no edge density to speak of.
-                    v = (h::isNull(te) || a == 0) ? 0 : h::toDouble(te) / a;
+                    // From the row's stored TE and TLA; a region without
+                    // area has no edge density to speak of.
+                    auto stored = [&](const char* name) {
+                        int32_t at = table->findField(name);
+                        const h::Value* value = at < 0 ? nullptr : &row->value(at);
+                        return (!value || h::isNull(*value)) ? 0.0 : h::toDouble(*value);
+                    };
+                    double area = stored("TLA");
+                    v = area == 0 ? 0 : stored("TE") / area;
                 } else {
                     std::optional<h::Cursor> c = getCursor(copyAsLayer, clause);
                     if (!c) return unableToSearch();
