@@ -290,6 +290,30 @@ TEST(RegionalAnalysis, StatusShowsRegionAndShareDone) {
     EXPECT_EQ(recorder.statuses, want);
 }
 
+// Text values holding an apostrophe are searched like any other.
+TEST(RegionalAnalysis, ApostropheInRegionAndClassValues) {
+    Regions s;
+    s.layer("patches", {{0, 0, 10, "O'Hara", 1, "Jack's"}, {10, 0, 10, "O'Hara", 1, "Pine"},
+                        {0, 20, 10, "South", 2, "Jack's"}});
+    s.runDialog(s.classLevel("patches", "REGION", s.out()));
+    EXPECT_EQ(s.messages(), "");
+    EXPECT_TRUE(s.driver.errorReports.empty());
+    std::vector<std::string> got;
+    for (const Row& r : Regions::rows(s.out())) got.push_back(text(r, "REGION") + "/" + text(r, "Class"));
+    EXPECT_EQ(got, (std::vector<std::string>{"O'Hara/Jack's", "O'Hara/Pine", "South/Jack's"}));
+}
+
+// An unexpected failure inside the run is raised to the caller, and the
+// working copy goes all the same.
+TEST(RegionalAnalysis, FailureInsideTheRunLeavesNoWorkingCopy) {
+    Regions s;
+    s.layer("patches", kTwoRegions);
+    kv::frmRegionalAnalysis& f = s.form();
+    EXPECT_ANY_THROW(f.RunRegionalSpatialStats(&s.app, "patches", "CLASS", false, s.out(), false, {"CA", "Bogus"},
+                                               false, false, "REGION", h::Value{std::string("North")}));
+    EXPECT_EQ(s.datasetsInDir(), (std::set<std::string>{"patches", "stats"}));
+}
+
 // The questions before a run and what No leaves untouched.
 TEST(RegionalAnalysis, CountQuestionsAndMissingTableStopBeforeTheSourceIsTouched) {
     std::vector<Square> oneRegion = {{0, 0, 10, "North", 1, "Pine"}, {10, 0, 10, "North", 1, "Spruce"}};
