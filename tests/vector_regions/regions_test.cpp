@@ -14,6 +14,9 @@
 #include "host/data/Value.h"
 #include "vector/Classes/clsRegionalAnalysis.h"
 #include "vector/Forms/frmRegionalAnalysis.h"
+#include "vector/Modules/modMisc.h"
+#include "vector/Modules/modSpatialStats.h"
+#include "shared/modMisc.h"
 
 namespace h = korvane::host;
 namespace sfs = std::filesystem;
@@ -534,6 +537,34 @@ TEST(RegionalAnalysis, SampleRegionsAddUpToTheLandscapeClassAreas) {
                  "file " + s.out(), "click cmdOK"});
     EXPECT_EQ(s.messages(), "");
     ASSERT_TRUE(s.driver.errorReports.empty()) << s.driver.errorReports[0];
+
+    // Every row agrees with the metric routines over a search of its region
+    // and class in the source layer.
+    h::LayerPtr cutLayer = kv::FindLayerByName(s.map(), "cut");
+    for (const Row& r : Regions::rows(s.out())) {
+        std::string clause = "REGION = '" + text(r, "REGION") + "' AND FORTYPE = '" + text(r, "Class") + "'";
+        SCOPED_TRACE(clause);
+        auto c = [&] { return std::move(*kv::getCursor(cutLayer, clause)); };
+        auto region = kv::getCursor(cutLayer, "REGION = '" + text(r, "REGION") + "'");
+        expectMetric(r, "TLA", kv::GetTLA(*region));
+        std::vector<std::pair<const char*, double>> routines;
+        {
+            auto c1 = c(); routines.emplace_back("CA", kv::GetCA(c1));
+            auto c2 = c(); routines.emplace_back("NumP", kv::GetNumOfPatches(c2));
+            auto c3 = c(); routines.emplace_back("MPS", kv::GetMPS(c3));
+            auto c4 = c(); routines.emplace_back("MedPS", kv::GetMedPS(c4));
+            auto c5 = c(); routines.emplace_back("PSCoV", kv::GetPSCoV(c5));
+            auto c6 = c(); routines.emplace_back("PSSD", kv::getPSSD(c6));
+            auto c7 = c(); routines.emplace_back("TE", kv::GetTE(c7));
+            auto c8 = c(); routines.emplace_back("MPE", kv::GetMPE(c8));
+            auto c9 = c(); routines.emplace_back("MSI", kv::GetMSI(c9, true));
+            auto c10 = c(); routines.emplace_back("AWMSI", kv::GetAWMSI(c10, true));
+            auto c11 = c(); routines.emplace_back("MPAR", kv::GetMPAR(c11));
+            auto c12 = c(); routines.emplace_back("MPFD", kv::GetMPFD(c12, true));
+            auto c13 = c(); routines.emplace_back("AWMPFD", kv::GetAWMPFD(c13, true));
+        }
+        for (const auto& [code, value] : routines) expectMetric(r, code, value);
+    }
 
     std::map<std::string, double> summed, regionArea;
     for (const Row& r : Regions::rows(s.out())) {

@@ -83,6 +83,48 @@ struct CopyGuard {
     }
 };
 
+// The patches of one class in a region, in object-id order, with their
+// per-patch values; the metric values follow the routines of modSpatialStats
+// over a cursor of the same patches.
+struct RegionPatches {
+    std::vector<double> areas, perimeters, shapeIndex, perimAreaRatio, fractalDimension;
+
+    static double sum(const std::vector<double>& v) {
+        double s = 0;
+        for (double x : v) s += x;
+        return s;
+    }
+    static double mean(const std::vector<double>& v) { return v.empty() ? 0 : sum(v) / static_cast<double>(v.size()); }
+
+    // The metric of the code; areas divided and ratios to area multiplied by d.
+    double metric(const std::string& code, int32_t d) const {
+        const double n = static_cast<double>(areas.size());
+        const double total = sum(areas);
+        double squares = 0;
+        for (double a : areas) squares += a * a;
+        if (code == "CA") return total / d;
+        if (code == "NumP") return n;
+        if (code == "MPS") return mean(areas) / d;
+        if (code == "MedPS") {
+            std::vector<double> sorted = areas;
+            return Median(sorted) / d;
+        }
+        if (code == "PSSD") return PopulationSD(n, squares, total) / d;
+        if (code == "PSCoV") {
+            double m = mean(areas);
+            return m != 0 ? PopulationSD(n, squares, total) / m * 100 : 0;
+        }
+        if (code == "TE") return sum(perimeters);
+        if (code == "MPE") return mean(perimeters);
+        if (code == "MSI") return mean(shapeIndex);
+        if (code == "AWMSI") return WeightedMean(areas, shapeIndex, total);
+        if (code == "MPAR") return mean(perimAreaRatio) * d;
+        if (code == "MPFD") return mean(fractalDimension);
+        if (code == "AWMPFD") return WeightedMean(areas, fractalDimension, total);
+        h::fail(h::err::HostInvalidArg, "Korvane", "Unknown metric code " + code);
+    }
+};
+
 }  // namespace
 
 const std::vector<std::string>& frmRegionalAnalysis::MetricList() {
@@ -443,42 +485,51 @@ bool frmRegionalAnalysis::RunRegionalSpatialStats(h::Application* app, const std
         KV_LINE;
         AddOtherFields(*table, metrics);
 
-        auto unableToSearch = [] { MsgBox("Unable to search the layer.", h::mb::Critical, kRunTitle); };
+        // One pass over the region (the whole copy in landscape mode)
+        // gathers every class's patches in object-id order, as a search per
+        // class would hand them to the metric routines.
         std::string regionClause;
-        ClassIndex present;   // the class values that occur in the region
-        if (!blnLandscape) {
-            KV_LINE;
-            regionClause = ClassWhereClause(strRegionField, regionValue, regionDef->type == h::FieldString);
-            KV_LINE;
-            std::optional<h::Cursor> test = getCursor(copyAsLayer, regionClause);
-            if (!test) return unableToSearch();
+        if (!blnLandscape) regionClause = ClassWhereClause(strRegionField, regionValue, regionDef->type == h::FieldString);
+        KV_LINE;
+        std::optional<h::Cursor> patches = getCursor(copyAsLayer, regionClause);
+        if (!patches) {
+            MsgBox("Unable to search the layer.", h::mb::Critical, kRunTitle);
+            return;
+        }
+        ClassIndex present;
+        std::vector<RegionPatches> byClass;
+        double regionArea = 0;
+        {
             const int32_t classAt = copy->findField(strClassField);
+            const int32_t areaAt = copy->findField("Area");
+            const int32_t perimeterAt = copy->findField("Perimeter");
+            // FD is kept in the copy; SI and PAR only when the class or
+            // region field carries the name.
+            const int32_t fdAt = copy->findField("FD");
+            const int32_t siAt = copy->findField("SI");
+            const int32_t parAt = copy->findField("PAR");
+            const double k = blnRaster ? 0.25 : 1;
             KV_LINE;
-            while (h::RowPtr f = test->next()) present.add(f->value(classAt));
+            while (h::RowPtr f = patches->next()) {
+                double a = areaAt >= 0 ? h::toDouble(f->value(areaAt)) : f->shape().area();
+                double p = perimeterAt >= 0 ? h::toDouble(f->value(perimeterAt)) : f->shape().length();
+                regionArea += a;
+                int32_t at = present.add(f->value(classAt));
+                if (at < 0) continue;   // a null class value belongs to no class
+                if (at == static_cast<int32_t>(byClass.size())) byClass.emplace_back();
+                RegionPatches& c = byClass[at];
+                c.areas.push_back(a);
+                c.perimeters.push_back(p);
+                c.shapeIndex.push_back(siAt >= 0 ? h::toDouble(f->value(siAt)) : ShapeIndex(a, p, false));
+                c.perimAreaRatio.push_back(parAt >= 0 ? h::toDouble(f->value(parAt)) : PerimAreaRatio(a, p));
+                c.fractalDimension.push_back(fdAt >= 0 ? h::toDouble(f->value(fdAt)) : FractalDimension(a, p, k));
+            }
         }
 
-        // The total area is the same for every row of the call.
-        std::optional<double> tla;
-        auto totalArea = [&]() -> double {
-            if (!tla) {
-                std::optional<h::Cursor> c = getCursor(copyAsLayer, regionClause);
-                if (!c) h::fail(h::err::HostGeneric, "Korvane", "Unable to search the layer.");
-                tla = GetTLA(*c);
-            }
-            return *tla;
-        };
-
-        const bool notRaster = !blnRaster;
         for (const h::Value& classValue : classes) {
-            if (!blnLandscape && present.find(classValue) < 0) continue;   // not in this region
-            KV_LINE;
-            std::string clause = ClassWhereClause(strClassField, classValue, classDef.type == h::FieldString);
-            if (!blnLandscape) clause = regionClause + " AND " + clause;
-            KV_LINE;
-            std::optional<h::Cursor> first = getCursor(copyAsLayer, clause);
-            if (!first) return unableToSearch();
-            if (!first->next()) continue;
-
+            const int32_t at = present.find(classValue);
+            if (at < 0) continue;   // not in this region
+            const RegionPatches& c = byClass[at];
             KV_LINE;
             h::RowPtr row = table->createRow();
             row->setValue("RunDate", nowText());
@@ -488,34 +539,19 @@ bool frmRegionalAnalysis::RunRegionalSpatialStats(h::Application* app, const std
                 KV_LINE;
                 double v = 0;
                 if (code == "TLA") {
-                    v = totalArea() / divisor;
+                    v = regionArea / divisor;
                 } else if (code == "ED") {
                     // From the row's stored TE and TLA; a region without
                     // area has no edge density to speak of.
                     auto stored = [&](const char* name) {
-                        int32_t at = table->findField(name);
-                        const h::Value* value = at < 0 ? nullptr : &row->value(at);
+                        int32_t field = table->findField(name);
+                        const h::Value* value = field < 0 ? nullptr : &row->value(field);
                         return (!value || h::isNull(*value)) ? 0.0 : h::toDouble(*value);
                     };
                     double area = stored("TLA");
                     v = area == 0 ? 0 : stored("TE") / area;
                 } else {
-                    std::optional<h::Cursor> c = getCursor(copyAsLayer, clause);
-                    if (!c) return unableToSearch();
-                    if (code == "CA") v = GetCA(*c) / divisor;
-                    else if (code == "NumP") v = GetNumOfPatches(*c);
-                    else if (code == "MPS") v = GetMPS(*c) / divisor;
-                    else if (code == "MedPS") v = GetMedPS(*c) / divisor;
-                    else if (code == "PSCoV") v = GetPSCoV(*c);
-                    else if (code == "PSSD") v = getPSSD(*c) / divisor;
-                    else if (code == "TE") v = GetTE(*c);
-                    else if (code == "MPE") v = GetMPE(*c);
-                    else if (code == "MSI") v = GetMSI(*c, notRaster);
-                    else if (code == "AWMSI") v = GetAWMSI(*c, notRaster);
-                    else if (code == "MPAR") v = GetMPAR(*c) * divisor;
-                    else if (code == "MPFD") v = GetMPFD(*c, notRaster);
-                    else if (code == "AWMPFD") v = GetAWMPFD(*c, notRaster);
-                    else h::fail(h::err::HostInvalidArg, "Korvane", "Unknown metric code " + code);
+                    v = c.metric(code, divisor);
                 }
                 KV_LINE;
                 row->setValue(code, v);
