@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <set>
 
@@ -440,6 +441,15 @@ TEST(RegionalAnalysis, DialogControlsAndFieldBoxes) {
     // A relative name is held as the full path: the run works in its folder.
     s.act({"click txtTableName", "file rel.dbf"});
     EXPECT_EQ(f.get<h::TextBox>("txtTableName").text(), (sfs::current_path() / "rel.dbf").string());
+    // An existing file is replaced only after Yes.
+    std::ofstream(s.out("old.dbf")) << "x";
+    s.act({"click txtTableName", "file " + s.out("old.dbf"), "answer No"});
+    EXPECT_EQ(f.get<h::TextBox>("txtTableName").text(), (sfs::current_path() / "rel.dbf").string());
+    s.act({"click txtTableName", "file " + s.out("old.dbf"), "answer Yes"});
+    EXPECT_EQ(f.get<h::TextBox>("txtTableName").text(), s.out("old.dbf"));
+    EXPECT_EQ(s.messages(), "Save As: " + s.out("old.dbf") + " already exists.\r\nDo you want to replace it?\n" +
+                                "Save As: " + s.out("old.dbf") + " already exists.\r\nDo you want to replace it?\n");
+    s.driver.messages.clear();
     s.act({"click cmdCancel"});
     EXPECT_FALSE(f.loaded());
     s.cmd.OnClick();

@@ -290,6 +290,7 @@ void frmRegionalAnalysis::GetSaveLocation() {
         auto& dlg = get<h::CommonDialog>("cmnDlg");
         dlg.flags = h::CommonDialog::OverwritePrompt;
         dlg.filter = "DBase IV(*.dbf)|*.dbf";
+        const std::string before = dlg.fileName;
         KV_LINE;
         dlg.showSave();   // Cancel keeps the name the dialog held
         // A name typed relative to the current folder is held as the full
@@ -297,6 +298,13 @@ void frmRegionalAnalysis::GetSaveLocation() {
         KV_LINE;
         if (!dlg.fileName.empty() && dlg.fileName.front() != '/')
             dlg.fileName = std::filesystem::absolute(dlg.fileName).lexically_normal().string();
+        // The overwrite question that the dialog's flag asks for, put here
+        // because the host's file chooser hands back any name.
+        KV_LINE;
+        if (dlg.fileName != before && hfs::FileExists(dlg.fileName) &&
+            MsgBox(dlg.fileName + " already exists.\r\nDo you want to replace it?",
+                   h::mb::YesNo | h::mb::Exclamation | h::mb::DefaultButton2, "Save As") != h::mb::Yes)
+            dlg.fileName = before;
         KV_LINE;
         get<h::TextBox>("txtTableName").setText(dlg.fileName);
     });
