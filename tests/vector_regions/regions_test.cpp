@@ -531,10 +531,10 @@ TEST(RegionalAnalysis, SampleRegionsAddUpToTheLandscapeClassAreas) {
             classArea[type] += p->shape().area();
             total += p->shape().area();
             for (const auto& [name, shape] : regionShapes) {
-                h::Geometry piece = p->shape().intersection(shape);
-                if (piece.isEmpty() || piece.area() <= 0) continue;
+                h::Geometry cutShape = p->shape().intersection(shape);
+                if (cutShape.isEmpty() || cutShape.area() <= 0) continue;
                 auto f = cut->createFeature();
-                f->setShape(piece);
+                f->setShape(cutShape);
                 f->setValue("FORTYPE", type);
                 f->setValue("REGION", name);
                 f->store();
