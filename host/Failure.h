@@ -49,4 +49,9 @@ inline constexpr int32_t ApplicationBase = static_cast<int32_t>(0x80040000);  //
     throw Failure(number, std::move(source), std::move(description));
 }
 
+// The runtime's failure for an object that is not there (number 91).
+[[noreturn]] inline void failObjectNotSet(std::string source = "Korvane") {
+    fail(err::ObjectNotSet, std::move(source), "Object variable or With block variable not set");
+}
+
 }  // namespace korvane::host

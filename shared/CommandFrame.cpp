@@ -38,7 +38,7 @@ h::MapPtr CommandFrame::Map() {
     h::MapPtr result;
     KV_MEMBER("Map").run([&] {
         KV_LINE;
-        if (!hook_) h::fail(h::err::ObjectNotSet, KV_PROJECT_NAME, "Object variable or With block variable not set");
+        if (!hook_) h::failObjectNotSet(KV_PROJECT_NAME);
         KV_LINE;
         result = hook_->document()->focusMap();
     });

@@ -35,7 +35,7 @@ void CheckAndSetMapUnits(korvane::host::Application* app) {
     namespace h = korvane::host;
     KV_PROCEDURE("CheckAndSetMapUnits", TopLevel).run([&] {
         KV_LINE;
-        if (!app) h::fail(h::err::ObjectNotSet, "Korvane", "Object variable or With block variable not set");
+        if (!app) h::failObjectNotSet();
         KV_LINE;
         h::MapPtr map = app->document()->focusMap();
         KV_LINE;
@@ -115,7 +115,7 @@ h::LayerPtr FindLayerByName(const h::MapPtr& map, const std::string& name) {
     h::LayerPtr result;
     KV_PROCEDURE("FindLayerByName", TopLevel).run([&] {
         KV_LINE;
-        if (!map) h::fail(h::err::ObjectNotSet, "Korvane", "Object variable or With block variable not set");
+        if (!map) h::failObjectNotSet();
         KV_LINE;
         for (int32_t i = 0; i < map->layerCount(); ++i)
             if (map->layer(i)->name() == name) {

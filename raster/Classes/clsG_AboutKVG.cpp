@@ -28,7 +28,7 @@ void clsG_AboutKVG::OnClick() {
     KV_MEMBER("ICommand_OnClick").run([&] {
         KV_LINE;
         if (!form_ || !hook())
-            h::fail(h::err::ObjectNotSet, KV_PROJECT_NAME, "Object variable or With block variable not set");
+            h::failObjectNotSet(KV_PROJECT_NAME);
         KV_LINE;
         intptr_t formWindow = form_->hWnd();   // loads the form (and builds its text) when it is closed
         KV_LINE;

@@ -125,7 +125,9 @@ TEST(CoreAreas, CoresMatchHandValues) {
             EXPECT_TRUE(r.shape.isValid()) << r.shape.validityReason();
             parts += r.area;
         }
-        if (c.rows) EXPECT_NEAR(parts, rows[0].coreArea, 1e-4);
+        if (c.rows) {
+            EXPECT_NEAR(parts, rows[0].coreArea, 1e-4);
+        }
     }
 }
 

@@ -94,7 +94,7 @@ clsCreateHex::clsCreateHex()
 void clsCreateHex::clickWithoutDialog() {
     KV_PROCEDURE("ICommand_OnClick", TopLevel).run([&] {
         KV_LINE;
-        if (!hook()) h::fail(h::err::ObjectNotSet, "Korvane", "Object variable or With block variable not set");
+        if (!hook()) h::failObjectNotSet();
         KV_LINE;
         CheckAndSetMapUnits(hook());
         KV_LINE;

@@ -221,9 +221,7 @@ h::MapPtr frmCores::Map() {
     h::MapPtr result;
     KV_PROCEDURE("Map", TopLevel).run([&] {
         KV_LINE;
-        if (!ArcMapHook()) h::fail(h::err::ObjectNotSet, "Korvane", "Object variable or With block variable not set");
-        KV_LINE;
-        result = ArcMapHook()->document()->focusMap();
+        result = hookFocusMap();
     });
     return result;
 }
@@ -235,14 +233,7 @@ void frmCores::Form_Load() {
         fileChosenOnFocus_ = false;
         auto& lst = get<h::ListBox>("lstLayers");
         KV_LINE;
-        h::MapPtr map = Map();
-        if (map && map->layerCount() > 0) {
-            for (int32_t i = 0; i < map->layerCount(); ++i) {
-                KV_LINE;
-                h::LayerPtr layer = map->layer(i);
-                if (layer->kind() == h::LayerKind::Feature) lst.addItem(layer->name());
-            }
-        }
+        AddFeatureLayerNames(Map(), lst);
         KV_LINE;
         get<h::TextBox>("txtBufferSize").setText("");
         get<h::TextBox>("txtFilenameOut").setText("");

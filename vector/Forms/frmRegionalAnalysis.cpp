@@ -214,9 +214,7 @@ h::MapPtr frmRegionalAnalysis::Map() {
     h::MapPtr result;
     KV_PROCEDURE("Map", TopLevel).run([&] {
         KV_LINE;
-        if (!ArcMapHook()) h::fail(h::err::ObjectNotSet, "Korvane", "Object variable or With block variable not set");
-        KV_LINE;
-        result = ArcMapHook()->document()->focusMap();
+        result = hookFocusMap();
     });
     return result;
 }
@@ -243,13 +241,7 @@ void frmRegionalAnalysis::PopulateLayerList() {
         auto& lst = get<h::ListBox>("lstLayers");
         lst.clear();
         KV_LINE;
-        h::MapPtr map = Map();
-        if (!map || map->layerCount() == 0) return;
-        for (int32_t i = 0; i < map->layerCount(); ++i) {
-            KV_LINE;
-            h::LayerPtr layer = map->layer(i);
-            if (layer->kind() == h::LayerKind::Feature) lst.addItem(layer->name());
-        }
+        AddFeatureLayerNames(Map(), lst);
     });
 }
 

@@ -322,9 +322,9 @@ void RunSpatialStats(h::Application* ArcMapApp, const std::string& ThemeName, co
                      h::Form* owner) {
     // ---- the request -----------------------------------------------------------
     if (!ArcMapApp || !ArcMapApp->document())
-        h::fail(h::err::ObjectNotSet, "Korvane", "Object variable or With block variable not set");
+        h::failObjectNotSet();
     h::MapPtr map = ArcMapApp->document()->focusMap();
-    if (!map) h::fail(h::err::ObjectNotSet, "Korvane", "Object variable or With block variable not set");
+    if (!map) h::failObjectNotSet();
 
     h::LayerPtr found = FindLayerByName(map, ThemeName);
     if (!found) {

@@ -53,7 +53,7 @@ bool AddSupportData(const h::FeatureClassPtr& TargetFeatureClass, const std::vec
     bool result = false;
     KV_PROCEDURE("AddSupportData", TopLevel).run([&] {
         KV_LINE;
-        if (!TargetFeatureClass) h::fail(h::err::ObjectNotSet, "Korvane", "Object variable or With block variable not set");
+        if (!TargetFeatureClass) h::failObjectNotSet();
         h::FeatureClass& fc = *TargetFeatureClass;
         std::array<bool, SupportFieldCount> need = SupportFieldsNeeded(CheckedBoxes);
         int64_t needed = 0;

@@ -18,7 +18,7 @@ h::FeatureClassPtr SaveSelectedFeatures(const h::LayerPtr& SourceLayer, const st
         KV_LINE;
         auto layer = std::dynamic_pointer_cast<h::FeatureLayer>(SourceLayer);
         if (!layer || !layer->featureClass())
-            h::fail(h::err::ObjectNotSet, "Korvane", "Object variable or With block variable not set");
+            h::failObjectNotSet();
         const h::SelectionSet& selection = layer->selectionSet();
         h::FeatureClass& source = *layer->featureClass();
         KV_LINE;

@@ -14,7 +14,7 @@ bool IsLayerSelected(h::Application* app) {
     bool result = false;
     KV_PROCEDURE("IsLayerSelected", TopLevel).run([&] {
         KV_LINE;
-        if (!app) h::fail(h::err::ObjectNotSet, "Korvane", "Object variable or With block variable not set");
+        if (!app) h::failObjectNotSet();
         KV_LINE;
         h::MapPtr map = app->document()->focusMap();
         KV_LINE;
@@ -47,6 +47,12 @@ std::string upper(std::string s) {
     return s;
 }
 }  // namespace
+
+void AddFeatureLayerNames(const h::MapPtr& map, h::ListBox& list) {
+    if (!map) return;
+    for (const h::LayerPtr& layer : map->layers())
+        if (layer->kind() == h::LayerKind::Feature) list.addItem(layer->name());
+}
 
 void PopulateFieldListBox(const h::LayerPtr& layer, h::ComboBox& combo) {
     KV_PROCEDURE("PopulateFieldListBox", TopLevel).run([&] {

@@ -13,6 +13,10 @@ namespace kv {
 // True when the layer selected in the table of contents is a feature layer.
 bool IsLayerSelected(korvane::host::Application* app);
 
+// Adds the names of the map's top-level feature layers to the list, in map
+// order (nothing for no map). Failures pass to the caller.
+void AddFeatureLayerNames(const korvane::host::MapPtr& map, korvane::host::ListBox& list);
+
 // Refills the combo box with the layer's field names, without FID and Shape.
 void PopulateFieldListBox(const korvane::host::LayerPtr& layer, korvane::host::ComboBox& combo);
 
