@@ -20,8 +20,9 @@ const std::vector<std::string> kAllBoxes = {
     "chkPatchSize_Variance", "chkPatchSize_stdDev",   "chkTotalLandscapeArea", "chkClassArea"};
 
 // Values worked out by hand from the fixture's areas and perimeters (map
-// units, divisor 1). Shape index, perimeter-area ratio and fractal dimension
-// enter as their support fields store them: five decimals, single precision.
+// units, divisor 1), with shape index, perimeter-area ratio and fractal
+// dimension computed from the coordinates; the Single output fields keep
+// seven digits.
 // SDI and SEI have no class-level value (0); at landscape level the two
 // classes of 200 each give ln 2 and 1.
 struct Expected {
@@ -42,11 +43,11 @@ const Expected kExpected[] = {
     {"TE",     104,          252,          356,          104,          252,          356,           0},
     {"ED",     0.26,         0.63,         0.89,         0.26,         0.63,         0.89,          1},
     {"MPE",    34.6666667,   126,          71.2,         34.6666667,   126,          71.2,          0},
-    {"MSI",    1.28968998,   3.55438995,   2.19556997,   1.14295665,   3.1500001,    1.94577403,    0},
-    {"AWMSI",  1.36066639,   3.55438995,   2.45752817,   1.20585758,   3.1500001,    2.17792884,    0},
-    {"MPAR",   0.994443327,  1.25999999,   1.10066599,   0.994443327,  1.25999999,   1.10066599,    1},
-    {"MPFD",   1.78862667,   1.84948498,   1.81296999,   1.05212669,   1.40009999,   1.19131601,    0},
-    {"AWMPFD", 1.68766361,   1.84948498,   1.76857429,   1.07506243,   1.40009999,   1.23758121,    0},
+    {"MSI",    1.28968812,   3.55439438,   2.19557062,   1.14295634,   3.15,         1.9457738,     0},
+    {"AWMSI",  1.36066406,   3.55439438,   2.45752922,   1.20585713,   3.15,         2.17792856,    0},
+    {"MPAR",   0.994444444,  1.26,         1.10066667,   0.994444444,  1.26,         1.10066667,    1},
+    {"MPFD",   1.78862774,   1.849485,     1.81297065,   1.05212621,   1.4001007,    1.191316,      0},
+    {"AWMPFD", 1.68766515,   1.849485,     1.76857507,   1.07506174,   1.4001007,    1.23758122,    0},
     {"SDI",    0,            0,            0.693147181,  0,            0,            0.693147181,   0},
     {"SEI",    0,            0,            1,            0,            0,            1,             0},
     {"TCA",    400,          400,          400,          400,          400,          400,          -1},

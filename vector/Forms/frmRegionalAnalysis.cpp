@@ -4,7 +4,12 @@
 // the metric values come from the routines of modSpatialStats.
 #include "vector/Forms/frmRegionalAnalysis.h"
 
+#include <charconv>
+#include <cmath>
 #include <ctime>
+#include <map>
+#include <memory>
+#include <unordered_map>
 #include <filesystem>
 #include <optional>
 
@@ -18,7 +23,9 @@
 #include "host/data/Workspace.h"
 #include "shared/App.h"
 #include "shared/ErrorHandling.h"
+#include "shared/frmProgress.h"
 #include "shared/modMisc.h"
+#include "vector/Forms/frmSpatialStat1Progress.h"
 #include "vector/Modules/modMisc.h"
 #include "vector/Modules/modSpatialStats.h"
 
@@ -83,47 +90,148 @@ struct CopyGuard {
     }
 };
 
-// The patches of one class in a region, in object-id order, with their
-// per-patch values; the metric values follow the routines of modSpatialStats
-// over a cursor of the same patches.
-struct RegionPatches {
-    std::vector<double> areas, perimeters, shapeIndex, perimAreaRatio, fractalDimension;
+// The patches of one region: every patch's area (whatever its class), and
+// one group per class value present, keyed by the value's place in the
+// class list so that rows come out in class-list order.
+struct Region {
+    double area = 0;
+    std::map<int32_t, PatchGroup> byClass;
+};
 
-    static double sum(const std::vector<double>& v) {
-        double s = 0;
-        for (double x : v) s += x;
-        return s;
+// Reads a patch's values as the regional run measures them: area and
+// perimeter as the refresh of the source computed them (else the stored
+// fields, else the shape); FD as stored when the layer has it, SI and PAR as
+// stored only when the class or region field carries the name (the working
+// copy keeps no other field of those names); else computed.
+class RegionalPatchReader {
+public:
+    RegionalPatchReader(const h::Fields& fields, const std::string& classField, const std::string& regionField,
+                        bool raster, const AreaAndPerimeter* written)
+        : k_(raster ? 0.25 : 1), written_(written && !written->area.empty() ? written : nullptr) {
+        area_ = fields.find("Area");
+        perimeter_ = fields.find("Perimeter");
+        fd_ = fields.find("FD");
+        auto kept = [&](const char* name) {
+            return h::sameFieldName(classField, name) || h::sameFieldName(regionField, name) ? fields.find(name) : -1;
+        };
+        si_ = kept("SI");
+        par_ = kept("PAR");
     }
-    static double mean(const std::vector<double>& v) { return v.empty() ? 0 : sum(v) / static_cast<double>(v.size()); }
+    PatchValues read(const h::Row& f) const {
+        PatchValues p;
+        const size_t oid = static_cast<size_t>(f.oid());
+        if (written_ && oid < written_->area.size()) {
+            p.area = written_->area[oid];
+            p.perimeter = written_->perimeter[oid];
+        } else {
+            p.area = area_ >= 0 ? h::toDouble(f.value(area_)) : f.shape().area();
+            p.perimeter = perimeter_ >= 0 ? h::toDouble(f.value(perimeter_)) : f.shape().length();
+        }
+        p.si = si_ >= 0 ? h::toDouble(f.value(si_)) : ShapeIndex(p.area, p.perimeter, false);
+        p.par = par_ >= 0 ? h::toDouble(f.value(par_)) : PerimAreaRatio(p.area, p.perimeter);
+        p.fd = fd_ >= 0 ? h::toDouble(f.value(fd_)) : FractalDimension(p.area, p.perimeter, k_);
+        return p;
+    }
 
-    // The metric of the code; areas divided and ratios to area multiplied by d.
-    double metric(const std::string& code, int32_t d) const {
-        const double n = static_cast<double>(areas.size());
-        const double total = sum(areas);
-        double squares = 0;
-        for (double a : areas) squares += a * a;
-        if (code == "CA") return total / d;
-        if (code == "NumP") return n;
-        if (code == "MPS") return mean(areas) / d;
-        if (code == "MedPS") {
-            std::vector<double> sorted = areas;
-            return Median(sorted) / d;
+private:
+    double k_;
+    const AreaAndPerimeter* written_;
+    int32_t area_, perimeter_, fd_, si_, par_;
+};
+
+// Adds a patch to its region and class; a null class value belongs to no
+// class but its area is the region's.
+void addPatch(Region& region, ClassIndex& classes, const h::Value& classValue, const PatchValues& p) {
+    region.area += p.area;
+    int32_t at = classes.add(classValue);
+    if (at < 0) return;
+    auto it = region.byClass.find(at);
+    if (it == region.byClass.end()) it = region.byClass.emplace(at, PatchGroup(PatchLists::For({}))).first;
+    it->second.add(p);
+}
+
+// The number a numeric where clause compares: the value's text form read
+// back, as the data source reads the clause; nothing for a value no clause
+// can match.
+std::optional<double> clauseNumber(const h::Value& v) {
+    if (!h::isNumber(v)) return std::nullopt;
+    std::string text = h::toText(v);
+    double d = 0;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), d);
+    if (ec != std::errc() || std::isnan(d)) return std::nullopt;
+    return d;
+}
+
+// The number a stored value compares as; nothing for null, text and NaN.
+std::optional<double> storedNumber(const h::Value& v) {
+    if (!h::isNumber(v)) return std::nullopt;
+    double d = h::toDouble(v);
+    if (std::isnan(d)) return std::nullopt;
+    return d;
+}
+
+}  // namespace
+
+// Every patch of the layer, grouped by the equality that the region where
+// clauses use (text as stored, numbers through their value; nulls in no
+// region) and, within a region, by class value as a keyed collection
+// compares them. Classes are listed in first-seen order over every feature,
+// as GetClassList lists them.
+struct RegionalPatches {
+    bool landscape = false;
+    ClassIndex classes;
+    Region all;                                             // landscape mode
+    std::unordered_map<std::string, Region> byText;         // a text region field
+    std::unordered_map<double, Region> byNumber;            // any other
+    bool textRegions = false;
+
+    const Region* find(const h::Value& regionValue) const {
+        if (landscape) return &all;
+        if (textRegions) {
+            const std::string* t = std::get_if<std::string>(&regionValue);
+            auto it = t ? byText.find(*t) : byText.end();
+            return it == byText.end() ? nullptr : &it->second;
         }
-        if (code == "PSSD") return PopulationSD(n, squares, total) / d;
-        if (code == "PSCoV") {
-            double m = mean(areas);
-            return m != 0 ? PopulationSD(n, squares, total) / m * 100 : 0;
-        }
-        if (code == "TE") return sum(perimeters);
-        if (code == "MPE") return mean(perimeters);
-        if (code == "MSI") return mean(shapeIndex);
-        if (code == "AWMSI") return WeightedMean(areas, shapeIndex, total);
-        if (code == "MPAR") return mean(perimAreaRatio) * d;
-        if (code == "MPFD") return mean(fractalDimension);
-        if (code == "AWMPFD") return WeightedMean(areas, fractalDimension, total);
-        h::fail(h::err::HostInvalidArg, "Korvane", "Unknown metric code " + code);
+        std::optional<double> key = clauseNumber(regionValue);
+        auto it = key ? byNumber.find(*key) : byNumber.end();
+        return it == byNumber.end() ? nullptr : &it->second;
     }
 };
+
+namespace {
+
+// One pass over every feature of the source, selected or not.
+std::unique_ptr<RegionalPatches> GroupPatches(h::FeatureClass& source, const std::string& classField,
+                                              const std::string& regionField, bool raster,
+                                              const AreaAndPerimeter* written, ProgressSteps& progress) {
+    auto g = std::make_unique<RegionalPatches>();
+    g->landscape = regionField.empty();
+    const int32_t classAt = source.findField(classField);
+    const int32_t regionAt = g->landscape ? -1 : source.findField(regionField);
+    if (!g->landscape) g->textRegions = source.fields().field(regionAt).type == h::FieldString;
+    const bool dateRegions = !g->landscape && source.fields().field(regionAt).type == h::FieldDate;
+    RegionalPatchReader reader(source.fields(), classField, regionField, raster, written);
+    h::Cursor cursor = source.search(nullptr, true);
+    while (h::RowPtr f = cursor.next()) {
+        progress.step();
+        Region* region = &g->all;
+        if (!g->landscape) {
+            const h::Value& v = f->value(regionAt);
+            region = nullptr;
+            if (g->textRegions) {
+                if (auto t = std::get_if<std::string>(&v)) region = &g->byText[*t];
+            } else if (!dateRegions) {  // a date region clause is never searchable
+                if (std::optional<double> key = storedNumber(v)) region = &g->byNumber[*key];
+            }
+            if (!region) {
+                g->classes.add(f->value(classAt));  // listed all the same
+                continue;
+            }
+        }
+        addPatch(*region, g->classes, f->value(classAt), reader.read(*f));
+    }
+    return g;
+}
 
 }  // namespace
 
@@ -383,29 +491,66 @@ void frmRegionalAnalysis::cmdOK_Click() {
         KV_LINE;
         setStatus("Calculating area and perimeter on source layer");
         KV_LINE;
-        AddAreaAndPerimFields(layer, true);
+        AreaAndPerimeter written;
+        AddAreaAndPerimFields(layer, true, &written);
+
+        // A long run shows how far it has come in a progress window beside
+        // the dialog: the pass over the patches, then the regions.
+        frmProgress progressWindow;
+        h::SetWindowLongA(progressWindow.hWnd(), h::GWL_HWNDPARENT, hWnd());
+        ShowForm(progressWindow, false);
+        struct CloseProgress {
+            frmProgress& window;
+            ~CloseProgress() {
+                try {
+                    if (window.loaded()) window.unload();
+                } catch (...) {
+                }
+            }
+        } closeProgress{progressWindow};
+        ProgressSteps progress(progressWindow);
+
+        std::unique_ptr<RegionalPatches> grouped;
+        if (!searchEachRegion) {
+            KV_LINE;
+            auto fl = std::dynamic_pointer_cast<h::FeatureLayer>(layer);
+            if (!fl || !fl->featureClass()) h::failObjectNotSet();
+            h::FeatureClass& source = *fl->featureClass();
+            if (source.findField(classLevel ? classField : regionField) >= 0 &&
+                (!classLevel || source.findField(regionField) >= 0)) {
+                progressWindow.lblProgress().setCaption("Grouping the patches by region and class");
+                progress.start(source.rowCount());
+                KV_LINE;
+                grouped = GroupPatches(source, classLevel ? classField : regionField,
+                                       classLevel ? regionField : std::string{}, false, &written, progress);
+            }
+        }
 
         const std::string tablePath = get<h::TextBox>("txtTableName").text();
+        progressWindow.lblProgress().setCaption("Writing the rows of each region");
         if (classLevel) {
             const size_t n = regions.size();
+            progress.start(static_cast<int64_t>(n));
             KV_LINE;
             setStatus(fmt::format("Processing  --  {} = {}   (0% complete)", regionField,
                                   n ? h::toText(regions[0]) : std::string{}));
             for (size_t i = 0; i < n; ++i) {
                 KV_LINE;
                 bool haveTable = RunRegionalSpatialStats(ArcMapHook(), layerName, classField, false, tablePath,
-                                                         i > 0, metrics, false, false, regionField, regions[i]);
+                                                         i > 0, metrics, false, false, regionField, regions[i],
+                                                         grouped.get());
                 // A table that could not be made must not be replaced by an
                 // older one of that name for the regions that follow.
                 if (!haveTable) return setStatus("Idle");
                 KV_LINE;
                 setStatus(fmt::format("Processing  --  {} = {}   ({}% complete)", regionField,
                                       h::toText(regions[i]), static_cast<int64_t>((i + 1) * 100 / n)));
+                progress.step();
             }
         } else {
             KV_LINE;
             if (!RunRegionalSpatialStats(ArcMapHook(), layerName, regionField, false, tablePath, false, metrics,
-                                         true, false, "", h::Value{}))
+                                         true, false, "", h::Value{}, grouped.get()))
                 return setStatus("Idle");
         }
         KV_LINE;
@@ -426,7 +571,7 @@ bool frmRegionalAnalysis::RunRegionalSpatialStats(h::Application* app, const std
                                                   const std::string& strTableName, bool blnAppend,
                                                   const std::vector<std::string>& metrics, bool blnLandscape,
                                                   bool blnAsHectares, const std::string& strRegionField,
-                                                  const h::Value& regionValue) {
+                                                  const h::Value& regionValue, const RegionalPatches* grouped) {
     bool result = false;
     KV_PROCEDURE("RunRegionalSpatialStats", Inner).run([&] {
         KV_LINE;
@@ -454,21 +599,36 @@ bool frmRegionalAnalysis::RunRegionalSpatialStats(h::Application* app, const std
         }
 
         const std::string folder = folderOf(strTableName);
+        // The region's patches: from the one pass over the layer, or from a
+        // search of a working copy made for this region.
+        h::FeatureClassPtr copy;
+        std::optional<CopyGuard> guard;
+        h::LayerPtr searched;
+        std::vector<h::Value> classes;
+        const h::Fields* fields = &source.fields();
+        if (grouped) {
+            KV_LINE;
+            h::ShapefileWorkspace::open(folder);
+            if (!source.canCopy()) {
+                MsgBox("There is a copy restriction on this shapefile.  Could not create a copy.", h::mb::Critical,
+                       "Shapefile Copy Failed");
+                return;
+            }
+            searched = layer;
+            classes = grouped->classes.values();
+        } else {
+            KV_LINE;
+            copy = CopyAndRemoveFields(folder, source, strClassField, blnLandscape ? std::string{} : strRegionField);
+            if (!copy) return;
+            guard.emplace(CopyGuard{folder, copy->name()});
+            searched = std::make_shared<h::FeatureLayer>(copy, copy->name());
+            fields = &copy->fields();
+            KV_LINE;
+            classes = GetClassList(searched, strClassField);
+        }
         KV_LINE;
-        h::FeatureClassPtr copy =
-            CopyAndRemoveFields(folder, source, strClassField, blnLandscape ? std::string{} : strRegionField);
-        if (!copy) return;
-        CopyGuard guard{folder, copy->name()};
-
-        KV_LINE;
-        auto copyLayer = std::make_shared<h::FeatureLayer>(copy, copy->name());
-        h::LayerPtr copyAsLayer = copyLayer;
-        const h::FieldDef classDef = copy->fields().field(copy->findField(strClassField));
         std::optional<h::FieldDef> regionDef;
-        if (!blnLandscape) regionDef = copy->fields().field(copy->findField(strRegionField));
-
-        KV_LINE;
-        std::vector<h::Value> classes = GetClassList(copyAsLayer, strClassField);
+        if (!blnLandscape) regionDef = fields->field(fields->find(strRegionField));
         const int32_t divisor = blnAsHectares ? unitsDivisor(map->mapUnits()) : 1;
 
         KV_LINE;
@@ -484,63 +644,53 @@ bool frmRegionalAnalysis::RunRegionalSpatialStats(h::Application* app, const std
         result = true;
         KV_LINE;
         AddOtherFields(*table, metrics);
+        std::vector<Metric> codes;
+        for (const std::string& code : metrics) {
+            Metric m;
+            if (!MetricOfCode(code, m)) h::fail(h::err::HostInvalidArg, "Korvane", "Unknown metric code " + code);
+            codes.push_back(m);
+        }
 
-        // One pass over the region (the whole copy in landscape mode)
-        // gathers every class's patches in object-id order, as a search per
-        // class would hand them to the metric routines.
         std::string regionClause;
         if (!blnLandscape) regionClause = ClassWhereClause(strRegionField, regionValue, regionDef->type == h::FieldString);
         KV_LINE;
-        std::optional<h::Cursor> patches = getCursor(copyAsLayer, regionClause);
+        std::optional<h::Cursor> patches = getCursor(searched, regionClause);
         if (!patches) {
             MsgBox("Unable to search the layer.", h::mb::Critical, kRunTitle);
             return;
         }
-        ClassIndex present;
-        std::vector<RegionPatches> byClass;
-        double regionArea = 0;
-        {
-            const int32_t classAt = copy->findField(strClassField);
-            const int32_t areaAt = copy->findField("Area");
-            const int32_t perimeterAt = copy->findField("Perimeter");
-            // FD is kept in the copy; SI and PAR only when the class or
-            // region field carries the name.
-            const int32_t fdAt = copy->findField("FD");
-            const int32_t siAt = copy->findField("SI");
-            const int32_t parAt = copy->findField("PAR");
-            const double k = blnRaster ? 0.25 : 1;
+        Region searchedRegion;
+        const Region* region = &searchedRegion;
+        if (grouped) {
+            region = grouped->find(regionValue);
+        } else {
+            // One pass over the region (the whole copy in landscape mode)
+            // gathers every class's patches in object-id order, as a search
+            // per class would hand them to the metric routines.
+            ClassIndex classIndex;
+            for (const h::Value& v : classes) classIndex.add(v);
+            RegionalPatchReader reader(*fields, strClassField, strRegionField, blnRaster, nullptr);
+            const int32_t classAt = fields->find(strClassField);
             KV_LINE;
-            while (h::RowPtr f = patches->next()) {
-                double a = areaAt >= 0 ? h::toDouble(f->value(areaAt)) : f->shape().area();
-                double p = perimeterAt >= 0 ? h::toDouble(f->value(perimeterAt)) : f->shape().length();
-                regionArea += a;
-                int32_t at = present.add(f->value(classAt));
-                if (at < 0) continue;   // a null class value belongs to no class
-                if (at == static_cast<int32_t>(byClass.size())) byClass.emplace_back();
-                RegionPatches& c = byClass[at];
-                c.areas.push_back(a);
-                c.perimeters.push_back(p);
-                c.shapeIndex.push_back(siAt >= 0 ? h::toDouble(f->value(siAt)) : ShapeIndex(a, p, false));
-                c.perimAreaRatio.push_back(parAt >= 0 ? h::toDouble(f->value(parAt)) : PerimAreaRatio(a, p));
-                c.fractalDimension.push_back(fdAt >= 0 ? h::toDouble(f->value(fdAt)) : FractalDimension(a, p, k));
-            }
+            while (h::RowPtr f = patches->next()) addPatch(searchedRegion, classIndex, f->value(classAt), reader.read(*f));
         }
+        patches.reset();
 
-        for (const h::Value& classValue : classes) {
-            const int32_t at = present.find(classValue);
-            if (at < 0) continue;   // not in this region
-            const RegionPatches& c = byClass[at];
+        MetricScope scope;
+        scope.divisor = divisor;
+        scope.landscapeArea = region ? region->area : 0;
+        static const std::map<int32_t, PatchGroup> kNoClasses;
+        for (const auto& [at, group] : region ? region->byClass : kNoClasses) {
+            const h::Value& classValue = classes[static_cast<size_t>(at)];
             KV_LINE;
             h::RowPtr row = table->createRow();
             row->setValue("RunDate", nowText());
             row->setValue("Class", classValue);
             if (!blnLandscape) row->setValue(strRegionField, regionValue);
-            for (const std::string& code : metrics) {
+            for (size_t k = 0; k < codes.size(); ++k) {
                 KV_LINE;
                 double v = 0;
-                if (code == "TLA") {
-                    v = regionArea / divisor;
-                } else if (code == "ED") {
+                if (codes[k] == Metric::ED) {
                     // From the row's stored TE and TLA; a region without
                     // area has no edge density to speak of.
                     auto stored = [&](const char* name) {
@@ -551,10 +701,10 @@ bool frmRegionalAnalysis::RunRegionalSpatialStats(h::Application* app, const std
                     double area = stored("TLA");
                     v = area == 0 ? 0 : stored("TE") / area;
                 } else {
-                    v = c.metric(code, divisor);
+                    v = group.value(codes[k], scope);
                 }
                 KV_LINE;
-                row->setValue(code, v);
+                row->setValue(metrics[k], v);
             }
             KV_LINE;
             row->store();

@@ -16,6 +16,10 @@
 
 namespace kv {
 
+// Every patch of a layer grouped once by region and class (defined with the
+// run).
+struct RegionalPatches;
+
 class frmRegionalAnalysis : public KorvaneForm {
 public:
     frmRegionalAnalysis() : KorvaneForm("frmRegionalAnalysis") {}
@@ -33,11 +37,19 @@ public:
     // failure is raised to the caller. The result tells whether the output
     // table was obtained (false: nothing was written and later regions of
     // the same run have no table to add to).
+    //
+    // grouped: the layer's patches grouped by one pass (GroupPatches); the
+    // region is then taken from it. Without it the region is searched on a
+    // working copy of the layer, made for this call.
     bool RunRegionalSpatialStats(korvane::host::Application* app, const std::string& strLayerName,
                                  const std::string& strClassField, bool blnRaster, const std::string& strTableName,
                                  bool blnAppend, const std::vector<std::string>& metrics, bool blnLandscape,
                                  bool blnAsHectares, const std::string& strRegionField,
-                                 const korvane::host::Value& regionValue);
+                                 const korvane::host::Value& regionValue, const RegionalPatches* grouped = nullptr);
+    // Run takes every region from one pass over the layer; set, it searches
+    // each region on its own working copy instead (the slower path, which
+    // the one pass must agree with).
+    bool searchEachRegion = false;
 
     // A copy of fcOriginal's dataset in strDirectory holding only the shape,
     // the object id, the support fields and the class and region fields;

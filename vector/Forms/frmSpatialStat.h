@@ -12,17 +12,6 @@
 
 namespace kv {
 
-// One vector metric: its check box in the dialog, its code (also the name
-// of its output field) and its caption.
-struct VectorMetric {
-    const char* checkBox;
-    const char* code;
-    const char* caption;
-};
-// The twenty metrics in the dialog's control order, which is the order of a
-// request's metrics (TCA, TCAI, CAD, SDI, SEI, AWMSI, ... TLA, CA).
-extern const VectorMetric kVectorMetrics[20];
-
 // A request as the run takes it (everything but the host application).
 struct SpatialStatsRequest {
     std::string ThemeName;

@@ -18,35 +18,13 @@
 #include "vector/Forms/frmSpatialStat1Run.h"
 #include "vector/Modules/modKorvaneIni.h"
 #include "vector/Modules/modMisc.h"
+#include "vector/Modules/modSpatialStats.h"
 
 KV_MODULE("Forms/frmSpatialStat1");
 
 namespace kv {
 
 namespace h = korvane::host;
-
-const VectorMetric kVectorMetrics[20] = {
-    {"chkTotalArea", "TCA", "Total Core Area"},
-    {"chkTotalAreaIndex", "TCAI", "Total Core Area Index"},
-    {"chkAreaDensity", "CAD", "Core Area Density"},
-    {"chkShannonsDiversity", "SDI", "Shannon's Diversity Index"},
-    {"chkShannonsEvenness", "SEI", "Shannon's Evenness Index"},
-    {"chkAreaWeightedMSI", "AWMSI", "Area Weighted Mean Shape Index"},
-    {"chkMeanShapeIndex", "MSI", "Mean Shape Index"},
-    {"chkMeanPerimAreaRatio", "MPAR", "Mean Perimeter-Area Ratio"},
-    {"chkMeanPatchFractalDim", "MPFD", "Mean Patch Fractal Dimension"},
-    {"chkAreaWeightedMPFD", "AWMPFD", "Area Weighted Mean Patch Fractal Dimension"},
-    {"chkTotalEdge", "TE", "Total Edge"},
-    {"chkEdgeDensity", "ED", "Edge Density"},
-    {"chkMeanEdge", "MPE", "Mean Patch Edge"},
-    {"chkMeanPatchSize", "MPS", "Mean Patch Size"},
-    {"chkNumOfPatches", "NumP", "Number of Patches"},
-    {"chkMedianPatchSize", "MedPS", "Median Patch Size"},
-    {"chkPatchSize_Variance", "PSCoV", "Patch Size Coefficient of Variance"},
-    {"chkPatchSize_stdDev", "PSSD", "Patch Size Standard Deviation"},
-    {"chkTotalLandscapeArea", "TLA", "Total Landscape Area"},
-    {"chkClassArea", "CA", "Class Area"},
-};
 
 namespace {
 
@@ -64,35 +42,6 @@ std::string upper(std::string s) {
 
 const char* trueFalse(bool b) { return b ? "True" : "False"; }
 
-// Where a metric box sits: its frame (nullptr: directly in "Options") and top.
-struct MetricPlace {
-    const char* checkBox;
-    const char* frame;
-    int32_t top;
-    int32_t height;
-};
-constexpr MetricPlace kMetricPlaces[] = {
-    {"chkTotalArea", "fraCoreAreaMetrics", 240, 255},
-    {"chkTotalAreaIndex", "fraCoreAreaMetrics", 720, 255},
-    {"chkAreaDensity", "fraCoreAreaMetrics", 480, 255},
-    {"chkShannonsDiversity", "fraDiversityMetrics", 240, 255},
-    {"chkShannonsEvenness", "fraDiversityMetrics", 480, 255},
-    {"chkAreaWeightedMSI", "fraShapeMetrics", 480, 255},
-    {"chkMeanShapeIndex", "fraShapeMetrics", 240, 255},
-    {"chkMeanPerimAreaRatio", "fraShapeMetrics", 720, 255},
-    {"chkMeanPatchFractalDim", "fraShapeMetrics", 960, 255},
-    {"chkAreaWeightedMPFD", "fraShapeMetrics", 1230, 375},   // caption on two lines
-    {"chkTotalEdge", "fraEdgeMetrics", 240, 255},
-    {"chkEdgeDensity", "fraEdgeMetrics", 480, 255},
-    {"chkMeanEdge", "fraEdgeMetrics", 720, 255},
-    {"chkMeanPatchSize", "fraDensityAndSize", 480, 255},
-    {"chkNumOfPatches", "fraDensityAndSize", 240, 255},
-    {"chkMedianPatchSize", "fraDensityAndSize", 720, 255},
-    {"chkPatchSize_Variance", "fraDensityAndSize", 960, 255},
-    {"chkPatchSize_stdDev", "fraDensityAndSize", 1200, 255},
-    {"chkTotalLandscapeArea", nullptr, 600, 255},
-    {"chkClassArea", nullptr, 360, 255},
-};
 
 // The tab order, from the layer list to "Run".
 constexpr const char* kTabOrder[] = {
@@ -235,16 +184,14 @@ void frmSpatialStat::design() {
     frame("fraShapeMetrics", "Shape Metrics", &fraOptions, 3360, 1080, 3135, 1815);
     frame("fraEdgeMetrics", "Edge Metrics", &fraOptions, 120, 2760, 3135, 1095);
     frame("fraDensityAndSize", "Patch Density & Size Metrics", &fraOptions, 120, 1080, 3135, 1575);
-    for (size_t i = 0; i < std::size(kVectorMetrics); ++i) {
-        const VectorMetric& m = kVectorMetrics[i];
-        const MetricPlace& p = kMetricPlaces[i];
-        auto& box = add<h::CheckBox>(m.checkBox);
-        h::Frame* in = p.frame ? &get<h::Frame>(p.frame) : &fraOptions;
+    for (const MetricInfo& m : kMetricTable) {
+        auto& box = add<h::CheckBox>(m.box);
+        h::Frame* in = m.frame ? &get<h::Frame>(m.frame) : &fraOptions;
         box.setContainer(in);
         box.setCaption(m.caption);
-        box.move(p.frame ? 120 : 240, p.top, 2895, p.height);
-        std::string code = m.code;
-        bool coreOrDiversity = code == "TCA" || code == "TCAI" || code == "CAD" || code == "SDI" || code == "SEI";
+        box.move(m.frame ? 120 : 240, m.top, 2895, m.height);
+        bool coreOrDiversity = m.metric == Metric::TCA || m.metric == Metric::TCAI || m.metric == Metric::CAD ||
+                               m.metric == Metric::SDI || m.metric == Metric::SEI;
         if (coreOrDiversity) box.setEnabled(false);
         else box.setValue(h::Checked);
     }

@@ -49,7 +49,7 @@ std::array<bool, SupportFieldCount> SupportFieldsNeeded(const std::vector<std::s
 }
 
 bool AddSupportData(const h::FeatureClassPtr& TargetFeatureClass, const std::vector<std::string>& CheckedBoxes,
-                    bool blnRaster, frmProgress& ProgressBar) {
+                    bool blnRaster, frmProgress& ProgressBar, SupportValues* computed) {
     bool result = false;
     KV_PROCEDURE("AddSupportData", TopLevel).run([&] {
         KV_LINE;
@@ -78,6 +78,11 @@ bool AddSupportData(const h::FeatureClassPtr& TargetFeatureClass, const std::vec
         for (int f = 0; f < SupportFieldCount; ++f) at[f] = fc.findField(SupportFieldName(static_cast<SupportField>(f)));
 
         const double k = blnRaster ? 0.25 : 1.0;
+        if (computed) {
+            *computed = SupportValues();
+            for (int f = 0; f < SupportFieldCount; ++f)
+                if (need[f]) computed->values[f].reserve(static_cast<size_t>(features));
+        }
         KV_LINE;
         h::Cursor cursor = fc.update(nullptr, true);
         KV_LINE;
@@ -85,12 +90,15 @@ bool AddSupportData(const h::FeatureClassPtr& TargetFeatureClass, const std::vec
             const h::Geometry& shape = row->shape();
             double a = shape.area();
             double p = shape.length();
+            const double value[SupportFieldCount] = {
+                a, p, need[SupportSI] ? ShapeIndex(a, p, blnRaster) : 0, need[SupportPAR] ? PerimAreaRatio(a, p) : 0,
+                need[SupportFD] ? FractalDimension(a, p, k) : 0};
             KV_LINE;
-            if (need[SupportArea]) row->setValue(at[SupportArea], a);
-            if (need[SupportPerimeter]) row->setValue(at[SupportPerimeter], p);
-            if (need[SupportSI]) row->setValue(at[SupportSI], ShapeIndex(a, p, blnRaster));
-            if (need[SupportPAR]) row->setValue(at[SupportPAR], PerimAreaRatio(a, p));
-            if (need[SupportFD]) row->setValue(at[SupportFD], FractalDimension(a, p, k));
+            for (int f = 0; f < SupportFieldCount; ++f) {
+                if (!need[f]) continue;
+                row->setValue(at[f], value[f]);
+                if (computed) computed->values[f].push_back(value[f]);
+            }
             KV_LINE;
             cursor.updateRow(*row);
             progress.step(needed);

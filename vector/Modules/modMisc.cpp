@@ -105,7 +105,9 @@ std::optional<h::Cursor> getCursor(const h::LayerPtr& layer, const std::string& 
     return result;
 }
 
-void AddAreaAndPerimFields(const h::LayerPtr& layer, bool noConfirm) {
+void AddAreaAndPerimFields(const h::LayerPtr& layer, bool noConfirm, AreaAndPerimeter* written) {
+    if (written) *written = AreaAndPerimeter();
+    AreaAndPerimeter values;
     KV_PROCEDURE("AddAreaAndPerimFields", TopLevel).run([&] {
         KV_LINE;
         if (!layer) {
@@ -156,11 +158,19 @@ void AddAreaAndPerimFields(const h::LayerPtr& layer, bool noConfirm) {
             if (shape.isEmpty() || shape.type() != h::ShapeType::Polygon)
                 h::fail(h::err::HostGeneric, "Korvane",
                         "Feature " + std::to_string(feature->oid()) + " has no polygon shape.");
-            if (areaIndex >= 0) feature->setValue(areaIndex, shape.area());
-            if (perimIndex >= 0) feature->setValue(perimIndex, shape.length());
+            const double area = shape.area(), perimeter = shape.length();
+            if (areaIndex >= 0) feature->setValue(areaIndex, area);
+            if (perimIndex >= 0) feature->setValue(perimIndex, perimeter);
             KV_LINE;
             cursor.updateRow(*feature);
+            if (written && feature->oid() == static_cast<int64_t>(values.area.size())) {
+                values.area.push_back(area);
+                values.perimeter.push_back(perimeter);
+            }
         }
+        if (written && areaIndex >= 0 && perimIndex >= 0 &&
+            static_cast<int64_t>(values.area.size()) == fc->rowCount())
+            *written = std::move(values);
     });
 }
 

@@ -2,6 +2,7 @@
 // Layer, field and cursor utilities of the vector library.
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "host/Forms.h"
 #include "host/data/FeatureLayer.h"
@@ -28,6 +29,14 @@ std::optional<korvane::host::Cursor> getCursor(const korvane::host::LayerPtr& la
 // Gives a polygon shapefile layer the fields Area and Perimeter and fills
 // them from every feature's shape. With noConfirm false the user is asked
 // before an existing field is overwritten.
-void AddAreaAndPerimFields(const korvane::host::LayerPtr& layer, bool noConfirm);
+//
+// written, when given, receives the values as computed (full precision),
+// one per feature in object-id order; it stays empty unless both fields were
+// filled for every feature.
+struct AreaAndPerimeter {
+    std::vector<double> area, perimeter;
+};
+void AddAreaAndPerimFields(const korvane::host::LayerPtr& layer, bool noConfirm,
+                           AreaAndPerimeter* written = nullptr);
 
 }  // namespace kv

@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include <array>
 #include <cmath>
 #include <functional>
 #include <optional>
@@ -20,47 +21,59 @@ namespace kv {
 
 namespace h = korvane::host;
 
-// ---- metric codes -------------------------------------------------------------
+// ---- the metric table ------------------------------------------------------------
 
-namespace {
-
-struct MetricName {
-    const char* code;
-    const char* box;
+// clang-format off
+const MetricInfo kMetricTable[kMetricCount] = {
+    {Metric::TCA,    "TCA",    "chkTotalArea",           "Total Core Area",                            "fraCoreAreaMetrics",  240,  255},
+    {Metric::TCAI,   "TCAI",   "chkTotalAreaIndex",      "Total Core Area Index",                      "fraCoreAreaMetrics",  720,  255},
+    {Metric::CAD,    "CAD",    "chkAreaDensity",         "Core Area Density",                          "fraCoreAreaMetrics",  480,  255},
+    {Metric::SDI,    "SDI",    "chkShannonsDiversity",   "Shannon's Diversity Index",                  "fraDiversityMetrics", 240,  255},
+    {Metric::SEI,    "SEI",    "chkShannonsEvenness",    "Shannon's Evenness Index",                   "fraDiversityMetrics", 480,  255},
+    {Metric::AWMSI,  "AWMSI",  "chkAreaWeightedMSI",     "Area Weighted Mean Shape Index",             "fraShapeMetrics",     480,  255},
+    {Metric::MSI,    "MSI",    "chkMeanShapeIndex",      "Mean Shape Index",                           "fraShapeMetrics",     240,  255},
+    {Metric::MPAR,   "MPAR",   "chkMeanPerimAreaRatio",  "Mean Perimeter-Area Ratio",                  "fraShapeMetrics",     720,  255},
+    {Metric::MPFD,   "MPFD",   "chkMeanPatchFractalDim", "Mean Patch Fractal Dimension",               "fraShapeMetrics",     960,  255},
+    {Metric::AWMPFD, "AWMPFD", "chkAreaWeightedMPFD",    "Area Weighted Mean Patch Fractal Dimension", "fraShapeMetrics",     1230, 375},  // caption on two lines
+    {Metric::TE,     "TE",     "chkTotalEdge",           "Total Edge",                                 "fraEdgeMetrics",      240,  255},
+    {Metric::ED,     "ED",     "chkEdgeDensity",         "Edge Density",                               "fraEdgeMetrics",      480,  255},
+    {Metric::MPE,    "MPE",    "chkMeanEdge",            "Mean Patch Edge",                            "fraEdgeMetrics",      720,  255},
+    {Metric::MPS,    "MPS",    "chkMeanPatchSize",       "Mean Patch Size",                            "fraDensityAndSize",   480,  255},
+    {Metric::NumP,   "NumP",   "chkNumOfPatches",        "Number of Patches",                          "fraDensityAndSize",   240,  255},
+    {Metric::MedPS,  "MedPS",  "chkMedianPatchSize",     "Median Patch Size",                          "fraDensityAndSize",   720,  255},
+    {Metric::PSCoV,  "PSCoV",  "chkPatchSize_Variance",  "Patch Size Coefficient of Variance",         "fraDensityAndSize",   960,  255},
+    {Metric::PSSD,   "PSSD",   "chkPatchSize_stdDev",    "Patch Size Standard Deviation",              "fraDensityAndSize",   1200, 255},
+    {Metric::TLA,    "TLA",    "chkTotalLandscapeArea",  "Total Landscape Area",                       nullptr,               600,  255},
+    {Metric::CA,     "CA",     "chkClassArea",           "Class Area",                                 nullptr,               360,  255},
 };
+// clang-format on
 
-constexpr MetricName kMetricNames[kMetricCount] = {
-    {"CA", "chkClassArea"},
-    {"TLA", "chkTotalLandscapeArea"},
-    {"NumP", "chkNumOfPatches"},
-    {"MPS", "chkMeanPatchSize"},
-    {"MedPS", "chkMedianPatchSize"},
-    {"PSCoV", "chkPatchSize_Variance"},
-    {"PSSD", "chkPatchSize_stdDev"},
-    {"TE", "chkTotalEdge"},
-    {"ED", "chkEdgeDensity"},
-    {"MPE", "chkMeanEdge"},
-    {"MSI", "chkMeanShapeIndex"},
-    {"AWMSI", "chkAreaWeightedMSI"},
-    {"MPAR", "chkMeanPerimAreaRatio"},
-    {"MPFD", "chkMeanPatchFractalDim"},
-    {"AWMPFD", "chkAreaWeightedMPFD"},
-    {"SDI", "chkShannonsDiversity"},
-    {"SEI", "chkShannonsEvenness"},
-    {"TCA", "chkTotalArea"},
-    {"CAD", "chkAreaDensity"},
-    {"TCAI", "chkTotalAreaIndex"},
-};
+const MetricInfo& MetricInfoOf(Metric m) {
+    // The table is in control order; the lookup by metric is built once.
+    static const std::array<const MetricInfo*, kMetricCount> byMetric = [] {
+        std::array<const MetricInfo*, kMetricCount> a{};
+        for (const MetricInfo& info : kMetricTable) a[static_cast<size_t>(info.metric)] = &info;
+        return a;
+    }();
+    return *byMetric[static_cast<size_t>(m)];
+}
 
-}  // namespace
-
-const char* MetricCode(Metric m) { return kMetricNames[static_cast<int32_t>(m)].code; }
-const char* MetricBox(Metric m) { return kMetricNames[static_cast<int32_t>(m)].box; }
+const char* MetricCode(Metric m) { return MetricInfoOf(m).code; }
+const char* MetricBox(Metric m) { return MetricInfoOf(m).box; }
 
 bool MetricOfBox(std::string_view boxName, Metric& out) {
-    for (int32_t i = 0; i < kMetricCount; ++i)
-        if (boxName == kMetricNames[i].box) {
-            out = static_cast<Metric>(i);
+    for (const MetricInfo& info : kMetricTable)
+        if (boxName == info.box) {
+            out = info.metric;
+            return true;
+        }
+    return false;
+}
+
+bool MetricOfCode(std::string_view code, Metric& out) {
+    for (const MetricInfo& info : kMetricTable)
+        if (code == info.code) {
+            out = info.metric;
             return true;
         }
     return false;
@@ -179,83 +192,136 @@ double ShannonTerm(double p) {
     return std::log(p) * p;
 }
 
+// ---- the metric engine -------------------------------------------------------------
+
+PatchLists PatchLists::For(const std::vector<Metric>& metrics) {
+    if (metrics.empty()) return PatchLists{true, true, true};
+    PatchLists l;
+    for (Metric m : metrics) {
+        if (m == Metric::MedPS || m == Metric::AWMSI || m == Metric::AWMPFD) l.areas = true;
+        if (m == Metric::AWMSI) l.si = true;
+        if (m == Metric::AWMPFD) l.fd = true;
+    }
+    return l;
+}
+
+void PatchGroup::add(const PatchValues& p) {
+    n_ += 1;
+    area_ += p.area;
+    areaSquares_ += p.area * p.area;
+    perimeter_ += p.perimeter;
+    si_ += p.si;
+    par_ += p.par;
+    fd_ += p.fd;
+    patchArea_ += p.patchArea;
+    coreArea_ += p.coreArea;
+    if (lists_.areas) areas_.push_back(p.area);
+    if (lists_.si) siValues_.push_back(p.si);
+    if (lists_.fd) fdValues_.push_back(p.fd);
+}
+
+double PatchGroup::value(Metric m, const MetricScope& scope) const {
+    const double d = scope.divisor;
+    auto mean = [&](double sum) { return n_ != 0 ? sum / n_ : 0; };
+    double v = 0;
+    switch (m) {
+        case Metric::CA: v = area_ / d; break;
+        case Metric::TLA:
+        case Metric::TCA: v = scope.landscapeArea / d; break;
+        case Metric::NumP: v = n_; break;
+        case Metric::MPS: v = mean(area_) / d; break;
+        case Metric::MedPS: {
+            // The weighted means pair the kept areas with their patches' values
+            // by position, so the median sorts a copy.
+            std::vector<double> sorted = areas_;
+            v = Median(sorted) / d;
+            break;
+        }
+        case Metric::PSCoV: {
+            double m1 = mean(area_);
+            v = m1 != 0 ? PopulationSD(n_, areaSquares_, area_) / m1 * 100 : 0;
+            break;
+        }
+        case Metric::PSSD: v = PopulationSD(n_, areaSquares_, area_) / d; break;
+        case Metric::TE: v = perimeter_; break;
+        case Metric::ED: v = scope.landscapeArea != 0 ? perimeter_ / scope.landscapeArea * d : 0; break;
+        case Metric::MPE: v = mean(perimeter_); break;
+        case Metric::MSI: v = mean(si_); break;
+        case Metric::AWMSI: v = WeightedMean(areas_, siValues_, area_); break;
+        case Metric::MPAR: v = mean(par_) * d; break;
+        case Metric::MPFD: v = mean(fd_); break;
+        case Metric::AWMPFD: v = WeightedMean(areas_, fdValues_, area_); break;
+        case Metric::SDI: v = scope.diversity; break;
+        case Metric::SEI: v = ShannonEvenness(scope.diversity, scope.diversityClasses); break;
+        case Metric::CAD: v = scope.landscapePatchArea != 0 ? n_ / scope.landscapePatchArea * 1000000 : 0; break;
+        case Metric::TCAI: v = patchArea_ != 0 ? coreArea_ / patchArea_ * 100 : 0; break;
+    }
+    return std::isfinite(v) ? v : 0;
+}
+
+double ShannonDiversity(const std::vector<double>& classAreas, double total) {
+    if (total == 0) return 0;
+    double sdi = 0;
+    for (double a : classAreas) sdi = sdi - ShannonTerm(a / total);
+    return sdi;
+}
+
+double ShannonEvenness(double diversity, int32_t classes) {
+    if (classes < 2) return 0;
+    return diversity / std::log(static_cast<double>(classes));
+}
+
 // ---- metric routines ------------------------------------------------------------
 
 namespace {
 
-// Patch area and perimeter of a feature: the support fields when the class
-// has them, else the shape.
-struct PatchFields {
-    int32_t area = -1;
-    int32_t perimeter = -1;
-
-    explicit PatchFields(const h::Row& first)
-        : area(first.fields().find("Area")), perimeter(first.fields().find("Perimeter")) {}
-    double areaOf(const h::Row& r) const { return area >= 0 ? h::toDouble(r.value(area)) : r.shape().area(); }
-    double perimeterOf(const h::Row& r) const {
-        return perimeter >= 0 ? h::toDouble(r.value(perimeter)) : r.shape().length();
+// Reads the values one metric needs from a cursor's features: a field the
+// features carry (Area, Perimeter, SI, PAR, FD) is read as stored, else the
+// value is measured on the shape.
+class PatchReader {
+public:
+    PatchReader(const h::Row& first, Metric m, double k) : k_(k) {
+        const h::Fields& f = first.fields();
+        area_ = f.find("Area");
+        perimeter_ = f.find("Perimeter");
+        si_ = f.find("SI");
+        par_ = f.find("PAR");
+        fd_ = f.find("FD");
+        switch (m) {
+            case Metric::MSI: case Metric::AWMSI: needSI_ = true; break;
+            case Metric::MPAR: needPAR_ = true; break;
+            case Metric::MPFD: case Metric::AWMPFD: needFD_ = true; break;
+            default: break;
+        }
+        needPerimeter_ = m == Metric::TE || m == Metric::MPE || (needSI_ && si_ < 0) || (needPAR_ && par_ < 0) ||
+                         (needFD_ && fd_ < 0);
     }
+    PatchValues read(const h::Row& r) const {
+        PatchValues p;
+        p.area = area_ >= 0 ? h::toDouble(r.value(area_)) : r.shape().area();
+        if (needPerimeter_) p.perimeter = perimeter_ >= 0 ? h::toDouble(r.value(perimeter_)) : r.shape().length();
+        if (needSI_) p.si = si_ >= 0 ? h::toDouble(r.value(si_)) : ShapeIndex(p.area, p.perimeter, false);
+        if (needPAR_) p.par = par_ >= 0 ? h::toDouble(r.value(par_)) : PerimAreaRatio(p.area, p.perimeter);
+        if (needFD_) p.fd = fd_ >= 0 ? h::toDouble(r.value(fd_)) : FractalDimension(p.area, p.perimeter, k_);
+        return p;
+    }
+
+private:
+    double k_;
+    int32_t area_, perimeter_, si_, par_, fd_;
+    bool needSI_ = false, needPAR_ = false, needFD_ = false, needPerimeter_ = false;
 };
 
-// Calls f(row, fields) for every feature of the cursor.
-template <class F>
-void forEachPatch(h::Cursor& cursor, F&& f) {
-    h::RowPtr row = cursor.next();
-    if (!row) return;
-    PatchFields fields(*row);
-    for (; row; row = cursor.next()) f(*row, fields);
-}
-
-double sumOfAreas(h::Cursor& cursor) {
-    double sum = 0;
-    forEachPatch(cursor, [&](const h::Row& r, const PatchFields& p) { sum += p.areaOf(r); });
-    return sum;
-}
-
-// The mean of field `name` when the features have it, else of fallback(row, fields).
-template <class F>
-double meanOfFieldOr(h::Cursor& cursor, const char* name, F&& fallback) {
+// The metric over every feature of the cursor, through the engine.
+double cursorMetric(h::Cursor& cursor, Metric m, double k = 1) {
+    PatchGroup group(PatchLists::For({m}));
     h::RowPtr row = cursor.next();
     if (!row) return 0;
-    PatchFields fields(*row);
-    int32_t own = row->fields().find(name);
-    double sum = 0;
-    int64_t n = 0;
-    for (; row; row = cursor.next(), ++n) sum += own >= 0 ? h::toDouble(row->value(own)) : fallback(*row, fields);
-    return sum / static_cast<double>(n);
-}
-
-// The area-weighted mean of field `name`, else of fallback(row, fields).
-template <class F>
-double areaWeightedOr(h::Cursor& cursor, const char* name, F&& fallback) {
-    h::RowPtr row = cursor.next();
-    if (!row) return 0;
-    PatchFields fields(*row);
-    int32_t own = row->fields().find(name);
-    std::vector<double> areas, values;
-    double total = 0;
-    for (; row; row = cursor.next()) {
-        double a = fields.areaOf(*row);
-        areas.push_back(a);
-        values.push_back(own >= 0 ? h::toDouble(row->value(own)) : fallback(*row, fields));
-        total += a;
-    }
-    return WeightedMean(areas, values, total);
-}
-
-struct AreaMoments {
-    double n = 0, sum = 0, sumOfSquares = 0;
-};
-
-AreaMoments areaMoments(h::Cursor& cursor) {
-    AreaMoments m;
-    forEachPatch(cursor, [&](const h::Row& r, const PatchFields& p) {
-        double a = p.areaOf(r);
-        m.n += 1;
-        m.sum += a;
-        m.sumOfSquares += a * a;
-    });
-    return m;
+    PatchReader reader(*row, m, k);
+    for (; row; row = cursor.next()) group.add(reader.read(*row));
+    MetricScope scope;
+    scope.landscapeArea = group.area();
+    return group.value(m, scope);
 }
 
 void missingCoreField(const char* name) {
@@ -275,7 +341,7 @@ double diversity(const h::LayerPtr& layer, const std::string& classField, const 
     ClassIndex index;
     for (const h::Value& v : classes) index.add(v);
     std::vector<double> classArea(classes.size(), 0.0);
-    double total = 0;
+    LandscapeTotals totals;
     std::optional<h::Cursor> cursor = getCursor(layer, "");
     if (!cursor) h::fail(h::err::ObjectNotSet, "GetSDI", "The layer cannot be searched.");
     h::RowPtr row = cursor->next();
@@ -285,36 +351,27 @@ double diversity(const h::LayerPtr& layer, const std::string& classField, const 
     int32_t cls = row->fields().find(classField);
     if (cls < 0) h::fail(h::err::HostInvalidArg, "GetSDI", "There is no field " + classField + ".");
     for (; row; row = cursor->next()) {
-        double a = h::toDouble(row->value(area));
-        total += a;
+        PatchValues p;
+        p.area = h::toDouble(row->value(area));
+        totals.add(p);
         int32_t c = index.find(row->value(cls));
-        if (c >= 0) classArea[static_cast<size_t>(c)] += a;
+        if (c >= 0) classArea[static_cast<size_t>(c)] += p.area;
     }
-    if (total == 0) return 0;
-    double sdi = 0;
-    for (double a : classArea) sdi = sdi - ShannonTerm(a / total);
-    return sdi;
+    return ShannonDiversity(classArea, totals.area);
 }
 
 }  // namespace
 
-double GetCA(h::Cursor& cursor) {
-    double result = 0;
-    KV_PROCEDURE("GetCA", TopLevel).run([&] {
-        KV_LINE;
-        result = sumOfAreas(cursor);
-    });
-    return result;
-}
+#define KV_CURSOR_METRIC(name, ...)                         \
+    double result = 0;                                      \
+    KV_PROCEDURE(name, TopLevel).run([&] {                  \
+        KV_LINE;                                            \
+        result = cursorMetric(cursor, __VA_ARGS__);         \
+    });                                                     \
+    return result
 
-double GetTLA(h::Cursor& cursor) {
-    double result = 0;
-    KV_PROCEDURE("GetTLA", TopLevel).run([&] {
-        KV_LINE;
-        result = sumOfAreas(cursor);
-    });
-    return result;
-}
+double GetCA(h::Cursor& cursor) { KV_CURSOR_METRIC("GetCA", Metric::CA); }
+double GetTLA(h::Cursor& cursor) { KV_CURSOR_METRIC("GetTLA", Metric::TLA); }
 
 int32_t GetNumOfPatches(h::Cursor& cursor) {
     int32_t result = 0;
@@ -330,130 +387,22 @@ int32_t GetNumOfPatches(h::Cursor& cursor) {
     return result;
 }
 
-double GetMPS(h::Cursor& cursor) {
-    double result = 0;
-    KV_PROCEDURE("GetMPS", TopLevel).run([&] {
-        KV_LINE;
-        AreaMoments m = areaMoments(cursor);
-        result = m.n > 0 ? m.sum / m.n : 0;
-    });
-    return result;
-}
-
-double GetMedPS(h::Cursor& cursor) {
-    double result = 0;
-    KV_PROCEDURE("GetMedPS", TopLevel).run([&] {
-        std::vector<double> areas;
-        KV_LINE;
-        forEachPatch(cursor, [&](const h::Row& r, const PatchFields& p) { areas.push_back(p.areaOf(r)); });
-        KV_LINE;
-        result = Median(areas);
-    });
-    return result;
-}
-
-double getPSSD(h::Cursor& cursor) {
-    double result = 0;
-    KV_PROCEDURE("getPSSD", TopLevel).run([&] {
-        KV_LINE;
-        AreaMoments m = areaMoments(cursor);
-        result = PopulationSD(m.n, m.sumOfSquares, m.sum);
-    });
-    return result;
-}
-
-double GetPSCoV(h::Cursor& cursor) {
-    double result = 0;
-    KV_PROCEDURE("GetPSCoV", TopLevel).run([&] {
-        KV_LINE;
-        AreaMoments m = areaMoments(cursor);
-        double mean = m.n > 0 ? m.sum / m.n : 0;
-        result = mean != 0 ? PopulationSD(m.n, m.sumOfSquares, m.sum) / mean * 100 : 0;
-    });
-    return result;
-}
-
-double GetTE(h::Cursor& cursor) {
-    double result = 0;
-    KV_PROCEDURE("GetTE", TopLevel).run([&] {
-        double sum = 0;
-        KV_LINE;
-        forEachPatch(cursor, [&](const h::Row& r, const PatchFields& p) { sum += p.perimeterOf(r); });
-        result = sum;
-    });
-    return result;
-}
-
-double GetMPE(h::Cursor& cursor) {
-    double result = 0;
-    KV_PROCEDURE("GetMPE", TopLevel).run([&] {
-        double sum = 0, n = 0;
-        KV_LINE;
-        forEachPatch(cursor, [&](const h::Row& r, const PatchFields& p) {
-            sum += p.perimeterOf(r);
-            n += 1;
-        });
-        result = n > 0 ? sum / n : 0;
-    });
-    return result;
-}
-
-double GetMSI(h::Cursor& cursor, bool blnVector) {
-    double result = 0;
-    KV_PROCEDURE("GetMSI", TopLevel).run([&] {
-        KV_LINE;
-        result = meanOfFieldOr(cursor, "SI", [](const h::Row& r, const PatchFields& p) {
-            return ShapeIndex(p.areaOf(r), p.perimeterOf(r), false);
-        });
-    });
-    return result;
-}
-
-double GetAWMSI(h::Cursor& cursor, bool blnVector) {
-    double result = 0;
-    KV_PROCEDURE("GetAWMSI", TopLevel).run([&] {
-        KV_LINE;
-        result = areaWeightedOr(cursor, "SI", [](const h::Row& r, const PatchFields& p) {
-            return ShapeIndex(p.areaOf(r), p.perimeterOf(r), false);
-        });
-    });
-    return result;
-}
-
-double GetMPAR(h::Cursor& cursor) {
-    double result = 0;
-    KV_PROCEDURE("GetMPAR", TopLevel).run([&] {
-        KV_LINE;
-        result = meanOfFieldOr(cursor, "PAR", [](const h::Row& r, const PatchFields& p) {
-            return PerimAreaRatio(p.areaOf(r), p.perimeterOf(r));
-        });
-    });
-    return result;
-}
-
-double GetMPFD(h::Cursor& cursor, bool blnVector) {
-    double result = 0;
-    KV_PROCEDURE("GetMPFD", TopLevel).run([&] {
-        double k = blnVector ? 1 : 0.25;
-        KV_LINE;
-        result = meanOfFieldOr(cursor, "FD", [k](const h::Row& r, const PatchFields& p) {
-            return FractalDimension(p.areaOf(r), p.perimeterOf(r), k);
-        });
-    });
-    return result;
-}
-
+double GetMPS(h::Cursor& cursor) { KV_CURSOR_METRIC("GetMPS", Metric::MPS); }
+double GetMedPS(h::Cursor& cursor) { KV_CURSOR_METRIC("GetMedPS", Metric::MedPS); }
+double getPSSD(h::Cursor& cursor) { KV_CURSOR_METRIC("getPSSD", Metric::PSSD); }
+double GetPSCoV(h::Cursor& cursor) { KV_CURSOR_METRIC("GetPSCoV", Metric::PSCoV); }
+double GetTE(h::Cursor& cursor) { KV_CURSOR_METRIC("GetTE", Metric::TE); }
+double GetMPE(h::Cursor& cursor) { KV_CURSOR_METRIC("GetMPE", Metric::MPE); }
+// The shape index routines always take the vector form when they measure.
+double GetMSI(h::Cursor& cursor, bool) { KV_CURSOR_METRIC("GetMSI", Metric::MSI); }
+double GetAWMSI(h::Cursor& cursor, bool) { KV_CURSOR_METRIC("GetAWMSI", Metric::AWMSI); }
+double GetMPAR(h::Cursor& cursor) { KV_CURSOR_METRIC("GetMPAR", Metric::MPAR); }
+double GetMPFD(h::Cursor& cursor, bool blnVector) { KV_CURSOR_METRIC("GetMPFD", Metric::MPFD, blnVector ? 1 : 0.25); }
 double GetAWMPFD(h::Cursor& cursor, bool blnVector) {
-    double result = 0;
-    KV_PROCEDURE("GetAWMPFD", TopLevel).run([&] {
-        double k = blnVector ? 1 : 0.25;
-        KV_LINE;
-        result = areaWeightedOr(cursor, "FD", [k](const h::Row& r, const PatchFields& p) {
-            return FractalDimension(p.areaOf(r), p.perimeterOf(r), k);
-        });
-    });
-    return result;
+    KV_CURSOR_METRIC("GetAWMPFD", Metric::AWMPFD, blnVector ? 1 : 0.25);
 }
+
+#undef KV_CURSOR_METRIC
 
 double GetCAD(h::Cursor& coreCursor, h::Cursor& patchCursor) {
     double result = 0;
@@ -467,21 +416,23 @@ double GetCAD(h::Cursor& coreCursor, h::Cursor& patchCursor) {
             result = -1;
             return;
         }
-        double cores = 0;
+        PatchGroup cores(PatchLists{});
         KV_LINE;
-        for (; core; core = coreCursor.next()) cores += 1;
-        double total = 0, previous = 0;
+        for (; core; core = coreCursor.next()) cores.add(PatchValues{});
+        LandscapeTotals totals;
         if (patch) {
             KV_LINE;
             int32_t field = patch->fields().find("Patch_Area");
             if (field < 0) h::fail(h::err::HostInvalidArg, "GetCAD", "The patch rows have no Patch_Area field.");
             for (; patch; patch = patchCursor.next()) {
-                double a = h::toDouble(patch->value(field));
-                if (a != previous) total += a;
-                previous = a;
+                PatchValues p;
+                p.patchArea = h::toDouble(patch->value(field));
+                totals.add(p);
             }
         }
-        result = total != 0 ? cores / total * 1000000 : 0;
+        MetricScope scope;
+        scope.landscapePatchArea = totals.patchArea;
+        result = cores.value(Metric::CAD, scope);
     });
     return result;
 }
@@ -504,13 +455,15 @@ double GetTCAI(h::Cursor& cursor) {
             result = -1;
             return;
         }
-        double patches = 0, cores = 0;
+        PatchGroup group(PatchLists{});
         KV_LINE;
         for (; row; row = cursor.next()) {
-            patches += h::toDouble(row->value(patchArea));
-            cores += h::toDouble(row->value(coreArea));
+            PatchValues p;
+            p.patchArea = h::toDouble(row->value(patchArea));
+            p.coreArea = h::toDouble(row->value(coreArea));
+            group.add(p);
         }
-        result = patches != 0 ? cores / patches * 100 : 0;
+        result = group.value(Metric::TCAI, MetricScope{});
     });
     return result;
 }
@@ -534,7 +487,7 @@ double GetSEI(const h::LayerPtr& layer, const std::string& classField) {
         // One class has no evenness (ln 1 = 0).
         if (classes.size() < 2) return;
         KV_LINE;
-        result = diversity(layer, classField, classes) / std::log(static_cast<double>(classes.size()));
+        result = ShannonEvenness(diversity(layer, classField, classes), static_cast<int32_t>(classes.size()));
     });
     return result;
 }

@@ -18,7 +18,7 @@
 
 namespace kv {
 
-// ---- metric codes -------------------------------------------------------------
+// ---- the metric table ------------------------------------------------------------
 
 // The twenty vector metric codes, in their listing order.
 enum class Metric : int32_t {
@@ -27,6 +27,25 @@ enum class Metric : int32_t {
 };
 inline constexpr int32_t kMetricCount = 20;
 
+// Everything the system holds about one metric: its code (also its output
+// field name), the dialog's check box for it with caption, frame (nullptr:
+// directly in the options frame) and place in that frame.
+struct MetricInfo {
+    Metric metric;
+    const char* code;
+    const char* box;
+    const char* caption;
+    const char* frame;
+    int32_t top;
+    int32_t height;
+};
+
+// The twenty metrics in the dialog's control order (TCA, TCAI, CAD, SDI,
+// SEI, AWMSI, ... TLA, CA), which is the order of a request's metrics.
+extern const MetricInfo kMetricTable[kMetricCount];
+// The entry of one metric.
+const MetricInfo& MetricInfoOf(Metric m);
+
 // The code's name, which is also its output field name ("CA", "NumP", ...).
 const char* MetricCode(Metric m);
 // The dialog's check box of the metric ("chkClassArea", ...).
@@ -34,6 +53,8 @@ const char* MetricBox(Metric m);
 // The metric that a check-box name stands for (exact, case-sensitive); false
 // for any other name, "NIL" among them.
 bool MetricOfBox(std::string_view boxName, Metric& out);
+// The metric of a code (exact); false for any other text.
+bool MetricOfCode(std::string_view code, Metric& out);
 
 // ---- class values ---------------------------------------------------------------
 
@@ -97,6 +118,84 @@ double PopulationSD(double count, double sumOfSquares, double sum);
 double WeightedMean(const std::vector<double>& weights, const std::vector<double>& values, double totalWeight);
 // The Shannon term p ln p of one share; 0 for p <= 0 (its limit).
 double ShannonTerm(double p);
+
+// ---- the metric engine -------------------------------------------------------------
+//
+// The one place where vector metric values are worked out. A caller hands
+// in the values of each patch (in object-id order, so that sums come out the
+// same whoever adds them) to one PatchGroup per class, landscape or region
+// and class, and asks the group for any metric's value. The metric run, the
+// regional analysis and the metric routines all go through it.
+
+// The per-patch values a metric reads: area and perimeter in map units, the
+// shape index, perimeter-area ratio and fractal dimension of the patch, and
+// the Patch_Area and Core_Area of a core-area layer.
+struct PatchValues {
+    double area = 0, perimeter = 0, si = 0, par = 0, fd = 0;
+    double patchArea = 0, coreArea = 0;
+};
+
+// Which per-patch lists a group keeps: the median needs every area, the
+// area-weighted means every area with its shape index or fractal dimension.
+struct PatchLists {
+    bool areas = false, si = false, fd = false;
+    // What the metrics need (all of them when the list is empty).
+    static PatchLists For(const std::vector<Metric>& metrics);
+};
+
+// The landscape-wide figures that a group's values refer to.
+struct MetricScope {
+    double divisor = 1;              // the units divisor: areas are divided by it
+    double landscapeArea = 0;        // TLA, TCA and the denominator of ED
+    double landscapePatchArea = 0;   // CAD: Patch_Area total, consecutive repeats once
+    double diversity = 0;            // SDI (0 at class level)
+    int32_t diversityClasses = 0;    // the classes behind SDI, for SEI
+};
+
+// The patches of one class, landscape or region and class.
+class PatchGroup {
+public:
+    explicit PatchGroup(PatchLists lists = PatchLists{true, true, true}) : lists_(lists) {}
+    void add(const PatchValues& p);
+
+    double count() const { return n_; }
+    double area() const { return area_; }
+
+    // The metric's value over the patches added so far; 0 where the metric
+    // has nothing to measure (no patches, a total of 0) and for a value
+    // beyond any sense (an infinite area).
+    double value(Metric m, const MetricScope& scope) const;
+
+private:
+    PatchLists lists_;
+    double n_ = 0, area_ = 0, areaSquares_ = 0, perimeter_ = 0;
+    double si_ = 0, par_ = 0, fd_ = 0, patchArea_ = 0, coreArea_ = 0;
+    std::vector<double> areas_, siValues_, fdValues_;
+};
+
+// The landscape totals of a run, over every patch, whatever its class.
+class LandscapeTotals {
+public:
+    void add(const PatchValues& p) {
+        area += p.area;
+        if (p.patchArea != previousPatchArea_) patchArea += p.patchArea;
+        previousPatchArea_ = p.patchArea;
+    }
+    double area = 0;
+    // The cores of one patch repeat its Patch_Area on consecutive rows, so a
+    // repeated value is added once.
+    double patchArea = 0;
+
+private:
+    double previousPatchArea_ = 0;
+};
+
+// Shannon's diversity of the class areas over the landscape's area (the
+// negated sum of p ln p, in class order); 0 when the total is 0.
+double ShannonDiversity(const std::vector<double>& classAreas, double total);
+// Shannon's evenness: the diversity over ln(number of classes); 0 for fewer
+// than two classes.
+double ShannonEvenness(double diversity, int32_t classes);
 
 // ---- metric routines ------------------------------------------------------------
 //
