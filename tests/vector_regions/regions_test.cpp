@@ -127,6 +127,19 @@ struct Regions : DataFixture {
     }
 };
 
+// A UI that also records each text the status line shows.
+struct Recorder : h::ScriptDriver {
+    using h::ScriptDriver::ScriptDriver;
+    std::vector<std::string> statuses;
+    void controlChanged(h::Control& c) override {
+        // A repaint reports the label again; each text counts once.
+        auto* label = dynamic_cast<h::Label*>(&c);
+        if (label && c.name() == "lblStatus" && (statuses.empty() || statuses.back() != label->caption()))
+            statuses.push_back(label->caption());
+        h::ScriptDriver::controlChanged(c);
+    }
+};
+
 double num(const Row& r, const std::string& f) { return h::toDouble(r.at(f)); }
 std::string text(const Row& r, const std::string& f) { return h::toText(r.at(f)); }
 
@@ -258,17 +271,6 @@ TEST(RegionalAnalysis, RegionColumnFollowsTheRegionFieldType) {
 // The status line between regions names the region field, the value just
 // done and the share of regions done.
 TEST(RegionalAnalysis, StatusShowsRegionAndShareDone) {
-    struct Recorder : h::ScriptDriver {
-        using h::ScriptDriver::ScriptDriver;
-        std::vector<std::string> statuses;
-        void controlChanged(h::Control& c) override {
-            // A repaint reports the label again; each text counts once.
-            auto* label = dynamic_cast<h::Label*>(&c);
-            if (label && c.name() == "lblStatus" && (statuses.empty() || statuses.back() != label->caption()))
-                statuses.push_back(label->caption());
-            h::ScriptDriver::controlChanged(c);
-        }
-    };
     Regions s;
     Recorder recorder(static_cast<TestUi&>(s).out);
     h::setUi(&recorder);
@@ -587,4 +589,100 @@ TEST(RegionalAnalysis, SampleRegionsAddUpToTheLandscapeClassAreas) {
     for (const auto& [name, area] : regionArea) regionsTotal += area;
     EXPECT_EQ(regionArea.size(), 5u);
     EXPECT_NEAR(regionsTotal, total, 1e-5 * total);
+}
+
+// The one pass that groups every patch by region and class gives the rows,
+// their order, the messages and the status texts of the per-region search
+// (a working copy searched for each region), on text, integer and real
+// region fields, apostrophes, null region and class values, classes absent
+// from regions, a real field whose values no clause matches, a date field
+// that no clause can search, and 51 regions.
+TEST(RegionalAnalysis, OnePassAgreesWithTheSearchOfEachRegion) {
+    // 51 regions of squares with integer sides (their areas and perimeters
+    // are stored exactly, so both paths measure alike).
+    auto build = [](Regions& s) {
+        auto fc = s.workspace().createFeatureClass("mix",
+                                                   {{"RTEXT", h::FieldString, 12, 0, 0},
+                                                    {"RINT", h::FieldInteger, 9, 0, 0},
+                                                    {"RDBL", h::FieldDouble, 0, 12, 4},
+                                                    {"RSGL", h::FieldSingle, 0, 13, 6},
+                                                    {"RDATE", h::FieldDate, 0, 0, 0},
+                                                    {"CLASS", h::FieldString, 12, 0, 0},
+                                                    {"CINT", h::FieldInteger, 9, 0, 0}},
+                                                   h::ShapeType::Polygon);
+        const char* classes[] = {"Pine", "O'Brien", "Spruce", "Birch"};
+        for (int i = 0; i < 160; ++i) {
+            int region = (i * 7) % 51;
+            auto f = fc->createFeature();
+            f->setShape(h::Geometry::polygon({Regions::square(i * 30.0, 0, 1 + i % 13)}));
+            f->setValue("RTEXT", i % 17 == 5 && i > 60 ? h::Value{} : h::Value{"Z'" + std::to_string(region)});
+            f->setValue("RINT", i % 19 == 3 && i > 60 ? h::Value{} : h::Value{region - 20});
+            f->setValue("RDBL", region * 0.25);
+            f->setValue("RSGL", static_cast<float>(region % 5) * 0.1f);
+            f->setValue("RDATE", h::Date{2020, 1 + region % 12, 1});
+            // Classes absent from many regions, and some null.
+            f->setValue("CLASS", i % 23 == 4 ? h::Value{} : h::Value{std::string(classes[(i + region) % 4])});
+            f->setValue("CINT", i % 11 == 2 ? h::Value{} : h::Value{(i % 3) * 10});
+            f->store();
+        }
+        fc->flush();
+        s.map()->addLayer(std::make_shared<h::FeatureLayer>(fc, "mix"));
+    };
+    struct Outcome {
+        std::vector<std::string> rows, messages, statuses, reports;
+    };
+    auto run = [&](bool searchEachRegion, const std::string& region, const std::string& cls, bool landscape) {
+        Regions s;
+        build(s);
+        Recorder recorder(static_cast<TestUi&>(s).out);
+        h::setUi(&recorder);
+        s.cmd.OnClick();
+        s.form().searchEachRegion = searchEachRegion;
+        std::vector<std::string> lines = {"set lstLayers mix", "set cboRegion " + region};
+        if (landscape) lines.push_back("click optLandscape");
+        else lines.push_back("set cboClass " + cls);
+        lines.insert(lines.end(), {"click txtTableName", "file " + s.out(), "click cmdOK", "answer Yes",
+                                   "answer Yes", "answer Yes"});
+        recorder.addLines(lines);
+        recorder.driveModeless();
+        h::setUi(&s.driver);
+        Outcome o;
+        if (h::fs::FileExists(s.out()))
+            for (const Row& r : Regions::rows(s.out())) {
+                std::string line;
+                for (const auto& [name, value] : r)
+                    if (name != "RunDate") line += name + "=" + h::toText(value) + " ";
+                o.rows.push_back(line);
+            }
+        for (auto& m : recorder.messages) o.messages.push_back(m.title + ": " + m.text);
+        o.statuses = recorder.statuses;
+        o.reports = recorder.errorReports;
+        return o;
+    };
+    struct Case {
+        const char* region;
+        const char* cls;
+        bool landscape;
+    };
+    for (const Case& c : std::vector<Case>{{"RTEXT", "CLASS", false},
+                                           {"RINT", "CLASS", false},
+                                           {"RDBL", "CINT", false},
+                                           {"RSGL", "CLASS", false},
+                                           {"RDATE", "CLASS", false},
+                                           {"RTEXT", "", true},
+                                           {"RINT", "", true}}) {
+        SCOPED_TRACE(std::string(c.region) + " / " + c.cls);
+        Outcome onePass = run(false, c.region, c.cls, c.landscape);
+        Outcome searched = run(true, c.region, c.cls, c.landscape);
+        EXPECT_EQ(onePass.rows, searched.rows);
+        EXPECT_EQ(onePass.messages, searched.messages);
+        EXPECT_EQ(onePass.statuses, searched.statuses);
+        EXPECT_EQ(onePass.reports, searched.reports);
+        if (std::string(c.region) == "RTEXT" && !c.landscape) {
+            EXPECT_GT(onePass.rows.size(), 100u);
+            ASSERT_FALSE(onePass.messages.empty());
+            EXPECT_EQ(onePass.messages.front(),
+                      "Regions Count: Regions field has more than 50 unique records.\r\nCONTINUE?");
+        }
+    }
 }

@@ -620,7 +620,9 @@ bool frmRegionalAnalysis::RunRegionalSpatialStats(h::Application* app, const std
             KV_LINE;
             copy = CopyAndRemoveFields(folder, source, strClassField, blnLandscape ? std::string{} : strRegionField);
             if (!copy) return;
-            guard.emplace(CopyGuard{folder, copy->name()});
+            guard.emplace();  // built in place: a moved-from guard would delete the copy
+            guard->folder = folder;
+            guard->name = copy->name();
             searched = std::make_shared<h::FeatureLayer>(copy, copy->name());
             fields = &copy->fields();
             KV_LINE;
