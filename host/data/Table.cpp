@@ -730,19 +730,44 @@ bool Table::canDelete() const {
     return !impl_->closed && !isReadOnly() && ::access(impl_->folder.c_str(), W_OK) == 0;
 }
 
-void Table::addField(const FieldDef& field) {
-    FieldDef f = data::checkNewField(impl_->fields, field, true);
-    impl_->prepareWrite("Table.addField");
-    if (!impl_->changeFieldsDirect({true, f, -1})) {
-        impl_->syncDriver();
-        auto d = data::toOgr(f);
-        gdal::ErrorTrap trap;
-        impl_->driverWrote = true;
-        if (impl_->layer->CreateField(d.get(), FALSE) != OGRERR_NONE || trap.failed())
-            fail(err::HostGeneric, "Table.addField", gdal::describe("Cannot add the field " + f.name + " to " + name(), trap));
+void Table::addField(const FieldDef& field) { addFields({field}); }
+
+void Table::addFields(const std::vector<FieldDef>& defs) {
+    if (defs.empty()) return;
+    // Every definition is checked, against the fields and against the ones
+    // before it in the list, before the file changes.
+    Fields probe = impl_->fields;
+    std::vector<FieldDef> checked;
+    checked.reserve(defs.size());
+    for (const FieldDef& d : defs) {
+        FieldDef f = data::checkNewField(probe, d, true);
+        probe.add(f);
+        checked.push_back(std::move(f));
     }
-    impl_->fields.add(f);
-    data::rememberFieldType(dbfPath(), f.name, f.type);
+    impl_->prepareWrite("Table.addField");
+    if (!impl_->changeFieldsDirect({true, checked, -1})) {
+        // The driver adds one field at a time; when one fails, the ones it
+        // added before it are taken out again.
+        impl_->syncDriver();
+        int32_t before = impl_->layer->GetLayerDefn()->GetFieldCount();
+        for (const FieldDef& f : checked) {
+            auto d = data::toOgr(f);
+            gdal::ErrorTrap trap;
+            impl_->driverWrote = true;
+            if (impl_->layer->CreateField(d.get(), FALSE) != OGRERR_NONE || trap.failed()) {
+                std::string why = gdal::describe("Cannot add the field " + f.name + " to " + name(), trap);
+                for (int32_t i = impl_->layer->GetLayerDefn()->GetFieldCount() - 1; i >= before; --i) {
+                    gdal::ErrorTrap undo;
+                    impl_->layer->DeleteField(i);
+                }
+                fail(err::HostGeneric, "Table.addField", why);
+            }
+        }
+    }
+    for (FieldDef& f : checked) {
+        data::rememberFieldType(dbfPath(), f.name, f.type);
+        impl_->fields.add(std::move(f));
+    }
 }
 
 void Table::deleteField(std::string_view fieldName) {

@@ -164,6 +164,11 @@ public:
     // digit or '_'), a duplicate name (case-insensitive), an unknown type or
     // impossible widths; (HostAccessDenied) when the files are read-only.
     void addField(const FieldDef& field);
+    // Adds several attribute fields at the end, in list order, with one
+    // rewrite of the .dbf. Every definition is checked first (as addField
+    // checks it, and against the others in the list); a refusal or a failed
+    // write leaves the table's fields and files as they were.
+    void addFields(const std::vector<FieldDef>& fields);
     void deleteField(std::string_view name);
 
     int64_t rowCount(const QueryFilter* filter = nullptr);
