@@ -528,18 +528,19 @@ size_t storedWidth(const FieldDef& fd, const Value& v) {
     return 0;
 }
 
+void checkWidth(const FieldDef& fd, const Value& v) {
+    if (isNull(v)) return;
+    int width = fd.type == FieldString ? fd.length : fd.precision;
+    if (fd.type != FieldDate && width > 0 && storedWidth(fd, v) > static_cast<size_t>(width))
+        fail(err::HostInvalidArg, kSource,
+             fmt::format("The value {} does not fit the field {} ({} characters wide).", toText(v), fd.name, width));
+}
+
 }  // namespace
 
 void Table::Impl::checkWidths(const Row& row) const {
-    for (int32_t i = offset; i < fields.count(); ++i) {
-        const FieldDef& fd = fields.all()[static_cast<size_t>(i)];
-        const Value& v = row.values_[static_cast<size_t>(i)];
-        if (isNull(v)) continue;
-        int width = fd.type == FieldString ? fd.length : fd.precision;
-        if (fd.type != FieldDate && width > 0 && storedWidth(fd, v) > static_cast<size_t>(width))
-            fail(err::HostInvalidArg, kSource,
-                 fmt::format("The value {} does not fit the field {} ({} characters wide).", toText(v), fd.name, width));
-    }
+    for (int32_t i = offset; i < fields.count(); ++i)
+        checkWidth(fields.all()[static_cast<size_t>(i)], row.values_[static_cast<size_t>(i)]);
 }
 
 void Table::Impl::fill(OGRFeature& f, const Row& row) const {
@@ -903,6 +904,14 @@ Value coerce(const FieldDef& fd, Value v) {
 }
 
 }  // namespace
+
+Value valueForField(const FieldDef& field, Value v) {
+    if (field.type == FieldOID || field.type == FieldGeometry)
+        fail(err::HostInvalidArg, "Row.setValue", "The field " + field.name + " cannot be set.");
+    Value out = coerce(field, std::move(v));
+    checkWidth(field, out);
+    return out;
+}
 
 void Row::setValue(int32_t index, Value v) {
     const FieldDef& fd = fields().field(index);
