@@ -59,6 +59,14 @@ std::map<std::string, std::weak_ptr<Table>>& tableCache() {
 
 // ---- shared internals -------------------------------------------------------
 
+bool isValidDbfFieldName(std::string_view n) {
+    if (n.empty() || n.size() > 10 || !std::isalpha(static_cast<unsigned char>(n[0]))) return false;
+    return std::all_of(n.begin(), n.end(), [](char c) {
+        unsigned char u = static_cast<unsigned char>(c);
+        return u < 0x80 && (std::isalnum(u) || c == '_');
+    });
+}
+
 namespace data {
 
 std::string lower(std::string s) {
@@ -153,20 +161,12 @@ bool anyReadOnly(const std::string& base) {
     return false;
 }
 
-static bool validName(const std::string& n) {
-    if (n.empty() || n.size() > 10 || !std::isalpha(static_cast<unsigned char>(n[0]))) return false;
-    return std::all_of(n.begin(), n.end(), [](char c) {
-        unsigned char u = static_cast<unsigned char>(c);
-        return u < 0x80 && (std::isalnum(u) || c == '_');
-    });
-}
-
 FieldDef checkNewField(const Fields& existing, const FieldDef& in, bool checkName) {
     FieldDef f = in;
     auto refuse = [&](const std::string& why) {
         fail(err::HostInvalidArg, kSource, "Cannot add the field \"" + in.name + "\": " + why + ".");
     };
-    if (checkName && !validName(f.name))
+    if (checkName && !isValidDbfFieldName(f.name))
         refuse("a dBASE field name has 1 to 10 characters, letters, digits and '_', and begins with a letter");
     if (f.name.empty() || f.name.size() > 10) refuse("the name does not fit a dBASE field");
     if (existing.find(f.name) >= 0) refuse("there is already a field of that name");
