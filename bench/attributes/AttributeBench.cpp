@@ -168,7 +168,7 @@ void BM_OgrReadWrite(benchmark::State& state) {
         layer->ResetReading();
         while (OGRFeature* f = layer->GetNextFeature()) {
             f->SetField(out, f->GetFieldAsDouble(val) * 0.5);
-            layer->SetFeature(f);
+            if (layer->SetFeature(f) != OGRERR_NONE) state.SkipWithError("SetFeature failed");
             OGRFeature::DestroyFeature(f);
         }
         ds.reset();
