@@ -109,6 +109,7 @@ FileReplacement::FileReplacement(std::vector<stdfs::path> targets) {
         if (free) break;
     }
     for (const stdfs::path& t : targets_) temporaries_.push_back(markedName(t, unique_));
+    named_ = temporaries_;
     renamed_.assign(targets_.size(), false);
 }
 
@@ -116,7 +117,7 @@ FileReplacement::~FileReplacement() {
     // Every file left under one of this replacement's temporary stems, also a
     // sidecar a driver wrote beside a temporary.
     std::set<std::pair<stdfs::path, std::string>> stems;
-    for (const stdfs::path& t : temporaries_)
+    for (const stdfs::path& t : named_)
         stems.insert({t.parent_path(), t.filename().stem().string()});
     for (const auto& [folder, stem] : stems) {
         std::error_code ec;
@@ -135,6 +136,20 @@ FileReplacement::~FileReplacement() {
 
 const stdfs::path& FileReplacement::temporary(std::size_t i) const { return temporaries_.at(i); }
 const stdfs::path& FileReplacement::target(std::size_t i) const { return targets_.at(i); }
+
+std::vector<stdfs::path> FileReplacement::leaveOutUnwritten() {
+    std::vector<stdfs::path> targets, temporaries;
+    for (size_t i = 0; i < targets_.size(); ++i) {
+        struct stat st;
+        if (::lstat(temporaries_[i].c_str(), &st) != 0) continue;
+        targets.push_back(targets_[i]);
+        temporaries.push_back(temporaries_[i]);
+    }
+    targets_ = std::move(targets);
+    temporaries_ = std::move(temporaries);
+    renamed_.assign(targets_.size(), false);
+    return targets_;
+}
 
 void FileReplacement::commit() {
     if (committed_) return;

@@ -52,9 +52,15 @@ public:
     void commit();                            // throws Failure; targets not yet renamed stay as they were
     bool committed() const { return committed_; }
 
+    // Leaves out of commit() every target whose temporary was not written
+    // (its old file, if any, stays): for a dataset whose writer makes some
+    // sidecars only sometimes. Returns the targets that stay in.
+    std::vector<std::filesystem::path> leaveOutUnwritten();
+
 private:
     std::vector<std::filesystem::path> targets_;
     std::vector<std::filesystem::path> temporaries_;
+    std::vector<std::filesystem::path> named_;   // every temporary name given, for the clean-up
     std::vector<bool> renamed_;
     std::string unique_;
     bool committed_ = false;
