@@ -131,13 +131,15 @@ void clsNeighbourhoodMean::clickWithoutDialog() {
         ShowForm(progress, false);
         KV_LINE;
         try {
-            RunNeighbourhoodMean(*fc, &layer.selectionSet(), sourceIndex, targetIndex, threshold);
+            int32_t max = progress.progBar().max() > 0 ? static_cast<int32_t>(progress.progBar().max()) : 0;
+            RunNeighbourhoodMean(*fc, &layer.selectionSet(), sourceIndex, targetIndex, threshold, [&](int64_t done) {
+                progress.setValue(static_cast<int32_t>(std::min<int64_t>(done, max)));
+            });
         } catch (const RunRefused& f) {
             progress.unload();
             MsgBox(f.description() + "\r\nNothing was changed.", h::mb::Exclamation, "Neighbourhood Mean");
             return;
         }
-        progress.setValue(progress.Value());
         KV_LINE;
         progress.unload();
     });

@@ -27,7 +27,8 @@ NeighbourhoodSource ReadNeighbourhoodSource(h::FeatureClass& fc, int32_t sourceF
 }
 
 std::vector<std::optional<double>> NeighbourhoodMeans(const NeighbourhoodSource& source,
-                                                      const std::vector<int32_t>& targets, double threshold) {
+                                                      const std::vector<int32_t>& targets, double threshold,
+                                                      const std::function<void(int64_t)>& progress) {
     // Only features with a value can be neighbours.
     std::vector<h::Point> pts;
     std::vector<double> vals;
@@ -41,6 +42,7 @@ std::vector<std::optional<double>> NeighbourhoodMeans(const NeighbourhoodSource&
     out.reserve(targets.size());
     std::vector<int32_t> near;
     for (int32_t t : targets) {
+        if (progress && out.size() % 512 == 0) progress(static_cast<int64_t>(out.size()));
         const h::Point& c = source.centroids[static_cast<size_t>(t)];
         near.clear();
         index.within(c, threshold, near);
@@ -56,7 +58,7 @@ std::vector<std::optional<double>> NeighbourhoodMeans(const NeighbourhoodSource&
 }
 
 void RunNeighbourhoodMean(h::FeatureClass& fc, const h::SelectionSet* selection, int32_t sourceField,
-                          int32_t targetField, double threshold) {
+                          int32_t targetField, double threshold, const std::function<void(int64_t)>& progress) {
     NeighbourhoodSource source = ReadNeighbourhoodSource(fc, sourceField);
     std::vector<int32_t> targets;
     if (selection && !selection->empty()) {
@@ -67,7 +69,7 @@ void RunNeighbourhoodMean(h::FeatureClass& fc, const h::SelectionSet* selection,
     } else {
         for (size_t i = 0; i < source.ids.size(); ++i) targets.push_back(static_cast<int32_t>(i));
     }
-    std::vector<std::optional<double>> means = NeighbourhoodMeans(source, targets, threshold);
+    std::vector<std::optional<double>> means = NeighbourhoodMeans(source, targets, threshold, progress);
     const h::FieldDef& tf = fc.fields().field(targetField);
     std::vector<h::Value> values;
     values.reserve(means.size());

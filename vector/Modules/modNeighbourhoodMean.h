@@ -3,6 +3,7 @@
 // every polygon whose centroid lies within a distance of its own centroid,
 // itself included.
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -29,14 +30,17 @@ NeighbourhoodSource ReadNeighbourhoodSource(korvane::host::FeatureClass& fc, int
 // summed in object-id order, so that the result is the one a comparison with
 // every feature gives, bit for bit. No neighbour: nothing (null).
 std::vector<std::optional<double>> NeighbourhoodMeans(const NeighbourhoodSource& source,
-                                                      const std::vector<int32_t>& targets, double threshold);
+                                                      const std::vector<int32_t>& targets, double threshold,
+                                                      const std::function<void(int64_t)>& progress = {});
 
 // The whole run on a feature class: the targets are the selection's
 // features (every feature when it holds none). Every mean is computed and
 // checked against the target field before the first is written; then each
 // target is stored once. Fails (host::Failure) before writing when a mean
-// does not fit the target field.
+// does not fit the target field. progress, when given, hears how many
+// targets have their mean, every few hundred.
 void RunNeighbourhoodMean(korvane::host::FeatureClass& fc, const korvane::host::SelectionSet* selection,
-                          int32_t sourceField, int32_t targetField, double threshold);
+                          int32_t sourceField, int32_t targetField, double threshold,
+                          const std::function<void(int64_t)>& progress = {});
 
 }  // namespace kv
