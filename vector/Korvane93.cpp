@@ -3,13 +3,16 @@
 #include "host/Application.h"
 #include "host/Component.h"
 #include "shared/App.h"
+#include "vector/Classes/clsASttributeModelling.h"
 #include "vector/Classes/clsAboutKorvane.h"
 #include "vector/Classes/clsAreaPerimeter.h"
 #include "vector/Classes/clsBatchParams.h"
 #include "vector/Classes/clsCreateCores.h"
 #include "vector/Classes/clsCreateHex.h"
+#include "vector/Classes/clsFRIConversion.h"
 #include "vector/Classes/clsKorvaneHelp.h"
 #include "vector/Classes/clsKorvaneMenu.h"
+#include "vector/Classes/clsNeighbourhoodMean.h"
 #include "vector/Classes/clsRegionalAnalysis.h"
 #include "vector/Classes/clsSpatialStats.h"
 
@@ -31,4 +34,7 @@ extern "C" __attribute__((visibility("default"))) void korvane_register_componen
     add<kv::clsCreateCores>(r, "Korvane.clsCreateCores");
     add<kv::clsBatchParams>(r, "Korvane.clsBatchParams");
     add<kv::clsRegionalAnalysis>(r, "Korvane.clsRegionalAnalysis");
+    add<kv::clsFRIConversion>(r, "Korvane.clsFRIConversion");
+    add<kv::clsAttributeModelling>(r, "Korvane.clsAttributeModelling");
+    add<kv::clsNeighbourhoodMean>(r, "Korvane.clsNeighbourhoodMean");
 }

@@ -191,9 +191,15 @@ DbfColumn newDbfColumn(const FieldDef& f) {
 bool dbfChangeFits(const DbfLayout& layout, const DbfFieldChange& change) {
     if (!change.add) return change.column >= 0 && static_cast<size_t>(change.column) < layout.columns.size() &&
                             layout.columns.size() > 1;
-    DbfColumn c = newDbfColumn(change.field);
-    if (c.width < 1 || c.width > 255) return false;
-    return layout.headerLength + 32 <= kMaxHeader && layout.recordLength + static_cast<uint32_t>(c.width) <= kMaxRecord;
+    if (change.fields.empty()) return false;
+    uint64_t header = layout.headerLength, record = layout.recordLength;
+    for (const FieldDef& f : change.fields) {
+        DbfColumn c = newDbfColumn(f);
+        if (c.width < 1 || c.width > 255) return false;
+        header += 32;
+        record += static_cast<uint32_t>(c.width);
+    }
+    return header <= kMaxHeader && record <= kMaxRecord;
 }
 
 void restructureDbf(const std::string& dbfPath, const DbfLayout& layout, const DbfFieldChange& change) {
@@ -215,10 +221,12 @@ void restructureDbf(const std::string& dbfPath, const DbfLayout& layout, const D
     };
     std::vector<Piece> pieces;
     if (change.add) {
-        DbfColumn c = newDbfColumn(change.field);
         pieces.push_back({0, static_cast<int>(layout.recordLength), 0});
-        pieces.push_back({-1, c.width, nullFill(c.type)});
-        columns.push_back(c);
+        for (const FieldDef& f : change.fields) {
+            DbfColumn c = newDbfColumn(f);
+            pieces.push_back({-1, c.width, nullFill(c.type)});
+            columns.push_back(c);
+        }
     } else {
         const DbfColumn& gone = layout.columns[static_cast<size_t>(change.column)];
         pieces.push_back({0, gone.offset, 0});

@@ -54,11 +54,12 @@ size_t fixedLength(double x, int decimals);
 // The header's last-update date as the driver writes it: today, in UTC.
 std::array<uint8_t, 3> dbfUpdateDate();
 
-// A field change of Table::addField / deleteField.
+// A field change of Table::addFields / deleteField: fields added at the end
+// (all in one rewrite), or one column deleted.
 struct DbfFieldChange {
     bool add = false;
-    FieldDef field;  // the field added (checked, widths filled in)
-    int column = -1; // the column deleted
+    std::vector<FieldDef> fields;  // the fields added (checked, widths filled in)
+    int column = -1;               // the column deleted
 };
 
 // The field descriptor the driver writes for a new field.

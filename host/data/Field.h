@@ -37,6 +37,10 @@ struct FieldDef {
     bool operator==(const FieldDef&) const = default;
 };
 
+// Whether a dBASE file can hold the name as given: 1 to 10 characters,
+// letters, digits and '_', beginning with a letter.
+bool isValidDbfFieldName(std::string_view name);
+
 // Case-insensitive comparison of field names, as dBASE compares them.
 bool sameFieldName(std::string_view a, std::string_view b);
 

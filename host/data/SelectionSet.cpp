@@ -61,4 +61,11 @@ Cursor SelectionSet::search(const QueryFilter* filter, bool recycling) const {
     return CursorAccess::open(target_, std::move(where), recycling, false, &ids_, false);
 }
 
+Cursor SelectionSet::update(const QueryFilter* filter, bool recycling) const {
+    needTarget("SelectionSet.update");
+    WhereClause where = filter ? WhereClause::compile(filter->whereClause, target_->fields()) : WhereClause();
+    TableAccess::impl(*target_).prepareWrite("SelectionSet.update");
+    return CursorAccess::open(target_, std::move(where), recycling, true, &ids_, false);
+}
+
 }  // namespace korvane::host

@@ -35,6 +35,10 @@ public:
 
     // The rows of the set that match the filter, in object-id order.
     Cursor search(const QueryFilter* filter, bool recycling) const;
+    // The same rows, for changing (Cursor::updateRow). The where clause is
+    // compiled first: a bad clause fails before the files are touched; so
+    // does a read-only target (HostAccessDenied).
+    Cursor update(const QueryFilter* filter, bool recycling) const;
 
 private:
     void needTarget(const char* source) const;

@@ -59,6 +59,14 @@ std::map<std::string, std::weak_ptr<Table>>& tableCache() {
 
 // ---- shared internals -------------------------------------------------------
 
+bool isValidDbfFieldName(std::string_view n) {
+    if (n.empty() || n.size() > 10 || !std::isalpha(static_cast<unsigned char>(n[0]))) return false;
+    return std::all_of(n.begin(), n.end(), [](char c) {
+        unsigned char u = static_cast<unsigned char>(c);
+        return u < 0x80 && (std::isalnum(u) || c == '_');
+    });
+}
+
 namespace data {
 
 std::string lower(std::string s) {
@@ -153,20 +161,12 @@ bool anyReadOnly(const std::string& base) {
     return false;
 }
 
-static bool validName(const std::string& n) {
-    if (n.empty() || n.size() > 10 || !std::isalpha(static_cast<unsigned char>(n[0]))) return false;
-    return std::all_of(n.begin(), n.end(), [](char c) {
-        unsigned char u = static_cast<unsigned char>(c);
-        return u < 0x80 && (std::isalnum(u) || c == '_');
-    });
-}
-
 FieldDef checkNewField(const Fields& existing, const FieldDef& in, bool checkName) {
     FieldDef f = in;
     auto refuse = [&](const std::string& why) {
         fail(err::HostInvalidArg, kSource, "Cannot add the field \"" + in.name + "\": " + why + ".");
     };
-    if (checkName && !validName(f.name))
+    if (checkName && !isValidDbfFieldName(f.name))
         refuse("a dBASE field name has 1 to 10 characters, letters, digits and '_', and begins with a letter");
     if (f.name.empty() || f.name.size() > 10) refuse("the name does not fit a dBASE field");
     if (existing.find(f.name) >= 0) refuse("there is already a field of that name");
@@ -528,18 +528,19 @@ size_t storedWidth(const FieldDef& fd, const Value& v) {
     return 0;
 }
 
+void checkWidth(const FieldDef& fd, const Value& v) {
+    if (isNull(v)) return;
+    int width = fd.type == FieldString ? fd.length : fd.precision;
+    if (fd.type != FieldDate && width > 0 && storedWidth(fd, v) > static_cast<size_t>(width))
+        fail(err::HostInvalidArg, kSource,
+             fmt::format("The value {} does not fit the field {} ({} characters wide).", toText(v), fd.name, width));
+}
+
 }  // namespace
 
 void Table::Impl::checkWidths(const Row& row) const {
-    for (int32_t i = offset; i < fields.count(); ++i) {
-        const FieldDef& fd = fields.all()[static_cast<size_t>(i)];
-        const Value& v = row.values_[static_cast<size_t>(i)];
-        if (isNull(v)) continue;
-        int width = fd.type == FieldString ? fd.length : fd.precision;
-        if (fd.type != FieldDate && width > 0 && storedWidth(fd, v) > static_cast<size_t>(width))
-            fail(err::HostInvalidArg, kSource,
-                 fmt::format("The value {} does not fit the field {} ({} characters wide).", toText(v), fd.name, width));
-    }
+    for (int32_t i = offset; i < fields.count(); ++i)
+        checkWidth(fields.all()[static_cast<size_t>(i)], row.values_[static_cast<size_t>(i)]);
 }
 
 void Table::Impl::fill(OGRFeature& f, const Row& row) const {
@@ -675,6 +676,10 @@ TablePtr Table::open(const std::string& path) {
         p = base + ".shp";
         ext = ".shp";
     }
+    // Files that disagree (a write cut short, a damaged copy) are refused
+    // rather than read in part.
+    if (auto damage = data::datasetDamage(base))
+        fail(err::HostGeneric, kSource, "Cannot open " + path + ": it is damaged or incomplete (" + *damage + ").");
     std::string canon = p.string();
     auto impl = std::make_unique<Impl>();
     impl->path = canon;
@@ -730,19 +735,44 @@ bool Table::canDelete() const {
     return !impl_->closed && !isReadOnly() && ::access(impl_->folder.c_str(), W_OK) == 0;
 }
 
-void Table::addField(const FieldDef& field) {
-    FieldDef f = data::checkNewField(impl_->fields, field, true);
-    impl_->prepareWrite("Table.addField");
-    if (!impl_->changeFieldsDirect({true, f, -1})) {
-        impl_->syncDriver();
-        auto d = data::toOgr(f);
-        gdal::ErrorTrap trap;
-        impl_->driverWrote = true;
-        if (impl_->layer->CreateField(d.get(), FALSE) != OGRERR_NONE || trap.failed())
-            fail(err::HostGeneric, "Table.addField", gdal::describe("Cannot add the field " + f.name + " to " + name(), trap));
+void Table::addField(const FieldDef& field) { addFields({field}); }
+
+void Table::addFields(const std::vector<FieldDef>& defs) {
+    if (defs.empty()) return;
+    // Every definition is checked, against the fields and against the ones
+    // before it in the list, before the file changes.
+    Fields probe = impl_->fields;
+    std::vector<FieldDef> checked;
+    checked.reserve(defs.size());
+    for (const FieldDef& d : defs) {
+        FieldDef f = data::checkNewField(probe, d, true);
+        probe.add(f);
+        checked.push_back(std::move(f));
     }
-    impl_->fields.add(f);
-    data::rememberFieldType(dbfPath(), f.name, f.type);
+    impl_->prepareWrite("Table.addField");
+    if (!impl_->changeFieldsDirect({true, checked, -1})) {
+        // The driver adds one field at a time; when one fails, the ones it
+        // added before it are taken out again.
+        impl_->syncDriver();
+        int32_t before = impl_->layer->GetLayerDefn()->GetFieldCount();
+        for (const FieldDef& f : checked) {
+            auto d = data::toOgr(f);
+            gdal::ErrorTrap trap;
+            impl_->driverWrote = true;
+            if (impl_->layer->CreateField(d.get(), FALSE) != OGRERR_NONE || trap.failed()) {
+                std::string why = gdal::describe("Cannot add the field " + f.name + " to " + name(), trap);
+                for (int32_t i = impl_->layer->GetLayerDefn()->GetFieldCount() - 1; i >= before; --i) {
+                    gdal::ErrorTrap undo;
+                    impl_->layer->DeleteField(i);
+                }
+                fail(err::HostGeneric, "Table.addField", why);
+            }
+        }
+    }
+    for (FieldDef& f : checked) {
+        data::rememberFieldType(dbfPath(), f.name, f.type);
+        impl_->fields.add(std::move(f));
+    }
 }
 
 void Table::deleteField(std::string_view fieldName) {
@@ -878,6 +908,14 @@ Value coerce(const FieldDef& fd, Value v) {
 }
 
 }  // namespace
+
+Value valueForField(const FieldDef& field, Value v) {
+    if (field.type == FieldOID || field.type == FieldGeometry)
+        fail(err::HostInvalidArg, "Row.setValue", "The field " + field.name + " cannot be set.");
+    Value out = coerce(field, std::move(v));
+    checkWidth(field, out);
+    return out;
+}
 
 void Row::setValue(int32_t index, Value v) {
     const FieldDef& fd = fields().field(index);

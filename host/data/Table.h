@@ -48,6 +48,8 @@ public:
     Table& table() const { return *table_; }
 
     const Value& value(int32_t index) const;
+    // Every value, one per field in field order.
+    const std::vector<Value>& values() const { return values_; }
     // Fails (HostInvalidArg) when there is no such field.
     const Value& value(std::string_view fieldName) const;
     // Converts the value to the field's type: numbers between the numeric
@@ -81,6 +83,12 @@ private:
     bool shapeSet_ = false;  // setShape since the row was read
 };
 using RowPtr = std::shared_ptr<Row>;
+
+// The value converted to the field's type as Row::setValue converts it, and
+// checked to fit the field's column as storing the row checks it, so that a
+// run can check every value before it writes the first. Fails
+// (HostInvalidArg) as those do.
+Value valueForField(const FieldDef& field, Value v);
 using Feature = Row;
 using FeaturePtr = RowPtr;
 
@@ -164,6 +172,11 @@ public:
     // digit or '_'), a duplicate name (case-insensitive), an unknown type or
     // impossible widths; (HostAccessDenied) when the files are read-only.
     void addField(const FieldDef& field);
+    // Adds several attribute fields at the end, in list order, with one
+    // rewrite of the .dbf. Every definition is checked first (as addField
+    // checks it, and against the others in the list); a refusal or a failed
+    // write leaves the table's fields and files as they were.
+    void addFields(const std::vector<FieldDef>& fields);
     void deleteField(std::string_view name);
 
     int64_t rowCount(const QueryFilter* filter = nullptr);

@@ -191,6 +191,7 @@ TablePtr ShapefileWorkspace::copyDataset(Table& source, const std::string& rawNa
         std::string target = (stdfs::path(path_) / (name + fn.substr(source.name().size()))).string();
         std::error_code ec;
         if (!stdfs::copy_file(f, target, ec)) {
+            copied.push_back(target);   // a part may have been written
             for (const std::string& c : copied) {
                 std::error_code ignore;
                 stdfs::permissions(c, stdfs::perms::owner_write, stdfs::perm_options::add, ignore);
@@ -203,7 +204,18 @@ TablePtr ShapefileWorkspace::copyDataset(Table& source, const std::string& rawNa
     std::string dbf = datasetPath(name, ".dbf");
     data::forgetDataset(dbf);
     data::copyDatasetTypes(source.dbfPath(), dbf);
-    return Table::open(datasetPath(name, source.isFeatureClass() ? ".shp" : ".dbf"));
+    try {
+        return Table::open(datasetPath(name, source.isFeatureClass() ? ".shp" : ".dbf"));
+    } catch (const Failure&) {
+        // A copy that does not open (cut short) is not left behind.
+        for (const std::string& c : copied) {
+            std::error_code ignore;
+            stdfs::permissions(c, stdfs::perms::owner_write, stdfs::perm_options::add, ignore);
+            stdfs::remove(c, ignore);
+        }
+        data::forgetDataset(dbf);
+        throw;
+    }
 }
 
 FeatureClassPtr ShapefileWorkspace::exportFeatures(FeatureClass& source, const SelectionSet& selection,
@@ -221,6 +233,10 @@ FeatureClassPtr ShapefileWorkspace::exportFeatures(FeatureClass& source, const S
         Cursor c = selection.search(nullptr, true);
         while (RowPtr r = c.next()) ins.insertRow(*r);
         ins.flush();
+        out->close();
+        if (auto damage = data::datasetDamage(datasetPath(newName, "")))
+            fail(err::HostGeneric, kSource, "Cannot write " + stripExtension(newName) + ": it is incomplete (" + *damage + ").");
+        out = std::dynamic_pointer_cast<FeatureClass>(Table::open(datasetPath(newName, ".shp")));
     } catch (const Failure&) {
         out->close();
         std::string name = stripExtension(newName);
@@ -286,6 +302,10 @@ TablePtr DatasetReplacement::commit() {
     // An open table of the old files must let go of them, with what it still
     // had to write.
     closeOpen(base);
+    // A driver that could not write all of it does not always say so: the
+    // files must agree before they replace anything.
+    if (auto damage = data::datasetDamage((stdfs::path(folder_) / temporaryName_).string()))
+        fail(err::HostGeneric, kSource, "Cannot write " + name_ + ": its new version is incomplete (" + *damage + ").");
     std::vector<stdfs::path> placed = files_->leaveOutUnwritten();
     files_->commit();
     committed_ = true;

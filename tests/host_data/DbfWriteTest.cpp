@@ -206,6 +206,13 @@ TEST(DbfWrites, FieldChangesWriteTheSameFileAsTheDriver) {
         [](FeatureClass& fc) { fc.addField({"D", FieldDouble, 0, 0, 0}); },
         [](FeatureClass& fc) { fc.addField({"R", FieldDouble, 0, 255, 16}); },
         [](FeatureClass& fc) { fc.addField({"When", FieldDate, 0, 0, 0}); },
+        [](FeatureClass& fc) {
+            fc.addFields({{"Sb", FieldSmallInteger, 0, 0, 0},
+                          {"Mean", FieldDouble, 0, 0, 0},
+                          {"Label", FieldString, 12, 0, 0},
+                          {"When2", FieldDate, 0, 0, 0}});
+            updateAll(fc, "Sb", {3, Value{}, 10});
+        },
         [](FeatureClass& fc) { fc.deleteField("Class"); },
         [](FeatureClass& fc) { fc.deleteField("Count"); },
         [](FeatureClass& fc) { fc.deleteField("seen"); },
@@ -466,6 +473,43 @@ TEST(DbfWrites, AFieldChangeThatCannotBeWrittenLeavesTheFileAsItWas) {
     EXPECT_EQ(std::get<std::string>(t->row(399)->value("Name")), "row 399");
     t->addField({"Extra", FieldDouble, 0, 12, 2});
     EXPECT_TRUE(isNull(t->row(399)->value("Extra")));
+}
+
+TEST(DbfWrites, SeveralFieldsAreAddedInOneRewriteOrNotAtAll) {
+    TempFolder tmp;
+    makeFixture(tmp.path());
+    std::string dbf = tmp.file("base.dbf");
+    auto before = readBytes(dbf);
+    auto fc = FeatureClass::open(tmp.file("base.shp"));
+    int32_t count = fc->fields().count();
+    // A bad definition anywhere in the list refuses the whole list.
+    std::vector<std::vector<FieldDef>> refused = {
+        {{"Sb", FieldSmallInteger, 0, 0, 0}, {"sb", FieldSmallInteger, 0, 0, 0}},     // twice in the list
+        {{"Sb", FieldSmallInteger, 0, 0, 0}, {"class", FieldSmallInteger, 0, 0, 0}},  // already a field
+        {{"Sb", FieldSmallInteger, 0, 0, 0}, {"1Bw", FieldSmallInteger, 0, 0, 0}},    // leading digit
+        {{"Sb", FieldSmallInteger, 0, 0, 0}, {"Po", FieldString, 300, 0, 0}},         // too wide
+    };
+    for (const auto& defs : refused) {
+        EXPECT_THROW(fc->addFields(defs), Failure) << defs[1].name;
+        EXPECT_EQ(fc->fields().count(), count);
+    }
+    fc->flush();
+    EXPECT_EQ(readBytes(dbf), before);
+
+    int64_t rewrites = data::directDbfCounts().fieldChanges;
+    fc->addFields({{"Sb", FieldSmallInteger, 0, 0, 0}, {"Bw", FieldSmallInteger, 0, 0, 0}, {"Po", FieldDouble, 0, 8, 2}});
+    EXPECT_EQ(data::directDbfCounts().fieldChanges, rewrites + 1);
+    ASSERT_EQ(fc->fields().count(), count + 3);
+    EXPECT_EQ(fc->fields().field(count).name, "Sb");
+    EXPECT_EQ(fc->fields().field(count + 2).type, FieldDouble);
+    RowPtr r = fc->row(1);
+    EXPECT_TRUE(isNull(r->value("Bw")));
+    r->setValue("Bw", 7);
+    r->store();
+    fc->close();
+    auto again = FeatureClass::open(tmp.file("base.shp"));
+    EXPECT_EQ(std::get<int32_t>(again->row(1)->value("Bw")), 7);
+    EXPECT_EQ(std::get<int32_t>(again->row(1)->value("Count")), 1001 - 3000);
 }
 
 TEST(DbfWrites, ReadOnlyFilesAreRefusedBetweenWrites) {

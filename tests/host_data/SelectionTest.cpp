@@ -126,3 +126,26 @@ TEST(SelectionSet, NeedsATableAndItsOwnClass) {
 }
 
 }  // namespace
+
+TEST(SelectionSet, UpdateCursorChangesTheSelectedRowsThatMatchOnly) {
+    TempFolder tmp;
+    auto layer = makeLayer(tmp);
+    SelectionSet& sel = layer->selectionSet();
+    sel.add(std::vector<int64_t>{1, 2, 3, 4, 5});
+    QueryFilter kind2("Kind = 2");  // 1 4 7, of which 1 and 4 are selected
+    Cursor c = sel.update(&kind2, false);
+    std::vector<int64_t> seen;
+    while (RowPtr r = c.next()) {
+        seen.push_back(r->oid());
+        r->setValue("Tag", std::string("hit"));
+        c.updateRow(*r);
+    }
+    EXPECT_EQ(seen, (std::vector<int64_t>{1, 4}));
+    QueryFilter hit("Tag = 'hit'");
+    EXPECT_EQ(idsOf(layer->featureClass()->search(&hit, true)), (std::vector<int64_t>{1, 4}));
+    // A bad clause fails before a cursor exists; an empty set gives no rows.
+    QueryFilter badClause("Nope = 1");
+    EXPECT_THROW(sel.update(&badClause, false), Failure);
+    SelectionSet none(layer->featureClass());
+    EXPECT_TRUE(idsOf(none.update(nullptr, true)).empty());
+}

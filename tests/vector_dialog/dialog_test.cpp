@@ -110,7 +110,7 @@ TEST(SpatialStatsActivation, ResetsListTextsAndOptionsButKeepsTheChoices) {
     EXPECT_EQ(lst.listIndex(), -1);
     auto& cbo = f.get<h::ComboBox>("cboClass");
     EXPECT_EQ(cbo.text(), "");
-    EXPECT_EQ(cbo.items(), (std::vector<std::string>{"FORTYPE", "TYPECODE", "PATCHID"}));
+    EXPECT_EQ(cbo.items(), (std::vector<std::string>{"FORTYPE", "TYPECODE", "PATCHID", "SPCOMP"}));
     EXPECT_EQ(f.get<h::TextBox>("txtOutputTableName").text(), "");
     EXPECT_FALSE(option(f, "optAppend").enabled());
     EXPECT_FALSE(option(f, "optOverwrite").enabled());

@@ -380,11 +380,41 @@ void writeFeature(OGRLayer& layer, OGRFeature& f, const Geos& geos, const GEOSGe
     throw std::runtime_error(fmt::format("cannot write to {}: {}", shp.string(), CPLGetLastErrorMsg()));
 }
 
+// The species composition of a patch of forest type `type` (index into
+// forestTypes()), as forest inventories write it in the spaced form: each
+// species code, a blank and one digit, its share in tenths (0 for the whole
+// stand), "Sb 8Bw 1Po 1". Shares add up to ten; the leading species comes
+// first. Derived from the patch number alone, so the other fields and the
+// shapes do not depend on it.
+std::string speciesComposition(int type, std::size_t patch) {
+  static const std::vector<std::vector<std::string_view>> species = {
+      {"Pj", "Pw", "Pr", "Sb", "Bw"},        // Pine
+      {"Sb", "La", "Pj", "Bf"},              // Black Spruce
+      {"Bw", "Po", "Sw", "Bf"},              // Birch
+      {"Po", "Pb", "Bw", "Sw"},              // Aspen
+      {"Po", "Sw", "Bw", "Bf", "Pj", "Sb"},  // Mixed
+      {"Sb", "La", "Ce"},                    // Wetland
+  };
+  const auto& codes = species[static_cast<std::size_t>(type) % species.size()];
+  auto u = [&](int k) { return detail::hashUnit(0x5BC0A7ull, static_cast<std::int64_t>(patch), k); };
+  const int n = 1 + static_cast<int>(u(0) * static_cast<double>(std::min<std::size_t>(codes.size(), 4)));
+  std::string out;
+  int left = 10;
+  for (int k = 0; k < n; ++k) {
+    const int others = n - 1 - k;
+    int share = k == n - 1 ? left : std::max(1, std::min(left - others, static_cast<int>(left * (0.45 + 0.4 * u(k + 1)))));
+    left -= share;
+    out += std::string(codes[static_cast<std::size_t>(k)]) + " " + std::to_string(share % 10);
+  }
+  return out;
+}
+
 void writeLandscape(const Geos& geos, const std::vector<Patch>& patches, const std::filesystem::path& shp) {
   auto out = detail::createPolygonShapefile(shp);
   detail::addField(*out.layer, "FORTYPE", OFTString, 16);
   detail::addField(*out.layer, "TYPECODE", OFTInteger, 4);
   detail::addField(*out.layer, "PATCHID", OFTInteger, 9);
+  detail::addField(*out.layer, "SPCOMP", OFTString, 30);
   OGRFeature f(out.layer->GetLayerDefn());
   const auto types = forestTypes();
   for (std::size_t i = 0; i < patches.size(); ++i) {
@@ -392,6 +422,7 @@ void writeLandscape(const Geos& geos, const std::vector<Patch>& patches, const s
     f.SetField("FORTYPE", std::string(ft.name).c_str());
     f.SetField("TYPECODE", ft.code);
     f.SetField("PATCHID", static_cast<int>(i + 1));
+    f.SetField("SPCOMP", speciesComposition(patches[i].type, i).c_str());
     writeFeature(*out.layer, f, geos, patches[i].geom.get(), shp);
   }
   detail::closeDataset(out.dataset, shp);

@@ -1,0 +1,133 @@
+// The attribute model run: entries in list order over one pass, checked
+// whole before anything is written.
+#include <gtest/gtest.h>
+
+#include "FaultInjection.h"
+#include "Fixture.h"
+#include "host/Failure.h"
+#include "shared/App.h"
+#include "vector/Forms/frmAttributeModelling.h"
+#include "vector/Modules/modAttributeModel.h"
+
+namespace h = korvane::host;
+
+namespace {
+
+struct Model : DataFixture {
+    h::Application& app = h::Application::instance();
+    kv::frmAttributeModelling form;
+    h::FeatureLayerPtr layer;
+
+    // Ten unit squares: AGE 10, 20, ... 100; KIND "a" for even ids, "b" for odd.
+    Model() {
+        auto fc = workspace().createFeatureClass("stands",
+                                                 {{"AGE", h::FieldInteger, 0, 4, 0},
+                                                  {"KIND", h::FieldString, 4, 0, 0},
+                                                  {"HSI", h::FieldDouble, 0, 8, 2},
+                                                  {"LABEL", h::FieldString, 6, 0, 0}},
+                                                 h::ShapeType::Polygon);
+        h::InsertCursor ins = fc->insert(true);
+        h::RowPtr r = ins.createRowBuffer();
+        for (int i = 0; i < 10; ++i) {
+            r->setValue("AGE", (i + 1) * 10);
+            r->setValue("KIND", std::string(i % 2 ? "b" : "a"));
+            r->setShape(h::Geometry::polygon({square(i, 0, 1)}));
+            ins.insertRow(*r);
+        }
+        ins.flush();
+        fc->flush();
+        layer = std::make_shared<h::FeatureLayer>(fc);
+        map()->addLayer(layer);
+        app.document()->setSelectedLayer(layer);
+        form.setArcMapHook(&app);
+        form.show(false);
+    }
+    void entry(const std::string& value, const std::string& query) {
+        form.get<h::TextBox>("txtAttributeValue").setText(value);
+        form.get<h::TextBox>("txtQuery").setText(query);
+        form.get<h::CommandButton>("cmdAdd").click();
+    }
+    void run(const std::string& target) {
+        form.get<h::ComboBox>("cboTargetField").setText(target);
+        form.get<h::CommandButton>("cmdRun").click();
+    }
+    std::vector<h::Value> column(const char* f) {
+        std::vector<h::Value> out;
+        h::Cursor c = layer->featureClass()->search(nullptr, true);
+        while (h::RowPtr r = c.next()) out.push_back(r->value(f));
+        return out;
+    }
+};
+
+}  // namespace
+
+TEST(AttributeModel, EntriesRunInListOrderAndSeeEarlierValues) {
+    Model fx;
+    fx.entry("1", "[AGE] <= 50");
+    fx.entry("2", "[KIND] = 'b'");          // overlaps the first: the later value stays
+    fx.entry("[HSI]*10+0.5", "[HSI] = 2");   // tests the target the entry before wrote
+    fx.run("HSI");
+    ASSERT_TRUE(fx.driver.errorReports.empty()) << fx.driver.errorReports.front();
+    h::Value n{};
+    EXPECT_EQ(fx.column("HSI"), (std::vector<h::Value>{1.0, 20.5, 1.0, 20.5, 1.0, 20.5, n, 20.5, n, 20.5}));
+    // A text target gets the value as text; with a selection only it changes.
+    fx.layer->selectionSet().add(std::vector<int64_t>{0, 3});
+    fx.form.get<h::CommandButton>("cmdRemoveAll").click();
+    fx.entry("Old", "[AGE] > 30");
+    fx.entry("New", "");
+    fx.run("LABEL");
+    EXPECT_EQ(fx.column("LABEL"), (std::vector<h::Value>{std::string("New"), n, n, std::string("New"), n, n, n, n, n, n}));
+}
+
+TEST(AttributeModel, AnyProblemRefusesTheWholeModelBeforeItWrites) {
+    struct Case {
+        std::vector<std::pair<std::string, std::string>> entries;
+        const char* target;
+        bool message;   // a message box (else the error report)
+    } cases[] = {
+        {{{"1", "[AGE] > 0"}, {"2", "[NOPE] = 1"}}, "HSI", true},     // missing bracketed field
+        {{{"1", "[AGE] > 0"}, {"2", "[AGE = 1"}}, "HSI", false},      // "[" without "]"
+        {{{"1", "[AGE] > 0"}, {"2", "AGE >> 1"}}, "HSI", false},      // bad where clause
+        {{{"1", "[AGE] > 0"}, {"abc", "[AGE] > 5"}}, "HSI", false},   // not an expression
+        {{{"1", "[AGE] > 0"}, {"999999", "[AGE] = 100"}}, "HSI", false},   // does not fit 8 characters
+        {{{"1", "[AGE] > 0"}, {"1/([AGE]-100)", ""}}, "HSI", false},  // division by zero at the last feature
+        {{{"1", "[AGE] > 0"}, {"toolong", ""}}, "LABEL", false},      // text too long
+    };
+    for (const Case& c : cases) {
+        Model fx;
+        korvane::test::FolderSnapshot before(fx.dir);
+        for (auto& [v, q] : c.entries) fx.entry(v, q);
+        fx.run(c.target);
+        SCOPED_TRACE(c.entries.back().first + " / " + c.entries.back().second);
+        EXPECT_EQ(fx.driver.messages.size(), c.message ? 1u : 0u);
+        EXPECT_EQ(fx.driver.errorReports.size(), c.message ? 0u : 1u);
+        fx.layer->featureClass()->flush();
+        EXPECT_TRUE(before.sameAsNow()) << before.differences();
+        if (c.message) {
+            EXPECT_EQ(fx.driver.messages[0].text, "Field \"NOPE\" could not be found in the selected layer.");
+            EXPECT_EQ(fx.driver.messages[0].title, "Field Missing");
+        }
+    }
+}
+
+TEST(AttributeModel, ATargetTheLayerNoLongerHasIsReported) {
+    Model fx;
+    fx.entry("1", "");
+    fx.layer->featureClass()->deleteField("LABEL");   // after the boxes were filled
+    fx.layer->featureClass()->flush();
+    korvane::test::FolderSnapshot before(fx.dir);
+    fx.run("LABEL");
+    EXPECT_EQ(fx.driver.errorReports.size(), 1u);
+    EXPECT_TRUE(before.sameAsNow()) << before.differences();
+}
+
+TEST(AttributeModel, AReadOnlyLayerOrAFailedWriteIsReported) {
+    Model fx;
+    fx.entry("1", "");
+    for (auto& e : std::filesystem::directory_iterator(fx.dir))
+        std::filesystem::permissions(e.path(), std::filesystem::perms::owner_write, std::filesystem::perm_options::remove);
+    korvane::test::FolderSnapshot before(fx.dir);
+    fx.run("HSI");
+    EXPECT_EQ(fx.driver.errorReports.size(), 1u);
+    EXPECT_TRUE(before.sameAsNow()) << before.differences();
+}
