@@ -11,6 +11,7 @@
 #include <fmt/format.h>
 
 #include "host/Failure.h"
+#include "host/FileReplace.h"
 #include "host/Forms.h"
 #include "host/System.h"
 #include "host/Ui.h"
@@ -20,6 +21,7 @@
 #include "shared/ErrorHandling.h"
 #include "shared/modMisc.h"
 #include "vector/Modules/modMisc.h"
+#include "vector/Modules/modRunChecks.h"
 #include "vector/Modules/modSpatialStats.h"
 
 KV_MODULE("Forms/frmRegionalAnalysis");
@@ -380,12 +382,72 @@ void frmRegionalAnalysis::cmdOK_Click() {
             return setStatus("Idle");
         }
 
+        // Everything that would stop the run is refused here, before the
+        // source layer is touched.
+        const std::string tablePath = get<h::TextBox>("txtTableName").text();
+        auto refuse = [&](const std::string& text) {
+            MsgBox(text, h::mb::Exclamation, "Cannot Continue");
+            setStatus("Idle");
+        };
+        KV_LINE;
+        if (classLevel) {
+            for (const char* column : {"Class", "RunDate"}) {
+                if (h::sameFieldName(regionField, column))
+                    return refuse("The region field '" + regionField + "' has the name of a column of the output "
+                                  "table (RunDate, Class).  Copy the regions to a field of another name.  Cannot "
+                                  "continue.");
+            }
+        }
+        auto source = std::dynamic_pointer_cast<h::FeatureLayer>(layer);
+        const bool textRegions = source && source->featureClass() &&
+                                 source->featureClass()->findField(regionField) >= 0 &&
+                                 source->featureClass()->fields().field(source->featureClass()->findField(regionField)).type ==
+                                     h::FieldString;
+        // Values the 40-byte text columns could not tell apart.
+        std::string clash = CutValueClash(classLevel ? classes : regions, 40, "Class");
+        if (clash.empty() && classLevel && textRegions) clash = CutValueClash(regions, 40, regionField);
+        if (!clash.empty()) return refuse(clash);
+        KV_LINE;
+        if (hfs::FileExists(tablePath)) {
+            h::TablePtr existing;
+            try {
+                existing = h::ShapefileWorkspace::open(folderOf(tablePath)).openTable(fileOf(tablePath));
+            } catch (const h::Failure&) {
+            }
+            if (existing && !existing->canDelete()) {
+                MsgBox("Cannot delete " + tablePath, h::mb::Exclamation, "Cannot Overwrite File");
+                return setStatus("Idle");
+            }
+        }
+        KV_LINE;
+        if (source && source->featureClass() && IsGeographicLayer(*source->featureClass()) &&
+            !ConfirmGeographicLayer(layerName))
+            return setStatus("Idle");
+        // Patches whose region or class value is null belong to no row.
+        int64_t nullRegions = 0, nullClasses = 0;
+        if (source && source->featureClass()) {
+            const int32_t regionAt = source->featureClass()->findField(regionField);
+            const int32_t classAt = classLevel ? source->featureClass()->findField(classField) : -1;
+            h::Cursor all = source->featureClass()->search(nullptr, true);
+            while (h::RowPtr f = all.next()) {
+                if (regionAt >= 0 && h::isNull(f->value(regionAt)))
+                    ++nullRegions;
+                else if (classAt >= 0 && h::isNull(f->value(classAt)))
+                    ++nullClasses;
+            }
+        }
+
         KV_LINE;
         setStatus("Calculating area and perimeter on source layer");
         KV_LINE;
         AddAreaAndPerimFields(layer, true);
 
-        const std::string tablePath = get<h::TextBox>("txtTableName").text();
+        // Every region's rows go to one new table under a temporary name,
+        // put in place of the old one once, after the last region.
+        KV_LINE;
+        h::DatasetReplacement next(h::ShapefileWorkspace::open(folderOf(tablePath)), withoutExtension(fileOf(tablePath)),
+                                   false);
+        const std::string workPath = next.temporaryPath(".dbf");
         if (classLevel) {
             const size_t n = regions.size();
             KV_LINE;
@@ -393,7 +455,7 @@ void frmRegionalAnalysis::cmdOK_Click() {
                                   n ? h::toText(regions[0]) : std::string{}));
             for (size_t i = 0; i < n; ++i) {
                 KV_LINE;
-                bool haveTable = RunRegionalSpatialStats(ArcMapHook(), layerName, classField, false, tablePath,
+                bool haveTable = RunRegionalSpatialStats(ArcMapHook(), layerName, classField, false, workPath,
                                                          i > 0, metrics, false, false, regionField, regions[i]);
                 // A table that could not be made must not be replaced by an
                 // older one of that name for the regions that follow.
@@ -404,18 +466,17 @@ void frmRegionalAnalysis::cmdOK_Click() {
             }
         } else {
             KV_LINE;
-            if (!RunRegionalSpatialStats(ArcMapHook(), layerName, regionField, false, tablePath, false, metrics,
+            if (!RunRegionalSpatialStats(ArcMapHook(), layerName, regionField, false, workPath, false, metrics,
                                          true, false, "", h::Value{}))
                 return setStatus("Idle");
         }
         KV_LINE;
+        h::TablePtr table = next.commit();
+        KV_LINE;
         setStatus("FINISHED");
         KV_LINE;
-        h::ShapefileWorkspace ws = h::ShapefileWorkspace::open(folderOf(tablePath));
-        KV_LINE;
-        h::TablePtr table = ws.openTable(fileOf(tablePath));
-        KV_LINE;
         Add_Table_TOC(table);
+        ReportNullsLeftOut(nullClasses, nullRegions);
     });
 }
 
@@ -511,8 +572,11 @@ bool frmRegionalAnalysis::RunRegionalSpatialStats(h::Application* app, const std
             const double k = blnRaster ? 0.25 : 1;
             KV_LINE;
             while (h::RowPtr f = patches->next()) {
-                double a = areaAt >= 0 ? h::toDouble(f->value(areaAt)) : f->shape().area();
-                double p = perimeterAt >= 0 ? h::toDouble(f->value(perimeterAt)) : f->shape().length();
+                // Measured after repair where the source has no stored values.
+                const bool stored = areaAt >= 0 && perimeterAt >= 0;
+                const h::Geometry measured = stored ? h::Geometry() : MeasuredShape(f->shape());
+                double a = areaAt >= 0 ? h::toDouble(f->value(areaAt)) : measured.area();
+                double p = perimeterAt >= 0 ? h::toDouble(f->value(perimeterAt)) : measured.length();
                 regionArea += a;
                 int32_t at = present.add(f->value(classAt));
                 if (at < 0) continue;   // a null class value belongs to no class
@@ -579,17 +643,10 @@ h::FeatureClassPtr frmRegionalAnalysis::CopyAndRemoveFields(const std::string& s
             return;
         }
         KV_LINE;
-        const std::string alias = fcOriginal.name();
-        auto taken = [&](const std::string& name) { return hfs::FileExists(strDirectory + "/" + name + ".shp"); };
-        std::string name = alias;
-        if (taken(name)) {
-            std::string base = alias.substr(0, 25);
-            for (int n = 1;; ++n) {
-                if (n == 10) base = base.substr(0, 24);
-                name = fmt::format("{}_{}", base, n);
-                if (!taken(name)) break;
-            }
-        }
+        // The copy is never kept: it bears a marked temporary name, so that
+        // a killed run leaves nothing a user could take for a dataset.
+        const std::string name =
+            h::temporaryNameFor(std::filesystem::path(strDirectory) / (fcOriginal.name() + ".shp")).stem().string();
         KV_LINE;
         auto copy = std::dynamic_pointer_cast<h::FeatureClass>(ws.copyDataset(fcOriginal, name));
         if (!copy) h::fail(h::err::HostGeneric, "Korvane", "The copy is not a feature class.");

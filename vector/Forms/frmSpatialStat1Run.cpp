@@ -33,6 +33,7 @@
 #include "vector/Forms/frmSpatialStat1SupportData.h"
 #include "vector/Forms/frmSpatialStat1WorkingCopy.h"
 #include "vector/Modules/modMisc.h"
+#include "vector/Modules/modRunChecks.h"
 #include "vector/Modules/modSpatialStats.h"
 
 KV_MODULE("Forms/frmSpatialStat1");
@@ -128,14 +129,6 @@ std::string firstChars(const std::string& s, size_t n) {
         ++chars;
     }
     return s.substr(0, i);
-}
-
-// The text cut to at most `bytes` bytes, on a character boundary.
-std::string fitBytes(const std::string& s, int32_t bytes) {
-    if (bytes <= 0 || s.size() <= static_cast<size_t>(bytes)) return s;
-    size_t end = static_cast<size_t>(bytes);
-    while (end > 0 && (static_cast<unsigned char>(s[end]) & 0xC0) == 0x80) --end;
-    return s.substr(0, end);
 }
 
 std::string nowText() {
@@ -338,6 +331,8 @@ void RunSpatialStats(h::Application* ArcMapApp, const std::string& ThemeName, co
         return;
     }
     h::FeatureClassPtr sourceClass = layer->featureClass();
+    // The dialogs ask before a run in degrees; a batch line runs as stored.
+    if (IsGeographicLayer(*sourceClass)) WarnGeographicLayer(ThemeName);
     if (sourceClass->findField(ClassField) < 0) {
         warn("Could not find field '" + ClassField + "' in layer '" + ThemeName + "'." + kCRLF + "Cannot continue.",
              "Missing Field");
@@ -552,6 +547,7 @@ void RunSpatialStats(h::Application* ArcMapApp, const std::string& ThemeName, co
     for (Metric m : {Metric::ED, Metric::TCA, Metric::TLA})
         if (isChosen(m)) landscapeArea.push_back(&accumulators[static_cast<size_t>(slot[static_cast<size_t>(m)])]);
 
+    int64_t nullClasses = 0;   // patches left out of the class rows
     {
         h::Cursor cursor = workingLayer->featureClass()->search(nullptr, true);
         std::array<double, PatchValueCount> v{};
@@ -579,6 +575,7 @@ void RunSpatialStats(h::Application* ArcMapApp, const std::string& ThemeName, co
             } else {
                 int32_t ci = classes.add(row->value(classAt));
                 if (ci < 0) {  // a null class value belongs to no class
+                    ++nullClasses;
                     progress.step();
                     continue;
                 }
@@ -639,11 +636,21 @@ void RunSpatialStats(h::Application* ArcMapApp, const std::string& ThemeName, co
     const int32_t classFieldAt = table->findField("Class");
     progress.step();
 
+    // Classes that the Class column could not tell apart are refused before
+    // any row is written.
+    if (!blnLandscape && classFieldAt >= 0 && table->fields().field(classFieldAt).type == h::FieldString) {
+        std::string clash = CutValueClash(classes.values(), table->fields().field(classFieldAt).length, "Class");
+        if (!clash.empty()) {
+            warn(clash, "Cannot Continue");
+            return;
+        }
+    }
+
     const size_t rowCount = blnLandscape ? 1 : static_cast<size_t>(classes.size());
     progress.raiseMax(static_cast<int64_t>(rowCount * K));
     auto textFor = [&](int32_t at, const std::string& text) -> h::Value {
         if (at >= 0 && table->fields().field(at).type == h::FieldString)
-            return fitBytes(text, table->fields().field(at).length);
+            return FitBytes(text, table->fields().field(at).length);
         return text;
     };
 
@@ -760,6 +767,7 @@ void RunSpatialStats(h::Application* ArcMapApp, const std::string& ThemeName, co
         Add_Table_TOC(map, table);
     }
     progressWindow.unload();
+    if (!blnLandscape) ReportNullsLeftOut(nullClasses);
 }
 
 }  // namespace kv
