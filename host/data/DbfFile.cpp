@@ -359,11 +359,12 @@ DbfRecordWriter::~DbfRecordWriter() {
     if (fd_ >= 0) ::close(fd_);
 }
 
-bool DbfRecordWriter::format(const Value* values, size_t count, char* out) const {
+bool DbfRecordWriter::format(const Value* values, size_t count, char* out, const std::vector<bool>* only) const {
     if (count != columns_.size()) return false;
     out[0] = ' ';
     char text[272];
     for (size_t i = 0; i < count; ++i) {
+        if (only && !(i < only->size() && (*only)[i])) continue;
         const Column& col = columns_[i];
         const DbfColumn& c = col.dbf;
         char* at = out + c.offset;
@@ -454,10 +455,23 @@ bool DbfRecordWriter::encode(const std::string& s, char* out, size_t width) cons
     return true;
 }
 
-bool DbfRecordWriter::put(int64_t record, const Value* values, size_t count) {
+bool DbfRecordWriter::put(int64_t record, const Value* values, size_t count, const std::vector<bool>* only) {
     if (record < 0 || record >= static_cast<int64_t>(layout_.records)) return false;
-    if (!format(values, count, scratch_.data())) return false;
     const size_t len = layout_.recordLength;
+    if (only) {
+        // The record as it is: gathered here, or in the file.
+        if (runCount_ > 0 && record >= runFirst_ && record < runFirst_ + runCount_) {
+            std::memcpy(scratch_.data(), &run_[static_cast<size_t>(record - runFirst_) * len], len);
+        } else {
+            const off_t at = static_cast<off_t>(layout_.headerLength) + static_cast<off_t>(record) * static_cast<off_t>(len);
+            if (!readAll(fd_, scratch_.data(), len, at)) return false;
+        }
+    }
+    if (!format(values, count, scratch_.data(), only)) return false;
+    if (only && runCount_ > 0 && record >= runFirst_ && record < runFirst_ + runCount_) {
+        std::memcpy(&run_[static_cast<size_t>(record - runFirst_) * len], scratch_.data(), len);
+        return true;
+    }
     const int64_t maxRun = std::max<int64_t>(1, (1 << 20) / static_cast<int64_t>(len));
     if (runCount_ > 0 && (record != runFirst_ + runCount_ || runCount_ >= maxRun)) flush();
     if (runCount_ == 0) runFirst_ = record;

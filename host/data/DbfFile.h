@@ -90,7 +90,9 @@ public:
     // Formats the attribute values (one per column, in order) as record
     // `record`; false when the driver would not write them exactly so (then
     // nothing is written and the caller stores the row through the driver).
-    bool put(int64_t record, const Value* values, size_t count);
+    // only: the columns to write; every other column keeps the bytes the
+    // record holds.
+    bool put(int64_t record, const Value* values, size_t count, const std::vector<bool>* only = nullptr);
     // Writes the gathered records; fails (HostGeneric) on a write error.
     void flush();
     // Re-reads the record count after the driver added records.
@@ -98,7 +100,7 @@ public:
 
 private:
     DbfRecordWriter() = default;
-    bool format(const Value* values, size_t count, char* out) const;
+    bool format(const Value* values, size_t count, char* out, const std::vector<bool>* only) const;
 
     struct Column {
         DbfColumn dbf;

@@ -454,6 +454,7 @@ int64_t Table::Impl::liveRowCount(const char* source) {
 void Table::Impl::readValues(OGRFeature& f, Row& row, const std::vector<int32_t>* only) const {
     size_t n = static_cast<size_t>(fields.count());
     if (row.values_.size() != n) row.values_.resize(n);
+    row.set_.clear();
     row.oid_ = f.GetFID();
     row.values_[0] = static_cast<int32_t>(row.oid_);
     auto one = [&](int32_t i) {
@@ -538,13 +539,16 @@ void checkWidth(const FieldDef& fd, const Value& v) {
 
 }  // namespace
 
-void Table::Impl::checkWidths(const Row& row) const {
-    for (int32_t i = offset; i < fields.count(); ++i)
+void Table::Impl::checkWidths(const Row& row, bool onlySet) const {
+    for (int32_t i = offset; i < fields.count(); ++i) {
+        // Values an update does not set are written as the file holds them.
+        if (onlySet && !(static_cast<size_t>(i) < row.set_.size() && row.set_[static_cast<size_t>(i)])) continue;
         checkWidth(fields.all()[static_cast<size_t>(i)], row.values_[static_cast<size_t>(i)]);
+    }
 }
 
 void Table::Impl::fill(OGRFeature& f, const Row& row) const {
-    checkWidths(row);
+    checkWidths(row, false);
     for (int32_t i = offset; i < fields.count(); ++i) {
         const Value& v = row.values_[static_cast<size_t>(i)];
         int ogr = i - offset;
@@ -593,7 +597,14 @@ bool Table::Impl::writeDirect(const Row& row) {
         driverWrote = false;
     }
     size_t n = static_cast<size_t>(fields.count() - offset);
-    if (!records->put(row.oid_, row.values_.data() + offset, n)) return false;
+    // Only the fields the update set are formatted; the others keep their
+    // stored bytes, whatever the driver would make of them.
+    std::vector<bool> only(n, false);
+    for (size_t i = 0; i < n; ++i) {
+        size_t at = i + static_cast<size_t>(offset);
+        only[i] = at < row.set_.size() && row.set_[at];
+    }
+    if (!records->put(row.oid_, row.values_.data() + offset, n, &only)) return false;
     markDirty(row.oid_);
     ++data::directDbfCounts().records;
     return true;
@@ -602,7 +613,7 @@ bool Table::Impl::writeDirect(const Row& row) {
 int64_t Table::Impl::writeRow(const Row& row, bool insert) {
     prepareWrite(kSource);
     if (!insert) {
-        checkWidths(row);
+        checkWidths(row, true);
         if (writeDirect(row)) return row.oid_;
     }
     // Gathered records go first, so that the driver's writes land after them.
@@ -922,6 +933,8 @@ void Row::setValue(int32_t index, Value v) {
     if (index < TableAccess::impl(*table_).offset)
         fail(err::HostInvalidArg, "Row.setValue", "The field " + fd.name + " cannot be set.");
     values_[static_cast<size_t>(index)] = coerce(fd, std::move(v));
+    if (set_.size() < values_.size()) set_.resize(values_.size(), false);
+    set_[static_cast<size_t>(index)] = true;
 }
 
 void Row::setValue(std::string_view fieldName, Value v) {

@@ -81,6 +81,9 @@ private:
     std::vector<Value> values_;
     Geometry shape_;
     bool shapeSet_ = false;  // setShape since the row was read
+    // The fields set since the row was read: an update writes only these,
+    // and every other field keeps the bytes the file holds.
+    std::vector<bool> set_;
 };
 using RowPtr = std::shared_ptr<Row>;
 

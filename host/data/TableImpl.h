@@ -80,8 +80,9 @@ struct Table::Impl {
     // A field change written by this code in one pass; false when it must go
     // through the driver.
     bool changeFieldsDirect(const data::DbfFieldChange& change);
-    // Fails (HostInvalidArg) when a value does not fit its column.
-    void checkWidths(const Row& row) const;
+    // Fails (HostInvalidArg) when a value does not fit its column; onlySet:
+    // only the values set since the row was read.
+    void checkWidths(const Row& row, bool onlySet) const;
     // Reads the attribute fields (all, or only those listed) into row.
     void readValues(OGRFeature& f, Row& row, const std::vector<int32_t>* only) const;
     void readShape(OGRFeature& f, Row& row) const;

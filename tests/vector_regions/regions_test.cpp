@@ -3,14 +3,18 @@
 // user, the faults it must not have, and a run over the sample landscape.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cmath>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <set>
 
+#include "FaultInjection.h"
 #include "Fixture.h"
 #include "host/Document.h"
+#include "host/FileReplace.h"
 #include "host/System.h"
 #include "host/data/Value.h"
 #include "vector/Classes/clsRegionalAnalysis.h"
@@ -505,10 +509,13 @@ TEST(RegionalAnalysis, TableOperationsAndWorkingCopy) {
         ASSERT_TRUE(copy);
         names.push_back(copy->name());
     }
-    // The source itself holds the alias in this folder.
-    EXPECT_EQ(names[0], "Area_perimeter_of_stands__1");
-    EXPECT_EQ(names[8], "Area_perimeter_of_stands__9");
-    EXPECT_EQ(names[9], "Area_perimeter_of_stands_10");
+    // The copy is never kept on the map: each bears a marked temporary name
+    // of its own, so a killed run leaves nothing but marked files.
+    EXPECT_EQ(std::set<std::string>(names.begin(), names.end()).size(), names.size());
+    for (const std::string& n : names) {
+        EXPECT_TRUE(h::isKorvaneTemporary(n + ".shp")) << n;
+        EXPECT_EQ(n.rfind("Area_perimeter_of_stands_30chr.kvtmp-", 0), 0u) << n;
+    }
     auto copy = h::FeatureClass::open((s.dir / (names[0] + ".shp")).string());
     EXPECT_EQ(Regions::fieldNames(copy), (std::vector<std::string>{"Shape", "ZONE", "CLASS"}));
 }
@@ -685,4 +692,104 @@ TEST(RegionalAnalysis, OnePassAgreesWithTheSearchOfEachRegion) {
                       "Regions Count: Regions field has more than 50 unique records.\r\nCONTINUE?");
         }
     }
+}
+
+// Requests that would stop half-way or write rows that cannot be told apart
+// are refused before the source layer is touched.
+TEST(RegionalAnalysis, RefusalsComeBeforeTheSourceIsTouched) {
+    const std::string longA = std::string(40, 'A') + "1", longB = std::string(40, 'A') + "2";
+    struct Case {
+        const char* what;
+        std::string regionField;
+        std::vector<std::pair<std::string, std::string>> regionAndClass;
+        std::string expected;   // a part of the message
+    } cases[] = {
+        {"a region field named RunDate", "RunDate", {{"N", "Pine"}, {"S", "Spruce"}}, "has the name of a column"},
+        {"a region field named Class", "Class", {{"N", "Pine"}, {"S", "Spruce"}}, "has the name of a column"},
+        {"class values equal in 40 bytes", "ZONE_T", {{"N", longA}, {"S", longB}}, "\"" + longA + "\""},
+        {"region values equal in 40 bytes", "ZONE_T", {{longA, "Pine"}, {longB, "Spruce"}}, "\"" + longB + "\""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Regions s;
+        const bool named = c.regionField != "ZONE_T";
+        std::vector<h::FieldDef> fields = {{"KIND", h::FieldString, 60, 0, 0}};
+        fields.push_back({c.regionField, h::FieldString, 60, 0, 0});
+        auto fc = s.workspace().createFeatureClass("patches", fields, h::ShapeType::Polygon);
+        double x = 0;
+        for (const auto& [region, cls] : c.regionAndClass) {
+            for (int copy = 0; copy < 2; ++copy) {
+                auto f = fc->createFeature();
+                f->setShape(h::Geometry::polygon({DataFixture::square(x, 0, 5)}));
+                x += 10;
+                f->setValue(c.regionField, region);
+                f->setValue("KIND", copy ? cls : (named ? "Oak" : cls));
+                f->store();
+            }
+        }
+        fc->flush();
+        s.map()->addLayer(std::make_shared<h::FeatureLayer>(fc, "patches"));
+        korvane::test::FolderSnapshot before(s.dir);
+        s.runDialog({"set lstLayers patches", "set cboClass KIND", "set cboRegion " + c.regionField,
+                     "click txtTableName", "file " + s.out(), "click cmdOK"});
+        EXPECT_NE(s.messages().find(c.expected), std::string::npos) << s.messages();
+        EXPECT_TRUE(before.sameAsNow()) << before.differences();
+        EXPECT_TRUE(s.driver.errorReports.empty());
+    }
+}
+
+// All regions go to one new table that replaces the old one once, at the
+// end: a failure or a kill then leaves the old table whole.
+TEST(RegionalAnalysis, TheTableIsReplacedOnceAndWholeAfterTheLastRegion) {
+    namespace ht = korvane::host::testing;
+    namespace kt = korvane::test;
+    Regions s;
+    s.layer("patches", kTwoRegions);
+    s.runDialog(s.classLevel("patches", "REGION", s.out()));
+    ASSERT_EQ(Regions::rows(s.out()).size(), 3u);
+    s.map()->removeTable(s.map()->tables()[0]);
+    const auto table = [&] {
+        std::map<std::string, std::string> files;
+        for (const auto& [name, bytes] : kt::FolderSnapshot::read(s.dir))
+            if (name.rfind("stats.", 0) == 0) files[name] = bytes;
+        return files;
+    };
+    const auto before = table();
+    ht::failAt(ht::Step::Rename, EIO, "stats.dbf");
+    s.act({"click cmdOK"});
+    ht::clearFaults();
+    EXPECT_EQ(table(), before);
+    EXPECT_TRUE(kt::temporariesIn(s.dir).empty());
+    kt::ChildOutcome o = kt::runInChild([&](std::string&) {
+        ht::killAt(ht::Step::Fsync, "stats.dbf");
+        s.act({"click cmdOK"});
+        return 0;
+    });
+    EXPECT_EQ(o.signal, SIGKILL) << kt::describe(o);
+    EXPECT_EQ(table(), before);
+    for (const auto& [name, bytes] : kt::FolderSnapshot::read(s.dir))
+        EXPECT_TRUE(name.rfind("stats.", 0) == 0 || name.rfind("patches.", 0) == 0) << name;
+}
+
+// Patches with a null region or class value belong to no row: the run says
+// how many were left out, once, after the rows.
+TEST(RegionalAnalysis, NullRegionAndClassValuesAreCountedOnce) {
+    Regions s;
+    auto layer = s.layer("patches", kTwoRegions);
+    auto fc = layer->featureClass();
+    for (auto [field, x] : {std::pair<const char*, double>{"REGION", 100}, {"CLASS", 120}, {"CLASS", 140}}) {
+        auto f = fc->createFeature();
+        f->setShape(h::Geometry::polygon({DataFixture::square(x, 0, 5)}));
+        f->setValue("REGION", std::string("North"));
+        f->setValue("CLASS", std::string("Pine"));
+        f->setValue(field, h::Value{});
+        f->store();
+    }
+    fc->flush();
+    s.runDialog(s.classLevel("patches", "REGION", s.out()));
+    EXPECT_EQ(s.messages(), "Patches Left Out: 1 patches with no region value (null) and 2 patches with no class "
+                            "value (null) were left out of the rows.\n");
+    ASSERT_EQ(s.driver.messages.size(), 1u);
+    EXPECT_EQ(s.driver.messages[0].icon(), h::mb::Information);
+    EXPECT_EQ(Regions::rows(s.out()).size(), 3u);
 }

@@ -28,6 +28,7 @@
 #include "shared/modMisc.h"
 #include "vector/Modules/modKorvaneIni.h"
 #include "vector/Modules/modMisc.h"
+#include "vector/Modules/modRunChecks.h"
 
 KV_MODULE("Forms/frmCores");
 
@@ -582,9 +583,7 @@ void frmCores::CreateCores(const std::string& folderName, const std::string& sha
             // first made valid, so that its area and core are those of the
             // ground it covers.
             KV_LINE;
-            h::Geometry shape = feature->shape();
-            KV_LINE;
-            if (!shape.isValid()) shape = shape.makeValid();
+            h::Geometry shape = MeasuredShape(feature->shape());
 
             KV_LINE;
             double distance = baseDistance;

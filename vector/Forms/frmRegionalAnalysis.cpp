@@ -16,6 +16,7 @@
 #include <fmt/format.h>
 
 #include "host/Failure.h"
+#include "host/FileReplace.h"
 #include "host/Forms.h"
 #include "host/System.h"
 #include "host/Ui.h"
@@ -27,6 +28,7 @@
 #include "shared/modMisc.h"
 #include "vector/Forms/frmSpatialStat1Progress.h"
 #include "vector/Modules/modMisc.h"
+#include "vector/Modules/modRunChecks.h"
 #include "vector/Modules/modSpatialStats.h"
 
 KV_MODULE("Forms/frmRegionalAnalysis");
@@ -124,8 +126,11 @@ public:
             p.area = written_->area[oid];
             p.perimeter = written_->perimeter[oid];
         } else {
-            p.area = area_ >= 0 ? h::toDouble(f.value(area_)) : f.shape().area();
-            p.perimeter = perimeter_ >= 0 ? h::toDouble(f.value(perimeter_)) : f.shape().length();
+            // Measured after repair where the source has no stored values.
+            const bool stored = area_ >= 0 && perimeter_ >= 0;
+            const h::Geometry measured = stored ? h::Geometry() : MeasuredShape(f.shape());
+            p.area = area_ >= 0 ? h::toDouble(f.value(area_)) : measured.area();
+            p.perimeter = perimeter_ >= 0 ? h::toDouble(f.value(perimeter_)) : measured.length();
         }
         p.si = si_ >= 0 ? h::toDouble(f.value(si_)) : ShapeIndex(p.area, p.perimeter, false);
         p.par = par_ >= 0 ? h::toDouble(f.value(par_)) : PerimAreaRatio(p.area, p.perimeter);
@@ -488,6 +493,61 @@ void frmRegionalAnalysis::cmdOK_Click() {
             return setStatus("Idle");
         }
 
+        // Everything that would stop the run is refused here, before the
+        // source layer is touched.
+        const std::string tablePath = get<h::TextBox>("txtTableName").text();
+        auto refuse = [&](const std::string& text) {
+            MsgBox(text, h::mb::Exclamation, "Cannot Continue");
+            setStatus("Idle");
+        };
+        KV_LINE;
+        if (classLevel) {
+            for (const char* column : {"Class", "RunDate"}) {
+                if (h::sameFieldName(regionField, column))
+                    return refuse("The region field '" + regionField + "' has the name of a column of the output "
+                                  "table (RunDate, Class).  Copy the regions to a field of another name.  Cannot "
+                                  "continue.");
+            }
+        }
+        auto source = std::dynamic_pointer_cast<h::FeatureLayer>(layer);
+        const bool textRegions = source && source->featureClass() &&
+                                 source->featureClass()->findField(regionField) >= 0 &&
+                                 source->featureClass()->fields().field(source->featureClass()->findField(regionField)).type ==
+                                     h::FieldString;
+        // Values the 40-byte text columns could not tell apart.
+        std::string clash = CutValueClash(classLevel ? classes : regions, 40, "Class");
+        if (clash.empty() && classLevel && textRegions) clash = CutValueClash(regions, 40, regionField);
+        if (!clash.empty()) return refuse(clash);
+        KV_LINE;
+        if (hfs::FileExists(tablePath)) {
+            h::TablePtr existing;
+            try {
+                existing = h::ShapefileWorkspace::open(folderOf(tablePath)).openTable(fileOf(tablePath));
+            } catch (const h::Failure&) {
+            }
+            if (existing && !existing->canDelete()) {
+                MsgBox("Cannot delete " + tablePath, h::mb::Exclamation, "Cannot Overwrite File");
+                return setStatus("Idle");
+            }
+        }
+        KV_LINE;
+        if (source && source->featureClass() && IsGeographicLayer(*source->featureClass()) &&
+            !ConfirmGeographicLayer(layerName))
+            return setStatus("Idle");
+        // Patches whose region or class value is null belong to no row.
+        int64_t nullRegions = 0, nullClasses = 0;
+        if (source && source->featureClass()) {
+            const int32_t regionAt = source->featureClass()->findField(regionField);
+            const int32_t classAt = classLevel ? source->featureClass()->findField(classField) : -1;
+            h::Cursor all = source->featureClass()->search(nullptr, true);
+            while (h::RowPtr f = all.next()) {
+                if (regionAt >= 0 && h::isNull(f->value(regionAt)))
+                    ++nullRegions;
+                else if (classAt >= 0 && h::isNull(f->value(classAt)))
+                    ++nullClasses;
+            }
+        }
+
         KV_LINE;
         setStatus("Calculating area and perimeter on source layer");
         KV_LINE;
@@ -526,7 +586,12 @@ void frmRegionalAnalysis::cmdOK_Click() {
             }
         }
 
-        const std::string tablePath = get<h::TextBox>("txtTableName").text();
+        // Every region's rows go to one new table under a temporary name,
+        // put in place of the old one once, after the last region.
+        KV_LINE;
+        h::DatasetReplacement next(h::ShapefileWorkspace::open(folderOf(tablePath)), withoutExtension(fileOf(tablePath)),
+                                   false);
+        const std::string workPath = next.temporaryPath(".dbf");
         progressWindow.lblProgress().setCaption("Writing the rows of each region");
         if (classLevel) {
             const size_t n = regions.size();
@@ -536,7 +601,7 @@ void frmRegionalAnalysis::cmdOK_Click() {
                                   n ? h::toText(regions[0]) : std::string{}));
             for (size_t i = 0; i < n; ++i) {
                 KV_LINE;
-                bool haveTable = RunRegionalSpatialStats(ArcMapHook(), layerName, classField, false, tablePath,
+                bool haveTable = RunRegionalSpatialStats(ArcMapHook(), layerName, classField, false, workPath,
                                                          i > 0, metrics, false, false, regionField, regions[i],
                                                          grouped.get());
                 // A table that could not be made must not be replaced by an
@@ -549,18 +614,18 @@ void frmRegionalAnalysis::cmdOK_Click() {
             }
         } else {
             KV_LINE;
-            if (!RunRegionalSpatialStats(ArcMapHook(), layerName, regionField, false, tablePath, false, metrics,
+            if (!RunRegionalSpatialStats(ArcMapHook(), layerName, regionField, false, workPath, false, metrics,
                                          true, false, "", h::Value{}, grouped.get()))
                 return setStatus("Idle");
         }
         KV_LINE;
+        h::TablePtr table = next.commit();
+        KV_LINE;
         setStatus("FINISHED");
         KV_LINE;
-        h::ShapefileWorkspace ws = h::ShapefileWorkspace::open(folderOf(tablePath));
-        KV_LINE;
-        h::TablePtr table = ws.openTable(fileOf(tablePath));
-        KV_LINE;
         Add_Table_TOC(table);
+        progressWindow.unload();
+        ReportNullsLeftOut(nullClasses, nullRegions);
     });
 }
 
@@ -731,17 +796,10 @@ h::FeatureClassPtr frmRegionalAnalysis::CopyAndRemoveFields(const std::string& s
             return;
         }
         KV_LINE;
-        const std::string alias = fcOriginal.name();
-        auto taken = [&](const std::string& name) { return hfs::FileExists(strDirectory + "/" + name + ".shp"); };
-        std::string name = alias;
-        if (taken(name)) {
-            std::string base = alias.substr(0, 25);
-            for (int n = 1;; ++n) {
-                if (n == 10) base = base.substr(0, 24);
-                name = fmt::format("{}_{}", base, n);
-                if (!taken(name)) break;
-            }
-        }
+        // The copy is never kept: it bears a marked temporary name, so that
+        // a killed run leaves nothing a user could take for a dataset.
+        const std::string name =
+            h::temporaryNameFor(std::filesystem::path(strDirectory) / (fcOriginal.name() + ".shp")).stem().string();
         KV_LINE;
         auto copy = std::dynamic_pointer_cast<h::FeatureClass>(ws.copyDataset(fcOriginal, name));
         if (!copy) h::fail(h::err::HostGeneric, "Korvane", "The copy is not a feature class.");

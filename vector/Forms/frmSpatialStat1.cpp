@@ -18,6 +18,7 @@
 #include "vector/Forms/frmSpatialStat1Run.h"
 #include "vector/Modules/modKorvaneIni.h"
 #include "vector/Modules/modMisc.h"
+#include "vector/Modules/modRunChecks.h"
 #include "vector/Modules/modSpatialStats.h"
 
 KV_MODULE("Forms/frmSpatialStat1");
@@ -524,6 +525,11 @@ void frmSpatialStat::ExecuteStatistics(bool blnBatch) {
             return;
         }
 
+        // Areas in square degrees mean little: the user is asked first.
+        KV_LINE;
+        if (auto fl = std::dynamic_pointer_cast<h::FeatureLayer>(FindLayerByName(ArcMapHook()->document()->focusMap(), r.ThemeName));
+            fl && fl->featureClass() && IsGeographicLayer(*fl->featureClass()) && !ConfirmGeographicLayer(r.ThemeName))
+            return;
         // The Overwrite choice is spent on this run: the next one appends
         // unless the user confirms Overwrite again.
         KV_LINE;

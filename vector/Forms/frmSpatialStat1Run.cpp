@@ -33,6 +33,7 @@
 #include "vector/Forms/frmSpatialStat1SupportData.h"
 #include "vector/Forms/frmSpatialStat1WorkingCopy.h"
 #include "vector/Modules/modMisc.h"
+#include "vector/Modules/modRunChecks.h"
 #include "vector/Modules/modSpatialStats.h"
 
 KV_MODULE("Forms/frmSpatialStat1");
@@ -60,14 +61,6 @@ std::string firstChars(const std::string& s, size_t n) {
         ++chars;
     }
     return s.substr(0, i);
-}
-
-// The text cut to at most `bytes` bytes, on a character boundary.
-std::string fitBytes(const std::string& s, int32_t bytes) {
-    if (bytes <= 0 || s.size() <= static_cast<size_t>(bytes)) return s;
-    size_t end = static_cast<size_t>(bytes);
-    while (end > 0 && (static_cast<unsigned char>(s[end]) & 0xC0) == 0x80) --end;
-    return s.substr(0, end);
 }
 
 std::string nowText() {
@@ -270,6 +263,8 @@ std::optional<RunRequest> CheckRequest(h::Application* ArcMapApp, const std::str
         return std::nullopt;
     }
     r.source = r.layer->featureClass();
+    // The dialogs ask before a run in degrees; a batch line runs as stored.
+    if (IsGeographicLayer(*r.source)) WarnGeographicLayer(ThemeName);
     if (r.source->findField(ClassField) < 0) {
         warn("Could not find field '" + ClassField + "' in layer '" + ThemeName + "'." + kCRLF + "Cannot continue.",
              "Missing Field");
@@ -409,6 +404,7 @@ struct RunGroups {
     LandscapeTotals totals;
     ClassIndex diversityClasses;
     std::vector<double> diversityArea;
+    int64_t nullClasses = 0;   // class level: patches left out of the class rows
 };
 
 // One pass over the working copy, in object-id order. The support values
@@ -455,9 +451,11 @@ RunGroups GatherPatches(const RunRequest& r, h::FeatureClass& copy, const std::s
             }
         } else {
             int32_t ci = g.classes.add(row->value(classAt));
-            if (ci >= 0) {  // a null class value belongs to no class
+            if (ci >= 0) {
                 if (static_cast<size_t>(ci) == g.groups.size()) g.groups.emplace_back(lists);
                 group = &g.groups[static_cast<size_t>(ci)];
+            } else {
+                ++g.nullClasses;  // a null class value belongs to no class
             }
         }
         if (group) group->add(p);
@@ -466,8 +464,9 @@ RunGroups GatherPatches(const RunRequest& r, h::FeatureClass& copy, const std::s
     return g;
 }
 
-// One row per group into the table, each with the chosen metrics.
-void WriteRows(const RunRequest& r, h::Table& table, RunGroups& g, const std::string& ThemeName, bool blnLandscape,
+// One row per group into the table, each with the chosen metrics; false,
+// before any row is written, after a message.
+bool WriteRows(const RunRequest& r, h::Table& table, RunGroups& g, const std::string& ThemeName, bool blnLandscape,
                int32_t runNumber, int32_t divisor, ProgressSteps& progress) {
     const int32_t nameAt = table.findField("Name");
     const int32_t runDateAt = table.findField("RunDate");
@@ -476,6 +475,16 @@ void WriteRows(const RunRequest& r, h::Table& table, RunGroups& g, const std::st
     std::vector<int32_t> metricAt;
     for (Metric m : r.chosen) metricAt.push_back(table.findField(MetricCode(m)));
     progress.step();
+
+    // Classes that the Class column could not tell apart are refused before
+    // any row is written.
+    if (!blnLandscape && classFieldAt >= 0 && table.fields().field(classFieldAt).type == h::FieldString) {
+        std::string clash = CutValueClash(g.classes.values(), table.fields().field(classFieldAt).length, "Class");
+        if (!clash.empty()) {
+            warn(clash, "Cannot Continue");
+            return false;
+        }
+    }
 
     MetricScope scope;
     scope.divisor = divisor;
@@ -490,7 +499,7 @@ void WriteRows(const RunRequest& r, h::Table& table, RunGroups& g, const std::st
     progress.raiseMax(static_cast<int64_t>(g.groups.size() * K));
     auto textFor = [&](int32_t at, const std::string& text) -> h::Value {
         if (at >= 0 && table.fields().field(at).type == h::FieldString)
-            return fitBytes(text, table.fields().field(at).length);
+            return FitBytes(text, table.fields().field(at).length);
         return text;
     };
     for (size_t c = 0; c < g.groups.size(); ++c) {
@@ -512,6 +521,7 @@ void WriteRows(const RunRequest& r, h::Table& table, RunGroups& g, const std::st
         row->store();
         g.groups[c] = PatchGroup();  // its lists are not needed any more
     }
+    return true;
 }
 
 }  // namespace
@@ -601,7 +611,7 @@ void RunSpatialStats(h::Application* ArcMapApp, const std::string& ThemeName, co
         MsgBox("Unable to search the layer.", h::mb::Critical, "RunSpatialStats SubFunction");
         return;
     }
-    WriteRows(r, *table, groups, ThemeName, blnLandscape, runNumber, divisor, progress);
+    if (!WriteRows(r, *table, groups, ThemeName, blnLandscape, runNumber, divisor, progress)) return;
 
     // ---- results -------------------------------------------------------------------
     progressWindow.lblProgress().setCaption("Finished spatial calculations");
@@ -638,6 +648,7 @@ void RunSpatialStats(h::Application* ArcMapApp, const std::string& ThemeName, co
         Add_Table_TOC(r.map, table);
     }
     progressWindow.unload();
+    if (!blnLandscape) ReportNullsLeftOut(groups.nullClasses);
 }
 
 }  // namespace kv

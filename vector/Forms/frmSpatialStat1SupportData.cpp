@@ -3,6 +3,7 @@
 #include "host/Failure.h"
 #include "shared/ErrorHandling.h"
 #include "vector/Forms/frmSpatialStat1Progress.h"
+#include "vector/Modules/modRunChecks.h"
 #include "vector/Modules/modSpatialStats.h"
 
 KV_MODULE("Forms/frmSpatialStat1");
@@ -87,7 +88,8 @@ bool AddSupportData(const h::FeatureClassPtr& TargetFeatureClass, const std::vec
         h::Cursor cursor = fc.update(nullptr, true);
         KV_LINE;
         while (h::RowPtr row = cursor.next()) {
-            const h::Geometry& shape = row->shape();
+            // A self-intersecting ring is measured after repair.
+            const h::Geometry shape = MeasuredShape(row->shape());
             double a = shape.area();
             double p = shape.length();
             const double value[SupportFieldCount] = {

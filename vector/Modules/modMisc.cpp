@@ -33,11 +33,16 @@ bool IsLayerSelected(h::Application* app) {
 
 #include <algorithm>
 #include <cctype>
+#include <utility>
+#include <vector>
+
+#include <fmt/format.h>
 
 #include "host/System.h"
 #include "host/Ui.h"
 #include "shared/App.h"
 #include "shared/modMisc.h"
+#include "vector/Modules/modRunChecks.h"
 
 namespace kv {
 
@@ -133,6 +138,37 @@ void AddAreaAndPerimFields(const h::LayerPtr& layer, bool noConfirm, AreaAndPeri
                    h::mb::Exclamation, "Invalid Layer Selection");
             return;
         }
+        // Every feature is measured and checked before the first write, so
+        // that the source is changed whole or not at all: a feature without a
+        // polygon, or a value its field cannot hold, stops the command here.
+        KV_LINE;
+        std::vector<std::pair<double, double>> measures;
+        {
+            h::Cursor check = fc->search(nullptr, true);
+            while (auto feature = check.next()) {
+                const h::Geometry& shape = feature->shape();
+                if (shape.isEmpty() || shape.type() != h::ShapeType::Polygon)
+                    h::fail(h::err::HostGeneric, "Korvane",
+                            "Feature " + std::to_string(feature->oid()) + " has no polygon shape.");
+                h::Geometry measured = MeasuredShape(shape);
+                measures.push_back({measured.area(), measured.length()});
+            }
+        }
+        for (const char* name : {"Area", "Perimeter"}) {
+            int32_t index = fc->findField(name);
+            if (index < 0) continue;
+            const h::FieldDef& f = fc->fields().field(index);
+            for (const auto& [a, p] : measures) {
+                double v = std::string(name) == "Area" ? a : p;
+                bool fits = f.type == h::FieldSingle || f.type == h::FieldDouble
+                                ? f.precision <= 0 || fmt::format("{:.{}f}", v, f.scale).size() <= static_cast<size_t>(f.precision)
+                                : f.type != h::FieldString;
+                if (!fits)
+                    h::fail(h::err::HostGeneric, "Korvane",
+                            fmt::format("The {} {} does not fit the field {} of {}.  Nothing was changed.",
+                                        std::string(name) == "Area" ? "area" : "perimeter", v, name, fc->name()));
+            }
+        }
         auto prepare = [&](const char* name, const char* question) {
             int32_t index = fc->findField(name);
             if (index == -1) {
@@ -152,13 +188,13 @@ void AddAreaAndPerimFields(const h::LayerPtr& layer, bool noConfirm, AreaAndPeri
         KV_LINE;
         h::Cursor cursor = fc->update(nullptr, false);
         KV_LINE;
+        size_t at = 0;
         while (auto feature = cursor.next()) {
             KV_LINE;
-            const h::Geometry& shape = feature->shape();
-            if (shape.isEmpty() || shape.type() != h::ShapeType::Polygon)
-                h::fail(h::err::HostGeneric, "Korvane",
-                        "Feature " + std::to_string(feature->oid()) + " has no polygon shape.");
-            const double area = shape.area(), perimeter = shape.length();
+            if (at >= measures.size()) break;
+            const auto [area, perimeter] = measures[at++];
+            // Only these two fields are written: every other field keeps the
+            // bytes the file holds.
             if (areaIndex >= 0) feature->setValue(areaIndex, area);
             if (perimIndex >= 0) feature->setValue(perimIndex, perimeter);
             KV_LINE;

@@ -1,0 +1,77 @@
+#include "vector/Modules/modRunChecks.h"
+
+#include <cstdio>
+#include <map>
+
+#include <fmt/format.h>
+
+#include "host/Ui.h"
+#include "host/data/FeatureLayer.h"
+
+namespace kv {
+
+namespace h = korvane::host;
+
+h::Geometry MeasuredShape(const h::Geometry& shape) {
+    if (shape.isEmpty() || shape.isValid()) return shape;
+    return shape.makeValid();
+}
+
+bool IsGeographicLayer(const h::Table& table) {
+    auto fc = dynamic_cast<const h::FeatureClass*>(&table);
+    return fc && fc->spatialReference() && fc->spatialReference()->geographic;
+}
+
+namespace {
+std::string geographicText(const std::string& layerName) {
+    return "The layer '" + layerName + "' is in geographic coordinates (degrees): its areas and lengths will be in "
+           "square degrees and degrees, which distort with latitude. Projecting the layer gives meaningful values.";
+}
+}  // namespace
+
+bool ConfirmGeographicLayer(const std::string& layerName) {
+    return h::MsgBox(geographicText(layerName) + "\r\nRun on the geographic coordinates anyway?",
+                     h::mb::YesNo | h::mb::Question | h::mb::DefaultButton2, "Geographic Coordinates") == h::mb::Yes;
+}
+
+void WarnGeographicLayer(const std::string& layerName) {
+    std::fprintf(stderr, "Warning: layer '%s' is in geographic coordinates: areas in square degrees, lengths in degrees.\n",
+                 layerName.c_str());
+}
+
+std::string FitBytes(const std::string& s, int32_t bytes) {
+    if (bytes <= 0 || s.size() <= static_cast<size_t>(bytes)) return s;
+    size_t end = static_cast<size_t>(bytes);
+    while (end > 0 && (static_cast<unsigned char>(s[end]) & 0xC0) == 0x80) --end;
+    return s.substr(0, end);
+}
+
+std::string CutValueClash(const std::vector<h::Value>& values, int32_t bytes, const std::string& column) {
+    std::map<std::string, std::vector<std::string>> byCut;
+    for (const h::Value& v : values) {
+        if (h::isNull(v)) continue;
+        std::string text = h::toText(v);
+        byCut[FitBytes(text, bytes)].push_back(text);
+    }
+    std::string names;
+    for (const auto& [cut, full] : byCut) {
+        if (full.size() < 2) continue;
+        for (const std::string& f : full) names += "\r\n  \"" + f + "\"";
+    }
+    if (names.empty()) return {};
+    return fmt::format("These values are the same in their first {} bytes, all that the {} column of the output "
+                       "table holds, and their rows could not be told apart:{}\r\nShorten or recode them.  Cannot "
+                       "continue.",
+                       bytes, column, names);
+}
+
+void ReportNullsLeftOut(int64_t nullClasses, int64_t nullRegions) {
+    if (nullClasses <= 0 && nullRegions <= 0) return;
+    std::string text;
+    if (nullRegions > 0) text = fmt::format("{} patches with no region value (null)", nullRegions);
+    if (nullClasses > 0)
+        text += (text.empty() ? "" : " and ") + fmt::format("{} patches with no class value (null)", nullClasses);
+    h::MsgBox(text + " were left out of the rows.", h::mb::Information, "Patches Left Out");
+}
+
+}  // namespace kv
