@@ -9,6 +9,7 @@
 #include <ogrsf_frmts.h>
 #include <sys/resource.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -26,7 +27,11 @@ namespace {
 namespace h = korvane::host;
 namespace stdfs = std::filesystem;
 
-constexpr int64_t kPatches = 1000000;
+// KORVANE_BENCH_PATCHES in the environment chooses another size.
+const int64_t kPatches = [] {
+    const char* n = std::getenv("KORVANE_BENCH_PATCHES");
+    return n ? std::atoll(n) : int64_t{1000000};
+}();
 
 // Every metric box.
 std::vector<std::string> allBoxes() {
@@ -40,7 +45,7 @@ std::vector<std::string> allBoxes() {
 // alike), made once.
 std::string landscape(int classes) {
     std::string folder = KORVANE_BENCH_CACHE;
-    std::string name = "grid1m_c" + std::to_string(classes);
+    std::string name = "grid" + std::to_string(kPatches) + "_c" + std::to_string(classes);
     std::string cores = folder + "/" + name + "_cores.shp";
     std::string done = folder + "/" + name + "_cores.done";
     if (stdfs::exists(done)) return cores;
@@ -124,7 +129,9 @@ void BM_OgrScan(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(BM_Run)->Arg(10)->Arg(1000)->Unit(benchmark::kSecond)->Iterations(1)->Repetitions(3);
-BENCHMARK(BM_OgrScan)->Arg(10)->Arg(1000)->Unit(benchmark::kSecond)->Iterations(1)->Repetitions(3);
+// Five repetitions each; run with --benchmark_enable_random_interleaving=true
+// so that the run and the scan share the machine's load alike.
+BENCHMARK(BM_Run)->Arg(10)->Arg(1000)->Unit(benchmark::kSecond)->Iterations(1)->Repetitions(5);
+BENCHMARK(BM_OgrScan)->Arg(10)->Arg(1000)->Unit(benchmark::kSecond)->Iterations(1)->Repetitions(5);
 
 BENCHMARK_MAIN();

@@ -89,6 +89,89 @@ h::LayerPtr layerOnFile(const h::MapPtr& map, const std::string& shpPath) {
     return nullptr;
 }
 
+// A request that passed its checks: the source layer, its class and the ID field.
+struct CoreRequest {
+    h::FeatureLayer* source = nullptr;
+    h::FeatureClassPtr sourceClass;
+    int32_t idIndex = -1;
+    h::FieldDef idField;
+};
+
+// Checks the request before anything is written; nothing after a message.
+std::optional<CoreRequest> CheckCoreRequest(::kv::Procedure& kvProc_, const h::MapPtr& map, const std::string& folderName,
+                                            const std::string& shapefileName, const std::string& strLayerName,
+                                            const std::string& strIDFieldName) {
+    KV_LINE;
+    h::LayerPtr layer = FindLayerByName(map, strLayerName);
+    if (!layer) {
+        MsgBox(strLayerName + " is not loaded into the current map.", h::mb::Exclamation, "Cannot Buffer Layer");
+        return std::nullopt;
+    }
+    KV_LINE;
+    CoreRequest r;
+    r.source = &featureLayerOf(layer);
+    r.sourceClass = r.source->featureClass();
+    h::FeatureClassPtr& sourceClass = r.sourceClass;
+    KV_LINE;
+    r.idIndex = sourceClass->findField(strIDFieldName);
+    if (r.idIndex < 0) {
+        MsgBox("Cannot find ID field " + strIDFieldName + " in layer " + strLayerName, h::mb::Exclamation,
+               "Cannot Buffer Layer");
+        return std::nullopt;
+    }
+    KV_LINE;
+    r.idField = sourceClass->fields().field(r.idIndex);
+    const h::FieldDef& idField = r.idField;
+    // The object id and the shape are the new class's own, not values
+    // that it can copy.
+    if (idField.type == h::FieldOID || idField.type == h::FieldGeometry) {
+        MsgBox("The ID field " + idField.name + " is the layer's object ID or shape field.  Choose another ID "
+               "field.",
+               h::mb::Exclamation, "Cannot Buffer Layer");
+        return std::nullopt;
+    }
+    // The three area fields come after the ID field: an ID field of one
+    // of their names would make the new class impossible after the old
+    // output had been deleted.
+    for (const char* name : {kPatchArea, kCoreArea, kArea}) {
+        if (h::sameFieldName(idField.name, name)) {
+            MsgBox("The ID field " + idField.name + " has the name of a field of the core areas (Patch_Area, "
+                   "Core_Area, Area).  Choose another ID field.",
+                   h::mb::Exclamation, "Cannot Buffer Layer");
+            return std::nullopt;
+        }
+    }
+    // Replacing the data of a layer of the map would destroy what the
+    // map shows, the source patches above all.
+    KV_LINE;
+    std::string outPath = folderName + "/" + shapefileName + ".shp";
+    if (h::LayerPtr onFile = layerOnFile(map, outPath)) {
+        MsgBox(outPath + " is the data of the layer " + onFile->name() +
+                   " in the current map and cannot be replaced.  Choose another output file.",
+               h::mb::Exclamation, "Cannot Buffer Layer");
+        return std::nullopt;
+    }
+
+    return r;
+}
+
+// The core of one patch: its shape buffered inward, a little further after
+// a buffer the geometry engine refuses; an invalid result is made valid.
+h::Geometry CoreOf(const h::Geometry& shape, double distance) {
+    h::Geometry core;
+    for (int attempt = 1;; ++attempt) {
+        try {
+            core = shape.buffer(distance);
+            break;
+        } catch (const h::Failure&) {
+            if (attempt >= kBufferAttempts) throw;
+            distance -= kBufferWidening;
+        }
+    }
+    if (!core.isEmpty() && !core.isValid()) core = core.makeValid();
+    return core;
+}
+
 std::string valueProblem(const std::string& what, const std::string& value) {
     bool splits = value.find_first_of(",[]") != std::string::npos;
     bool breaks = value.find_first_of("\r\n") != std::string::npos;
@@ -485,53 +568,13 @@ void frmCores::CreateCores(const std::string& folderName, const std::string& sha
     try {
         KV_LINE;
         h::MapPtr map = Map();
-        KV_LINE;
-        h::LayerPtr layer = FindLayerByName(map, strLayerName);
-        if (!layer) {
-            MsgBox(strLayerName + " is not loaded into the current map.", h::mb::Exclamation, "Cannot Buffer Layer");
-            return;
-        }
-        KV_LINE;
-        h::FeatureLayer& source = featureLayerOf(layer);
-        h::FeatureClassPtr sourceClass = source.featureClass();
-        KV_LINE;
-        int32_t idIndex = sourceClass->findField(strIDFieldName);
-        if (idIndex < 0) {
-            MsgBox("Cannot find ID field " + strIDFieldName + " in layer " + strLayerName, h::mb::Exclamation,
-                   "Cannot Buffer Layer");
-            return;
-        }
-        KV_LINE;
-        h::FieldDef idField = sourceClass->fields().field(idIndex);
-        // The object id and the shape are the new class's own, not values
-        // that it can copy.
-        if (idField.type == h::FieldOID || idField.type == h::FieldGeometry) {
-            MsgBox("The ID field " + idField.name + " is the layer's object ID or shape field.  Choose another ID "
-                   "field.",
-                   h::mb::Exclamation, "Cannot Buffer Layer");
-            return;
-        }
-        // The three area fields come after the ID field: an ID field of one
-        // of their names would make the new class impossible after the old
-        // output had been deleted.
-        for (const char* name : {kPatchArea, kCoreArea, kArea}) {
-            if (h::sameFieldName(idField.name, name)) {
-                MsgBox("The ID field " + idField.name + " has the name of a field of the core areas (Patch_Area, "
-                       "Core_Area, Area).  Choose another ID field.",
-                       h::mb::Exclamation, "Cannot Buffer Layer");
-                return;
-            }
-        }
-        // Replacing the data of a layer of the map would destroy what the
-        // map shows, the source patches above all.
-        KV_LINE;
-        std::string outPath = folderName + "/" + shapefileName + ".shp";
-        if (h::LayerPtr onFile = layerOnFile(map, outPath)) {
-            MsgBox(outPath + " is the data of the layer " + onFile->name() +
-                       " in the current map and cannot be replaced.  Choose another output file.",
-                   h::mb::Exclamation, "Cannot Buffer Layer");
-            return;
-        }
+        std::optional<CoreRequest> request =
+            CheckCoreRequest(kvProc_, map, folderName, shapefileName, strLayerName, strIDFieldName);
+        if (!request) return;
+        h::FeatureLayer& source = *request->source;
+        h::FeatureClassPtr sourceClass = request->sourceClass;
+        const int32_t idIndex = request->idIndex;
+        const h::FieldDef& idField = request->idField;
 
         KV_LINE;
         const auto& sr = sourceClass->spatialReference();
@@ -586,19 +629,7 @@ void frmCores::CreateCores(const std::string& folderName, const std::string& sha
             h::Geometry shape = MeasuredShape(feature->shape());
 
             KV_LINE;
-            double distance = baseDistance;
-            h::Geometry core;
-            for (int attempt = 1;; ++attempt) {
-                try {
-                    core = shape.buffer(distance);
-                    break;
-                } catch (const h::Failure&) {
-                    if (attempt >= kBufferAttempts) throw;
-                    distance -= kBufferWidening;
-                }
-            }
-            KV_LINE;
-            if (!core.isEmpty() && !core.isValid()) core = core.makeValid();
+            h::Geometry core = CoreOf(shape, baseDistance);
 
             KV_LINE;
             double patchArea = shape.area();

@@ -69,12 +69,16 @@ bool AddSupportData(const h::FeatureClassPtr& TargetFeatureClass, const std::vec
             return;
         }
 
+        // The missing fields are added together, with one rewrite of the
+        // attribute file.
+        std::vector<h::FieldDef> missing;
         for (int f = 0; f < SupportFieldCount; ++f) {
             if (!need[f] || fc.findField(SupportFieldName(static_cast<SupportField>(f))) >= 0) continue;
-            KV_LINE;
-            fc.addField({SupportFieldName(static_cast<SupportField>(f)), h::FieldSingle, 0, 20, 5});
-            progress.step();
+            missing.push_back({SupportFieldName(static_cast<SupportField>(f)), h::FieldSingle, 0, 20, 5});
         }
+        KV_LINE;
+        if (!missing.empty()) fc.addFields(missing);
+        progress.step(static_cast<int64_t>(missing.size()));
         std::array<int32_t, SupportFieldCount> at{};
         for (int f = 0; f < SupportFieldCount; ++f) at[f] = fc.findField(SupportFieldName(static_cast<SupportField>(f)));
 
