@@ -592,6 +592,7 @@ void frmRegionalAnalysis::cmdOK_Click() {
         h::DatasetReplacement next(h::ShapefileWorkspace::open(folderOf(tablePath)), withoutExtension(fileOf(tablePath)),
                                    false);
         const std::string workPath = next.temporaryPath(".dbf");
+        h::TablePtr openTable;
         progressWindow.lblProgress().setCaption("Writing the rows of each region");
         if (classLevel) {
             const size_t n = regions.size();
@@ -607,6 +608,9 @@ void frmRegionalAnalysis::cmdOK_Click() {
                 // A table that could not be made must not be replaced by an
                 // older one of that name for the regions that follow.
                 if (!haveTable) return setStatus("Idle");
+                // Held open while the regions go on, so that each region's
+                // call finds it open instead of opening the file again.
+                if (!openTable && hfs::FileExists(workPath)) openTable = h::Table::open(workPath);
                 KV_LINE;
                 setStatus(fmt::format("Processing  --  {} = {}   ({}% complete)", regionField,
                                       h::toText(regions[i]), static_cast<int64_t>((i + 1) * 100 / n)));
@@ -618,6 +622,7 @@ void frmRegionalAnalysis::cmdOK_Click() {
                                          true, false, "", h::Value{}, grouped.get()))
                 return setStatus("Idle");
         }
+        openTable.reset();
         KV_LINE;
         h::TablePtr table = next.commit();
         KV_LINE;
