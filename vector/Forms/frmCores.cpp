@@ -409,6 +409,8 @@ void frmCores::cnmdBatch_Click() {
             h::fail(h::err::InvalidCall, "Korvane", "Input past end of file");
         KV_LINE;
         std::string line = CoreAreaBatchLine(r) + "\r\n";
+        KV_LINE;
+        MakeDefaultBatchFolder(where.location);
         {
             // A hand-edited file may lack its last line end; the new line
             // must not run into the one before it.
