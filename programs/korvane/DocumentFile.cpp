@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "host/Failure.h"
+#include "host/FileReplace.h"
 #include "host/Ui.h"
 
 namespace korvane::app {
@@ -112,14 +113,15 @@ void DocumentFile::save(const h::Document& doc, const std::string& path) {
                 j["tocSelectedPosition"] = i;
             }
     }
-    std::string tmp = path + ".tmp";
-    {
-        std::ofstream f(tmp);
-        if (!f) h::fail(h::err::PathNotFound, "korvane", "Cannot write the map document " + path);
-        f << j.dump(2) << "\n";
-        if (!f) h::fail(h::err::PathNotFound, "korvane", "Cannot write the map document " + path);
+    // Written whole under a marked temporary name, then renamed over the old
+    // document: a failure or a kill leaves the old one as it was.
+    try {
+        h::replaceFileContents(path, j.dump(2) + "\n");
+    } catch (const h::Failure& f) {
+        h::fail(f.number(), "korvane",
+                fmt::format("The map document {} could not be saved ({}); the stored one is kept.", path,
+                            f.description()));
     }
-    std::filesystem::rename(tmp, path);
 }
 
 std::vector<std::string> documentItems(const h::Document& doc) {

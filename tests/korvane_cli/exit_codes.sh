@@ -70,6 +70,7 @@ cases=(
   "no Korvane.ini|5|Korvane.ini' could not be found|--libs nolibini --doc land.json run Spatial_Statistics --script notable.kvs"
   "missing batch file|5|no-such-batch.kv' could not be found.  Aborting.|--libs batchlibs --doc land.json run Set_and_Run_Batch_Processes --script batchrun.kvs"
   "table cannot be replaced|5|Cannot delete .*landscape-stats.dbf|--doc table.json run Spatial_Statistics --script overwrite.kvs"
+  "document not saved|6|could not be saved .*the stored one is kept|--doc nofolder/doc.json add $sample/landscape.shp"
   "a run|0|100 - done\.$|--doc land.json run Spatial_Statistics --script run.kvs"
   "an information box|0|Map Units are unknown|--doc nounits.json run Spatial_Statistics --script cancel.kvs"
   "bad check box value|2|banana.kvs line 3 \(\"set chkHectares banana\"\): chkHectares takes 1 or 0|--doc land.json run Spatial_Statistics --script banana.kvs"
