@@ -569,7 +569,7 @@ void ScriptDriver::showErrorReport(const std::string& text) {
 
 void ScriptDriver::documentOpened(const std::string& path) {
     openedDocuments.push_back(path);
-    out_ << "Opening " << path << "\n";
+    out_ << "Opening " << escapeControls(path) << "\n";
 }
 
 }  // namespace korvane::host
