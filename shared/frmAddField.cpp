@@ -25,7 +25,32 @@ constexpr TypeEntry kTypes[] = {{"Short Integer", 0}, {"Long Integer", 1}, {"Flo
 
 // A text converted to a 16-bit integer as the runtime does: a number in
 // range, fractions rounded half to even; anything else fails.
+// Only a decimal number: blanks, a sign, digits with one point, an exponent.
+// strtod would also take "nan", "inf" and C hexadecimal forms.
+bool decimalNumber(const std::string& text) {
+    size_t i = 0, n = text.size();
+    while (i < n && text[i] == ' ') ++i;
+    if (i < n && (text[i] == '+' || text[i] == '-')) ++i;
+    size_t digits = 0;
+    while (i < n && std::isdigit(static_cast<unsigned char>(text[i]))) ++i, ++digits;
+    if (i < n && text[i] == '.') {
+        ++i;
+        while (i < n && std::isdigit(static_cast<unsigned char>(text[i]))) ++i, ++digits;
+    }
+    if (digits == 0) return false;
+    if (i < n && (text[i] == 'e' || text[i] == 'E')) {
+        ++i;
+        if (i < n && (text[i] == '+' || text[i] == '-')) ++i;
+        size_t exp = 0;
+        while (i < n && std::isdigit(static_cast<unsigned char>(text[i]))) ++i, ++exp;
+        if (exp == 0) return false;
+    }
+    while (i < n && text[i] == ' ') ++i;
+    return i == n;
+}
+
 int16_t toInteger16(const std::string& text) {
+    if (!decimalNumber(text)) h::fail(h::err::TypeMismatch, "Korvane", "Type mismatch");
     const char* s = text.c_str();
     char* end = nullptr;
     double v = std::strtod(s, &end);
@@ -33,7 +58,7 @@ int16_t toInteger16(const std::string& text) {
     if (text.find_first_not_of(' ') == std::string::npos || !end || *end != '\0')
         h::fail(h::err::TypeMismatch, "Korvane", "Type mismatch");
     double r = std::nearbyint(v);
-    if (r < -32768 || r > 32767) h::fail(h::err::Overflow, "Korvane", "Overflow");
+    if (!(r >= -32768 && r <= 32767)) h::fail(h::err::Overflow, "Korvane", "Overflow");
     return static_cast<int16_t>(r);
 }
 }  // namespace

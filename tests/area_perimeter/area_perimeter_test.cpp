@@ -1,6 +1,11 @@
 // The Add/Refresh Area and Perimeter fields command driven as the host
 // drives it, on small shapefiles in a fresh folder.
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
 
 #include "Fixture.h"
 #include "host/System.h"
@@ -225,4 +230,67 @@ TEST(AreaPerimeterCommand, LayersThatCannotTakeTheFieldsAreLeftUnchanged) {
     EXPECT_NE(fx.driver.errorReports[0].find("AddAreaAndPerimFields Modules/modMisc Line : "), std::string::npos);
     EXPECT_EQ(gone->featureClass()->findField("Area"), -1);
     EXPECT_FALSE(std::filesystem::exists(fx.dir / "gone.dbf"));
+}
+
+namespace {
+std::string bytesOf(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+}  // namespace
+
+// A world-countries layer stores its population 318622525 in a field N 24,15
+// with 14 decimals, so that it fits: the driver would format it 25 wide. The
+// update writes Area and Perimeter only; pop keeps its bytes and stops
+// nothing. A self-intersecting ring is measured after repair, and the
+// rewritten .dbf keeps its mode.
+TEST(AreaPerimeterCommand, FieldsTheUpdateDoesNotSetKeepTheirStoredBytes) {
+    AreaPerimeter fx;
+    fx.map()->setMapUnits(h::UnitMeters);
+    const std::string dbf = (fx.dir / "countries.dbf").string();
+    {
+        auto fc = fx.workspace().createFeatureClass(
+            "countries", {{"NAME", h::FieldString, 20, 0, 0}, {"pop", h::FieldDouble, 0, 24, 15}}, h::ShapeType::Polygon);
+        for (auto [name, shape] : {std::pair<const char*, const char*>{"square", "POLYGON ((0 0, 0 10, 10 10, 10 0, 0 0))"},
+                                   {"bowtie", "POLYGON ((20 0, 30 10, 30 0, 20 10, 20 0))"}}) {
+            auto f = fc->createFeature();
+            f->setShape(h::Geometry::fromWkt(shape));
+            f->setValue("NAME", std::string(name));
+            f->setValue("pop", 1.5);
+            f->store();
+        }
+        fc->close();
+    }
+    // Record 0's pop as the real layer stores it: 24 characters, 14 decimals.
+    const long header = 32 + 32 * 2 + 1, record = 1 + 20 + 24, popAt = 1 + 20;
+    {
+        std::fstream f(dbf, std::ios::in | std::ios::out | std::ios::binary);
+        f.seekp(header + popAt);
+        f << "318622525.00000000000000";
+    }
+    ASSERT_EQ(::chmod(dbf.c_str(), 0640), 0);
+    const std::string popBefore = bytesOf(dbf).substr(header + popAt, 24);
+    const std::string pop2Before = bytesOf(dbf).substr(header + record + popAt, 24);
+
+    auto layer = h::openFeatureLayer((fx.dir / "countries.shp").string());
+    fx.map()->addLayer(layer);
+    fx.app.document()->setSelectedLayer(layer);
+    fx.driver.addLines({"answer Yes"});
+    fx.cmd.OnClick();
+    EXPECT_TRUE(fx.driver.errorReports.empty()) << fx.driver.errorReports.front();
+
+    auto fc = h::FeatureClass::open((fx.dir / "countries.shp").string());
+    EXPECT_NEAR(value(fc, 0, "Area"), 100, 1e-6);
+    EXPECT_NEAR(value(fc, 1, "Area"), 50, 1e-6);   // two triangles of 25, not 0
+    fc.reset();
+    layer.reset();
+    fx.map()->clearLayers();
+    const std::string after = bytesOf(dbf);
+    const long newRecord = record + 20 * 2;   // Area and Perimeter, 20 wide each
+    const long newHeader = header + 32 * 2;
+    EXPECT_EQ(after.substr(newHeader + popAt, 24), popBefore);
+    EXPECT_EQ(after.substr(newHeader + newRecord + popAt, 24), pop2Before);
+    struct stat st;
+    ASSERT_EQ(::stat(dbf.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
 }

@@ -4,14 +4,20 @@
 // configuration-file writer.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
 
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
 
+#include "FaultInjection.h"
 #include "host/Application.h"
+#include "host/FileReplace.h"
 #include "host/Failure.h"
 #include "host/System.h"
 #include "host/Ui.h"
@@ -301,4 +307,73 @@ TEST(KorvaneIniWriter, RewritesTheFileWholeWithCrLfAndRefusesAReadOnlyOne) {
     h::fs::SetReadOnly(ini, false);
     EXPECT_EQ(readAll(ini), expected);
     sfs::remove(ini);
+}
+
+TEST(DefaultBatchFolder, IsMadeOnFirstWriteOnlyForTheBuildsDefaultFile) {
+    const sfs::path root = sfs::temp_directory_path() / ("kv-batch-folder-" + std::to_string(::getpid()));
+    sfs::remove_all(root);
+    const std::string defaultFile = (root / "data" / "Korvane" / "Korvane.kv").string();
+    // The build names a file in the user's data folder but does not make the folder.
+    EXPECT_EQ(sfs::path(kv::DefaultBatchFile()).filename(), "Korvane.kv");
+
+    // Another location with a missing folder stays missing (the writer then
+    // shows its invalid-location message).
+    kv::MakeDefaultBatchFolder((root / "elsewhere" / "Korvane.kv").string(), defaultFile);
+    EXPECT_FALSE(sfs::exists(root / "elsewhere"));
+    EXPECT_FALSE(sfs::exists(root / "data"));
+
+    // The default file, also spelt with a redundant part, gets its folder.
+    kv::MakeDefaultBatchFolder((root / "data" / "." / "Korvane" / "Korvane.kv").string(), defaultFile);
+    EXPECT_TRUE(sfs::is_directory(root / "data" / "Korvane"));
+    EXPECT_FALSE(sfs::exists(defaultFile));   // the file itself is the writer's
+    sfs::remove_all(root);
+}
+
+// The ini writer goes through the replace helper: a failing step, a kill or a
+// file-size limit leaves the old file byte-identical and no temporary; a
+// rewrite keeps the file's mode.
+TEST(KorvaneIniWriter, AFailedRewriteLeavesTheOldFile) {
+    namespace ht = korvane::host::testing;
+    namespace kt = korvane::test;
+    const sfs::path dir = sfs::temp_directory_path() / ("kv-batch-ini-faults-" + std::to_string(::getpid()));
+    sfs::remove_all(dir);
+    sfs::create_directories(dir);
+    const std::string ini = (dir / "Korvane.ini").string();
+    std::ofstream(ini, std::ios::binary) << "[KorvaneBatch]\r\nLocation=/old.kv\r\n" << std::string(3000, 'c') << "\r\n";
+    ASSERT_EQ(::chmod(ini.c_str(), 0640), 0);
+    kt::FolderSnapshot before(dir);
+    for (ht::Step step : {ht::Step::Write, ht::Step::Fsync, ht::Step::Close, ht::Step::Rename}) {
+        SCOPED_TRACE(static_cast<int>(step));
+        ht::failAt(step, step == ht::Step::Rename ? EROFS : ENOSPC, "Korvane.ini");
+        EXPECT_THROW(kv::WriteBatchLocation(ini, "/new.kv"), h::Failure);
+        ht::clearFaults();
+        EXPECT_TRUE(before.sameAsNow()) << before.differences();
+        EXPECT_TRUE(kt::temporariesIn(dir).empty());
+        kt::ChildOutcome o = kt::runInChild([&](std::string&) {
+            ht::killAt(step, "Korvane.ini");
+            kv::WriteBatchLocation(ini, "/new.kv");
+            return 0;
+        });
+        EXPECT_EQ(o.signal, SIGKILL) << kt::describe(o);
+        EXPECT_TRUE(before.sameAsNow()) << before.differences();
+        for (const std::string& t : kt::temporariesIn(dir)) sfs::remove(dir / t);
+    }
+    kt::ChildOutcome o = kt::runWithFileSizeLimit(1000, [&](std::string& why) {
+        try {
+            kv::WriteBatchLocation(ini, "/new.kv");
+        } catch (const h::Failure&) {
+            return 0;
+        }
+        why = "the rewrite did not fail";
+        return 1;
+    });
+    EXPECT_TRUE(o.exited && o.code == 0) << kt::describe(o);
+    EXPECT_TRUE(before.sameAsNow()) << before.differences();
+    EXPECT_TRUE(kt::temporariesIn(dir).empty());
+    kv::WriteBatchLocation(ini, "/new.kv");
+    EXPECT_EQ(kv::ReadBatchLocation(ini).location, "/new.kv");
+    struct stat st;
+    ASSERT_EQ(::stat(ini.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    sfs::remove_all(dir);
 }

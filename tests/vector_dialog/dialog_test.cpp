@@ -511,3 +511,35 @@ TEST(SpatialStatsRun, RunKeepsTheDialogOpenAndSpendsAConfirmedOverwrite) {
     EXPECT_EQ(f.get<h::CommandButton>("cmdCancel").caption(), "Cancel");
     EXPECT_FALSE(option(f, "optAppend").enabled());
 }
+
+// A layer in degrees: Run asks first (default No).
+TEST(SpatialStatsRun, AGeographicLayerRunsOnlyAfterYes) {
+    DialogSession s;
+    for (const std::string& file : s.sampleLayer("landscape")->featureClass()->files()) {
+        std::string ext = std::filesystem::path(file).extension().string();
+        if (ext == ".shp" || ext == ".shx" || ext == ".dbf")
+            std::filesystem::copy_file(file, s.file("geo" + ext));
+    }
+    {
+        std::ofstream prj(s.file("geo.prj"));
+        prj << "GEOGCS[\"GCS_WGS_1984\",DATUM[\"D_WGS_1984\",SPHEROID[\"WGS_1984\",6378137.0,298.257223563]],"
+               "PRIMEM[\"Greenwich\",0.0],UNIT[\"Degree\",0.0174532925199433]]";
+    }
+    s.addLayer(h::openFeatureLayer(s.file("geo.shp")));
+    s.map()->setMapUnits(h::UnitMeters);
+    const std::string table = s.file("stats.dbf");
+    s.open();
+    s.act({"choose lstLayers geo", "choose cboClass FORTYPE", "click cmdSelectNone", "click chkClassArea",
+           "click txtOutputTableName", "file " + quoted(table), "click cmdOK"});
+    ASSERT_FALSE(s.driver().messages.empty()) << s.transcript();
+    const auto& q = s.driver().messages.back();
+    EXPECT_EQ(q.title, "Geographic Coordinates");
+    EXPECT_EQ(q.buttons(), h::mb::YesNo);
+    EXPECT_EQ(q.defaultAnswer(), h::mb::No);
+    EXPECT_NE(q.text.find("square degrees and degrees, which distort with latitude"), std::string::npos) << q.text;
+    EXPECT_NE(q.text.find("Projecting the layer gives meaningful values"), std::string::npos) << q.text;
+    EXPECT_FALSE(std::filesystem::exists(table));
+    s.act({"click cmdOK", "answer Yes"});
+    EXPECT_TRUE(std::filesystem::exists(table)) << s.transcript();
+    EXPECT_TRUE(s.driver().errorReports.empty()) << s.transcript();
+}

@@ -170,3 +170,82 @@ TEST_F(RunSafetyTest, AnImmutableTableIsNeitherReplacedNorAppendedTo) {
 
 }  // namespace
 }  // namespace kvtest
+
+namespace kvtest {
+namespace {
+
+class RunRefusalTest : public MetricsTest {
+protected:
+    void run(const std::string& layer, const std::string& table, bool landscape = false) {
+        kv::RunSpatialStats(&h::Application::instance(), layer, "CLS", false, false, table, true,
+                            {"chkClassArea", "chkNumOfPatches"}, landscape, false);
+    }
+};
+
+// Class values equal in the 40 bytes of the Class column are refused before
+// any row is written; null classes are counted after the rows.
+TEST_F(RunRefusalTest, ClassesTheColumnCannotTellApartAndNullClasses) {
+    const std::string longA = std::string(40, 'x') + "A", longB = std::string(40, 'x') + "B";
+    {
+        auto ws = h::ShapefileWorkspace::open(data.path());
+        auto fc = ws.createFeatureClass("long", {{"CLS", h::FieldString, 60, 0, 0}}, h::ShapeType::Polygon);
+        double x = 0;
+        for (const h::Value& v : {h::Value{longA}, h::Value{longB}, h::Value{std::string("short")}, h::Value{}, h::Value{}}) {
+            auto f = fc->createFeature();
+            f->setShape(h::Geometry::polygon({{{x, 0}, {x, 5}, {x + 5, 5}, {x + 5, 0}}}));
+            x += 10;
+            f->setValue("CLS", v);
+            f->store();
+        }
+        fc->close();
+    }
+    addLayer(data.file("long.shp"));
+    run("long", out.file("stats.dbf"));
+    ASSERT_EQ(messages().size(), 1u);
+    EXPECT_NE(messages()[0].find("\"" + longA + "\""), std::string::npos) << messages()[0];
+    EXPECT_NE(messages()[0].find("\"" + longB + "\""), std::string::npos) << messages()[0];
+    EXPECT_TRUE(out.files().empty());   // no table, no working copy
+
+    // Without the clash: the rows, then one message for the two null classes.
+    {
+        auto fc = h::FeatureClass::open(data.file("long.shp"));
+        auto r = fc->row(1);
+        r->setValue("CLS", std::string("other"));
+        r->store();
+    }
+    ui.driver.messages.clear();
+    run("long", out.file("stats.dbf"));
+    ASSERT_EQ(messages().size(), 1u);
+    EXPECT_EQ(messages()[0], "Patches Left Out: 2 patches with no class value (null) were left out of the rows.");
+    EXPECT_EQ(readRows(out.file("stats.dbf")).size(), 3u);
+    // At landscape level every patch is in the one row: nothing to report.
+    ui.driver.messages.clear();
+    run("long", out.file("stats.dbf"), true);
+    EXPECT_TRUE(messages().empty()) << messages().front();
+}
+
+// A self-intersecting ring is measured after repair; a geographic layer runs
+// as asked, without a question (batch lines replay as stored).
+TEST_F(RunRefusalTest, SelfIntersectingRingsAreRepairedAndGeographicLayersDoNotAsk) {
+    {
+        auto ws = h::ShapefileWorkspace::open(data.path());
+        auto sr = h::SpatialReference::fromWkt(
+            "GEOGCS[\"GCS_WGS_1984\",DATUM[\"D_WGS_1984\",SPHEROID[\"WGS_1984\",6378137.0,298.257223563]],"
+            "PRIMEM[\"Greenwich\",0.0],UNIT[\"Degree\",0.0174532925199433]]");
+        auto fc = ws.createFeatureClass("bowtie", {{"CLS", h::FieldString, 10, 0, 0}}, h::ShapeType::Polygon, &sr);
+        auto f = fc->createFeature();
+        f->setShape(h::Geometry::fromWkt("POLYGON ((0 0, 10 10, 10 0, 0 10, 0 0))"));
+        f->setValue("CLS", std::string("a"));
+        f->store();
+        fc->close();
+    }
+    addLayer(data.file("bowtie.shp"));
+    run("bowtie", out.file("stats.dbf"));
+    EXPECT_TRUE(messages().empty()) << messages().front();
+    auto rows = readRows(out.file("stats.dbf"));
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_NEAR(num(rows[0], "CA"), 50, 1e-9);   // two triangles of 25, not 0
+}
+
+}  // namespace
+}  // namespace kvtest

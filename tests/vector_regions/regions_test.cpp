@@ -793,3 +793,33 @@ TEST(RegionalAnalysis, NullRegionAndClassValuesAreCountedOnce) {
     EXPECT_EQ(s.driver.messages[0].icon(), h::mb::Information);
     EXPECT_EQ(Regions::rows(s.out()).size(), 3u);
 }
+
+// A layer in degrees: Run asks first (default No), before the source is
+// touched; Yes goes on.
+TEST(RegionalAnalysis, AGeographicLayerRunsOnlyAfterYes) {
+    Regions s;
+    auto sr = h::SpatialReference::fromWkt(
+        "GEOGCS[\"GCS_WGS_1984\",DATUM[\"D_WGS_1984\",SPHEROID[\"WGS_1984\",6378137.0,298.257223563]],"
+        "PRIMEM[\"Greenwich\",0.0],UNIT[\"Degree\",0.0174532925199433]]");
+    auto fc = s.workspace().createFeatureClass(
+        "patches", {{"REGION", h::FieldString, 12, 0, 0}, {"CLASS", h::FieldString, 12, 0, 0}}, h::ShapeType::Polygon, &sr);
+    double x = 0;
+    for (const Square& q : kTwoRegions) {
+        auto f = fc->createFeature();
+        f->setShape(h::Geometry::polygon({DataFixture::square(x, 0, 1)}));
+        x += 2;
+        f->setValue("REGION", q.region);
+        f->setValue("CLASS", q.cls);
+        f->store();
+    }
+    fc->flush();
+    s.map()->addLayer(std::make_shared<h::FeatureLayer>(fc, "patches"));
+    korvane::test::FolderSnapshot before(s.dir);
+    s.runDialog(s.classLevel("patches", "REGION", s.out()));
+    ASSERT_EQ(s.driver.messages.size(), 1u) << s.messages();
+    EXPECT_EQ(s.driver.messages[0].title, "Geographic Coordinates");
+    EXPECT_EQ(s.driver.messages[0].defaultAnswer(), h::mb::No);
+    EXPECT_TRUE(before.sameAsNow()) << before.differences();
+    s.act({"click cmdOK", "answer Yes"});
+    EXPECT_EQ(Regions::rows(s.out()).size(), 3u) << s.messages();
+}

@@ -99,6 +99,26 @@ TEST(AddFieldDialog, MissingNameBadNumbersAndMissingLayer) {
         EXPECT_EQ(t.driver.errorReports.size(), 1u);   // the conversion fails; nothing is added
         EXPECT_EQ(t.field("WIDE"), nullptr);
     }
+    // Forms the C conversion would take but the number boxes do not: each
+    // is the conversion's Type mismatch, and nothing is added.
+    for (const char* text : {"nan", "NaN", "inf", "-Infinity", "0x1A", "0X10", "1e", "."}) {
+        for (const char* box : {"txtWidth", "txtDecimalPlaces"}) {
+            SCOPED_TRACE(std::string(box) + " " + text);
+            AddFieldDialog t;
+            t.run({"set txtFieldName ODD", "choose cboFieldType Double", std::string("set ") + box + " " + text,
+                   "click cmdOK", "click cmdCancel"});
+            ASSERT_EQ(t.driver.errorReports.size(), 1u);
+            EXPECT_NE(t.driver.errorReports[0].find("Type mismatch"), std::string::npos) << t.driver.errorReports[0];
+            EXPECT_EQ(t.field("ODD"), nullptr);
+        }
+    }
+    {
+        AddFieldDialog t;
+        t.run({"set txtFieldName FINE", "choose cboFieldType Double", "set txtWidth  12 ", "set txtDecimalPlaces 3",
+               "click cmdOK", "click cmdCancel"});
+        EXPECT_TRUE(t.driver.errorReports.empty());
+        EXPECT_NE(t.field("FINE"), nullptr);
+    }
     {
         AddFieldDialog t;
         t.run({"set txtFieldName CLASS", "choose cboFieldType Text", "click cmdOK", "click cmdCancel"});
