@@ -17,6 +17,7 @@
 #include <map>
 
 #include "host/Failure.h"
+#include "host/FileReplace.h"
 #include "host/System.h"
 #include "host/data/GdalSupport.h"
 #include "host/data/RasterImpl.h"
@@ -505,7 +506,7 @@ void RasterDataset::writeGdalAttributeTable() {
     if (!t) return;
     if (impl_->format != RasterFormat::Tiff && impl_->format != RasterFormat::Grid) return;
     std::string xml = data::gdalTableXml(*t, impl_->dataPath + ".aux.xml");
-    data::replaceWhole(impl_->dataPath + ".aux.xml", xml);
+    replaceFileContents(impl_->dataPath + ".aux.xml", xml);
     // GDAL reads the auxiliary file when it opens the dataset again.
     impl_->closeHandle();
 }

@@ -71,27 +71,9 @@ std::string gdalTableXml(Table& t, const std::string& auxPath);
 // The table as a GDAL raster attribute table (Value as the MinMax column,
 // Count as the PixelCount column).
 GDALDefaultRasterAttributeTable toGdalTable(Table& t);
-// Writes a whole file through the host's replace helper.
-void replaceWhole(const std::string& path, const std::string& bytes);
-
-// A set of files replaced together through the host's replace helper: each
-// new file is written whole under its temporary name, then commit() renames
-// them all into place. Uncommitted temporaries are removed.
-class ReplaceFiles {
-public:
-    explicit ReplaceFiles(std::vector<std::string> targets);
-    ~ReplaceFiles();
-    ReplaceFiles(const ReplaceFiles&) = delete;
-    ReplaceFiles& operator=(const ReplaceFiles&) = delete;
-    const std::string& temporary(size_t i) const;
-    // Writes text as the whole of temporary i, every error checked.
-    void writeText(size_t i, const std::string& text);
-    void commit();
-
-private:
-    struct State;
-    std::unique_ptr<State> state_;
-};
+// Writes text as the whole of a new file (a temporary of the replace
+// helper, or a file that did not exist), every error checked.
+void writeNewFile(const std::string& path, const std::string& text);
 
 }  // namespace data
 }  // namespace korvane::host

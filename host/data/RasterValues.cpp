@@ -8,12 +8,17 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cerrno>
 #include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 
 #include "host/Failure.h"
+#include "host/FileReplace.h"
+#include "host/System.h"
 #include "host/data/GdalSupport.h"
 #include "host/data/RasterImpl.h"
 #include "host/data/TableImpl.h"
@@ -155,13 +160,16 @@ void exportFloatGrid(const RasterDataset& raster, const std::string& base,
         "NODATA_value  -9999\nbyteorder     LSBFIRST\n",
         m.width, m.height, number(m.extent.xmin), number(m.extent.ymin), number(cs));
 
-    data::ReplaceFiles files({flt, hdr});
-    FILE* out = std::fopen(files.temporary(0).c_str(), "wb");
-    if (!out) fail(err::PathNotFound, kSource, "Cannot write " + flt + ": " + std::strerror(errno));
+    std::string folder = stdfs::path(flt).parent_path().empty() ? "." : stdfs::path(flt).parent_path().string();
+    if (!fs::FolderExists(folder)) fail(err::PathNotFound, kSource, "The folder does not exist: " + folder);
+    if (fs::IsReadOnly(folder)) fail(err::HostAccessDenied, kSource, "Cannot write " + flt + ": the folder is read-only.");
+    FileReplacement files({flt, hdr});
+    const std::string tmp = files.temporary(0).string();
+    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) fail(err::PathNotFound, kSource, "Cannot write " + flt + ": " + std::strerror(errno));
     std::vector<float> fbuf;
-    bool ok = true;
     auto write = [&](const float* p, size_t n) {
-        if (ok && std::fwrite(p, sizeof(float), n, out) != n) ok = false;
+        writeAllTo(fd, std::string_view(reinterpret_cast<const char*>(p), n * sizeof(float)), tmp);
     };
     static_assert(sizeof(float) == 4);
     try {
@@ -198,13 +206,11 @@ void exportFloatGrid(const RasterDataset& raster, const std::string& base,
                 progress);
         }
     } catch (...) {
-        std::fclose(out);
+        ::close(fd);
         throw;
     }
-    if (std::fflush(out) != 0) ok = false;
-    if (std::fclose(out) != 0) ok = false;
-    if (!ok) fail(err::PathNotFound, kSource, "Cannot write " + flt + ": " + std::strerror(errno));
-    files.writeText(1, header);
+    if (::close(fd) != 0) fail(err::PathNotFound, kSource, "Cannot write " + flt + ": " + std::strerror(errno));
+    data::writeNewFile(files.temporary(1).string(), header);
     files.commit();
 }
 

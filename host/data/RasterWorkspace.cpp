@@ -11,6 +11,7 @@
 #include <set>
 
 #include "host/Failure.h"
+#include "host/FileReplace.h"
 #include "host/System.h"
 #include "host/data/GdalSupport.h"
 #include "host/data/RasterImpl.h"
@@ -106,9 +107,7 @@ void writeDatasetFiles(const RasterDataset& src, RasterFormat format, const Data
                     fail(err::HostGeneric, kSource, gdal::describe("Cannot write the table of " + out.data, trap));
             } else {
                 written.push_back(out.aux);
-                ReplaceFiles aux({out.aux});
-                aux.writeText(0, gdalTableXml(*table, ""));
-                aux.commit();
+                writeNewFile(out.aux, gdalTableXml(*table, ""));
             }
         }
     } catch (...) {
@@ -286,6 +285,133 @@ RasterDatasetPtr RasterWorkspace::saveAs(const RasterDataset& source, const std:
     } else {
         data::writeDatasetFiles(source, format, data::filesFor(target));
     }
+    return openRasterDataset(name);
+}
+
+namespace {
+
+// Closes what this process holds open of the dataset at path (the raster,
+// its table), before its files are renamed over or removed.
+void release(const std::string& path) {
+    data::forgetRaster(path);
+    for (const std::string& dbf : {path + ".vat.dbf"}) {
+        if (TablePtr t = data::cachedTable(data::canonical(dbf.substr(0, dbf.size() - 4)))) t->close();
+        data::forgetDataset(dbf);
+    }
+}
+
+void releaseFolder(const std::string& folder) {
+    data::forgetRaster(folder);
+    std::error_code ec;
+    for (const auto& e : stdfs::directory_iterator(folder, ec))
+        if (data::lowerExt(e.path().string()) != ".dbf") release(e.path().string());
+        else release(e.path().string().substr(0, e.path().string().size() - 8));
+}
+
+}  // namespace
+
+RasterDatasetPtr RasterWorkspace::saveReplacing(const RasterDataset& source, const std::string& name,
+                                                RasterFormat format) const {
+    checkName(name);
+    if (fs::IsReadOnly(path_)) fail(err::HostAccessDenied, kSource, "Cannot write in " + path_ + ": it is read-only.");
+    std::string target = datasetPath(name);
+    std::error_code ec;
+    bool grid = format == RasterFormat::Grid || format == RasterFormat::ArcInfoGrid;
+    if (grid && stdfs::exists(target, ec) && !stdfs::is_directory(target, ec))
+        fail(err::HostGeneric, kSource, "A file named " + name + " stands where the GRID would go in " + path_ + ".");
+    if (!grid && stdfs::is_directory(target, ec))
+        fail(err::HostGeneric, kSource, "A folder named " + name + " stands where the raster would go in " + path_ + ".");
+    if (!grid) {
+        std::vector<stdfs::path> targets = {target, target + ".vat.cpg", target + ".aux.xml", target + ".vat.dbf"};
+        FileReplacement r(targets);
+        data::DatasetFiles files{r.temporary(0).string(), r.temporary(3).string(), r.temporary(1).string(),
+                                 r.temporary(2).string()};
+        data::writeDatasetFiles(source, format, files);
+        for (const stdfs::path& t : targets)
+            if (stdfs::exists(t, ec) && fs::IsReadOnly(t.string()))
+                fail(err::HostAccessDenied, kSource, "Cannot replace " + t.string() + ": it is read-only.");
+        std::vector<stdfs::path> kept = r.leaveOutUnwritten();
+        release(target);
+        // The files renamed over are one dataset: should a later rename fail,
+        // the ones already renamed are put back from links kept to the old files.
+        std::vector<std::pair<stdfs::path, stdfs::path>> backups;
+        auto dropBackups = [&] {
+            std::error_code ignore;
+            for (auto& [t, b] : backups) stdfs::remove(b, ignore);
+        };
+        for (const stdfs::path& t : kept) {
+            if (!stdfs::is_regular_file(t, ec)) continue;
+            stdfs::path b = temporaryNameFor(t);
+            stdfs::create_hard_link(t, b, ec);
+            if (ec) {
+                dropBackups();
+                fail(err::PathNotFound, kSource, "Cannot replace " + t.string() + ": " + ec.message());
+            }
+            backups.emplace_back(t, b);
+        }
+        try {
+            r.commit();
+        } catch (...) {
+            std::error_code ignore;
+            // (A target not yet replaced is the same file as its link: renaming
+            // does nothing there, and the link is removed.)
+            for (auto& [t, b] : backups) {
+                stdfs::rename(b, t, ignore);
+                stdfs::remove(b, ignore);
+            }
+            // A target that had no old file and exists now came in with this commit.
+            for (const stdfs::path& t : kept)
+                if (std::none_of(backups.begin(), backups.end(), [&](auto& p) { return p.first == t; }))
+                    stdfs::remove(t, ignore);
+            throw;
+        }
+        dropBackups();
+        data::copyDatasetTypes(files.dbf, target + ".vat.dbf");
+        data::forgetDataset(files.dbf);
+        // The old dataset's sidecars that the new one does not have.
+        for (const char* suffix : kSidecars) {
+            stdfs::path side = target + suffix;
+            if (std::find(kept.begin(), kept.end(), side) == kept.end()) stdfs::remove(side, ec);
+        }
+        return openRasterDataset(name);
+    }
+    // A GRID: the new folder is written whole beside the old one, then swapped in.
+    stdfs::path fresh = temporaryNameFor(target);
+    stdfs::create_directory(fresh, ec);
+    if (ec) fail(err::PathNotFound, kSource, "Cannot create the folder " + fresh.string() + ": " + ec.message());
+    auto dropFresh = [&] {
+        std::error_code ignore;
+        stdfs::remove_all(fresh, ignore);
+    };
+    try {
+        data::writeDatasetFiles(source, RasterFormat::Tiff, data::filesFor((fresh / (name + ".tif")).string()));
+    } catch (...) {
+        dropFresh();
+        throw;
+    }
+    data::forgetDataset((fresh / (name + ".tif.vat.dbf")).string());
+    bool had = stdfs::exists(target, ec);
+    stdfs::path old = temporaryNameFor(target);
+    if (had) {
+        if (!canDelete(name)) {
+            dropFresh();
+            fail(err::HostAccessDenied, kSource, "Cannot replace " + target + ": it is read-only.");
+        }
+        releaseFolder(target);
+        stdfs::rename(target, old, ec);
+        if (ec) {
+            dropFresh();
+            fail(err::PathNotFound, kSource, "Cannot replace " + target + ": " + ec.message());
+        }
+    }
+    stdfs::rename(fresh, target, ec);
+    if (ec) {
+        std::error_code ignore;
+        if (had) stdfs::rename(old, target, ignore);
+        dropFresh();
+        fail(err::PathNotFound, kSource, "Cannot replace " + target + ": " + ec.message());
+    }
+    if (had) stdfs::remove_all(old, ec);
     return openRasterDataset(name);
 }
 

@@ -50,6 +50,16 @@ public:
     // the name exists; a failed write leaves nothing behind.
     RasterDatasetPtr saveAs(const RasterDataset& source, const std::string& name, RasterFormat format) const;
 
+    // Writes band 0 of source in the format as the dataset name, replacing
+    // any dataset of that name: the new files are written whole under
+    // temporary names and renamed over the old ones (a GRID folder is
+    // swapped in whole); sidecars the new dataset does not have (an old
+    // table, statistics, .aux, .ovr) are removed after it is in place. A
+    // failure leaves an existing dataset of that name as it was. source may
+    // be that dataset itself. Fails (HostGeneric) when a file stands where a
+    // GRID folder would go, or a folder where a file would.
+    RasterDatasetPtr saveReplacing(const RasterDataset& source, const std::string& name, RasterFormat format) const;
+
 private:
     explicit RasterWorkspace(std::string path) : path_(std::move(path)) {}
     std::string path_;

@@ -9,6 +9,7 @@
 #include "RasterFixtures.h"
 #include "TestFiles.h"
 #include "host/Failure.h"
+#include "host/FileReplace.h"
 #include "host/System.h"
 #include "host/data/Raster.h"
 
@@ -77,4 +78,28 @@ TEST(FloatGrid, RefusalsLeaveEarlierFilesAsTheyWere) {
     korvane::test::setReadOnly(tmp.file("ro"), false);
     EXPECT_EQ(h::fs::ReadAll(tmp.file("ro/out.hdr")), "old hdr");
     EXPECT_FALSE(std::filesystem::exists(tmp.file("ro/out.flt")));
+}
+
+TEST(FloatGrid, AFailedWriteLeavesTheEarlierExportWhole) {
+    TempFolder tmp;
+    GridSpec s;
+    auto r = h::RasterDataset::open(writeGrid(tmp.file("g.tif"), s));
+    h::exportFloatGrid(*r, tmp.file("out"));
+    auto flt = korvane::test::readBytes(tmp.file("out.flt"));
+    auto hdr = h::fs::ReadAll(tmp.file("out.hdr"));
+    GridSpec other;
+    other.cells = {9, 9, 9, 9, 9, 9};
+    other.originX = 0;
+    auto r2 = h::RasterDataset::open(writeGrid(tmp.file("g2.tif"), other));
+    for (auto step : {h::testing::Step::Write, h::testing::Step::Fsync, h::testing::Step::Rename}) {
+        h::testing::failAt(step, ENOSPC, step == h::testing::Step::Rename ? ".hdr" : ".flt");
+        EXPECT_THROW(h::exportFloatGrid(*r2, tmp.file("out")), h::Failure);
+        h::testing::clearFaults();
+        // A rename that fails after the .flt went in leaves a new .flt beside the old header;
+        // every other step leaves both as they were.
+        if (step != h::testing::Step::Rename) EXPECT_EQ(korvane::test::readBytes(tmp.file("out.flt")), flt);
+        EXPECT_EQ(h::fs::ReadAll(tmp.file("out.hdr")), hdr);
+        for (auto& e : std::filesystem::directory_iterator(tmp.path()))
+            EXPECT_FALSE(h::isKorvaneTemporary(e.path())) << e.path();
+    }
 }
