@@ -339,6 +339,13 @@ void ScriptDriver::perform(Form& f, const std::vector<std::string>& w) {
                 if (auto* t = dynamic_cast<TextBox*>(c))
                     for (char ch : arg(2)) t->typeKey(static_cast<unsigned char>(ch));
             } else if (verb == "select") {
+                if (auto* d = dynamic_cast<DirListBox*>(c)) {   // highlight a subfolder by name
+                    auto subs = d->subfolders();
+                    auto it = std::find(subs.begin(), subs.end(), arg(2));
+                    if (it == subs.end()) out_ << fmt::format("  ({} has no folder \"{}\")\n", c->name(), arg(2));
+                    else d->setListIndex(static_cast<int32_t>(it - subs.begin()));
+                    return;
+                }
                 auto* l = dynamic_cast<ListBox*>(c);
                 if (!l) return;
                 std::vector<std::string> want(w.begin() + 2, w.end());

@@ -2,7 +2,11 @@
 #include <gtest/gtest.h>
 
 #include "host/Forms.h"
+#include <filesystem>
+
+#include "TestFiles.h"
 #include "raster/Forms/frmAnalParams.h"
+#include "raster/Modules/modSimpleInput.h"
 #include "tests/vector_frame/TestUi.h"
 
 namespace h = korvane::host;
@@ -61,4 +65,34 @@ TEST(frmAnalParams, CancellingTheFileDialogLeavesTheBox) {
     EXPECT_EQ(dlg.texts()[3], "/data/weights.csv");
     EXPECT_EQ(dlg.get<h::CommonDialog>("cmnDlg").filter, "CSV File|*.csv");
     dlg.unloadWithOwner();
+}
+
+TEST(GetDirectory, OpenFolderOrHighlightedSubfolderCancelAndCaption) {
+    TestUi ui;
+    korvane::test::TempFolder tmp;
+    std::filesystem::create_directory(tmp.file("sub"));
+    std::filesystem::path cwd = std::filesystem::current_path();
+    std::filesystem::current_path(tmp.path());
+    ui.driver.addLines({"click OKButton"});
+    EXPECT_EQ(kv::GetDirectory(""), tmp.path());
+    ui.driver.addLines({"select Dir1 sub", "click OKButton"});
+    EXPECT_EQ(kv::GetDirectory("Select Folder to Save New Grid in"), tmp.file("sub"));
+    ui.driver.addLines({"click CancelButton"});
+    EXPECT_EQ(kv::GetDirectory(""), "");
+    // A drive that cannot be opened: reported, the lists stay where they were.
+    ui.driver.addLines({"set Drive1 /no-such-drive-kv", "click OKButton"});
+    EXPECT_EQ(kv::GetDirectory(""), tmp.path());
+    ASSERT_FALSE(ui.driver.messages.empty());
+    EXPECT_EQ(ui.driver.messages.back().text, "/no-such-drive-kv is not available.");
+    EXPECT_EQ(ui.driver.messages.back().title, "Cannot Change Drive");
+    EXPECT_TRUE(ui.driver.errorReports.empty());
+    std::filesystem::current_path(cwd);
+}
+
+TEST(GetSaveLocation, ThePathAsTypedOrNothing) {
+    TestUi ui;
+    ui.driver.addLines({"file /data/out/clip1.tif"});
+    EXPECT_EQ(kv::GetSaveLocation(), "/data/out/clip1.tif");
+    ui.driver.addLines({"cancel"});
+    EXPECT_EQ(kv::GetSaveLocation(), "");
 }
