@@ -411,6 +411,8 @@ void frmCores::cnmdBatch_Click() {
             h::fail(h::err::InvalidCall, "Korvane", "Input past end of file");
         KV_LINE;
         std::vector<std::string> lines{CoreAreaBatchLine(r)};
+        KV_LINE;
+        MakeDefaultBatchFolder(where.location);
         {
             // A hand-edited file may lack its last line end; the new line
             // must not run into the one before it.

@@ -125,3 +125,18 @@ void WriteBatchLocation(const std::string& iniPath, const std::string& location)
 }
 
 }  // namespace kv
+
+namespace kv {
+
+std::string DefaultBatchFile() { return KV_DEFAULT_BATCH_FILE; }
+
+void MakeDefaultBatchFolder(const std::string& location, const std::string& defaultFile) {
+    namespace sfs = std::filesystem;
+    if (location.empty() || defaultFile.empty()) return;
+    const sfs::path wanted = sfs::path(location).lexically_normal();
+    if (wanted != sfs::path(defaultFile).lexically_normal()) return;
+    std::error_code ec;
+    if (!sfs::exists(wanted.parent_path(), ec)) sfs::create_directories(wanted.parent_path(), ec);
+}
+
+}  // namespace kv
