@@ -586,7 +586,11 @@ std::string scratchFolder() {
     static bool registered = false;
     if (!registered) {
         registered = true;
-        std::atexit(removeScratchFolder);
+        // At exit only the folder goes: the table cache may be gone already.
+        std::atexit([] {
+            std::error_code ec;
+            if (!scratchPath().empty()) stdfs::remove_all(scratchPath(), ec);
+        });
     }
     p = buf.data();
     return p;
