@@ -104,7 +104,9 @@ void Document::addMap(MapPtr m) {
 
 void Document::setFocusMap(MapPtr m) {
     if (std::find(maps_.begin(), maps_.end(), m) == maps_.end()) addMap(m);
+    if (focus_ == m) return;
     focus_ = std::move(m);
+    focusMapChanged();
 }
 
 }  // namespace korvane::host

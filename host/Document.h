@@ -122,9 +122,11 @@ public:
     LayerPtr selectedLayer() const { return selected_.lock(); }
     void setSelectedLayer(const LayerPtr& l) { selected_ = l; }
 
-    // Raised after a document is opened, and when the set of maps changes.
+    // Raised after a document is opened, when the set of maps changes, and
+    // when another map becomes the focused map.
     Event<> openDocument;
     Event<> mapsChanged;
+    Event<> focusMapChanged;
 
 private:
     std::vector<MapPtr> maps_;

@@ -369,7 +369,21 @@ void DirListBox::setPath(std::string p) {
     if (!std::filesystem::is_directory(p, ec)) fail(76, name(), "Path not found");
     if (p == path_) return;
     path_ = std::move(p);
+    listIndex_ = -1;
     fireChange();
+}
+
+void DirListBox::setListIndex(int32_t i) {
+    if (i < -1 || i >= static_cast<int32_t>(subfolders().size())) fail(380, name(), "Invalid property value");
+    listIndex_ = i;
+    changed();
+}
+
+std::string DirListBox::list(int32_t i) const {
+    if (i == -1) return path_;
+    std::vector<std::string> subs = subfolders();
+    if (i < -1 || i >= static_cast<int32_t>(subs.size())) fail(380, name(), "Invalid property value");
+    return (std::filesystem::path(path_) / subs[static_cast<size_t>(i)]).string();
 }
 
 std::vector<std::string> DirListBox::subfolders() const {
@@ -380,7 +394,9 @@ std::vector<std::string> DirListBox::subfolders() const {
     std::sort(out.begin(), out.end());
     return out;
 }
-std::string DirListBox::describe() const { return quoted(path_); }
+std::string DirListBox::describe() const {
+    return listIndex_ < 0 ? quoted(path_) : quoted(path_) + " highlighted " + quoted(list(listIndex_));
+}
 
 void ProgressBar::setMin(float m) {
     min_ = m;

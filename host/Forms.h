@@ -254,10 +254,17 @@ public:
     const std::string& path() const { return path_; }
     void setPath(std::string p);   // fails for a missing folder; raises Change
     std::vector<std::string> subfolders() const;
+    // The highlighted entry: -1 the open folder itself, 0.. its subfolders
+    // in order. Opening another folder puts it back to -1.
+    int32_t listIndex() const { return listIndex_; }
+    void setListIndex(int32_t i);   // fails outside -1..subfolders - 1
+    // The full path of the entry at a list position (-1: the open folder).
+    std::string list(int32_t i) const;
     std::string describe() const override;
 
 private:
     std::string path_ = "/";
+    int32_t listIndex_ = -1;
 };
 
 class ProgressBar : public Control {

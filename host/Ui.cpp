@@ -451,7 +451,7 @@ void ScriptDriver::perform(Form& f, const std::vector<std::string>& w) {
                 return refuse(fmt::format("{} is not a check box", c->name()));
             if (verb == "key" && !dynamic_cast<TextBox*>(c))
                 return refuse(fmt::format("{} is not a text box", c->name()));
-            if (verb == "select" && !dynamic_cast<ListBox*>(c))
+            if (verb == "select" && !dynamic_cast<ListBox*>(c) && !dynamic_cast<DirListBox*>(c))
                 return refuse(fmt::format("{} is not a list box", c->name()));
             if ((verb == "set" || verb == "choose") && (k || dynamic_cast<OptionButton*>(c)) && !flag(*c, arg(2)))
                 return;
@@ -467,6 +467,13 @@ void ScriptDriver::perform(Form& f, const std::vector<std::string>& w) {
             } else if (verb == "key") {
                 for (char ch : arg(2)) static_cast<TextBox*>(c)->typeKey(static_cast<unsigned char>(ch));
             } else if (verb == "select") {
+                if (auto* d = dynamic_cast<DirListBox*>(c)) {   // highlight a subfolder by name
+                    auto subs = d->subfolders();
+                    auto it = std::find(subs.begin(), subs.end(), arg(2));
+                    if (it == subs.end()) return refuse(fmt::format("{} has no folder \"{}\"", c->name(), arg(2)));
+                    d->setListIndex(static_cast<int32_t>(it - subs.begin()));
+                    return;
+                }
                 auto* l = static_cast<ListBox*>(c);
                 std::vector<int32_t> want;
                 for (size_t a = 2; a < w.size(); ++a) {

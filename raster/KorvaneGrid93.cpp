@@ -4,6 +4,7 @@
 #include "host/Component.h"
 #include "raster/Classes/clsG_AboutKVG.h"
 #include "raster/Classes/clsG_KVHelp.h"
+#include "raster/Classes/clsGridCreatePatch.h"
 #include "raster/Classes/clsKorvaneGridMenu.h"
 #include "shared/App.h"
 
@@ -17,6 +18,7 @@ static void add(h::ComponentRegistry& r, const char* id) {
 extern "C" __attribute__((visibility("default"))) void korvane_register_components(h::ComponentRegistry& r) {
     h::Application::instance().setLibraryFolder(kv::App::LibraryName(), kv::App::Path());
     add<kv::clsKorvaneGridMenu>(r, "KorvaneGrid.clsKorvaneGridMenu");
+    add<kv::clsG_createPatch>(r, "KorvaneGrid.clsG_createPatch");
     add<kv::clsG_AboutKVG>(r, "KorvaneGrid.clsG_AboutKVG");
     add<kv::clsG_KVHelp>(r, "KorvaneGrid.clsG_KVHelp");
 }

@@ -11,6 +11,7 @@
 #include "host/Failure.h"
 #include "host/Ui.h"
 #include "host/data/FeatureLayer.h"
+#include "host/data/RasterLayer.h"
 #include "host/data/Table.h"
 
 namespace korvane::app {
@@ -141,8 +142,8 @@ int runCommand(Session& session, const Options& opt) {
 
 void addDataCommands(CLI::App& cli, Options& opt) {
     const char* layerHelp = "The layer: its name, its position as #N (see korvane status) or its data's path";
-    auto* add = cli.add_subcommand("add", "Add a shapefile (as a layer) or a dBASE table to the map");
-    add->add_option("path", opt.path, "A .shp or .dbf file")->required();
+    auto* add = cli.add_subcommand("add", "Add a shapefile or raster (as a layer) or a dBASE table to the map");
+    add->add_option("path", opt.path, "A .shp, .dbf, .tif or .img file, or a GRID folder")->required();
     auto* select = cli.add_subcommand("select", "Select the features of a layer that match a where clause");
     select->add_option("layer", opt.layer, layerHelp)->required();
     select->add_option("where", opt.where, "The where clause (empty: clear the selection)")->required();
@@ -161,12 +162,13 @@ int runDataCommand(CLI::App& cli, Session& session, const Options& opt) {
     };
     if (cli.got_subcommand("add")) {
         std::error_code ec;
-        if (!sfs::is_regular_file(opt.path, ec)) {
+        if (!sfs::is_regular_file(opt.path, ec) && !(sfs::is_directory(opt.path, ec) && h::RasterDataset::isRasterPath(opt.path))) {
             std::cerr << fmt::format("korvane: cannot read {}\n", shown(opt.path));
             return ExitBadInput;
         }
         h::OpenedData data = h::openData(opt.path);
         if (data.layer) doc.focusMap()->addLayer(data.layer);
+        if (data.raster) doc.focusMap()->addLayer(data.raster);
         if (data.table) doc.focusMap()->addTable(data.table);
         return ExitOk;
     }
@@ -224,9 +226,11 @@ int runDataCommand(CLI::App& cli, Session& session, const Options& opt) {
 
 LayerOpener layerOpener() {
     return [](const std::string& name, const std::string& path, h::LayerKind kind) -> h::LayerPtr {
-        if (kind != h::LayerKind::Feature || path.empty()) return nullptr;
+        if ((kind != h::LayerKind::Feature && kind != h::LayerKind::Raster) || path.empty()) return nullptr;
         try {
-            auto layer = h::openFeatureLayer(path);
+            h::LayerPtr layer;
+            if (kind == h::LayerKind::Raster) layer = h::openRasterLayer(path);
+            else layer = h::openFeatureLayer(path);
             layer->setName(name);
             return layer;
         } catch (const h::Failure& f) {
@@ -235,6 +239,21 @@ LayerOpener layerOpener() {
             return nullptr;
         }
     };
+}
+
+void printRasterDetails(const h::Document& doc, std::ostream& out) {
+    for (auto& l : doc.focusMap()->allLayers()) {
+        auto rl = std::dynamic_pointer_cast<h::RasterLayer>(l);
+        if (!rl || !rl->raster()) continue;
+        auto& r = *rl->raster();
+        std::string table;
+        if (auto t = r.attributeTable())
+            table = fmt::format("value table {} ({} rows)", t->path(), t->rowCount());
+        else
+            table = r.tableStatus().empty() ? "no value table" : r.tableStatus();
+        out << fmt::format("raster {}: {} x {} cells, cell size {} x {}, {}, {}\n", l->name(), r.width(), r.height(),
+                           r.cellSizeX(), r.cellSizeY(), h::pixelTypeName(r.pixelType()), table);
+    }
 }
 
 }  // namespace korvane::app

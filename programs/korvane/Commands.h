@@ -1,5 +1,6 @@
 #pragma once
 // The subcommands of korvane beyond the menu.
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,8 @@ void addDataCommands(CLI::App& cli, Options& opt);
 int runDataCommand(CLI::App& cli, Session& session, const Options& opt);
 // How stored layers come back when a document is read.
 LayerOpener layerOpener();
+// For status: each raster layer's size, cell size, pixel type and table.
+void printRasterDetails(const host::Document& doc, std::ostream& out);
 
 // A layer of the focused map named by the user: "#N" (its position in the
 // table of contents, 1 at the top, as `korvane status` numbers them), its

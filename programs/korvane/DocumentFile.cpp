@@ -50,8 +50,14 @@ h::LayerPtr layerFromJson(const json& j, const LayerOpener& opener) {
 
 h::DocumentPtr DocumentFile::load(const std::string& path, const LayerOpener& opener) {
     auto doc = std::make_shared<h::Document>();
+    loadInto(*doc, path, opener);
+    return doc;
+}
+
+void DocumentFile::loadInto(h::Document& into, const std::string& path, const LayerOpener& opener) {
+    h::Document* doc = &into;
     std::error_code ec;
-    if (!std::filesystem::exists(path, ec)) return doc;
+    if (!std::filesystem::exists(path, ec)) return;
     std::ifstream f(path);
     json j;
     try {
@@ -70,6 +76,8 @@ h::DocumentPtr DocumentFile::load(const std::string& path, const LayerOpener& op
                             "read; it is left as it is.",
                             path, version->dump(), kDocumentVersion));
     h::MapPtr map = doc->focusMap();
+    map->clearLayers();
+    for (auto t : std::vector<h::StandaloneTablePtr>(map->tables())) map->removeTable(t);
     const json& m = j.value("maps", json::array()).empty() ? json::object() : j["maps"][0];
     map->setMapUnits(m.value("mapUnits", 0));
     map->setDistanceUnits(m.value("distanceUnits", 0));
@@ -91,7 +99,6 @@ h::DocumentPtr DocumentFile::load(const std::string& path, const LayerOpener& op
             if (l->name() == selected) named.push_back(l);
         if (named.size() == 1) doc->setSelectedLayer(named[0]);
     }
-    return doc;
 }
 
 void DocumentFile::save(const h::Document& doc, const std::string& path) {

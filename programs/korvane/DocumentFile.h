@@ -18,6 +18,10 @@ struct DocumentFile {
     // a message for a file that is not a document, or is a document of
     // another version.
     static host::DocumentPtr load(const std::string& path, const LayerOpener& opener);
+    // Reads the document into an existing one (its focused map's layers and
+    // tables are replaced), so that the commands connected to it stay
+    // connected. The caller raises the document's open event afterwards.
+    static void loadInto(host::Document& doc, const std::string& path, const LayerOpener& opener);
     // Replaces the file whole (see host/FileReplace.h); fails with a message
     // and leaves the stored document as it was when it cannot.
     static void save(const host::Document& doc, const std::string& path);

@@ -104,7 +104,11 @@ int main(int argc, char** argv) {
         for (auto& failure : session.libraryFailures)
             std::cerr << "korvane: a library could not be loaded: " << h::escapeControls(failure) << "\n";
         auto& app = session.app();
-        app.setDocument(DocumentFile::load(docPath, layerOpener()));
+        // The commands exist before the document is read, as in the host: the
+        // ones that follow the map's layers see it opened.
+        session.menus();
+        DocumentFile::loadInto(*app.document(), docPath, layerOpener());
+        app.document()->openDocument();
         auto before = documentItems(*app.document());
         session.driver().progressOut = opt.quiet ? nullptr : &std::cerr;
 
@@ -118,6 +122,7 @@ int main(int argc, char** argv) {
                 if (item.rfind("layer ", 0) == 0) std::cout << "#" << ++n << " ";
                 std::cout << item << "\n";
             }
+            printRasterDetails(*app.document(), std::cout);
             if (auto sel = app.document()->selectedLayer()) {
                 auto at = std::find(layers.begin(), layers.end(), sel) - layers.begin();
                 std::cout << "selected " << h::escapeControls(sel->name()) << " (#" << at + 1 << ")\n";

@@ -135,7 +135,8 @@ void expectField(const Layer& layer, const char* name, OGRFieldType type, int wi
 
 const char* const kSampleFiles[] = {
     "landscape.shp", "landscape.shx", "landscape.dbf", "landscape.prj", "regions.shp", "regions.shx", "regions.dbf",
-    "regions.prj",   "cores.shp",     "cores.shx",     "cores.dbf",     "cores.prj",   "landscape.tif"};
+    "regions.prj",   "cores.shp",     "cores.shx",     "cores.dbf",     "cores.prj",   "landscape.tif",
+    "landscape.tif.vat.dbf", "standage.tif", "standage.tif.vat.dbf"};
 
 // One fresh sample for every test of the suite.
 class Sample : public ::testing::Test {

@@ -504,8 +504,84 @@ int writeRegions(const Geos& geos, std::uint64_t seed, const Extent& e, const st
   return written;
 }
 
+// A raster's value attribute table beside it ("x.tif.vat.dbf"): Value and
+// Count as long integers, then an optional class name per value.
+void writeValueTable(const std::filesystem::path& tif, const std::map<int, long long>& counts,
+                     const std::map<int, std::string>* names, const char* nameField) {
+  GDALDriver* driver = GetGDALDriverManager()->GetDriverByName("ESRI Shapefile");
+  if (!driver) throw std::runtime_error("GDAL has no ESRI Shapefile driver");
+  const std::filesystem::path dbf = tif.string() + ".vat.dbf";
+  std::filesystem::remove(dbf);
+  detail::DatasetPtr ds(driver->Create(dbf.string().c_str(), 0, 0, 0, GDT_Unknown, nullptr));
+  if (!ds) throw std::runtime_error(fmt::format("cannot create {}: {}", dbf.string(), CPLGetLastErrorMsg()));
+  const char* options[] = {"DBF_DATE_LAST_UPDATE=2024-01-01", nullptr};
+  OGRLayer* layer = ds->CreateLayer(dbf.stem().string().c_str(), nullptr, wkbNone, const_cast<char**>(options));
+  if (!layer) throw std::runtime_error(fmt::format("cannot create {}", dbf.string()));
+  detail::addField(*layer, "Value", OFTInteger, 11, 0);
+  detail::addField(*layer, "Count", OFTInteger, 11, 0);
+  if (names) detail::addField(*layer, nameField, OFTString, 16, 0);
+  for (const auto& [value, count] : counts) {
+    OGRFeature f(layer->GetLayerDefn());
+    f.SetField(0, value);
+    f.SetField(1, static_cast<int>(count));
+    if (names) f.SetField(2, names->at(value).c_str());
+    if (layer->CreateFeature(&f) != OGRERR_NONE) throw std::runtime_error("cannot write " + dbf.string());
+  }
+  detail::closeDataset(ds, dbf);
+}
+
+void writeGeoTiff(GDALDataset& ds, const std::filesystem::path& tif) {
+  GDALDriver* gtiff = GetGDALDriverManager()->GetDriverByName("GTiff");
+  std::filesystem::remove(tif);
+  const char* options[] = {"COMPRESS=DEFLATE", "PREDICTOR=2", nullptr};
+  CPLSetThreadLocalConfigOption("GDAL_PAM_ENABLED", "NO");
+  detail::DatasetPtr out(gtiff->CreateCopy(tif.string().c_str(), &ds, FALSE, const_cast<char**>(options), nullptr, nullptr));
+  CPLSetThreadLocalConfigOption("GDAL_PAM_ENABLED", nullptr);
+  if (!out) throw std::runtime_error(fmt::format("cannot write {}: {}", tif.string(), CPLGetLastErrorMsg()));
+  detail::closeDataset(out, tif);
+}
+
+// Stand age classes on the landscape's lattice: a smooth random field cut
+// into five classes, so that stands of one age run across forest types.
+void writeAgeGrid(std::uint64_t seed, const Extent& e, const std::filesystem::path& tif, int cols, int rows,
+                  const double* gt, const OGRSpatialReference& srs) {
+  static const std::map<int, std::string> kAges = {
+      {1, "Regeneration"}, {2, "Young"}, {3, "Immature"}, {4, "Mature"}, {5, "Old Growth"}};
+  GDALDriver* mem = GetGDALDriverManager()->GetDriverByName("MEM");
+  detail::DatasetPtr ds(mem->Create("", cols, rows, 1, GDT_Int16, nullptr));
+  ds->SetGeoTransform(const_cast<double*>(gt));
+  ds->SetSpatialRef(&srs);
+  GDALRasterBand* band = ds->GetRasterBand(1);
+  band->SetNoDataValue(-9999);
+  std::vector<double> field(static_cast<std::size_t>(cols) * rows);
+  for (int r = 0; r < rows; ++r)
+    for (int c = 0; c < cols; ++c) {
+      const double x = (c + 0.5) * kCellSize, y = e.height() - (r + 0.5) * kCellSize;
+      field[static_cast<std::size_t>(r) * cols + c] =
+          valueNoise(seed, 40, x, y, 900.0) + 0.3 * valueNoise(seed, 41, x, y, 250.0);
+    }
+  // Class breaks at fixed shares of the cells: 10, 25, 30, 25 and 10 %.
+  std::vector<double> sorted(field);
+  std::sort(sorted.begin(), sorted.end());
+  double breaks[4];
+  const double shares[4] = {0.10, 0.35, 0.65, 0.90};
+  for (int k = 0; k < 4; ++k) breaks[k] = sorted[static_cast<std::size_t>(shares[k] * (sorted.size() - 1))];
+  std::vector<std::int16_t> values(field.size());
+  std::map<int, long long> counts;
+  for (std::size_t i = 0; i < field.size(); ++i) {
+    int cls = 1;
+    while (cls < 5 && field[i] > breaks[cls - 1]) ++cls;
+    values[i] = static_cast<std::int16_t>(cls);
+    ++counts[cls];
+  }
+  if (band->RasterIO(GF_Write, 0, 0, cols, rows, values.data(), cols, rows, GDT_Int16, 0, 0) != CE_None)
+    throw std::runtime_error("cannot write the in-memory raster");
+  writeGeoTiff(*ds, tif);
+  writeValueTable(tif, counts, &kAges, "AGECLASS");
+}
+
 void writeRaster(const Geos& geos, const std::vector<Patch>& patches, const Extent& e,
-                 const std::filesystem::path& tif, int cols, int rows) {
+                 const std::filesystem::path& tif, int cols, int rows, std::uint64_t seed) {
   GDALAllRegister();
   GDALDriver* mem = GetGDALDriverManager()->GetDriverByName("MEM");
   GDALDriver* gtiff = GetGDALDriverManager()->GetDriverByName("GTiff");
@@ -559,12 +635,12 @@ void writeRaster(const Geos& geos, const std::vector<Patch>& patches, const Exte
   if (changed && band->RasterIO(GF_Write, 0, 0, cols, rows, values.data(), cols, rows, GDT_Int16, 0, 0) != CE_None)
     throw std::runtime_error("cannot write the in-memory raster");
 
-  std::filesystem::remove(tif);
-  const char* options[] = {"COMPRESS=DEFLATE", "PREDICTOR=2", nullptr};
-  detail::DatasetPtr out(gtiff->CreateCopy(tif.string().c_str(), ds.get(), FALSE, const_cast<char**>(options),
-                                           nullptr, nullptr));
-  if (!out) throw std::runtime_error(fmt::format("cannot write {}: {}", tif.string(), CPLGetLastErrorMsg()));
-  detail::closeDataset(out, tif);
+  writeGeoTiff(*ds, tif);
+  std::map<int, long long> counts;
+  for (std::int16_t v : values)
+    if (v != kNoData) ++counts[v];
+  writeValueTable(tif, counts, nullptr, nullptr);
+  writeAgeGrid(seed, e, tif.parent_path() / "standage.tif", cols, rows, gt, srs);
 }
 
 }  // namespace
@@ -603,7 +679,7 @@ SampleSummary generateSample(const std::filesystem::path& folder, const SampleOp
   s.regions = writeRegions(geos, options.seed, e, folder / "regions.shp");
   s.rasterColumns = static_cast<int>(std::lround(e.width() / kCellSize));
   s.rasterRows = static_cast<int>(std::lround(e.height() / kCellSize));
-  writeRaster(geos, patches, e, folder / "landscape.tif", s.rasterColumns, s.rasterRows);
+  writeRaster(geos, patches, e, folder / "landscape.tif", s.rasterColumns, s.rasterRows, options.seed);
   s.cellSize = kCellSize;
   s.minX = e.minX, s.minY = e.minY, s.maxX = e.maxX, s.maxY = e.maxY;
   return s;
