@@ -6,6 +6,7 @@
 // thin wrapper around run().
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <iosfwd>
 #include <map>
 #include <optional>
@@ -194,8 +195,21 @@ std::string format_value(const Value& v, bool integer);
 std::string lid_token(std::string_view in_image);
 
 // The whole program: parse, read, compute, write. Returns the exit code
-// (0 success; 2 bad command line; 1 any other failure, then no output file
-// has been written). Messages go to `err`.
-int run(std::span<const std::string> args, std::ostream& err);
+// (0 success, also for `--help`, whose usage text goes to `out`; 2 bad
+// command line; 1 any other failure, then the output files hold what they
+// held before). Messages go to `err`.
+int run(std::span<const std::string> args, std::ostream& out, std::ostream& err);
+int run(std::span<const std::string> args, std::ostream& err);  // `out` = `err`
+
+// ---------------------------------------------------------------------------
+// Putting the output files in place (test hook)
+
+// The steps of replacing the output files, in the order they are taken.
+enum class WriteStep { Lock, Open, Write, Sync, Close, Backup, Rename, Restore };
+// Called before each step with the target file's path; a non-zero return
+// makes that step fail with that errno. An empty hook (the default) injects
+// nothing. For tests of failing and interrupted writes only.
+using WriteFaultHook = std::function<int(WriteStep, const std::string& target)>;
+void set_write_fault_hook(WriteFaultHook hook);
 
 }  // namespace korvane::fragstat
