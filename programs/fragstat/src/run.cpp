@@ -50,6 +50,7 @@ Params params_from(const Options& o, std::optional<WeightTable> weights) {
     p.max_classes = o.max_classes;
     p.weights = std::move(weights);
     p.patch_records = o.patch_stats;
+    p.threads = o.threads;
     return p;
 }
 
@@ -79,9 +80,9 @@ int run(std::span<const std::string> args, std::ostream& out, std::ostream& err)
                 warn(fmt::format("cannot read the weight file '{}'; CWED is not computed", *o.weight_file));
             }
         }
-        ClassGrid grid = read_grid(o);
+        const auto grid = open_grid(o);
         const Params p = params_from(o, std::move(weights));
-        const Results r = compute(std::move(grid), p);
+        const Results r = compute(*grid, p);
         for (const auto& m : r.warnings) warn(m);
 
         const std::string lid = lid_token(o.in_image);

@@ -9,6 +9,7 @@
 #include <functional>
 #include <iosfwd>
 #include <map>
+#include <memory>
 #include <optional>
 #include <span>
 #include <stdexcept>
@@ -56,6 +57,7 @@ struct Options {
     bool nndist = true;
     bool patch_stats = true;
     bool class_stats = true;
+    unsigned threads = 0;  // `--threads N`; 0: every core
 };
 
 // The 18 positional fields after the program name; "$" (or a missing
@@ -95,6 +97,22 @@ struct ClassGrid {
 // Throws InputError for a non-integral or out-of-range value.
 int32_t cell_code(double value, double background, std::optional<double> extra_nodata);
 
+// Rows of a class grid, read on demand, so that a grid is never held whole.
+class GridRows {
+public:
+    int64_t rows = 0, cols = 0;
+    virtual ~GridRows() = default;
+    // Fills out[0 .. count * cols) with the cell codes (as cell_code() gives
+    // them) of rows [first, first + count). Safe to call from several
+    // threads at once. Throws InputError naming the first bad cell.
+    virtual void read(int64_t first, int64_t count, int32_t* out) const = 0;
+};
+// A view of a grid in memory; the grid must outlive it.
+std::unique_ptr<GridRows> grid_rows(const ClassGrid& grid);
+// The grid named by the options: a float grid (data type 7) is read from its
+// file strip by strip; a text grid (2) is parsed whole. Throws InputError.
+std::unique_ptr<GridRows> open_grid(const Options& options);
+
 // Reads the grid named by the options (data type 7: `.flt` + `.hdr`; 2: text).
 ClassGrid read_grid(const Options& options);  // throws InputError
 // Text grid: optional "key value" header lines (ncols, nrows, ..., NODATA_value),
@@ -129,6 +147,8 @@ struct Params {
     std::optional<int64_t> max_classes;
     std::optional<WeightTable> weights;
     bool patch_records = false;  // fill Results::patches
+    unsigned threads = 0;        // worker threads; 0: every core
+    int64_t strip_rows = 0;      // rows per strip; 0: chosen from the width
 };
 Params params_from(const Options& options, std::optional<WeightTable> weights);
 
@@ -179,7 +199,13 @@ struct Results {
     std::vector<std::string> warnings;
 };
 
-// Computes everything; takes the grid by value and reuses its memory.
+// Computes everything. The grid is taken in strips of rows, on
+// Params::threads threads; strips are merged exactly (components joined
+// across seams, sums taken in the order of patch numbers), so the results do
+// not depend on the number of threads or the strip height. Memory grows with
+// the columns times the edge depth, the patches and (with nearest
+// neighbours) the perimeter cells, not with the cells.
+Results compute(const GridRows& grid, const Params& params);
 Results compute(ClassGrid grid, const Params& params);
 
 // Columns of the output files, in order (after LID, and TYPE for classes).
