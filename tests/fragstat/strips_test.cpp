@@ -144,4 +144,73 @@ TEST_F(StripsFromFile, FirstBadCellIsReportedWhateverTheThreads) {
     }
 }
 
+// The public labeller against a breadth-first flood fill that numbers
+// components as it meets their first cells in row-major order.
+struct Flood {
+    std::vector<int64_t> id, cells;
+    std::vector<int32_t> value;
+};
+Flood flood(const std::vector<int32_t>& v, int64_t rows, int64_t cols, bool diags, int32_t none) {
+    Flood f;
+    f.id.assign(v.size(), 0);
+    for (int64_t start = 0; start < rows * cols; ++start) {
+        if (v[start] == none || f.id[start] != 0) continue;
+        const auto k = static_cast<int64_t>(f.cells.size()) + 1;
+        f.cells.push_back(0);
+        f.value.push_back(v[start]);
+        std::vector<int64_t> queue{start};
+        f.id[start] = k;
+        for (size_t q = 0; q < queue.size(); ++q) {
+            const int64_t i = queue[q], r = i / cols, c = i % cols;
+            ++f.cells.back();
+            for (int dr = -1; dr <= 1; ++dr)
+                for (int dc = -1; dc <= 1; ++dc) {
+                    if ((dr == 0 && dc == 0) || (!diags && dr != 0 && dc != 0)) continue;
+                    const int64_t rr = r + dr, cc = c + dc, j = rr * cols + cc;
+                    if (rr < 0 || rr >= rows || cc < 0 || cc >= cols || f.id[j] != 0 || v[j] != v[i]) continue;
+                    f.id[j] = k;
+                    queue.push_back(j);
+                }
+        }
+    }
+    return f;
+}
+
+TEST(Labeller, MatchesFloodFillForEveryStripHeightAndThreadCount) {
+    std::vector<ClassGrid> grids;
+    for (const auto& l : landscapes()) grids.push_back(l.grid);
+    for (const auto& g : grids) {
+        for (bool diags : {false, true}) {
+            const Flood want = flood(g.cells, g.rows, g.cols, diags, kOutsideCell);
+            const std::pair<int64_t, unsigned> runs[] = {{1, 3}, {3, 1}, {7, 8}, {g.rows, 2}};
+            for (auto [height, threads] : runs) {
+                SCOPED_TRACE(fmt::format("{} x {}, diags {}, strips of {}, {} threads", g.rows, g.cols, diags, height,
+                                         threads));
+                ComponentOptions o;
+                o.diags = diags;
+                o.none = kOutsideCell;
+                o.strip_rows = height;
+                o.threads = threads;
+                std::vector<int64_t> got(g.cells.size(), -1);
+                int64_t next_row = 0;
+                const Components c = label_components(
+                    g.rows, g.cols,
+                    [&](int64_t first, int64_t count, int32_t* out) {
+                        std::copy_n(g.cells.begin() + first * g.cols, count * g.cols, out);
+                    },
+                    o,
+                    [&](int64_t first, int64_t count, const int64_t* ids) {
+                        EXPECT_EQ(first, next_row);  // strips in row order
+                        next_row = first + count;
+                        std::copy_n(ids, count * g.cols, got.begin() + first * g.cols);
+                    });
+                EXPECT_EQ(next_row, g.rows);
+                EXPECT_EQ(got, want.id);
+                EXPECT_EQ(c.cells, want.cells);
+                EXPECT_EQ(c.value, want.value);
+            }
+        }
+    }
+}
+
 }  // namespace

@@ -94,6 +94,29 @@ int64_t resolve_components(int32_t* parent, int64_t n, Member member, OnCell on_
     return next;
 }
 
+// Components of the h rows of `values` (h * cols cells): cells with
+// member(i) connect to side (and with `diags` corner) neighbours of equal
+// value. ids[i] gets the strip's own component number, 0..k-1 in raster
+// order of first cells, or -1; on_cell(i, id) is called for every member in
+// raster order. Returns k.
+template <class Member, class OnCell>
+int64_t label_strip(const int32_t* values, int64_t h, int64_t cols, bool diags, int32_t* ids, Member member,
+                    OnCell on_cell) {
+    const RowLinker linker{ids, cols, diags};
+    for (int64_t r = 0; r < h; ++r)
+        linker.link_row(
+            r, member, [&](int64_t i, int64_t j) { return values[j] == values[i]; }, [](int64_t) { return -1; });
+    return resolve_components(ids, h * cols, member, on_cell);
+}
+
+// Rows per strip: `requested`, or about kStripCells cells (at least
+// `at_least` rows); never more than the grid.
+inline constexpr int64_t kStripCells = int64_t{1} << 18;
+inline int64_t strip_height(int64_t rows, int64_t cols, int64_t requested, int64_t at_least) {
+    const int64_t h = requested > 0 ? requested : std::max(at_least, kStripCells / std::max<int64_t>(1, cols));
+    return std::clamp<int64_t>(h, 1, rows);
+}
+
 // Runs body(i, worker) for i in [0, n) on up to `threads` threads, taking
 // the indices in order. An exception stops further indices from being
 // taken; once every running body has returned, the one of the lowest index

@@ -203,15 +203,12 @@ struct StripPlan {
     int64_t height = 0, halo = 0, count = 0;
 };
 
-// Strips of about kStripCells cells (at least a few rows), with `halo` rows
-// read beyond each end for side counts and core distances.
-constexpr int64_t kStripCells = int64_t{1} << 21;
-
+// Strips with `halo` rows read beyond each end for side counts and core
+// distances.
 StripPlan plan_strips(int64_t rows, int64_t cols, int64_t halo, int64_t requested) {
     StripPlan s;
     s.halo = std::min(halo, rows);
-    s.height = requested > 0 ? requested : std::clamp<int64_t>(kStripCells / cols, std::max<int64_t>(8, 2 * halo), rows);
-    s.height = std::clamp<int64_t>(s.height, 1, rows);
+    s.height = strip_height(rows, cols, requested, std::max<int64_t>(8, 2 * halo));
     if ((s.height + 2 * s.halo) * cols > INT32_MAX)
         throw InputError(fmt::format("a grid of {} columns with an edge depth of {} cells is wider than supported", cols,
                                      halo));
@@ -238,12 +235,8 @@ void process_strip(const GridRows& grid, int64_t r0, int64_t r1, int64_t halo, i
 
     // Patches.
     std::vector<int32_t> lab(static_cast<size_t>(n));
-    const RowLinker linker{lab.data(), cols, p.diags};
-    for (int64_t r = 0; r < h; ++r)
-        linker.link_row(
-            r, [&](int64_t i) { return work[i] >= 0; }, [&](int64_t i, int64_t j) { return work[j] == work[i]; },
-            [&](int64_t) { return -1; });
-    const int64_t np = resolve_components(lab.data(), n, [&](int64_t i) { return work[i] >= 0; }, [](int64_t, int32_t) {});
+    const int64_t np = label_strip(
+        work, h, cols, p.diags, lab.data(), [&](int64_t i) { return work[i] >= 0; }, [](int64_t, int32_t) {});
     out.patch_class.assign(static_cast<size_t>(np), 0);
     out.patch_cells.assign(static_cast<size_t>(np), 0);
     out.patch_sides.assign(static_cast<size_t>(np), 0);
@@ -358,13 +351,8 @@ void process_strip(const GridRows& grid, int64_t r0, int64_t r1, int64_t halo, i
     }
     std::vector<int32_t>& core_class = g;
     std::vector<int32_t> core_id(static_cast<size_t>(n));
-    const RowLinker core_linker{core_id.data(), cols, p.diags};
-    for (int64_t r = 0; r < h; ++r)
-        core_linker.link_row(
-            r, [&](int64_t i) { return core_class[i] >= 0; },
-            [&](int64_t i, int64_t j) { return core_class[j] == core_class[i]; }, [](int64_t) { return -1; });
-    resolve_components(
-        core_id.data(), n, [&](int64_t i) { return core_class[i] >= 0; },
+    label_strip(
+        core_class.data(), h, cols, p.diags, core_id.data(), [&](int64_t i) { return core_class[i] >= 0; },
         [&](int64_t i, int32_t id) {
             if (id == static_cast<int32_t>(out.core_cells.size())) {
                 out.core_cells.push_back(0);

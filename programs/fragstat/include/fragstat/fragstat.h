@@ -121,6 +121,41 @@ ClassGrid parse_ascii_grid(std::string_view text, std::optional<int64_t> rows,
                            std::optional<int64_t> cols, double background);
 
 // ---------------------------------------------------------------------------
+// Connected components of an integer grid, by row strips
+//
+// The labeller behind the patches, for any integer grid (the grid library's
+// region grouping uses it too). A component is a maximal set of cells of one
+// value connected through side neighbours (4) or also corner neighbours (8);
+// cells holding `none` belong to no component. Components are numbered from
+// 1 in row-major order of each one's first cell: the numbering does not
+// depend on the strip height or the number of threads. The grid is read
+// strip by strip and never held whole; memory grows with the columns and the
+// number of components.
+
+struct ComponentOptions {
+    bool diags = true;       // true: 8 neighbours; false: 4
+    int32_t none = INT32_MIN;  // cells of this value form no component
+    int64_t strip_rows = 0;  // 0: chosen from the width
+    unsigned threads = 0;    // 0: every core
+};
+struct Components {
+    std::vector<int64_t> cells;  // cells[id - 1]: the component's cell count
+    std::vector<int32_t> value;  // value[id - 1]: its cells' value
+    int64_t count() const { return static_cast<int64_t>(cells.size()); }
+};
+// Fills out[0 .. count * cols) with rows [first, first + count). It may be
+// called from several threads at once, and may throw to stop the labelling.
+using RowSource = std::function<void(int64_t first, int64_t count, int32_t* out)>;
+// Takes the component ids (0: none) of rows [first, first + count), row-major.
+using IdSink = std::function<void(int64_t first, int64_t count, const int64_t* ids)>;
+
+// Labels a grid of rows x cols cells. With `ids`, the grid is read a second
+// time and the id of every cell is handed to `ids`, strips in row order, on
+// the calling thread.
+Components label_components(int64_t rows, int64_t cols, const RowSource& read, const ComponentOptions& options,
+                            const IdSink& ids = {});
+
+// ---------------------------------------------------------------------------
 // Contrast weights (CWED)
 
 struct WeightTable {
