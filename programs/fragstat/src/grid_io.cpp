@@ -60,7 +60,8 @@ public:
 
     void read(int64_t first, int64_t count, int32_t* out) const override {
         const int64_t n = count * cols;
-        std::vector<uint32_t> buf(static_cast<size_t>(std::min<int64_t>(n, 1 << 16)));
+        thread_local std::vector<uint32_t> buf;  // kept from read to read
+        buf.resize(static_cast<size_t>(std::min<int64_t>(n, 1 << 16)));
         const int64_t base = first * cols;
         uint32_t last_bits = 0;
         int32_t last_code = 0;

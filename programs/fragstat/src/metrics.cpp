@@ -216,6 +216,15 @@ StripPlan plan_strips(int64_t rows, int64_t cols, int64_t halo, int64_t requeste
     return s;
 }
 
+// Working rows of one thread, kept from strip to strip (every element is
+// written before it is read).
+struct StripScratch {
+    std::vector<int32_t> buf, lab, g, run, core_id;
+    std::vector<char> core;
+    std::vector<int64_t> d2, sbuf, tbuf;
+};
+thread_local StripScratch strip_scratch;
+
 // Labels, side counts, cores and perimeter cells of rows [r0, r1).
 // `G`: vertical distances are exact up to G cells (G * G > core_limit).
 void process_strip(const GridRows& grid, int64_t r0, int64_t r1, int64_t halo, int64_t G, double core_limit,
@@ -223,7 +232,9 @@ void process_strip(const GridRows& grid, int64_t r0, int64_t r1, int64_t halo, i
     const int64_t rows = grid.rows, cols = grid.cols;
     const int64_t b0 = std::max<int64_t>(0, r0 - halo), b1 = std::min(rows, r1 + halo);
     const int64_t h = r1 - r0, own = (r0 - b0) * cols, n = h * cols;
-    std::vector<int32_t> buf(static_cast<size_t>((b1 - b0) * cols));
+    StripScratch& sc = strip_scratch;
+    std::vector<int32_t>& buf = sc.buf;
+    buf.resize(static_cast<size_t>((b1 - b0) * cols));
     grid.read(b0, b1 - b0, buf.data());
     out.top_value.assign(buf.begin() + own, buf.begin() + own + cols);
     out.bottom_value.assign(buf.begin() + own + n - cols, buf.begin() + own + n);
@@ -234,7 +245,8 @@ void process_strip(const GridRows& grid, int64_t r0, int64_t r1, int64_t halo, i
     const int32_t* work = buf.data() + own;  // own rows; rows before and after stay reachable
 
     // Patches.
-    std::vector<int32_t> lab(static_cast<size_t>(n));
+    std::vector<int32_t>& lab = sc.lab;
+    lab.resize(static_cast<size_t>(n));
     const int64_t np = label_strip(
         work, h, cols, p.diags, lab.data(), [&](int64_t i) { return work[i] >= 0; }, [](int64_t, int32_t) {});
     out.patch_class.assign(static_cast<size_t>(np), 0);
@@ -296,9 +308,11 @@ void process_strip(const GridRows& grid, int64_t r0, int64_t r1, int64_t halo, i
 
     // Vertical distance (in cells, at most G) to the nearest cell of another
     // value, or beyond the image edge, up and down.
-    std::vector<int32_t> g(static_cast<size_t>(n));
+    std::vector<int32_t>& g = sc.g;
+    g.resize(static_cast<size_t>(n));
     {
-        std::vector<int32_t> run(static_cast<size_t>(cols), 0);
+        std::vector<int32_t>& run = sc.run;
+        run.assign(static_cast<size_t>(cols), 0);
         const int32_t cap = static_cast<int32_t>(G);
         for (int64_t b = b0; b < r1; ++b) {
             const int32_t* row = buf.data() + (b - b0) * cols;
@@ -323,8 +337,9 @@ void process_strip(const GridRows& grid, int64_t r0, int64_t r1, int64_t halo, i
     // Core flags row by row; `g` then holds each core cell's class (else -1)
     // and is linked in place into core components.
     {
-        std::vector<char> core(static_cast<size_t>(cols));
-        std::vector<int64_t> d2, sbuf, tbuf;
+        std::vector<char>& core = sc.core;
+        core.resize(static_cast<size_t>(cols));
+        std::vector<int64_t>&d2 = sc.d2, &sbuf = sc.sbuf, &tbuf = sc.tbuf;
         for (int64_t r = 0; r < h; ++r) {
             const int64_t row0 = r * cols;
             for (int64_t s = 0; s < cols;) {
@@ -350,7 +365,8 @@ void process_strip(const GridRows& grid, int64_t r0, int64_t r1, int64_t halo, i
         }
     }
     std::vector<int32_t>& core_class = g;
-    std::vector<int32_t> core_id(static_cast<size_t>(n));
+    std::vector<int32_t>& core_id = sc.core_id;
+    core_id.resize(static_cast<size_t>(n));
     label_strip(
         core_class.data(), h, cols, p.diags, core_id.data(), [&](int64_t i) { return core_class[i] >= 0; },
         [&](int64_t i, int32_t id) {
