@@ -49,7 +49,7 @@ void Application::loadLibrary(const std::string& path) {
     reg(registry_);
 }
 
-std::vector<std::string> Application::loadLibraries(const std::string& folder) {
+std::vector<std::string> Application::loadLibraries(const std::string& folder, std::vector<std::string>* failures) {
     namespace sfs = std::filesystem;
     std::vector<std::string> paths;
     std::error_code ec;
@@ -62,7 +62,11 @@ std::vector<std::string> Application::loadLibraries(const std::string& folder) {
     for (auto& p : paths) {
         void* handle = dlopen(p.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD);
         if (!handle) handle = dlopen(p.c_str(), RTLD_NOW | RTLD_LOCAL);
-        if (!handle) continue;
+        if (!handle) {
+            const char* why = dlerror();
+            if (failures) failures->push_back(sfs::path(p).filename().string() + ": " + (why ? why : "cannot be loaded"));
+            continue;
+        }
         auto reg = reinterpret_cast<RegisterFunction>(dlsym(handle, kRegisterSymbol));
         if (!reg) continue;   // a helper library, not a component library
         reg(registry_);

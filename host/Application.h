@@ -35,8 +35,9 @@ public:
     std::string libraryFolder(const std::string& library) const;
 
     // Loads every library "lib*.so" of folder that exports the registration
-    // entry point; returns the names loaded.
-    std::vector<std::string> loadLibraries(const std::string& folder);
+    // entry point; returns the names loaded. A library that the loader
+    // refuses is added to failures (when given) as "name: loader's message".
+    std::vector<std::string> loadLibraries(const std::string& folder, std::vector<std::string>* failures = nullptr);
     // Loads one library file; fails with a message when it cannot.
     void loadLibrary(const std::string& path);
 

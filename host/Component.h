@@ -37,6 +37,16 @@ public:
     virtual void OnClick() = 0;
 };
 
+// What a disabled command needs of the map before it is enabled, in words
+// that complete "it needs ..." ("a feature layer selected in the table of
+// contents"); empty when it needs nothing. A command may offer it, so that
+// the host can tell the user why the command is unavailable.
+class ICommandNeeds {
+public:
+    virtual ~ICommandNeeds() = default;
+    virtual std::string Needs() = 0;
+};
+
 // What the host hands a menu to describe one of its positions.
 class IItemDef {
 public:

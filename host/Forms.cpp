@@ -17,18 +17,16 @@ constexpr int32_t InvalidPropertyValue = 380;
 constexpr int32_t TextReadOnly = 383;
 constexpr int32_t CancelSelected = 32755;
 
+// A value as the form prints it: quoted, a line end as \n, every other
+// control character escaped.
 std::string quoted(const std::string& s) {
     std::string out = "\"";
-    for (char c : s) {
-        if (c == '\r') continue;
-        if (c == '\n')
-            out += "\\n";
-        else if (c == '"')
-            out += "\"\"";
-        else
-            out += c;
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '\r' && i + 1 < s.size() && s[i + 1] == '\n') continue;
+        if (s[i] == '"') out += '"';
+        out += s[i];
     }
-    return out + "\"";
+    return "\"" + escapeControls(out.substr(1)) + "\"";
 }
 
 intptr_t nextHwnd() {
@@ -141,17 +139,7 @@ std::string TextBox::describe() const {
     if (multiLine && text_.find('\n') != std::string::npos) {
         // A multi-line text shows below the control's line, indented.
         d = "(multi-line)";
-        std::string line;
-        for (char c : text_) {
-            if (c == '\r') continue;
-            if (c == '\n') {
-                d += "\n      | " + line;
-                line.clear();
-            } else {
-                line += c;
-            }
-        }
-        d += "\n      | " + line;
+        for (const std::string& line : printableLines(text_)) d += "\n      | " + line;
     } else {
         d = quoted(text_);
     }
@@ -164,7 +152,7 @@ void CommandButton::setCaption(std::string c) {
     changed();
 }
 std::string CommandButton::describe() const {
-    std::string d = "[" + caption_ + "]";
+    std::string d = "[" + escapeControls(caption_) + "]";
     if (isDefault) d += " (Enter)";
     return d;
 }
@@ -181,7 +169,7 @@ void CheckBox::setValue(int32_t v) {
 }
 std::string CheckBox::describe() const {
     const char* box = value_ == Checked ? "[x]" : value_ == Grayed ? "[-]" : "[ ]";
-    return fmt::format("{} {}", box, caption_);
+    return fmt::format("{} {}", box, escapeControls(caption_));
 }
 
 void OptionButton::setCaption(std::string c) {
@@ -208,7 +196,9 @@ void OptionButton::setValue(bool v) {
     if (!was) fireClick();
     else changed();
 }
-std::string OptionButton::describe() const { return fmt::format("({}) {}", value_ ? "o" : " ", caption_); }
+std::string OptionButton::describe() const {
+    return fmt::format("({}) {}", value_ ? "o" : " ", escapeControls(caption_));
+}
 
 void Frame::setCaption(std::string c) {
     caption_ = std::move(c);
@@ -461,6 +451,7 @@ void Form::show(bool modal) {
     ui().formShown(*this, modal);
     (void)wasVisible;
     Form_Activate();
+    if (visible_ && loaded_) ui().formActivated(*this);
     if (modal && visible_ && loaded_) ui().runModal(*this);
 }
 
@@ -571,7 +562,7 @@ void Form::controlChanged(Control& c) {
 }
 
 std::string Form::describe() {
-    std::string out = fmt::format("[{}] {}\n", name_, caption());
+    std::string out = fmt::format("[{}] {}\n", name_, escapeControls(caption()));
     for (Control* c : controls()) {
         if (c->type() == ControlType::CommonDialog) continue;
         std::string flags;

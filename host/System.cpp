@@ -1,5 +1,6 @@
 #include "host/System.h"
 
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -16,6 +17,7 @@
 #include <fmt/format.h>
 
 #include "host/Failure.h"
+#include "host/FileReplace.h"
 #include "host/Ui.h"
 
 extern char** environ;
@@ -183,10 +185,37 @@ std::string GetExtensionName(const std::string& path) {
 }
 
 void WriteTextFile(const std::string& path, const std::vector<std::string>& lines, bool append) {
-    std::ofstream f(path, std::ios::binary | (append ? std::ios::app : std::ios::trunc));
-    if (!f) fail(err::PathNotFound, "FileSystem", "Cannot write " + path);
-    for (auto& l : lines) f << l << "\r\n";
-    if (!f) fail(err::PermissionDenied, "FileSystem", "Cannot write " + path);
+    std::string text;
+    for (auto& l : lines) text += l + "\r\n";
+    if (!append) {
+        // A whole-file write replaces the file: the old one stays until the
+        // new one is complete.
+        if (!FolderExists(sfs::path(path).parent_path().empty() ? "." : sfs::path(path).parent_path().string()))
+            fail(err::PathNotFound, "FileSystem", "Cannot write " + path);
+        try {
+            replaceFileContents(path, text);
+        } catch (const Failure& f) {
+            fail(err::PermissionDenied, "FileSystem", f.description());
+        }
+        return;
+    }
+    // An append adds all its lines or none: a failed write is cut back off.
+    int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) fail(err::PathNotFound, "FileSystem", "Cannot write " + path);
+    struct stat st {};
+    off_t before = ::fstat(fd, &st) == 0 ? st.st_size : -1;
+    try {
+        writeAllTo(fd, text, path);
+    } catch (const Failure& f) {
+        if (before >= 0) (void)!::ftruncate(fd, before);
+        ::close(fd);
+        fail(err::PermissionDenied, "FileSystem", f.description());
+    }
+    if (::close(fd) != 0) {
+        int e = errno;
+        if (before >= 0) (void)!::truncate(path.c_str(), before);
+        fail(err::PermissionDenied, "FileSystem", "Cannot write " + path + ": " + std::strerror(e) + ".");
+    }
 }
 
 void AppendLine(const std::string& path, const std::string& line) { WriteTextFile(path, {line}, true); }

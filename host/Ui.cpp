@@ -72,25 +72,101 @@ UiDriver& defaultDriver() {
     return d;
 }
 
-std::string printable(const std::string& s) {
+void indentLines(std::ostream& out, const std::string& text, const char* indent) {
+    for (const std::string& line : printableLines(text)) out << indent << line << "\n";
+}
+
+// A check box or option value: true, false, or nullopt for a word that is neither.
+std::optional<bool> flagValue(const std::string& v) {
+    std::string l = v;
+    std::transform(l.begin(), l.end(), l.begin(), ::tolower);
+    for (const char* t : {"1", "true", "yes", "on", "checked"})
+        if (l == t) return true;
+    for (const char* f : {"0", "false", "no", "off", "unchecked"})
+        if (l == f) return false;
+    return std::nullopt;
+}
+
+// The length of the UTF-8 sequence at s[i], or 0 when it is not one.
+size_t utf8Length(std::string_view s, size_t i) {
+    const auto b = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
+    const unsigned char c = b(i);
+    size_t n = c >= 0xF0 && c <= 0xF4 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 && c < 0xE0 ? 2 : 0;
+    if (n == 0 || i + n > s.size()) return 0;
+    for (size_t k = 1; k < n; ++k)
+        if ((b(i + k) & 0xC0) != 0x80) return 0;
+    if (n == 3 && c == 0xE0 && b(i + 1) < 0xA0) return 0;   // overlong
+    if (n == 3 && c == 0xED && b(i + 1) >= 0xA0) return 0;  // surrogate
+    if (n == 4 && c == 0xF0 && b(i + 1) < 0x90) return 0;   // overlong
+    if (n == 4 && c == 0xF4 && b(i + 1) >= 0x90) return 0;  // past U+10FFFF
+    return n;
+}
+
+// An entry of a list or combo box by its text, or "#N" (1-based) by its
+// position. -1 when there is none; -2 when several entries have the text.
+int32_t findEntry(const ListControl& l, const std::string& entry, std::string& several) {
+    std::vector<int32_t> at;
+    for (int32_t i = 0; i < l.listCount(); ++i)
+        if (l.list(i) == entry) at.push_back(i);
+    if (at.size() == 1) return at[0];
+    if (at.size() > 1) {
+        several.clear();
+        for (int32_t i : at) several += fmt::format("{}#{}", several.empty() ? "" : ", ", i + 1);
+        return -2;
+    }
+    if (entry.size() > 1 && entry[0] == '#' && entry.find_first_not_of("0123456789", 1) == std::string::npos &&
+        entry.size() < 10) {
+        int32_t n = std::stoi(entry.substr(1));
+        if (n >= 1 && n <= l.listCount()) return n - 1;
+    }
+    return -1;
+}
+}  // namespace
+
+std::string escapeControls(std::string_view s) {
     std::string out;
-    for (char c : s)
-        if (c != '\r') out += c;
+    out.reserve(s.size());
+    for (size_t i = 0; i < s.size();) {
+        const unsigned char c = static_cast<unsigned char>(s[i]);
+        if (c >= 0x20 && c < 0x7F) {
+            out += static_cast<char>(c);
+            ++i;
+        } else if (c == '\t') {
+            out += "\\t", ++i;
+        } else if (c == '\n') {
+            out += "\\n", ++i;
+        } else if (c == '\r') {
+            out += "\\r", ++i;
+        } else if (c < 0x80) {
+            out += fmt::format("\\x{:02x}", c), ++i;
+        } else if (size_t n = utf8Length(s, i)) {
+            const unsigned char next = static_cast<unsigned char>(s[i + 1]);
+            if (c == 0xC2 && next < 0xA0) out += fmt::format("\\u{:04x}", next);   // C1 control
+            else out.append(s.substr(i, n));
+            i += n;
+        } else {
+            out += fmt::format("\\x{:02x}", c), ++i;
+        }
+    }
     return out;
 }
 
-void indentLines(std::ostream& out, const std::string& text, const char* indent) {
-    std::stringstream ss(printable(text));
-    std::string line;
-    while (std::getline(ss, line)) out << indent << line << "\n";
+std::vector<std::string> printableLines(std::string_view text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t end = text.find('\n', start);
+        std::string_view line = text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        if (end == std::string_view::npos) {
+            if (!line.empty() || lines.empty()) lines.push_back(escapeControls(line));
+            break;
+        }
+        lines.push_back(escapeControls(line));
+        start = end + 1;
+    }
+    return lines;
 }
-
-bool truthy(const std::string& v) {
-    std::string l = v;
-    std::transform(l.begin(), l.end(), l.begin(), ::tolower);
-    return l == "1" || l == "true" || l == "yes" || l == "on" || l == "checked";
-}
-}  // namespace
 
 UiDriver& ui() { return g_driver ? *g_driver : defaultDriver(); }
 void setUi(UiDriver* d) { g_driver = d; }
@@ -146,22 +222,27 @@ std::vector<std::string> splitScriptLine(const std::string& line) {
 ScriptDriver::ScriptDriver(std::ostream& out) : out_(out) {}
 
 void ScriptDriver::addLines(const std::vector<std::string>& lines) {
-    for (auto& l : lines) lines_.push_back(l);
+    for (auto& l : lines) lines_.push_back({l, "", ++added_});
 }
 
 void ScriptDriver::addScriptFile(const std::string& path) {
     std::ifstream f(path);
     if (!f) fail(err::FileNotFound, "Script", "Cannot read the script " + path);
+    addScript(f, path);
+}
+
+void ScriptDriver::addScript(std::istream& in, const std::string& source) {
     std::string l;
-    while (std::getline(f, l)) {
+    int number = 0;
+    while (std::getline(in, l)) {
         if (!l.empty() && l.back() == '\r') l.pop_back();
-        lines_.push_back(l);
+        lines_.push_back({l, source, ++number});
     }
 }
 
-std::optional<std::string> ScriptDriver::nextLine(const char* prompt) {
+std::optional<ScriptDriver::Line> ScriptDriver::nextLine(const char* prompt) {
     if (!lines_.empty()) {
-        std::string l = lines_.front();
+        Line l = lines_.front();
         lines_.pop_front();
         return l;
     }
@@ -173,7 +254,7 @@ std::optional<std::string> ScriptDriver::nextLine(const char* prompt) {
         out_ << "\n";
         return std::nullopt;
     }
-    return l;
+    return Line{l, "", 0};
 }
 
 std::optional<std::vector<std::string>> ScriptDriver::peekAction() {
@@ -183,20 +264,40 @@ std::optional<std::vector<std::string>> ScriptDriver::peekAction() {
         bool fromScript = !lines_.empty();
         auto l = nextLine(prompt.c_str());
         if (!l) return std::nullopt;
-        auto words = splitScriptLine(*l);
+        auto words = splitScriptLine(l->text);
         if (words.empty() || words[0][0] == '#') continue;
-        if (fromScript) out_ << "> " << *l << "\n";
+        if (fromScript) out_ << "> " << escapeControls(l->text) << "\n";
         pending_ = words;
+        pendingOrigin_ = fromScript ? Origin(*l) : std::nullopt;
     }
     return pending_;
 }
 
-void ScriptDriver::popAction() { pending_.reset(); }
+void ScriptDriver::popAction() {
+    pending_.reset();
+    current_ = pendingOrigin_;
+    pendingOrigin_.reset();
+}
+
+void ScriptDriver::refuse(const std::string& why) {
+    out_ << "  (" << escapeControls(why) << ")\n";
+    if (!current_ || scriptError) return;
+    const Line& l = *current_;
+    std::string where = l.source.empty() ? fmt::format("script line {}", l.number)
+                                         : fmt::format("{} line {}", l.source, l.number);
+    scriptError = fmt::format("{} (\"{}\"): {}; the script stops there", where, l.text, why);
+    out_ << "  (" << escapeControls(*scriptError) << ")\n";
+    // Nothing further is read: the dialogs go on as when the input ends.
+    lines_.clear();
+    interactive_ = nullptr;
+    pending_.reset();
+    pendingOrigin_.reset();
+}
 
 int32_t ScriptDriver::messageBox(const MessageBoxInfo& m) {
     messages.push_back(m);
     const char* icon = iconName(m.icon());
-    out_ << fmt::format("Message box \"{}\"{}:\n", printable(m.title), *icon ? fmt::format(" ({})", icon) : "");
+    out_ << fmt::format("Message box \"{}\"{}:\n", escapeControls(m.title), *icon ? fmt::format(" ({})", icon) : "");
     indentLines(out_, m.text, "  | ");
     std::string buttons;
     for (int32_t a : m.answers()) buttons += fmt::format("[{}] ", answerName(a));
@@ -215,15 +316,15 @@ int32_t ScriptDriver::messageBox(const MessageBoxInfo& m) {
             out_ << "  -> " << answerName(a) << "\n";
             return a;
         }
-        out_ << "  (no such button: " << (action->size() > 1 ? (*action)[1] : "") << ")\n";
+        refuse(fmt::format("the message box has no button \"{}\"", action->size() > 1 ? (*action)[1] : ""));
     }
 }
 
 std::optional<std::string> ScriptDriver::inputBox(const std::string& prompt, const std::string& title,
                                                   const std::string& defaultText) {
-    out_ << fmt::format("Input box \"{}\":\n", printable(title));
+    out_ << fmt::format("Input box \"{}\":\n", escapeControls(title));
     indentLines(out_, prompt, "  | ");
-    out_ << fmt::format("  default \"{}\"\n", defaultText);
+    out_ << fmt::format("  default \"{}\"\n", escapeControls(defaultText));
     auto action = peekAction();
     if (action && (*action)[0] == "input") {
         popAction();
@@ -237,8 +338,8 @@ std::optional<std::string> ScriptDriver::inputBox(const std::string& prompt, con
 }
 
 std::optional<std::string> ScriptDriver::fileDialog(const CommonDialog& dlg, bool save) {
-    out_ << fmt::format("{} dialog \"{}\" (filter {}), file name \"{}\"\n", save ? "Save" : "Open", dlg.dialogTitle,
-                        dlg.filter, dlg.fileName);
+    out_ << fmt::format("{} dialog \"{}\" (filter {}), file name \"{}\"\n", save ? "Save" : "Open",
+                        escapeControls(dlg.dialogTitle), escapeControls(dlg.filter), escapeControls(dlg.fileName));
     auto action = peekAction();
     if (action && (*action)[0] == "file" && action->size() > 1) {
         popAction();
@@ -290,7 +391,7 @@ void ScriptDriver::perform(Form& f, const std::vector<std::string>& w) {
     };
     auto control = [&]() -> Control* {
         Control* c = f.find(arg(1));
-        if (!c) out_ << fmt::format("  ({} has no control \"{}\")\n", f.name(), arg(1));
+        if (!c) refuse(fmt::format("{} has no control \"{}\"", f.name(), arg(1)));
         return c;
     };
     auto reachable = [&](Control* c) {
@@ -304,18 +405,35 @@ void ScriptDriver::perform(Form& f, const std::vector<std::string>& w) {
         }
         return true;
     };
+    // The entry of a list or combo box that a script names; -1 after a refusal.
+    auto entry = [&](ListControl& l, const std::string& v) {
+        std::string several;
+        int32_t i = findEntry(l, v, several);
+        if (i == -2)
+            refuse(fmt::format("{} has several entries \"{}\" ({}); choose one by its position, as \"#N\"", l.name(),
+                               v, several));
+        else if (i < 0)
+            refuse(fmt::format("{} has no entry \"{}\"", l.name(), v));
+        return i;
+    };
+    auto flag = [&](Control& c, const std::string& v) {
+        auto b = flagValue(v);
+        if (!b) refuse(fmt::format("{} takes 1 or 0 (checked or not), not \"{}\"", c.name(), v));
+        return b;
+    };
     try {
         if (verb == "show") {
             out_ << f.describe();
         } else if (verb == "help" || verb == "?") {
             out_ << "  show | set CONTROL VALUE | choose CONTROL ENTRY | select LIST ENTRY... | click CONTROL\n"
                     "  check/uncheck CONTROL | focus CONTROL | key CONTROL TEXT | enter | escape | close\n"
-                    "  form NAME | answer BUTTON (message boxes) | file PATH | input TEXT | cancel\n";
+                    "  form NAME | answer BUTTON (message boxes) | file PATH | input TEXT | cancel\n"
+                    "  an entry is named by its text, or by its position as #N\n";
         } else if (verb == "form") {
             addressed_ = nullptr;
             for (Form* s : shown_)
                 if (s->name() == arg(1)) addressed_ = s;
-            if (!addressed_) out_ << fmt::format("  (no form \"{}\" is shown)\n", arg(1));
+            if (!addressed_) refuse(fmt::format("no form \"{}\" is shown", arg(1)));
         } else if (verb == "enter" || verb == "escape") {
             CommandButton* b = verb == "enter" ? f.defaultButton() : f.cancelButton();
             if (b && b->usable()) b->click();
@@ -326,64 +444,81 @@ void ScriptDriver::perform(Form& f, const std::vector<std::string>& w) {
         } else if (verb == "click" || verb == "focus" || verb == "set" || verb == "choose" || verb == "select" ||
                    verb == "key" || verb == "check" || verb == "uncheck") {
             Control* c = control();
-            if (!c || !reachable(c)) return;
+            if (!c) return;
+            // What the control takes is checked before the focus moves to it.
+            auto* k = dynamic_cast<CheckBox*>(c);
+            if ((verb == "check" || verb == "uncheck") && !k)
+                return refuse(fmt::format("{} is not a check box", c->name()));
+            if (verb == "key" && !dynamic_cast<TextBox*>(c))
+                return refuse(fmt::format("{} is not a text box", c->name()));
+            if (verb == "select" && !dynamic_cast<ListBox*>(c))
+                return refuse(fmt::format("{} is not a list box", c->name()));
+            if ((verb == "set" || verb == "choose") && (k || dynamic_cast<OptionButton*>(c)) && !flag(*c, arg(2)))
+                return;
+            if (!reachable(c)) return;
             if (verb == "focus") return;
             if (verb == "click") {
                 if (auto* b = dynamic_cast<CommandButton*>(c)) b->click();
                 else if (auto* o = dynamic_cast<OptionButton*>(c)) o->setValue(true);
-                else if (auto* k = dynamic_cast<CheckBox*>(c)) k->setValue(k->checked() ? Unchecked : Checked);
+                else if (k) k->setValue(k->checked() ? Unchecked : Checked);
                 else c->fireClick();
             } else if (verb == "check" || verb == "uncheck") {
-                if (auto* k = dynamic_cast<CheckBox*>(c)) k->setValue(verb == "check" ? Checked : Unchecked);
+                k->setValue(verb == "check" ? Checked : Unchecked);
             } else if (verb == "key") {
-                if (auto* t = dynamic_cast<TextBox*>(c))
-                    for (char ch : arg(2)) t->typeKey(static_cast<unsigned char>(ch));
+                for (char ch : arg(2)) static_cast<TextBox*>(c)->typeKey(static_cast<unsigned char>(ch));
             } else if (verb == "select") {
-                auto* l = dynamic_cast<ListBox*>(c);
-                if (!l) return;
-                std::vector<std::string> want(w.begin() + 2, w.end());
+                auto* l = static_cast<ListBox*>(c);
+                std::vector<int32_t> want;
+                for (size_t a = 2; a < w.size(); ++a) {
+                    int32_t i = entry(*l, w[a]);
+                    if (i < 0) return;
+                    want.push_back(i);
+                }
                 for (int32_t i = 0; i < l->listCount(); ++i) {
-                    bool s = std::find(want.begin(), want.end(), l->list(i)) != want.end();
+                    bool s = std::find(want.begin(), want.end(), i) != want.end();
                     if (l->selected(i) != s) l->setSelected(i, s);
                 }
             } else {  // set, choose
                 const std::string& v = arg(2);
                 if (auto* t = dynamic_cast<TextBox*>(c)) {
-                    if (t->locked) out_ << fmt::format("  ({} is read-only)\n", c->name());
+                    if (t->locked) refuse(fmt::format("{} is read-only", c->name()));
                     else t->setText(v);
-                } else if (auto* k = dynamic_cast<CheckBox*>(c)) {
-                    k->setValue(truthy(v) ? Checked : Unchecked);
+                } else if (k) {
+                    k->setValue(*flagValue(v) ? Checked : Unchecked);
                 } else if (auto* o = dynamic_cast<OptionButton*>(c)) {
-                    o->setValue(truthy(v));
+                    o->setValue(*flagValue(v));
                 } else if (auto* cb = dynamic_cast<ComboBox*>(c)) {
-                    int32_t i = cb->find(v);
+                    std::string several;
+                    int32_t i = findEntry(*cb, v, several);
                     if (i >= 0) cb->setListIndex(i);
-                    else if (cb->style == ComboStyle::DropDownList || verb == "choose")
-                        out_ << fmt::format("  ({} has no entry \"{}\")\n", c->name(), v);
+                    else if (i == -2 || cb->style == ComboStyle::DropDownList || verb == "choose") entry(*cb, v);
                     else cb->setText(v);
                 } else if (auto* l = dynamic_cast<ListBox*>(c)) {
-                    int32_t i = l->find(v);
-                    if (i < 0) out_ << fmt::format("  ({} has no entry \"{}\")\n", c->name(), v);
-                    else if (l->multiSelect != MultiSelect::None) l->setSelected(i, true);
+                    int32_t i = entry(*l, v);
+                    if (i < 0) return;
+                    if (l->multiSelect != MultiSelect::None) l->setSelected(i, true);
                     else l->setListIndex(i);
                 } else if (auto* d = dynamic_cast<DirListBox*>(c)) {
                     d->setPath(v);
                 } else if (auto* dr = dynamic_cast<DriveListBox*>(c)) {
                     dr->setDrive(v);
                 } else {
-                    out_ << fmt::format("  ({} takes no value)\n", c->name());
+                    refuse(fmt::format("{} takes no value", c->name()));
                 }
             }
         } else {
-            out_ << fmt::format("  (unknown action \"{}\")\n", verb);
+            refuse(fmt::format("unknown action \"{}\"", verb));
         }
     } catch (const Failure& e) {
-        out_ << fmt::format("  (refused: {})\n", e.description());
+        refuse(fmt::format("refused: {}", e.description()));
     }
 }
 
 void ScriptDriver::formShown(Form& f, bool modal) {
     if (std::find(shown_.begin(), shown_.end(), &f) == shown_.end()) shown_.push_back(&f);
+}
+
+void ScriptDriver::formActivated(Form& f) {
     if (echoForms) out_ << f.describe();
 }
 
@@ -402,7 +537,7 @@ void ScriptDriver::controlChanged(Control& c) {
         if (!progressWindow || label->caption() == lastStatus_) return;
         lastStatus_ = label->caption();
         if (lastPermille_ >= 0 && lastPermille_ < 40) *progressOut << "\n";
-        *progressOut << lastStatus_ << "\n";
+        *progressOut << escapeControls(lastStatus_) << "\n";
         lastPermille_ = -1;
         return;
     }
@@ -434,7 +569,7 @@ void ScriptDriver::showErrorReport(const std::string& text) {
 
 void ScriptDriver::documentOpened(const std::string& path) {
     openedDocuments.push_back(path);
-    out_ << "Opening " << path << "\n";
+    out_ << "Opening " << escapeControls(path) << "\n";
 }
 
 }  // namespace korvane::host

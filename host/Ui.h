@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace korvane::host {
@@ -52,6 +53,8 @@ public:
     // Runs a modal form until it is hidden or unloaded.
     virtual void runModal(Form& f) = 0;
     virtual void formShown(Form& f, bool modal) {}
+    // The form's Form_Activate has run (it fills lists, sets defaults).
+    virtual void formActivated(Form& f) {}
     virtual void formHidden(Form& f) {}
     // A control's state changed (labels, progress bars repaint at once).
     virtual void controlChanged(Control& c) {}
@@ -68,6 +71,13 @@ void setUi(UiDriver* d);
 int32_t MsgBox(const std::string& text, int32_t style, const std::string& title);
 // An input box: the text typed, or "" when cancelled.
 std::string InputBox(const std::string& prompt, const std::string& title, const std::string& defaultText = {});
+
+// Text for a terminal: control characters (C0, DEL, C1, and bytes that are
+// not UTF-8) become visible escapes (\t, \n, \r, \xNN, \uNNNN), so that a
+// name or a line read from a file can never drive the terminal.
+std::string escapeControls(std::string_view text);
+// The lines of a multi-line text ("\r\n" or "\n" ends), each escaped.
+std::vector<std::string> printableLines(std::string_view text);
 
 // Splits a script line into words: blanks separate, double quotes group
 // (a doubled quote inside stands for one), "\n" in a quoted word is a line break.
@@ -89,11 +99,20 @@ std::vector<std::string> splitScriptLine(const std::string& line);
 //   input TEXT | cancel    answer the next input box
 // Lines starting with # are comments. When the lines run out and an
 // interactive input is set, the driver reads further lines from it.
+//
+// A script is a program: a line that cannot be carried out (an unknown
+// action, form, control or entry, or a value the control cannot take) stops
+// the script. The driver then reads no further line, records the failure in
+// scriptError (naming the script and line), and the dialogs go on as when
+// the input runs out. A line typed at the terminal that cannot be carried
+// out is only refused.
 class ScriptDriver : public UiDriver {
 public:
     explicit ScriptDriver(std::ostream& out);
     void addLines(const std::vector<std::string>& lines);
     void addScriptFile(const std::string& path);   // fails when unreadable
+    // Every line of in (read at once), named source in messages.
+    void addScript(std::istream& in, const std::string& source);
     // Interactive fallback (a terminal): prompts on out, reads from in.
     void setInteractive(std::istream* in) { interactive_ = in; }
     // Drives the visible modeless forms until none is visible or no input is left.
@@ -106,6 +125,7 @@ public:
     std::optional<std::string> fileDialog(const CommonDialog& dlg, bool save) override;
     void runModal(Form& f) override;
     void formShown(Form& f, bool modal) override;
+    void formActivated(Form& f) override;
     void formHidden(Form& f) override;
     void controlChanged(Control& c) override;
     void showErrorReport(const std::string& text) override;
@@ -115,24 +135,38 @@ public:
     std::vector<MessageBoxInfo> messages;
     std::vector<std::string> errorReports;
     std::vector<std::string> openedDocuments;
+    // Why the script stopped ("script.kvs line 4: ..."); empty while it runs.
+    std::optional<std::string> scriptError;
     // Print forms when they are shown.
     bool echoForms = true;
     // Progress bars: draw a progress line on this stream (nullptr: none).
     std::ostream* progressOut = nullptr;
 
 private:
-    std::optional<std::string> nextLine(const char* prompt);
+    struct Line {
+        std::string text;
+        std::string source;   // the script's name; empty for lines a program adds
+        int number = 0;
+    };
+    // Where the action being carried out came from (nullopt: the terminal).
+    using Origin = std::optional<Line>;
+
+    std::optional<Line> nextLine(const char* prompt);
     std::optional<std::vector<std::string>> peekAction();
     void popAction();
-    // Runs one action against form f; false when it was not an action for a form.
+    // Runs one action against form f.
     void perform(Form& f, const std::vector<std::string>& words);
+    // The current action cannot be carried out: prints why, and stops a script.
+    void refuse(const std::string& why);
     Form* target();
     void drive(Form& f);
 
     std::ostream& out_;
-    std::deque<std::string> lines_;
+    std::deque<Line> lines_;
+    int added_ = 0;   // lines added by addLines, for their numbers
     std::istream* interactive_ = nullptr;
     std::optional<std::vector<std::string>> pending_;
+    Origin pendingOrigin_, current_;
     std::vector<Form*> shown_;   // visible forms, newest last
     Form* addressed_ = nullptr;
     int lastPermille_ = -1;   // progress ticks drawn (40 = done)

@@ -18,6 +18,17 @@ std::unique_ptr<korvane::host::ErrorReportViewer> g_viewer;   // created at the 
 bool ErrorChainFlag() { return g_chain; }
 void ResetErrorChain() { g_chain = false; }
 
+std::string ChainedDescription(const std::string& reported) {
+    const std::string mark = std::string("Description") + CRLF + "\t";
+    size_t at = reported.rfind(mark);
+    if (at == std::string::npos || reported.find(std::string("Error Number ") + CRLF) == std::string::npos)
+        return reported;
+    std::string d = reported.substr(at + mark.size());
+    const std::string end = std::string(CRLF) + CRLF;
+    if (d.size() >= end.size() && d.compare(d.size() - end.size(), end.size(), end) == 0) d.resize(d.size() - end.size());
+    return d;
+}
+
 std::string FormatErrorLine(int32_t line) {
     if (line == 0) return {};
     return "Line : " + std::to_string(line);

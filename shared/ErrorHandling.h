@@ -34,7 +34,13 @@ void ReportProcedureError(bool topLevel, const std::string& procedureText, int32
 
 // The library's chain flag (true once an inner report has added the error block).
 bool ErrorChainFlag();
+// A handler that ends a chain with a message of its own clears the flag, so
+// that a later report of the same run has its error-number block again.
 void ResetErrorChain();
+// The failure's own description inside the text an inner report passed on
+// (the procedure lines and the error-number block around it); the text
+// itself when it is no such report.
+std::string ChainedDescription(const std::string& reported);
 
 // A failure read from any exception: number, source and description.
 struct FailureInfo {

@@ -17,6 +17,7 @@
 #include <filesystem>
 
 #include "host/Failure.h"
+#include "host/FileReplace.h"
 
 namespace korvane::host::data {
 
@@ -241,28 +242,29 @@ void restructureDbf(const std::string& dbfPath, const DbfLayout& layout, const D
     for (size_t i = 0; i < columns.size(); ++i) std::memcpy(&header[32 + 32 * i], columns[i].raw.data(), 32);
     header[headerLength - 1] = static_cast<uint8_t>(kHeaderEnd);
 
-    // The new file is written beside the old one and replaces it only when
-    // complete: a failure on the way leaves the old file as it was.
-    std::filesystem::path target(dbfPath);
-    std::string tmpl = (target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string();
-    int tfd = ::mkstemp(tmpl.data());
-    if (tfd < 0) refuse(errnoText());
-    Fd out(tfd);
-    bool renamed = false;
-    struct Cleanup {
-        const std::string& path;
-        bool& done;
-        ~Cleanup() {
-            if (!done) ::unlink(path.c_str());
+    // The new file is written whole under a marked name beside the old one
+    // and replaces it only when complete: a failure or a kill on the way
+    // leaves the old file as it was. The new file keeps the old one's mode
+    // and owner.
+    FileReplacement replacement({std::filesystem::path(dbfPath)});
+    const std::filesystem::path& temp = replacement.temporary(0);
+    Fd out(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    if (out.fd < 0) refuse(errnoText());
+    auto passOn = [&](const Failure& f) {
+        fail(f.number(), kSource, "Cannot change the fields of " + dbfPath + ": " + f.description());
+    };
+    auto write = [&](const void* p, size_t n) {
+        try {
+            writeAllTo(out.fd, std::string_view(static_cast<const char*>(p), n), temp);
+        } catch (const Failure& f) {
+            passOn(f);
         }
-    } cleanup{tmpl, renamed};
-
-    if (!writeAll(out.fd, header.data(), header.size(), 0)) refuse(errnoText());
+    };
+    write(header.data(), header.size());
     const uint32_t batch = std::max<uint32_t>(1, (4u << 20) / std::max(layout.recordLength, recordLength));
     std::vector<char> src(static_cast<size_t>(batch) * layout.recordLength);
     std::vector<char> dst(static_cast<size_t>(batch) * recordLength);
     off_t readAt = layout.headerLength;
-    off_t writeAt = headerLength;
     for (uint32_t done = 0; done < layout.records;) {
         uint32_t n = std::min(batch, layout.records - done);
         if (!readAll(in.fd, src.data(), static_cast<size_t>(n) * layout.recordLength, readAt))
@@ -278,17 +280,19 @@ void restructureDbf(const std::string& dbfPath, const DbfLayout& layout, const D
                 d += p.length;
             }
         }
-        if (!writeAll(out.fd, dst.data(), static_cast<size_t>(n) * recordLength, writeAt)) refuse(errnoText());
+        write(dst.data(), static_cast<size_t>(n) * recordLength);
         readAt += static_cast<off_t>(n) * layout.recordLength;
-        writeAt += static_cast<off_t>(n) * recordLength;
         done += n;
     }
-    if (!writeAll(out.fd, &kEndOfFile, 1, writeAt)) refuse(errnoText());
-    if (::fchmod(out.fd, st.st_mode & 07777) != 0) refuse(errnoText());
-    if (::fchown(out.fd, st.st_uid, st.st_gid) != 0 && errno != EPERM) refuse(errnoText());
-    if (::fdatasync(out.fd) != 0) refuse(errnoText());
-    if (::rename(tmpl.c_str(), dbfPath.c_str()) != 0) refuse(errnoText());
-    renamed = true;
+    write(&kEndOfFile, 1);
+    int fd = out.fd;
+    out.fd = -1;
+    if (::close(fd) != 0) refuse(errnoText());
+    try {
+        replacement.commit();
+    } catch (const Failure& f) {
+        passOn(f);
+    }
 }
 
 // ---- records -------------------------------------------------------------------

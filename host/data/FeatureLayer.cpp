@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "host/Failure.h"
+#include "host/Ui.h"
 
 namespace korvane::host {
 
@@ -88,7 +89,7 @@ void printTable(Table& table, std::ostream& out) {
     std::string line;
     for (size_t k = 0; k < shown.size(); ++k) {
         if (k) line += '\t';
-        line += fields.field(shown[k]).name;
+        line += escapeControls(fields.field(shown[k]).name);
     }
     out << line << '\n';
     Cursor c = table.search(nullptr, true);
@@ -96,7 +97,8 @@ void printTable(Table& table, std::ostream& out) {
         line.clear();
         for (size_t k = 0; k < shown.size(); ++k) {
             if (k) line += '\t';
-            line += formatStored(fields.field(shown[k]), r->value(shown[k]));
+            // A tab or line end inside a value would break the columns.
+            line += escapeControls(formatStored(fields.field(shown[k]), r->value(shown[k])));
         }
         out << line << '\n';
     }

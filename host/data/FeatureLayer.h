@@ -70,7 +70,8 @@ int64_t selectWhere(FeatureLayer& layer, const std::string& whereClause);
 // decimals, integers and text as they are, dates as YYYY-MM-DD, null empty.
 std::string formatStored(const FieldDef& field, const Value& value);
 // Writes the attribute fields of a table: one line of field names, then
-// one line per row in object-id order, values separated by tabs.
+// one line per row in object-id order, values separated by tabs (control
+// characters in names and values escaped).
 void printTable(Table& table, std::ostream& out);
 
 }  // namespace korvane::host

@@ -675,6 +675,10 @@ TablePtr Table::open(const std::string& path) {
         p = base + ".shp";
         ext = ".shp";
     }
+    // Files that disagree (a write cut short, a damaged copy) are refused
+    // rather than read in part.
+    if (auto damage = data::datasetDamage(base))
+        fail(err::HostGeneric, kSource, "Cannot open " + path + ": it is damaged or incomplete (" + *damage + ").");
     std::string canon = p.string();
     auto impl = std::make_unique<Impl>();
     impl->path = canon;

@@ -142,6 +142,12 @@ std::unique_ptr<OGRFieldDefn> toOgr(const FieldDef& f);
 std::vector<std::string> datasetFiles(const std::string& folder, const std::string& name);
 bool anyReadOnly(const std::string& base);
 std::string canonical(const std::string& path);
+
+// What is wrong with the files of the dataset at base (the path without
+// extension), naming the file: a .dbf shorter than its records, a .shp or
+// .shx shorter than its header says, index entries past the end of the .shp,
+// a .dbf whose record count is not the index's. Nothing when they agree.
+std::optional<std::string> datasetDamage(const std::string& base);
 // Open datasets by folder/name (no extension): a shapefile and its .dbf are
 // one dataset.
 void cacheTable(const TablePtr& t);

@@ -4,11 +4,14 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <set>
 #include <unistd.h>
 
 #include "host/Failure.h"
+#include "host/FileReplace.h"
 #include "host/data/GdalSupport.h"
 #include "host/data/TableImpl.h"
 
@@ -188,6 +191,7 @@ TablePtr ShapefileWorkspace::copyDataset(Table& source, const std::string& rawNa
         std::string target = (stdfs::path(path_) / (name + fn.substr(source.name().size()))).string();
         std::error_code ec;
         if (!stdfs::copy_file(f, target, ec)) {
+            copied.push_back(target);   // a part may have been written
             for (const std::string& c : copied) {
                 std::error_code ignore;
                 stdfs::permissions(c, stdfs::perms::owner_write, stdfs::perm_options::add, ignore);
@@ -200,7 +204,18 @@ TablePtr ShapefileWorkspace::copyDataset(Table& source, const std::string& rawNa
     std::string dbf = datasetPath(name, ".dbf");
     data::forgetDataset(dbf);
     data::copyDatasetTypes(source.dbfPath(), dbf);
-    return Table::open(datasetPath(name, source.isFeatureClass() ? ".shp" : ".dbf"));
+    try {
+        return Table::open(datasetPath(name, source.isFeatureClass() ? ".shp" : ".dbf"));
+    } catch (const Failure&) {
+        // A copy that does not open (cut short) is not left behind.
+        for (const std::string& c : copied) {
+            std::error_code ignore;
+            stdfs::permissions(c, stdfs::perms::owner_write, stdfs::perm_options::add, ignore);
+            stdfs::remove(c, ignore);
+        }
+        data::forgetDataset(dbf);
+        throw;
+    }
 }
 
 FeatureClassPtr ShapefileWorkspace::exportFeatures(FeatureClass& source, const SelectionSet& selection,
@@ -218,6 +233,10 @@ FeatureClassPtr ShapefileWorkspace::exportFeatures(FeatureClass& source, const S
         Cursor c = selection.search(nullptr, true);
         while (RowPtr r = c.next()) ins.insertRow(*r);
         ins.flush();
+        out->close();
+        if (auto damage = data::datasetDamage(datasetPath(newName, "")))
+            fail(err::HostGeneric, kSource, "Cannot write " + stripExtension(newName) + ": it is incomplete (" + *damage + ").");
+        out = std::dynamic_pointer_cast<FeatureClass>(Table::open(datasetPath(newName, ".shp")));
     } catch (const Failure&) {
         out->close();
         std::string name = stripExtension(newName);
@@ -226,6 +245,102 @@ FeatureClassPtr ShapefileWorkspace::exportFeatures(FeatureClass& source, const S
         throw;
     }
     return out;
+}
+
+// ---- replacing and renaming datasets ----------------------------------------------
+
+namespace {
+
+// The files a dataset may have, in the order they are put in place: the
+// .dbf last, so that a table is only ever seen with its new records once
+// everything else is there.
+std::vector<const char*> replacedFiles(bool featureClass) {
+    if (featureClass) return {".prj", ".cpg", ".shx", ".shp", ".dbf"};
+    return {".cpg", ".dbf"};
+}
+
+// Sidecars that describe one version of a dataset's files only.
+constexpr const char* kStaleSidecars[] = {".cpg", ".sbn", ".sbx", ".qix", ".fbn", ".fbx",
+                                          ".ain", ".aih", ".atx", ".ixs", ".mxs"};
+
+void closeOpen(const std::string& base) {
+    if (TablePtr t = data::cachedTable(data::canonical(base))) t->close();
+}
+
+}  // namespace
+
+DatasetReplacement::DatasetReplacement(const ShapefileWorkspace& ws, const std::string& name, bool featureClass)
+    : folder_(ws.path()), name_(stripExtension(name)), featureClass_(featureClass) {
+    checkDatasetName(name_);
+    std::vector<stdfs::path> targets;
+    for (const char* ext : replacedFiles(featureClass)) targets.push_back(stdfs::path(folder_) / (name_ + ext));
+    files_ = std::make_unique<FileReplacement>(std::move(targets));
+    temporaryName_ = files_->temporary(0).stem().string();
+}
+
+DatasetReplacement::~DatasetReplacement() {
+    if (!committed_) {
+        try {
+            closeOpen((stdfs::path(folder_) / temporaryName_).string());
+        } catch (...) {
+        }
+    }
+    data::forgetDataset(temporaryPath(".dbf"));
+    files_.reset();   // removes every file left under the temporary name
+}
+
+std::string DatasetReplacement::temporaryPath(const char* ext) const {
+    return (stdfs::path(folder_) / (temporaryName_ + ext)).string();
+}
+
+TablePtr DatasetReplacement::commit() {
+    const std::string base = (stdfs::path(folder_) / name_).string();
+    closeOpen((stdfs::path(folder_) / temporaryName_).string());
+    std::error_code ec;
+    const bool hadMain = stdfs::exists(temporaryPath(featureClass_ ? ".shp" : ".dbf"), ec);
+    if (!hadMain) fail(err::HostGeneric, kSource, "The new version of " + name_ + " was not written.");
+    // An open table of the old files must let go of them, with what it still
+    // had to write.
+    closeOpen(base);
+    // A driver that could not write all of it does not always say so: the
+    // files must agree before they replace anything.
+    if (auto damage = data::datasetDamage((stdfs::path(folder_) / temporaryName_).string()))
+        fail(err::HostGeneric, kSource, "Cannot write " + name_ + ": its new version is incomplete (" + *damage + ").");
+    std::vector<stdfs::path> placed = files_->leaveOutUnwritten();
+    files_->commit();
+    committed_ = true;
+    for (const char* ext : kStaleSidecars) {
+        stdfs::path old = base + ext;
+        if (std::find(placed.begin(), placed.end(), old) == placed.end()) stdfs::remove(old, ec);
+    }
+    if (featureClass_ && std::find(placed.begin(), placed.end(), stdfs::path(base + ".prj")) == placed.end())
+        stdfs::remove(base + ".prj", ec);
+    data::forgetDataset(base + ".dbf");
+    data::copyDatasetTypes(temporaryPath(".dbf"), base + ".dbf");
+    return Table::open(base + (featureClass_ ? ".shp" : ".dbf"));
+}
+
+TablePtr ShapefileWorkspace::renameDataset(const std::string& rawFrom, const std::string& rawTo) const {
+    std::string from = stripExtension(rawFrom), to = stripExtension(rawTo);
+    checkDatasetName(from);
+    checkDatasetName(to);
+    if (exists(to)) fail(err::HostGeneric, kSource, "A dataset named " + to + " already exists in " + path_ + ".");
+    std::vector<std::string> files = data::datasetFiles(path_, from);
+    if (files.empty()) fail(err::HostFileNotFound, kSource, "There is no dataset " + from + " in " + path_ + ".");
+    const bool featureClass = stdfs::exists(datasetPath(from, ".shp"));
+    closeOpen(datasetPath(from, ""));
+    // The .dbf last: a dataset is seen under its new name only once whole.
+    std::stable_partition(files.begin(), files.end(), [](const std::string& f) { return lower(f).ends_with(".dbf") == false; });
+    for (const std::string& f : files) {
+        std::string fn = stdfs::path(f).filename().string();
+        std::string target = (stdfs::path(path_) / (to + fn.substr(from.size()))).string();
+        if (::rename(f.c_str(), target.c_str()) != 0)
+            fail(err::HostAccessDenied, kSource, "Cannot rename " + f + ": " + std::strerror(errno));
+    }
+    data::forgetDataset(datasetPath(to, ".dbf"));
+    data::copyDatasetTypes(datasetPath(from, ".dbf"), datasetPath(to, ".dbf"));
+    data::forgetDataset(datasetPath(from, ".dbf"));
+    return Table::open(datasetPath(to, featureClass ? ".shp" : ".dbf"));
 }
 
 }  // namespace korvane::host

@@ -1,5 +1,6 @@
 #pragma once
 // A folder of shapefiles and dBASE tables.
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,12 @@ public:
     // source, holding only the features of the selection.
     FeatureClassPtr exportFeatures(FeatureClass& source, const SelectionSet& selection, const std::string& newName) const;
 
+    // Gives a dataset that was made under a temporary name (a working copy)
+    // its own name: each file renamed, sidecars first and the .dbf last.
+    // Fails (HostGeneric) when a dataset of the new name exists. An open
+    // table of the old name is closed; the dataset is returned open.
+    TablePtr renameDataset(const std::string& from, const std::string& to) const;
+
 private:
     explicit ShapefileWorkspace(std::string path) : path_(std::move(path)) {}
     std::string datasetPath(const std::string& name, const char* ext) const;
@@ -53,6 +60,46 @@ private:
                     const SpatialReference* sr, const std::string& prjFrom, bool checkNames) const;
 
     std::string path_;
+};
+
+class FileReplacement;
+
+// A new version of the dataset `name` of a workspace (a table, or a
+// shapefile when featureClass), written under a marked temporary name (see
+// host/FileReplace.h) and put in place of the old one (if any) only by
+// commit(): each file is renamed over its counterpart, sidecars first and the
+// .dbf last, and the old files are never deleted first. Destroyed without a
+// commit, it removes every file of the temporary dataset.
+//
+//     DatasetReplacement next(ws, "stats", false);
+//     TablePtr t = ws.createTable(next.temporaryName(), fields);   // or copyDataset(old, …)
+//     … write t …
+//     t.reset();
+//     TablePtr stats = next.commit();
+class DatasetReplacement {
+public:
+    DatasetReplacement(const ShapefileWorkspace& ws, const std::string& name, bool featureClass);
+    ~DatasetReplacement();
+    DatasetReplacement(const DatasetReplacement&) = delete;
+    DatasetReplacement& operator=(const DatasetReplacement&) = delete;
+
+    const std::string& name() const { return name_; }
+    // The dataset name to write the new version under.
+    const std::string& temporaryName() const { return temporaryName_; }
+    // Its file with the extension (".dbf").
+    std::string temporaryPath(const char* ext) const;
+
+    // Closes the temporary and any open table of the old dataset, puts the
+    // new files in place, removes sidecars of the old dataset that the new
+    // one lacks (stale indexes), and returns the dataset under its own name.
+    // Fails as FileReplacement::commit does: the files not yet renamed stay.
+    TablePtr commit();
+
+private:
+    std::string folder_, name_, temporaryName_;
+    bool featureClass_;
+    std::unique_ptr<FileReplacement> files_;
+    bool committed_ = false;
 };
 
 }  // namespace korvane::host

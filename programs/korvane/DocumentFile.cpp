@@ -7,6 +7,8 @@
 #include <nlohmann/json.hpp>
 
 #include "host/Failure.h"
+#include "host/FileReplace.h"
+#include "host/Ui.h"
 
 namespace korvane::app {
 
@@ -14,6 +16,8 @@ using nlohmann::json;
 namespace h = korvane::host;
 
 namespace {
+constexpr int64_t kDocumentVersion = 1;
+
 json layerToJson(const h::LayerPtr& l) {
     json j = {{"name", l->name()}, {"kind", h::layerKindName(l->kind())}, {"path", l->path()},
               {"visible", l->visible()}};
@@ -55,6 +59,16 @@ h::DocumentPtr DocumentFile::load(const std::string& path, const LayerOpener& op
     } catch (const json::exception& e) {
         h::fail(h::err::HostGeneric, "korvane", fmt::format("{} is not a Korvane map document ({}).", path, e.what()));
     }
+    // A document of another version is refused, never read in part and
+    // written back without what this version does not know.
+    const json* version = j.is_object() && j.contains("korvaneDocument") ? &j["korvaneDocument"] : nullptr;
+    if (!version)
+        h::fail(h::err::HostGeneric, "korvane", fmt::format("{} is not a Korvane map document.", path));
+    if (!version->is_number_integer() || version->get<int64_t>() != kDocumentVersion)
+        h::fail(h::err::HostGeneric, "korvane",
+                fmt::format("{} is a Korvane map document of version {}, which this korvane (version {}) does not "
+                            "read; it is left as it is.",
+                            path, version->dump(), kDocumentVersion));
     h::MapPtr map = doc->focusMap();
     const json& m = j.value("maps", json::array()).empty() ? json::object() : j["maps"][0];
     map->setMapUnits(m.value("mapUnits", 0));
@@ -64,12 +78,19 @@ h::DocumentPtr DocumentFile::load(const std::string& path, const LayerOpener& op
     for (auto it = layers.rbegin(); it != layers.rend(); ++it) map->addLayer(layerFromJson(*it, opener));
     for (auto& t : m.value("tables", json::array()))
         map->addTable(std::make_shared<h::StandaloneTable>(t.value("name", ""), t.value("path", "")));
+    // The selected layer by its position, which its name must confirm.
     std::string selected = j.value("tocSelected", "");
-    for (auto& l : map->allLayers())
-        if (!selected.empty() && l->name() == selected) {
-            doc->setSelectedLayer(l);
-            break;
-        }
+    auto all = map->allLayers();
+    if (!selected.empty() && j.contains("tocSelectedPosition") && j["tocSelectedPosition"].is_number_unsigned()) {
+        size_t at = j["tocSelectedPosition"].get<size_t>();
+        if (at < all.size() && all[at]->name() == selected) doc->setSelectedLayer(all[at]);
+    } else if (!selected.empty()) {
+        // Written before positions were stored: only a name no other layer has.
+        std::vector<h::LayerPtr> named;
+        for (auto& l : all)
+            if (l->name() == selected) named.push_back(l);
+        if (named.size() == 1) doc->setSelectedLayer(named[0]);
+    }
     return doc;
 }
 
@@ -83,25 +104,34 @@ void DocumentFile::save(const h::Document& doc, const std::string& path) {
         for (auto& t : m->tables()) jm["tables"].push_back({{"name", t->name()}, {"path", t->path()}});
         maps.push_back(jm);
     }
-    json j = {{"korvaneDocument", 1}, {"maps", maps}};
-    if (auto sel = doc.selectedLayer()) j["tocSelected"] = sel->name();
-    std::string tmp = path + ".tmp";
-    {
-        std::ofstream f(tmp);
-        if (!f) h::fail(h::err::PathNotFound, "korvane", "Cannot write the map document " + path);
-        f << j.dump(2) << "\n";
-        if (!f) h::fail(h::err::PathNotFound, "korvane", "Cannot write the map document " + path);
+    json j = {{"korvaneDocument", kDocumentVersion}, {"maps", maps}};
+    if (auto sel = doc.selectedLayer()) {
+        auto all = doc.focusMap()->allLayers();
+        for (size_t i = 0; i < all.size(); ++i)
+            if (all[i] == sel) {
+                j["tocSelected"] = sel->name();
+                j["tocSelectedPosition"] = i;
+            }
     }
-    std::filesystem::rename(tmp, path);
+    // Written whole under a marked temporary name, then renamed over the old
+    // document: a failure or a kill leaves the old one as it was.
+    try {
+        h::replaceFileContents(path, j.dump(2) + "\n");
+    } catch (const h::Failure& f) {
+        h::fail(f.number(), "korvane",
+                fmt::format("The map document {} could not be saved ({}); the stored one is kept.", path,
+                            f.description()));
+    }
 }
 
 std::vector<std::string> documentItems(const h::Document& doc) {
     std::vector<std::string> items;
     auto map = doc.focusMap();
     for (auto& l : map->allLayers())
-        items.push_back(fmt::format("layer {} ({}, {})", l->name(), h::layerKindName(l->kind()),
-                                    l->path().empty() ? "no file" : l->path()));
-    for (auto& t : map->tables()) items.push_back(fmt::format("table {} ({})", t->name(), t->path()));
+        items.push_back(fmt::format("layer {} ({}, {})", h::escapeControls(l->name()), h::layerKindName(l->kind()),
+                                    l->path().empty() ? "no file" : h::escapeControls(l->path())));
+    for (auto& t : map->tables())
+        items.push_back(fmt::format("table {} ({})", h::escapeControls(t->name()), h::escapeControls(t->path())));
     items.push_back(fmt::format("map units {} ({})", h::unitName(map->mapUnits()), map->mapUnits()));
     return items;
 }

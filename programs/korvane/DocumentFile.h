@@ -15,12 +15,16 @@ using LayerOpener = std::function<host::LayerPtr(const std::string& name, const 
 
 struct DocumentFile {
     // Reads the document; a missing file gives an empty document. Fails with
-    // a message for a file that is not a document.
+    // a message for a file that is not a document, or is a document of
+    // another version.
     static host::DocumentPtr load(const std::string& path, const LayerOpener& opener);
+    // Replaces the file whole (see host/FileReplace.h); fails with a message
+    // and leaves the stored document as it was when it cannot.
     static void save(const host::Document& doc, const std::string& path);
 };
 
-// The document's state as comparable text, one line per item.
+// The document's state as comparable text, one line per item (names and
+// paths with control characters escaped).
 std::vector<std::string> documentItems(const host::Document& doc);
 
 }  // namespace korvane::app

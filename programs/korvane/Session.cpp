@@ -12,7 +12,7 @@ namespace h = korvane::host;
 Session::Session(std::ostream& out, std::string libraryFolder)
     : out_(out), app_(h::Application::instance()), driver_(out) {
     h::setUi(&driver_);
-    loadedLibraries = app_.loadLibraries(libraryFolder);
+    loadedLibraries = app_.loadLibraries(libraryFolder, &libraryFailures);
 }
 
 h::ICommand* Session::createCommand(const std::string& id) {

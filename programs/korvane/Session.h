@@ -42,6 +42,8 @@ public:
     host::ICommand* findCommand(const std::string& key);
 
     std::vector<std::string> loadedLibraries;
+    // Libraries of the folder that the loader refused, with its message.
+    std::vector<std::string> libraryFailures;
 
 private:
     host::ICommand* createCommand(const std::string& id);

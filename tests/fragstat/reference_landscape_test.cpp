@@ -1,4 +1,4 @@
-// The shared 30 x 30 example landscape against its reference results (edge
+// The public 30 x 30 example landscape (tests/data/lsm-landscape) against its reference results (edge
 // depth 1 m, boundary weight 0, 8-cell rule), for every metric whose
 // definition is the same in both; and this program's own definitions where
 // they differ.
@@ -11,7 +11,7 @@
 namespace {
 using namespace kvtest;
 
-const std::string kDir = std::string(KV_SHARED_DIR) + "/testdata/lsm-landscape/";
+const std::string kDir = std::string(KV_TEST_DATA) + "/lsm-landscape/";
 
 // Our code -> the reference column of the same definition.
 const std::vector<std::pair<std::string, std::string>> kSameDefinition = {
@@ -79,13 +79,13 @@ void compare(const MetricRow& ours, const CsvRow& ref, const std::string& where)
 TEST(ReferenceLandscape, MatchesEveryMetricOfTheSameDefinition) {
     ASSERT_TRUE(fs::exists(kDir + "landscape.asc")) << kDir;
     const Results r = reference_run(0);
-    const auto land = read_csv("fragstats-v4-landscape.csv");
+    const auto land = read_csv("reference-landscape.csv");
     ASSERT_EQ(land.size(), 1u);
     compare(r.landscape, land[0], "landscape");
     // The landscape is square, so both LSI forms agree there.
     EXPECT_NEAR(*r.landscape.at("LSI"), std::stod(land[0].at("LSI")), 0.5e-4);
 
-    const auto classes = read_csv("fragstats-v4-class.csv");
+    const auto classes = read_csv("reference-class.csv");
     ASSERT_EQ(classes.size(), 3u);
     ASSERT_EQ(r.classes.size(), 3u);
     for (const auto& row : classes) {
@@ -110,7 +110,7 @@ TEST(ReferenceLandscape, PatchCoresAndNeighboursMatchPatchResults) {
     for (const auto& p : r.patches)
         ours.insert({p.type, p.cells, p.perimeter_sides, p.core_cells, p.cores,
                      std::round(*p.nearest * 1e4) / 1e4});
-    for (const auto& row : read_csv("fragstats-v4-patch.csv")) {
+    for (const auto& row : read_csv("reference-patch.csv")) {
         const auto& t = row.at("TYPE");
         ref.insert({std::stoll(t.substr(t.find('_') + 1)), std::llround(std::stod(row.at("AREA")) * 1e4),
                     std::llround(std::stod(row.at("PERIM"))), std::llround(std::stod(row.at("CORE")) * 1e4),

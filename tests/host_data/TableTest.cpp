@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <sstream>
 
 #include "TestFiles.h"
@@ -114,7 +116,6 @@ TEST(Table, FieldDefinitionsAreStoredExactlyAndReadBack) {
 TEST(Table, ForeignFilesFollowTheReopenRule) {
     // The sample landscape was written elsewhere: its types are inferred.
     std::string samples = korvane::test::samplesFolder();
-    if (samples.empty()) GTEST_SKIP() << "no sample data";
     auto fc = FeatureClass::open(samples + "/lsm-landscape/landscape_polygons.shp");
     EXPECT_EQ(fc->rowCount(), 28);
     EXPECT_EQ(fc->shapeType(), ShapeType::Polygon);
@@ -498,3 +499,56 @@ TEST(Table, ShapesMustFitTheClass) {
 }
 
 }  // namespace
+
+namespace {
+
+void patchBytes(const std::string& path, long at, const std::vector<uint8_t>& bytes) {
+    std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(at);
+    f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+}  // namespace
+
+// A shapefile whose files disagree is refused on open, naming the file,
+// instead of being read in part.
+TEST(Table, DamagedShapefilesAreRefusedOnOpen) {
+    struct Case {
+        const char* what;
+        const char* file;   // the file the message names
+        std::function<void(const std::string& base)> damage;
+    } cases[] = {
+        {"a .shp shorter than its index says", ".shp",
+         [](const std::string& base) { stdfs::resize_file(base + ".shp", stdfs::file_size(base + ".shp") - 20); }},
+        {"a record offset past the end", ".shx",
+         [](const std::string& base) {
+             // The third index entry points far beyond the .shp (header length kept).
+             patchBytes(base + ".shx", 100 + 2 * 8, {0x00, 0x10, 0x00, 0x00});
+         }},
+        {"a .dbf record count that disagrees", ".dbf",
+         [](const std::string& base) {
+             auto bytes = readBytes(base + ".dbf");
+             uint32_t n = bytes[4] | (bytes[5] << 8);
+             patchBytes(base + ".dbf", 4, {static_cast<uint8_t>(n - 1), 0, 0, 0});
+         }},
+        {"a .dbf shorter than its records", ".dbf",
+         [](const std::string& base) { stdfs::resize_file(base + ".dbf", stdfs::file_size(base + ".dbf") - 30); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempFolder tmp;
+        {
+            auto ws = ShapefileWorkspace::open(tmp.path());
+            makePlots(ws, 4)->close();
+        }
+        c.damage(tmp.file("plots"));
+        auto before = readBytes(tmp.file("plots") + c.file);
+        try {
+            Table::open(tmp.file("plots.shp"));
+            ADD_FAILURE() << "opened";
+        } catch (const Failure& f) {
+            EXPECT_NE(f.description().find(tmp.file("plots") + c.file), std::string::npos) << f.description();
+        }
+        EXPECT_EQ(readBytes(tmp.file("plots") + c.file), before);
+    }
+}

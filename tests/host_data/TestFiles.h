@@ -38,7 +38,7 @@ std::vector<DbfColumn> dbfColumns(const std::string& dbfPath);
 // The object ids a cursor hands out, in order.
 std::vector<int64_t> idsOf(korvane::host::Cursor c);
 
-// The folder of the shared sample data ("" when it is not there).
+// The folder of the public test fixtures (tests/data).
 std::string samplesFolder();
 
 }  // namespace korvane::test

@@ -161,3 +161,35 @@ TEST(ScriptDriver, SplitsScriptLines) {
               (std::vector<std::string>{"set", "txt", "a \"b\" c", "x"}));
     EXPECT_EQ(h::splitScriptLine("set t \"\""), (std::vector<std::string>{"set", "t", ""}));
 }
+
+TEST(PrintableText, ControlCharactersAreEscapedAndTextIsKept) {
+    struct Case {
+        std::string in, out;
+    } cases[] = {
+        {"plain text, 1.5 ha", "plain text, 1.5 ha"},
+        {"tab\tcr\rlf\nbell\a", "tab\\tcr\\rlf\\nbell\\x07"},
+        {"\x1b[2Jclear", "\\x1b[2Jclear"},
+        {"del\x7f", "del\\x7f"},
+        {"\xc2\x9b" "31m", "\\u009b31m"},              // C1 control (CSI) in UTF-8
+        {"lone \x9b byte", "lone \\x9b byte"},         // not UTF-8
+        {"cut \xc3", "cut \\xc3"},                     // a sequence cut short
+        {"\xc3\xa9pinette \xe2\x80\x94 \xf0\x9f\x8c\xb2", "\xc3\xa9pinette \xe2\x80\x94 \xf0\x9f\x8c\xb2"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(h::escapeControls(c.in), c.out) << c.out;
+    EXPECT_EQ(h::printableLines("one\r\ntwo\x1b\nthree"), (std::vector<std::string>{"one", "two\\x1b", "three"}));
+    EXPECT_EQ(h::printableLines(""), std::vector<std::string>{""});
+}
+
+TEST(ScriptDriver, AScriptLineThatCannotRunStopsTheScriptAndNamesIt) {
+    Ui ui;
+    Sample f;
+    ui.driver.addLines({"set chkX 1", "set chkX banana", "click cmdOK"});
+    f.show(true);
+    ASSERT_TRUE(ui.driver.scriptError.has_value()) << ui.out.str();
+    EXPECT_EQ(*ui.driver.scriptError,
+              "script line 2 (\"set chkX banana\"): chkX takes 1 or 0 (checked or not), not \"banana\"; the "
+              "script stops there");
+    EXPECT_EQ(f.log, std::vector<std::string>{"check"});
+    EXPECT_EQ(f.clicks, 0);   // the line after it never ran
+    EXPECT_FALSE(f.visible());
+}

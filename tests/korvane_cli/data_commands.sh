@@ -27,13 +27,13 @@ n=$(grep -oE '[0-9]+' <<<"$out")
 if k select landscape "FORTYPE = Pine" 2>"$work/err"; then exit 1; fi
 expect 'Invalid where clause' "$(cat "$work/err")"
 out=$(k status)
-expect '^layer landscape' "$out"
+expect '^#1 layer landscape' "$out"
 grep -q "\"selection\"" "$doc"
 
 out=$(k toc landscape)
 expect '^selected landscape$' "$out"
 out=$(k status)
-expect '^selected landscape$' "$out"
+expect '^selected landscape \(#1\)$' "$out"
 
 out=$(k show-table "$sample/regions.dbf")
 expect '^REGION	REGIONID' "$out"

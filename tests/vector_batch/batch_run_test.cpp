@@ -302,3 +302,23 @@ TEST(KorvaneIniWriter, RewritesTheFileWholeWithCrLfAndRefusesAReadOnlyOne) {
     EXPECT_EQ(readAll(ini), expected);
     sfs::remove(ini);
 }
+
+TEST(DefaultBatchFolder, IsMadeOnFirstWriteOnlyForTheBuildsDefaultFile) {
+    const sfs::path root = sfs::temp_directory_path() / ("kv-batch-folder-" + std::to_string(::getpid()));
+    sfs::remove_all(root);
+    const std::string defaultFile = (root / "data" / "Korvane" / "Korvane.kv").string();
+    // The build names a file in the user's data folder but does not make the folder.
+    EXPECT_EQ(sfs::path(kv::DefaultBatchFile()).filename(), "Korvane.kv");
+
+    // Another location with a missing folder stays missing (the writer then
+    // shows its invalid-location message).
+    kv::MakeDefaultBatchFolder((root / "elsewhere" / "Korvane.kv").string(), defaultFile);
+    EXPECT_FALSE(sfs::exists(root / "elsewhere"));
+    EXPECT_FALSE(sfs::exists(root / "data"));
+
+    // The default file, also spelt with a redundant part, gets its folder.
+    kv::MakeDefaultBatchFolder((root / "data" / "." / "Korvane" / "Korvane.kv").string(), defaultFile);
+    EXPECT_TRUE(sfs::is_directory(root / "data" / "Korvane"));
+    EXPECT_FALSE(sfs::exists(defaultFile));   // the file itself is the writer's
+    sfs::remove_all(root);
+}

@@ -3,10 +3,16 @@
 // that fall apart, the refusals, and the core metrics read from the output.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cmath>
+#include <csignal>
 #include <numbers>
 
+#include "FaultInjection.h"
 #include "Fixture.h"
+#include "host/FileReplace.h"
+#include "host/System.h"
+#include "shared/ErrorHandling.h"
 #include "host/data/Value.h"
 #include "vector/Forms/frmCores.h"
 #include "vector/Forms/frmSpatialStat.h"
@@ -271,6 +277,13 @@ TEST(CoreAreas, AFolderThatCannotBeOpenedEndsTheRunWithItsOwnMessage) {
     EXPECT_EQ(m.icon(), h::mb::Critical);
     EXPECT_EQ(m.text.rfind("Error encountered on line ", 0), 0u) << m.text;
     EXPECT_NE(m.text.find(" with 0 features run through\r\n"), std::string::npos) << m.text;
+    // The failure's own description, not an inner report's text, and no
+    // chain left behind for a later report.
+    EXPECT_NE(m.text.find("features run through\r\n" + std::to_string(h::err::HostFileNotFound) +
+                          " : The folder does not exist: " + (fx.dir / "missing").string()),
+              std::string::npos)
+        << m.text;
+    EXPECT_FALSE(kv::ErrorChainFlag());
     EXPECT_TRUE(fx.driver.errorReports.empty());
     EXPECT_EQ(fx.map()->layerCount(), 1);
 }
@@ -305,4 +318,54 @@ TEST(CoreAreas, TheCoreMetricsOfSpatialStatisticsReadTheOutput) {
     // Three cores over the patch area counted once per patch (100 + 210).
     EXPECT_NEAR(h::toDouble(row->value("CAD")), 3 / 310.0 * 1e6, 1e-2);
     EXPECT_NEAR(h::toDouble(row->value("TCAI")), core / patch * 100, 1e-4);
+}
+
+// The output replaces an older one only once complete: a failure or a kill
+// while it is put in place leaves the old output, and nothing unmarked.
+TEST(CoreAreas, AnOldOutputStaysWholeWhenItsReplacementFails) {
+    namespace ht = korvane::host::testing;
+    namespace kt = korvane::test;
+    Cores fx;
+    fx.layer("patches", {{"a", "POLYGON ((0 0, 10 0, 10 10, 0 10, 0 0))"}, {"b", kDumbbell}});
+    fx.run("patches", 1);
+    ASSERT_EQ(fx.messages(), "");
+    fx.layer("more", {{"c", "POLYGON ((0 0, 30 0, 30 30, 0 30, 0 0))"}});
+    for (const char* file : {".shx", ".shp", ".dbf"}) {
+        SCOPED_TRACE(file);
+        kt::FolderSnapshot before(fx.dir);
+        fx.driver.messages.clear();
+        ht::failAt(ht::Step::Rename, EIO, std::string("cores") + file);
+        fx.run("more", 1);
+        ht::clearFaults();
+        // The failure's own description, after its number.
+        ASSERT_EQ(fx.driver.messages.size(), 1u);
+        EXPECT_EQ(fx.driver.messages[0].title, "Create Cores");
+        EXPECT_NE(fx.driver.messages[0].text.find(": Cannot write " + (fx.dir / "cores").string()), std::string::npos)
+            << fx.driver.messages[0].text;
+        EXPECT_EQ(fx.driver.messages[0].text.find("Error Number"), std::string::npos) << fx.driver.messages[0].text;
+        EXPECT_FALSE(kv::ErrorChainFlag());
+        if (std::string(file) == ".shx") {
+            EXPECT_TRUE(before.sameAsNow()) << before.differences();
+        }
+        EXPECT_TRUE(kt::temporariesIn(fx.dir).empty());
+        // Back to the first output, whole, for the next case.
+        fx.driver.messages.clear();
+        fx.run("patches", 1);
+        ASSERT_EQ(fx.messages(), "");
+    }
+    kt::FolderSnapshot before(fx.dir);
+    kt::ChildOutcome o = kt::runInChild([&](std::string&) {
+        ht::killAt(ht::Step::Fsync, "cores.dbf");
+        fx.run("more", 1);
+        return 0;
+    });
+    EXPECT_EQ(o.signal, SIGKILL) << kt::describe(o);
+    EXPECT_TRUE(before.sameAsNow()) << before.differences();
+    EXPECT_EQ(fx.rows().size(), 3u);
+    // A read-only old output is not replaced.
+    for (const char* ext : {".shp", ".shx", ".dbf"}) h::fs::SetReadOnly((fx.dir / (std::string("cores") + ext)).string(), true);
+    fx.driver.messages.clear();
+    fx.run("more", 1);
+    EXPECT_NE(fx.messages().find("Shapefile not created"), std::string::npos) << fx.messages();
+    EXPECT_TRUE(before.sameAsNow()) << before.differences();
 }

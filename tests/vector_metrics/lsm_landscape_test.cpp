@@ -1,4 +1,4 @@
-// The shared 28-patch landscape: the run's values against values worked out
+// The public 28-patch landscape of tests/data: the run's values against values worked out
 // here from the polygon coordinates alone (read with OGR, measured with the
 // shoelace formula).
 #include <ogrsf_frmts.h>
@@ -12,7 +12,7 @@
 namespace kvtest {
 namespace {
 
-const std::string kShp = std::string(KV_SHARED_TESTDATA) + "/lsm-landscape/landscape_polygons.shp";
+const std::string kShp = std::string(KV_TEST_DATA) + "/lsm-landscape/landscape_polygons.shp";
 
 struct Measured {
     double area = 0, perimeter = 0;

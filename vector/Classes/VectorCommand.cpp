@@ -33,6 +33,15 @@ bool VectorCommand::Enabled() {
     return result;
 }
 
+std::string VectorCommand::Needs() {
+    switch (rule_) {
+        case EnabledRule::OneLayer: return "a layer on the map";
+        case EnabledRule::TwoLayers: return "two layers on the map";
+        case EnabledRule::LayerSelected: return "a feature layer selected in the table of contents";
+        default: return {};
+    }
+}
+
 void VectorCommand::OnCreate(h::Application* hook) {
     KV_MEMBER("ICommand_OnCreate").run([&] {
         KV_LINE;

@@ -25,12 +25,14 @@ struct ClickSteps {
 // and the menu do this when created). Reports under the given module.
 void SetLibraryTitle(const char* modulePath);
 
-class VectorCommand : public CommandFrame {
+class VectorCommand : public CommandFrame, public korvane::host::ICommandNeeds {
 public:
     VectorCommand(const char* modulePath, std::string name, std::string caption, EnabledRule rule,
                   ClickSteps steps = {});
 
     bool Enabled() override;
+    // The Enabled rule in words.
+    std::string Needs() override;
     void OnCreate(korvane::host::Application* hook) override;
     void OnClick() override;
 

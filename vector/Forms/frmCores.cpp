@@ -4,6 +4,8 @@
 // area of each written part.
 #include "vector/Forms/frmCores.h"
 
+#include <unistd.h>
+
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -408,23 +410,28 @@ void frmCores::cnmdBatch_Click() {
         if (where.sectionIsLastLine)
             h::fail(h::err::InvalidCall, "Korvane", "Input past end of file");
         KV_LINE;
-        std::string line = CoreAreaBatchLine(r) + "\r\n";
+        std::vector<std::string> lines{CoreAreaBatchLine(r)};
+        KV_LINE;
+        MakeDefaultBatchFolder(where.location);
         {
             // A hand-edited file may lack its last line end; the new line
             // must not run into the one before it.
             std::ifstream in(where.location, std::ios::binary | std::ios::ate);
             if (in && in.tellg() > 0) {
                 in.seekg(-1, std::ios::end);
-                if (in.get() != '\n') line = "\r\n" + line;
+                if (in.get() != '\n') lines.insert(lines.begin(), std::string());
             }
         }
+        // The line is added whole or not at all.
         KV_LINE;
-        std::ofstream out(where.location, std::ios::binary | std::ios::app);
-        if (!out) h::fail(h::err::PathNotFound, "Korvane", "Path not found: " + where.location);
+        if (!h::fs::FolderExists(sfs::path(where.location).parent_path().string()))
+            h::fail(h::err::PathNotFound, "Korvane", "Path not found: " + where.location);
         KV_LINE;
-        out << line;
-        out.close();
-        if (!out) h::fail(h::err::PermissionDenied, "Korvane", "Cannot write " + where.location);
+        try {
+            h::fs::WriteTextFile(where.location, lines, true);
+        } catch (const h::Failure&) {
+            h::fail(h::err::PermissionDenied, "Korvane", "Cannot write " + where.location);
+        }
         KV_LINE;
         unload();
     });
@@ -434,29 +441,37 @@ void frmCores::cnmdBatch_Click() {
 
 h::FeatureClassPtr frmCores::CreateCoreShapefile(const std::string& folderName, const std::string& shapefileName,
                                                  const h::FieldDef& idField, const h::SpatialReference* sr) {
+    // Failures are passed on to the caller as they are, without a report of
+    // this procedure's own: the caller shows them in its message.
+    pendingCores_.reset();
+    std::vector<h::FieldDef> fields = {idField,
+                                       {kPatchArea, h::FieldDouble, 0, 20, 5},
+                                       {kCoreArea, h::FieldDouble, 0, 20, 5},
+                                       {kArea, h::FieldDouble, 0, 20, 5}};
+    h::ShapefileWorkspace ws = h::ShapefileWorkspace::open(folderName);
+    // An old output that could not be deleted is not replaced either.
+    if (ws.exists(shapefileName + ".shp")) {
+        if (::access(folderName.c_str(), W_OK) != 0) return nullptr;
+        for (const char* ext : {".shp", ".shx", ".dbf"}) {
+            std::string file = folderName + "/" + shapefileName + ext;
+            if (h::fs::FileExists(file) && h::fs::IsReadOnly(file)) return nullptr;
+        }
+    }
+    auto pending = std::make_unique<h::DatasetReplacement>(ws, shapefileName, true);
     h::FeatureClassPtr result;
-    KV_PROCEDURE("CreateCoreShapefile", Inner).run([&] {
-        KV_LINE;
-        std::vector<h::FieldDef> fields = {idField,
-                                           {kPatchArea, h::FieldDouble, 0, 20, 5},
-                                           {kCoreArea, h::FieldDouble, 0, 20, 5},
-                                           {kArea, h::FieldDouble, 0, 20, 5}};
-        KV_LINE;
-        h::ShapefileWorkspace ws = h::ShapefileWorkspace::open(folderName);
-        KV_LINE;
-        try {
-            if (ws.exists(shapefileName + ".shp")) ws.deleteDataset(shapefileName + ".shp");
-        } catch (const h::Failure&) {
-            // What cannot be deleted makes the creation below fail.
-        }
-        KV_LINE;
-        try {
-            result = ws.createFeatureClass(shapefileName, fields, h::ShapeType::Polygon, sr);
-        } catch (const h::Failure&) {
-            result.reset();
-        }
-    });
+    try {
+        result = ws.createFeatureClass(pending->temporaryName(), fields, h::ShapeType::Polygon, sr);
+    } catch (const h::Failure&) {
+        return nullptr;
+    }
+    pendingCores_ = std::move(pending);
     return result;
+}
+
+h::FeatureClassPtr frmCores::PlaceCoreShapefile() {
+    if (!pendingCores_) h::failObjectNotSet();
+    std::unique_ptr<h::DatasetReplacement> pending = std::move(pendingCores_);
+    return std::dynamic_pointer_cast<h::FeatureClass>(pending->commit());
 }
 
 void frmCores::CreateCores(const std::string& folderName, const std::string& shapefileName,
@@ -639,6 +654,12 @@ void frmCores::CreateCores(const std::string& folderName, const std::string& sha
         KV_LINE;
         inserts.flush();
         feature.reset();
+        // The finished class takes the old output's place, file by file.
+        KV_LINE;
+        inserts = h::InsertCursor();
+        buffer.reset();
+        cores.reset();
+        cores = PlaceCoreShapefile();
         KV_LINE;
         if (blnAddToMap) {
             KV_LINE;
@@ -650,7 +671,13 @@ void frmCores::CreateCores(const std::string& folderName, const std::string& sha
         KV_LINE;
         progress->unload();
     } catch (...) {
+        // This handler ends the chain with its own message, showing the
+        // failure's own description, not the report text inner procedures
+        // put around it.
         FailureInfo e = failureOf(std::current_exception());
+        e.description = ChainedDescription(e.description);
+        ResetErrorChain();
+        pendingCores_.reset();
         std::string text = feature ? fmt::format("Error encountered with OID {} on line {} with {} features run through",
                                                  feature->oid(), kvProc_.line, featuresRunThrough)
                                    : fmt::format("Error encountered on line {} with {} features run through",

@@ -4,6 +4,7 @@
 // Batch saves the run as a line of the batch file. The run itself
 // (CreateCores, CreateCoreShapefile) works on a dialog that is never shown,
 // as the batch runner uses it.
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "host/data/Field.h"
 #include "host/data/Geometry.h"
 #include "host/data/Table.h"
+#include "host/data/Workspace.h"
 #include "shared/KorvaneForm.h"
 
 namespace kv {
@@ -56,12 +58,18 @@ public:
                      bool blnExplode, bool blnAddToMap);
 
     // The empty core-area class (Shape, the ID field as defined, Patch_Area,
-    // Core_Area, Area), replacing a dataset of that name; nothing when the
-    // creation failed. sr, when given, becomes the class's coordinate system.
+    // Core_Area, Area) that is to replace a dataset of that name: made under
+    // a temporary name, and put in place of the old one (if any) only by
+    // PlaceCoreShapefile; nothing when the creation failed or the old
+    // dataset cannot be deleted. sr, when given, becomes the class's
+    // coordinate system. Other failures are passed on as they are.
     korvane::host::FeatureClassPtr CreateCoreShapefile(const std::string& folderName,
                                                        const std::string& shapefileName,
                                                        const korvane::host::FieldDef& idField,
                                                        const korvane::host::SpatialReference* sr = nullptr);
+    // Puts the class made by CreateCoreShapefile in place under its own
+    // name (the old files are never deleted first) and returns it.
+    korvane::host::FeatureClassPtr PlaceCoreShapefile();
 
 protected:
     void design() override;
@@ -88,6 +96,7 @@ private:
 
     korvane::host::LayerPtr layer_;   // the layer last chosen in lstLayers
     bool fileChosenOnFocus_ = false;   // the click that gave the focus has had its save dialog
+    std::unique_ptr<korvane::host::DatasetReplacement> pendingCores_;   // CreateCoreShapefile's class until placed
 };
 
 }  // namespace kv

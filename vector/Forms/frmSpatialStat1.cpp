@@ -544,6 +544,8 @@ void frmSpatialStat::ExecuteStatistics(bool blnBatch) {
             KV_LINE;
             std::string line = SpatialStatsBatchLine(r) + "\r\n";
             KV_LINE;
+            MakeDefaultBatchFolder(location);
+            KV_LINE;
             if (h::fs::FileExists(location)) {
                 // A hand-edited file may lack its last line end; the new line
                 // must not run into the one before it.

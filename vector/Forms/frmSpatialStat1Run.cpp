@@ -15,10 +15,12 @@
 #include <cctype>
 #include <cmath>
 #include <ctime>
+#include <filesystem>
 #include <memory>
 #include <optional>
 
 #include "host/Failure.h"
+#include "host/FileReplace.h"
 #include "host/System.h"
 #include "host/Ui.h"
 #include "host/data/FeatureLayer.h"
@@ -147,29 +149,24 @@ std::string nowText() {
 void warn(const std::string& text, const std::string& title) { MsgBox(text, h::mb::Exclamation, title); }
 
 // What a run leaves behind when it ends early, for whatever reason: the
-// progress window is closed, the working copy deleted, and a table that the
-// run was still making is removed (an old table it was to replace stays).
+// progress window is closed and the working copy deleted. The new table is
+// written under a temporary name (OutputTable::replacement) that removes
+// itself unless the run completes, so an old table stays as it was.
 struct RunCleanup {
     std::unique_ptr<frmProgress> progress;
     std::string folder;
     std::string copyName;        // the working copy, once made
     bool copyOnMap = false;
-    std::string unfinishedTable; // a table this run made and has not completed
 
     ~RunCleanup() {
         try {
             if (progress && progress->loaded()) progress->unload();
         } catch (...) {
         }
-        if (folder.empty() || (copyName.empty() && unfinishedTable.empty())) return;
+        if (folder.empty() || copyName.empty()) return;
         try {
             h::ShapefileWorkspace ws = h::ShapefileWorkspace::open(folder);
-            if (!copyName.empty() && !copyOnMap && ws.exists(copyName)) ws.deleteDataset(copyName);
-        } catch (...) {
-        }
-        try {
-            h::ShapefileWorkspace ws = h::ShapefileWorkspace::open(folder);
-            if (!unfinishedTable.empty() && ws.exists(unfinishedTable)) ws.deleteDataset(unfinishedTable);
+            if (!copyOnMap && ws.exists(copyName)) ws.deleteDataset(copyName);
         } catch (...) {
         }
     }
@@ -208,16 +205,18 @@ void PartialStatReset(std::vector<MetricAccumulator>& accumulators) {
 }
 
 struct OutputTable {
-    h::TablePtr table;         // where the rows go
+    h::TablePtr table;         // where the rows go: the new version, under a temporary name
     int32_t lastRun = 0;       // the largest run number in an appended table
-    std::string replaceName;   // overwrite: the new table, put in place of the old one at the end
+    // The new version of the table, put in place of the old one (if any) when
+    // the run completes; an appended run writes the old rows and its own.
+    std::unique_ptr<h::DatasetReplacement> replacement;
     bool stopped = false;
 };
 
-// Opens the existing table (append), makes the new table that will replace
-// it (overwrite), or creates it.
+// Makes the new version of the output table under a temporary name: a copy
+// of the existing table (append), or a new table (overwrite, or none there).
 OutputTable GetOutputTable(const std::string& NewTableFileName, const std::string& folder, const std::string& tableName,
-                           bool blnAppend, ProgressSteps& progress, RunCleanup& cleanup) {
+                           bool blnAppend, ProgressSteps& progress) {
     OutputTable out;
     KV_PROCEDURE("GetOutputTable", Inner).run([&] {
         KV_LINE;
@@ -233,6 +232,8 @@ OutputTable GetOutputTable(const std::string& NewTableFileName, const std::strin
 
         KV_LINE;
         h::ShapefileWorkspace ws = h::ShapefileWorkspace::open(folder);
+        out.replacement = std::make_unique<h::DatasetReplacement>(ws, tableName, false);
+        const std::string temp = out.replacement->temporaryName();
         KV_LINE;
         if (hfs::FileExists(hfs::BuildPath(folder, tableName + ".dbf"))) {
             h::TablePtr existing;
@@ -262,7 +263,11 @@ OutputTable GetOutputTable(const std::string& NewTableFileName, const std::strin
                     } catch (...) {
                     }
                 }
-                out.table = existing;
+                // The old rows and this run's go to the new version together:
+                // the run adds all its rows or none.
+                KV_LINE;
+                out.table = ws.copyDataset(*existing, temp);
+                for (const std::string& file : out.table->files()) hfs::SetReadOnly(file, false);
             } else {
                 if (!existing->canDelete()) {
                     warn("Cannot delete " + NewTableFileName, "Cannot Overwrite File");
@@ -270,19 +275,14 @@ OutputTable GetOutputTable(const std::string& NewTableFileName, const std::strin
                     return;
                 }
                 // The old table is replaced only once the new one is complete.
-                std::string temp;
-                for (int n = 1; temp.empty() || ws.exists(temp); ++n) temp = fmt::format("kvnew{}", n);
                 KV_LINE;
                 out.table = ws.createTable(temp, fields);
-                cleanup.unfinishedTable = temp;
-                out.replaceName = temp;
             }
             progress.step();
         } else {
             progress.step();
             KV_LINE;
-            out.table = ws.createTable(tableName, fields);
-            cleanup.unfinishedTable = tableName;
+            out.table = ws.createTable(temp, fields);
             progress.step();
         }
     });
@@ -421,7 +421,9 @@ void RunSpatialStats(h::Application* ArcMapApp, const std::string& ThemeName, co
         MsgBox("There is a copy restriction on this shapefile.  Could not create a copy.", h::mb::Critical,
                "Shapefile Copy Failed");
     } else {
-        copyName = chooseCopyName(folder, sourceClass->name(), tableName);
+        // Made under a marked temporary name, so that a killed run leaves
+        // nothing a user could take for a dataset of theirs.
+        copyName = h::temporaryNameFor(std::filesystem::path(folder) / (sourceClass->name() + ".shp")).stem().string();
         progress.step();
         cleanup.folder = folder;
         copy = SaveSelectedFeatures(layer, copyName, folder);
@@ -489,7 +491,7 @@ void RunSpatialStats(h::Application* ArcMapApp, const std::string& ThemeName, co
     // ---- output table --------------------------------------------------------------
     progressWindow.lblProgress().setCaption("Setting up the output table");
     progress.start(6);
-    OutputTable output = GetOutputTable(NewTableFileName, folder, tableName, blnAppend, progress, cleanup);
+    OutputTable output = GetOutputTable(NewTableFileName, folder, tableName, blnAppend, progress);
     if (output.stopped) return;
     h::TablePtr table = output.table;
     int64_t limit = largestRun(*table);
@@ -727,15 +729,11 @@ void RunSpatialStats(h::Application* ArcMapApp, const std::string& ThemeName, co
     progressWindow.lblProgress().setCaption("Finished spatial calculations");
     table->flush();
     h::ShapefileWorkspace ws = h::ShapefileWorkspace::open(folder);
-    if (!output.replaceName.empty()) {
-        // The new table takes the old one's place.
-        ws.deleteDataset(tableName);
-        h::TablePtr placed = ws.copyDataset(*table, tableName);
-        table.reset();
-        ws.deleteDataset(output.replaceName);
-        table = placed;
-    }
-    cleanup.unfinishedTable.clear();
+    // The new version takes the old table's place, file by file, in one
+    // rename each; the old table is never deleted first.
+    table.reset();
+    output.table.reset();
+    table = output.replacement->commit();
 
     if (!blnAddNewLayerToMap) {
         if (copy->canDelete()) {
@@ -746,6 +744,15 @@ void RunSpatialStats(h::Application* ArcMapApp, const std::string& ThemeName, co
         cleanup.copyOnMap = true;  // deleted, or left in place when it cannot be
     } else {
         progressWindow.lblProgress().setCaption("Adding new shape to map");
+        // The copy takes the name it is kept under (the alias, or alias_n)
+        // only now: until here it bore a temporary name.
+        const std::string keptName = chooseCopyName(folder, sourceClass->name(), tableName);
+        workingLayer.reset();
+        copy.reset();
+        copy = std::dynamic_pointer_cast<h::FeatureClass>(ws.renameDataset(copyName, keptName));
+        if (!copy) h::failObjectNotSet();
+        cleanup.copyName = copyName = keptName;
+        workingLayer = std::make_shared<h::FeatureLayer>(copy, keptName);
         workingLayer->setVisible(true);
         map->addLayer(workingLayer);
         cleanup.copyOnMap = true;

@@ -113,26 +113,30 @@ void WriteBatchLocation(const std::string& iniPath, const std::string& location)
         KV_LINE;
         std::vector<std::string> lines = LinesWithBatchLocation(h::fs::ReadLines(iniPath), location);
         // Every line is kept, however many the file holds.
-        // A linked file is rewritten where it lies, and keeps its permissions.
+        // The file is replaced whole (a linked file where it lies), keeping
+        // its mode and owner; a failure leaves the old file.
         KV_LINE;
-        std::error_code ec;
-        std::filesystem::path target = std::filesystem::canonical(iniPath, ec);
-        if (ec) target = iniPath;
-        std::string temp = target.string() + "." + h::fs::GetTempName();
         try {
-            h::fs::WriteTextFile(temp, lines);
-        } catch (...) {
-            std::filesystem::remove(temp, ec);
-            throw;
-        }
-        std::filesystem::permissions(temp, std::filesystem::status(target, ec).permissions(), ec);
-        KV_LINE;
-        std::filesystem::rename(temp, target, ec);
-        if (ec) {
-            std::filesystem::remove(temp, ec);
+            h::fs::WriteTextFile(iniPath, lines);
+        } catch (const h::Failure&) {
             h::fail(h::err::PermissionDenied, "Korvane", "Cannot write " + iniPath);
         }
     });
+}
+
+}  // namespace kv
+
+namespace kv {
+
+std::string DefaultBatchFile() { return KV_DEFAULT_BATCH_FILE; }
+
+void MakeDefaultBatchFolder(const std::string& location, const std::string& defaultFile) {
+    namespace sfs = std::filesystem;
+    if (location.empty() || defaultFile.empty()) return;
+    const sfs::path wanted = sfs::path(location).lexically_normal();
+    if (wanted != sfs::path(defaultFile).lexically_normal()) return;
+    std::error_code ec;
+    if (!sfs::exists(wanted.parent_path(), ec)) sfs::create_directories(wanted.parent_path(), ec);
 }
 
 }  // namespace kv

@@ -58,3 +58,18 @@ std::vector<std::string> LinesWithBatchLocation(const std::vector<std::string>& 
 void WriteBatchLocation(const std::string& iniPath, const std::string& location);
 
 }  // namespace kv
+
+namespace kv {
+
+// The batch file that the build names in the shipped Korvane.ini (in the
+// user's data folder). The build does not create its folder.
+std::string DefaultBatchFile();
+
+// Called before a batch line is written to location: when location is the
+// default batch file (defaultFile) and its folder is missing, the folder is
+// made, so that the first Add to Batch works on a fresh installation. Any
+// other location is left alone; a missing folder there stays the user's to
+// fix. A folder that cannot be made is left missing.
+void MakeDefaultBatchFolder(const std::string& location, const std::string& defaultFile = DefaultBatchFile());
+
+}  // namespace kv
