@@ -56,7 +56,7 @@ TEST_F(Program, WritesLandscapeAndClassFiles) {
     ASSERT_EQ(head.size(), values.size());
     EXPECT_EQ(head[0], "LID");
     EXPECT_EQ(values[0], path("ex3.flt"));
-    const std::vector<std::string> first = {"0.720000", "37.500000", "3", "416.666667", "0.240000"};
+    const std::vector<std::string> first = {"0.7200000", "37.500000", "3", "416.666667", "0.2400000"};
     EXPECT_EQ(std::vector<std::string>(values.begin() + 1, values.begin() + 6), first);
     auto col = [&](const std::string& code) {
         return values[std::find(head.begin(), head.end(), code) - head.begin()];
@@ -68,7 +68,7 @@ TEST_F(Program, WritesLandscapeAndClassFiles) {
     EXPECT_EQ(col("MNN"), ".");
     EXPECT_EQ(col("MPI"), ".");  // nearest neighbours switched off
     EXPECT_EQ(col("SHDI"), "1.082196");
-    EXPECT_EQ(col("SIDI"), "0.656250");
+    EXPECT_EQ(col("SIDI"), "0.6562500");
     EXPECT_EQ(col("IJI"), "86.497352");
     for (const char* class_only : {"CA", "%LAND", "C%LAND", "TYPE"})
         EXPECT_EQ(std::count(head.begin(), head.end(), class_only), 0) << class_only;
@@ -100,7 +100,7 @@ TEST_F(Program, BigEndianGridAndPatchFile) {
     args[16] = "$";  // patch_stats: default yes
     ASSERT_EQ(run_it(args), 0) << messages;
     const auto land = lines(slurp(path("be.land")));
-    EXPECT_EQ(tokens(land[1])[1], "0.720000");
+    EXPECT_EQ(tokens(land[1])[1], "0.7200000");
     const auto patch = lines(slurp(path("be.patch")));
     EXPECT_EQ(patch.size(), 4u);  // header + 3 patches
 }
@@ -196,6 +196,33 @@ TEST_F(Program, RealProcessExitCodesAndQuotedPaths) {
     EXPECT_TRUE(fs::exists(base + ".class"));
     const std::string bad = std::string("\"") + FRAGSTAT_BIN + "\" 2>/dev/null";
     EXPECT_NE(std::system(bad.c_str()), 0);
+}
+
+TEST_F(Program, HelpPrintsUsageAndExitsZero) {
+    for (const char* flag : {"--help", "-h"}) {
+        std::ostringstream out, err;
+        EXPECT_EQ(run(std::vector<std::string>{flag}, out, err), 0) << flag;
+        EXPECT_NE(out.str().find("usage: fragstat"), std::string::npos);
+        EXPECT_TRUE(err.str().empty());
+    }
+    const std::string cmd = std::string("\"") + FRAGSTAT_BIN + "\" --help >/dev/null";
+    EXPECT_EQ(std::system(cmd.c_str()), 0);
+}
+
+// Fixed point, six decimals, more where six would keep fewer than seven
+// significant digits; never an exponent.
+TEST(FormatValue, FixedPointWithSevenSignificantDigits) {
+    const std::pair<double, const char*> cases[] = {
+        {1219.235343, "1219.235343"},    {458.3333333, "458.333333"},    {1.0, "1.000000"},
+        {0.656250, "0.6562500"},         {0.1, "0.1000000"},             {0.099999999999, "0.1000000"},
+        {0.0000673215, "0.00006732150"}, {-0.0000673215, "-0.00006732150"}, {1e-6, "0.000001000000"},
+        {1e-12, "0.000000000001000000"}, {0.0, "0.000000"},              {-1e-300 * 0, "0.000000"},
+        {123456789012.5, "123456789012.500000"}, {2.5e-6, "0.000002500000"},
+    };
+    for (auto [v, text] : cases) EXPECT_EQ(format_value(v, false), text) << v;
+    EXPECT_EQ(format_value(1e-320, false).find('e'), std::string::npos);
+    EXPECT_EQ(format_value(Value(), false), ".");
+    EXPECT_EQ(format_value(3.0, true), "3");
 }
 
 }  // namespace

@@ -111,7 +111,9 @@ std::string usage_text() {
            "  (CWED '.'), bound_wght 1, diags y, prox_dist 1000000000, nndist y, patch_stats y,\n"
            "  class_stats y. Writes <out_base>.land, .class and .patch. Cells equal to background\n"
            "  or NaN are outside the landscape; other negative values -k are border cells of class k.\n"
-           "  id_image and desc_file are not supported and are ignored.\n";
+           "  id_image and desc_file are not supported and are ignored.\n"
+           "  --threads N (anywhere on the line) uses at most N threads; the default is every core.\n"
+           "  The results do not depend on it. --help prints this text.\n";
 }
 
 Options parse_command_line(std::span<const std::string> raw) {
@@ -119,6 +121,25 @@ Options parse_command_line(std::span<const std::string> raw) {
     for (const auto& s : raw) a.push_back(unquote(s));
     // The whole command handed over as one string.
     if (a.size() == 1 && a[0].find_first_of(" \t") != std::string::npos) a = split_command_string(a[0]);
+    // Named options, anywhere among the positional fields.
+    std::optional<unsigned> threads;
+    for (size_t i = 0; i < a.size();) {
+        std::string value;
+        if (a[i] == "--threads") {
+            if (i + 1 >= a.size()) throw UsageError("--threads needs a number of threads");
+            value = a[i + 1];
+            a.erase(a.begin() + static_cast<std::ptrdiff_t>(i), a.begin() + static_cast<std::ptrdiff_t>(i) + 2);
+        } else if (a[i].starts_with("--threads=")) {
+            value = a[i].substr(10);
+            a.erase(a.begin() + static_cast<std::ptrdiff_t>(i));
+        } else {
+            ++i;
+            continue;
+        }
+        const auto t = text::to_int(value);
+        if (!t || *t < 1 || *t > 4096) throw UsageError(fmt::format("--threads '{}': expected 1 to 4096", value));
+        threads = static_cast<unsigned>(*t);
+    }
     if (a.size() < kRequiredFields)
         throw UsageError(fmt::format("expected at least {} arguments, got {}", kRequiredFields, a.size()));
     if (a.size() > kFieldCount) a = rejoin_split_paths(a);
@@ -160,6 +181,7 @@ Options parse_command_line(std::span<const std::string> raw) {
     o.nndist = yes_no(a, 15, "nndist", true);
     o.patch_stats = yes_no(a, 16, "patch_stats", true);
     o.class_stats = yes_no(a, 17, "class_stats", true);
+    o.threads = threads.value_or(0);
     return o;
 }
 

@@ -2,7 +2,11 @@
 // plain text grid.
 #include <fmt/format.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -16,14 +20,12 @@
 namespace korvane::fragstat {
 namespace {
 
-// Labels are 32-bit cell indices, which bounds the grid size.
-constexpr int64_t kMaxCells = INT32_MAX;
-
+// Rows and columns are 32-bit in the cell lists; cell counts are 64-bit.
 int64_t checked_cells(int64_t rows, int64_t cols) {
     if (rows <= 0 || cols <= 0) throw InputError("the grid has no cells");
-    if (rows > kMaxCells || cols > kMaxCells || rows * cols > kMaxCells)
-        throw InputError(fmt::format("a grid of {} x {} cells is larger than supported ({} cells)", rows, cols,
-                                     kMaxCells));
+    if (rows > INT32_MAX || cols > INT32_MAX)
+        throw InputError(fmt::format("a grid of {} x {} cells is larger than supported ({} rows or columns)", rows,
+                                     cols, INT32_MAX));
     return rows * cols;
 }
 
@@ -42,7 +44,98 @@ int64_t pick_dimension(std::optional<int64_t> given, std::optional<int64_t> head
 
 bool same_float(double a, double b) { return static_cast<float>(a) == static_cast<float>(b); }
 
-ClassGrid read_float_grid(const Options& o) {
+// A float grid read row by row from its file (pread, so that strips can be
+// read by several threads at once).
+class FloatGridRows final : public GridRows {
+public:
+    FloatGridRows(const Options& o, const GridHeader& header, int64_t r, int64_t c)
+        : path_(o.in_image), background_(o.background), nodata_(header.nodata),
+          swap_((header.byte_order == ByteOrder::Big) != (std::endian::native == std::endian::big)) {
+        rows = r;
+        cols = c;
+        fd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd_ < 0) throw InputError(fmt::format("cannot open the grid '{}'", path_));
+    }
+    ~FloatGridRows() override { ::close(fd_); }
+
+    void read(int64_t first, int64_t count, int32_t* out) const override {
+        const int64_t n = count * cols;
+        thread_local std::vector<uint32_t> buf;  // kept from read to read
+        buf.resize(static_cast<size_t>(std::min<int64_t>(n, 1 << 16)));
+        const int64_t base = first * cols;
+        uint32_t last_bits = 0;
+        int32_t last_code = 0;
+        bool have_last = false;
+        for (int64_t done = 0; done < n;) {
+            const int64_t k = std::min<int64_t>(static_cast<int64_t>(buf.size()), n - done);
+            auto* dst = reinterpret_cast<char*>(buf.data());
+            int64_t got = 0;
+            while (got < k * 4) {
+                const ssize_t m = ::pread(fd_, dst + got, static_cast<size_t>(k * 4 - got),
+                                          static_cast<off_t>((base + done) * 4 + got));
+                if (m < 0 && errno == EINTR) continue;
+                if (m < 0) throw InputError(fmt::format("cannot read the grid '{}': {}", path_, std::strerror(errno)));
+                if (m == 0) throw InputError(fmt::format("the grid '{}' ends early", path_));
+                got += m;
+            }
+            for (int64_t i = 0; i < k; ++i) {
+                const uint32_t bits = swap_ ? __builtin_bswap32(buf[i]) : buf[i];
+                if (!have_last || bits != last_bits) {
+                    float v;
+                    std::memcpy(&v, &bits, 4);
+                    try {
+                        last_code = cell_code(v, background_, nodata_);
+                    } catch (const InputError& e) {
+                        bad_cell(base + done + i, cols, e);
+                    }
+                    last_bits = bits;
+                    have_last = true;
+                }
+                out[done + i] = last_code;
+            }
+            done += k;
+        }
+    }
+
+private:
+    std::string path_;
+    double background_;
+    std::optional<double> nodata_;
+    bool swap_;
+    int fd_ = -1;
+};
+
+class MemoryGridRows final : public GridRows {
+public:
+    explicit MemoryGridRows(const ClassGrid& g) : g_(g) {
+        rows = g.rows;
+        cols = g.cols;
+        if (static_cast<int64_t>(g.cells.size()) != rows * cols)
+            throw InputError("the grid's cell count does not match its size");
+    }
+    void read(int64_t first, int64_t count, int32_t* out) const override {
+        std::copy_n(g_.cells.begin() + first * cols, count * cols, out);
+    }
+
+private:
+    const ClassGrid& g_;
+};
+
+// Same, owning its grid.
+class OwnedGridRows final : public GridRows {
+public:
+    explicit OwnedGridRows(ClassGrid g) : g_(std::move(g)), view_(g_) {
+        rows = g_.rows;
+        cols = g_.cols;
+    }
+    void read(int64_t first, int64_t count, int32_t* out) const override { view_.read(first, count, out); }
+
+private:
+    ClassGrid g_;
+    MemoryGridRows view_;
+};
+
+std::unique_ptr<GridRows> open_float_grid(const Options& o) {
     namespace fs = std::filesystem;
     fs::path grid_path(o.in_image);
     GridHeader header;
@@ -60,10 +153,9 @@ ClassGrid read_float_grid(const Options& o) {
         }
         break;
     }
-    ClassGrid g;
-    g.rows = pick_dimension(o.rows, header.rows, "rows");
-    g.cols = pick_dimension(o.cols, header.cols, "columns");
-    const int64_t n = checked_cells(g.rows, g.cols);
+    const int64_t rows = pick_dimension(o.rows, header.rows, "rows");
+    const int64_t cols = pick_dimension(o.cols, header.cols, "columns");
+    const int64_t n = checked_cells(rows, cols);
 
     std::error_code ec;
     if (!fs::is_regular_file(grid_path, ec)) throw InputError(fmt::format("cannot find the grid '{}'", o.in_image));
@@ -71,30 +163,8 @@ ClassGrid read_float_grid(const Options& o) {
     if (ec) throw InputError(fmt::format("cannot read the grid '{}'", o.in_image));
     if (size != static_cast<uintmax_t>(n) * 4)
         throw InputError(fmt::format("the grid '{}' holds {} bytes, but {} x {} float cells need {}", o.in_image,
-                                     size, g.rows, g.cols, n * 4));
-    std::ifstream in(grid_path, std::ios::binary);
-    if (!in) throw InputError(fmt::format("cannot open the grid '{}'", o.in_image));
-
-    const bool swap = (header.byte_order == ByteOrder::Big) != (std::endian::native == std::endian::big);
-    g.cells.resize(static_cast<size_t>(n));
-    std::vector<uint32_t> buf(std::min<int64_t>(n, 1 << 16));
-    for (int64_t done = 0; done < n;) {
-        const int64_t k = std::min<int64_t>(static_cast<int64_t>(buf.size()), n - done);
-        in.read(reinterpret_cast<char*>(buf.data()), k * 4);
-        if (in.gcount() != k * 4) throw InputError(fmt::format("the grid '{}' ends early", o.in_image));
-        for (int64_t i = 0; i < k; ++i) {
-            uint32_t bits = swap ? __builtin_bswap32(buf[i]) : buf[i];
-            float v;
-            std::memcpy(&v, &bits, 4);
-            try {
-                g.cells[done + i] = cell_code(v, o.background, header.nodata);
-            } catch (const InputError& e) {
-                bad_cell(done + i, g.cols, e);
-            }
-        }
-        done += k;
-    }
-    return g;
+                                     size, rows, cols, n * 4));
+    return std::make_unique<FloatGridRows>(o, header, rows, cols);
 }
 
 bool is_header_key(std::string_view key) {
@@ -220,11 +290,23 @@ ClassGrid parse_ascii_grid(std::string_view content, std::optional<int64_t> rows
     return g;
 }
 
-ClassGrid read_grid(const Options& o) {
-    if (o.data_type == DataType::FloatGrid) return read_float_grid(o);
+std::unique_ptr<GridRows> grid_rows(const ClassGrid& grid) { return std::make_unique<MemoryGridRows>(grid); }
+
+std::unique_ptr<GridRows> open_grid(const Options& o) {
+    if (o.data_type == DataType::FloatGrid) return open_float_grid(o);
     auto text = text::read_file(o.in_image);
     if (!text) throw InputError(fmt::format("cannot read the grid '{}'", o.in_image));
-    return parse_ascii_grid(*text, o.rows, o.cols, o.background);
+    return std::make_unique<OwnedGridRows>(parse_ascii_grid(*text, o.rows, o.cols, o.background));
+}
+
+ClassGrid read_grid(const Options& o) {
+    const auto src = open_grid(o);
+    ClassGrid g;
+    g.rows = src->rows;
+    g.cols = src->cols;
+    g.cells.resize(static_cast<size_t>(g.rows * g.cols));
+    src->read(0, g.rows, g.cells.data());
+    return g;
 }
 
 }  // namespace korvane::fragstat

@@ -25,9 +25,7 @@
 namespace korvane::fragstat::detail {
 namespace {
 
-struct Pt {
-    int32_t r, c;
-};
+using Pt = Cell;
 struct Box {
     int32_t r0, r1, c0, c1;
 };
@@ -202,20 +200,6 @@ private:
     std::vector<int64_t> start_;
     std::vector<int32_t> ids_;
 };
-
-// Runs body(i, worker) for i in [0, n) on up to `threads` threads.
-template <class Body>
-void parallel_for(int64_t n, unsigned threads, Body&& body) {
-    std::atomic<int64_t> next{0};
-    auto run = [&](unsigned t) {
-        for (int64_t i; (i = next.fetch_add(1, std::memory_order_relaxed)) < n;) body(i, t);
-    };
-    const auto used = static_cast<unsigned>(std::max<int64_t>(1, std::min<int64_t>(threads, n)));
-    std::vector<std::thread> pool;
-    for (unsigned t = 1; t < used; ++t) pool.emplace_back(run, t);
-    run(0);
-    for (auto& th : pool) th.join();
-}
 
 // One class: its patches (small ones first), their trees and boxes.
 struct ClassIndex {
@@ -433,39 +417,17 @@ std::vector<double> proximity_all_pairs(const ClassIndex& ci, unsigned threads, 
 
 }  // namespace
 
-Isolation isolation(const std::vector<int32_t>& lab, int64_t rows, int64_t cols, const PatchTable& patches,
-                    int32_t class_count, double radius2) {
+Isolation isolation(const std::vector<int64_t>& offsets, std::vector<Cell> all, const PatchTable& patches,
+                    int32_t class_count, double radius2, int64_t rows, int64_t cols, unsigned threads) {
     const auto np = static_cast<int64_t>(patches.cells.size());
     Isolation out;
     out.nn_d2.assign(static_cast<size_t>(np), Isolation::kNone);
     out.prox.assign(static_cast<size_t>(np), 0.0);
 
-    // Perimeter cells (a side neighbour outside the patch), grouped by patch.
-    auto on_perimeter = [&](int64_t r, int64_t c) {
-        const int64_t i = r * cols + c;
-        const int32_t P = lab[i];
-        return r == 0 || c == 0 || r + 1 == rows || c + 1 == cols || lab[i - cols] != P || lab[i + cols] != P ||
-               lab[i - 1] != P || lab[i + 1] != P;
-    };
-    std::vector<int64_t> offsets(static_cast<size_t>(np) + 1, 0);
-    for (int64_t r = 0; r < rows; ++r)
-        for (int64_t c = 0; c < cols; ++c)
-            if (lab[r * cols + c] >= 0 && on_perimeter(r, c)) ++offsets[lab[r * cols + c] + 1];
-    for (int64_t p = 0; p < np; ++p) offsets[p + 1] += offsets[p];
-    std::vector<Pt> all(static_cast<size_t>(offsets[np]));
-    {
-        std::vector<int64_t> fill(offsets.begin(), offsets.end() - 1);
-        for (int64_t r = 0; r < rows; ++r)
-            for (int64_t c = 0; c < cols; ++c)
-                if (lab[r * cols + c] >= 0 && on_perimeter(r, c))
-                    all[fill[lab[r * cols + c]]++] = Pt{static_cast<int32_t>(r), static_cast<int32_t>(c)};
-    }
-
     std::vector<std::vector<int32_t>> by_class(static_cast<size_t>(class_count));
     for (int64_t p = 0; p < np; ++p) by_class[patches.cls[p]].push_back(static_cast<int32_t>(p));
 
     const double r2 = std::min(radius2, 9.0e18);
-    const unsigned threads = std::max(1u, std::min(8u, std::thread::hardware_concurrency()));
     // Squared distances of cell centres are exact in double on this grid.
     const auto span2 = static_cast<double>(rows) * static_cast<double>(rows) +
                        static_cast<double>(cols) * static_cast<double>(cols);

@@ -7,5 +7,5 @@
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
-    return korvane::fragstat::run(args, std::cerr);
+    return korvane::fragstat::run(args, std::cout, std::cerr);
 }

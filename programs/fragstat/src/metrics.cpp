@@ -107,7 +107,8 @@ struct Dense {
 
 // Numbers the classes densely (ascending value) and rewrites the cells with
 // the dense codes of engine.h.
-Dense number_classes(std::vector<int32_t>& cells) {
+Dense number_classes(int32_t* first, size_t count) {
+    const std::span<int32_t> cells(first, count);
     std::unordered_set<int32_t> inside_set, border_set;  // border: the class -v of value v
     int32_t last = kOutsideCell;
     for (int32_t v : cells) {
@@ -179,122 +180,180 @@ void run_distances(const int32_t* g, int64_t n, std::vector<int64_t>& out, std::
     }
 }
 
-}  // namespace
-
-Results compute(ClassGrid grid, const Params& p) {
-    Results res;
-    if (!(p.cell_size > 0) || !std::isfinite(p.cell_size)) throw InputError("the cell size must be greater than 0");
-    if (!(p.edge_depth >= 0)) throw InputError("the edge depth must not be negative");
-    if (!(p.bwt >= 0 && p.bwt <= 1)) throw InputError("the boundary weight must lie between 0 and 1");
-    if (!(p.prox_dist >= 0)) throw InputError("the proximity radius must not be negative");
-    const int64_t rows = grid.rows, cols = grid.cols, n = rows * cols;
-    if (static_cast<int64_t>(grid.cells.size()) != n || rows < 0 || cols < 0)
-        throw InputError("the grid's cell count does not match its size");
-    std::vector<int32_t>& work = grid.cells;
-    const Dense dense = number_classes(work);
-    const auto K = static_cast<int32_t>(dense.values.size());
-    const double c = p.cell_size, c2 = c * c;
-
-    // --- patches --------------------------------------------------------------
-    std::vector<int32_t> lab(static_cast<size_t>(n));
-    RowLinker linker{lab.data(), cols, p.diags};
-    for (int64_t r = 0; r < rows; ++r)
-        linker.link_row(
-            r, [&](int64_t i) { return work[i] >= 0; }, [&](int64_t i, int64_t j) { return work[j] == work[i]; },
-            [&](int64_t i) { return work[i]; });
-    PatchTable patches;
-    const int64_t np = resolve_components(lab.data(), n, [&](int64_t i) { return work[i] >= 0; }, [](int64_t, int32_t) {});
-    patches.cls.assign(static_cast<size_t>(np), 0);
-    patches.cells.assign(static_cast<size_t>(np), 0);
-    std::vector<int64_t> sides(static_cast<size_t>(np), 0);
-
-    // --- sides ----------------------------------------------------------------
-    PairCounts inner(K), border(K);  // inner keyed (min, max); border keyed (inside, border class)
-    std::vector<ClassSides> cs(static_cast<size_t>(K));
-    std::vector<int64_t> class_cells(static_cast<size_t>(K), 0);
+// What one strip of rows contributes; patch and core numbers are the
+// strip's own (0..k-1 in raster order of their first cells).
+struct StripResult {
+    std::vector<int64_t> classes;          // local class index -> class value
+    std::vector<char> inside;              // per local class: occurs inside the landscape
+    std::vector<int32_t> patch_class;      // per patch: local class index
+    std::vector<int64_t> patch_cells, patch_sides;
+    std::vector<int32_t> core_patch;       // per core: the strip's patch number
+    std::vector<int64_t> core_cells;
+    std::vector<ClassSides> sides;         // per local class
+    std::vector<int64_t> class_cells;      // per local class
+    std::vector<std::tuple<int32_t, int32_t, int64_t>> inner, border;  // local class pairs
     int64_t background_cells = 0;
-    for (int64_t r = 0; r < rows; ++r) {
+    std::vector<std::pair<int32_t, Cell>> perimeter;  // (patch, cell), raster order
+    // First and last own row: raw cell codes, patch and core numbers; kept
+    // until both seams of the strip are stitched.
+    std::vector<int32_t> top_value, top_patch, top_core, bottom_value, bottom_patch, bottom_core;
+};
+
+struct StripPlan {
+    int64_t height = 0, halo = 0, count = 0;
+};
+
+// Strips with `halo` rows read beyond each end for side counts and core
+// distances.
+StripPlan plan_strips(int64_t rows, int64_t cols, int64_t halo, int64_t requested) {
+    StripPlan s;
+    s.halo = std::min(halo, rows);
+    s.height = strip_height(rows, cols, requested, std::max<int64_t>(8, 2 * halo));
+    if ((s.height + 2 * s.halo) * cols > INT32_MAX)
+        throw InputError(fmt::format("a grid of {} columns with an edge depth of {} cells is wider than supported", cols,
+                                     halo));
+    s.count = (rows + s.height - 1) / s.height;
+    return s;
+}
+
+// Working rows of one thread, kept from strip to strip (every element is
+// written before it is read).
+struct StripScratch {
+    std::vector<int32_t> buf, lab, g, run, core_id;
+    std::vector<char> core;
+    std::vector<int64_t> d2, sbuf, tbuf;
+};
+thread_local StripScratch strip_scratch;
+
+// Labels, side counts, cores and perimeter cells of rows [r0, r1).
+// `G`: vertical distances are exact up to G cells (G * G > core_limit).
+void process_strip(const GridRows& grid, int64_t r0, int64_t r1, int64_t halo, int64_t G, double core_limit,
+                   const Params& p, StripResult& out) {
+    const int64_t rows = grid.rows, cols = grid.cols;
+    const int64_t b0 = std::max<int64_t>(0, r0 - halo), b1 = std::min(rows, r1 + halo);
+    const int64_t h = r1 - r0, own = (r0 - b0) * cols, n = h * cols;
+    StripScratch& sc = strip_scratch;
+    std::vector<int32_t>& buf = sc.buf;
+    buf.resize(static_cast<size_t>((b1 - b0) * cols));
+    grid.read(b0, b1 - b0, buf.data());
+    out.top_value.assign(buf.begin() + own, buf.begin() + own + cols);
+    out.bottom_value.assign(buf.begin() + own + n - cols, buf.begin() + own + n);
+    const Dense dense = number_classes(buf.data(), buf.size());
+    out.classes = dense.values;
+    out.inside = dense.inside;
+    const auto K = static_cast<int32_t>(dense.values.size());
+    const int32_t* work = buf.data() + own;  // own rows; rows before and after stay reachable
+
+    // Patches.
+    std::vector<int32_t>& lab = sc.lab;
+    lab.resize(static_cast<size_t>(n));
+    const int64_t np = label_strip(
+        work, h, cols, p.diags, lab.data(), [&](int64_t i) { return work[i] >= 0; }, [](int64_t, int32_t) {});
+    out.patch_class.assign(static_cast<size_t>(np), 0);
+    out.patch_cells.assign(static_cast<size_t>(np), 0);
+    out.patch_sides.assign(static_cast<size_t>(np), 0);
+
+    // Sides: each inner side once, by the cell left of or above it.
+    PairCounts inner(K), border(K);
+    out.sides.assign(static_cast<size_t>(K), ClassSides{});
+    out.class_cells.assign(static_cast<size_t>(K), 0);
+    for (int64_t r = 0; r < h; ++r) {
+        const int64_t gr = r0 + r;
         for (int64_t col = 0; col < cols; ++col) {
             const int64_t i = r * cols + col;
             const int32_t k = work[i];
             if (k < 0) {
-                background_cells += k == kInteriorBackground;
+                out.background_cells += k == kInteriorBackground;
                 continue;
             }
             const int32_t P = lab[i];
-            patches.cls[P] = k;
-            ++patches.cells[P];
-            ++class_cells[k];
+            out.patch_class[P] = k;
+            ++out.patch_cells[P];
+            ++out.class_cells[k];
+            bool perimeter = false;
             auto side = [&](bool in_image, int64_t j, bool count_pair) {
+                ClassSides& cs = out.sides[k];
                 if (!in_image) {
-                    ++cs[k].boundary;
-                    ++sides[P];
+                    ++cs.boundary;
+                    ++out.patch_sides[P];
+                    perimeter = true;
                     return;
                 }
                 const int32_t v = work[j];
                 if (v == k) return;
-                ++sides[P];
+                ++out.patch_sides[P];
+                perimeter = true;
                 if (v >= 0) {
                     if (count_pair) inner.add(std::min(k, v), std::max(k, v));
                 } else if (v == kOutside) {
-                    ++cs[k].boundary;
+                    ++cs.boundary;
                 } else if (v == kInteriorBackground) {
-                    ++cs[k].background;
+                    ++cs.background;
                 } else if (border_class(v) == k) {
-                    ++cs[k].border_same;
+                    ++cs.border_same;
                 } else {
                     border.add(k, border_class(v));
                 }
             };
-            side(r > 0, i - cols, false);
+            side(gr > 0, i - cols, false);
             side(col > 0, i - 1, false);
             side(col + 1 < cols, i + 1, true);
-            side(r + 1 < rows, i + cols, true);
+            side(gr + 1 < rows, i + cols, true);
+            if (perimeter && p.nndist)
+                out.perimeter.push_back({P, Cell{static_cast<int32_t>(gr), static_cast<int32_t>(col)}});
         }
     }
+    inner.for_each([&](int32_t a, int32_t b, int64_t cnt) { out.inner.emplace_back(a, b, cnt); });
+    border.for_each([&](int32_t a, int32_t b, int64_t cnt) { out.border.emplace_back(a, b, cnt); });
 
-    // --- core areas -----------------------------------------------------------
-    const double depth_cells = p.edge_depth / c;
-    const double core_limit = depth_cells * depth_cells * (1 + kRelTolerance);  // d2 <= limit: not core
-    std::vector<int64_t> core_cells(static_cast<size_t>(np), 0), cores(static_cast<size_t>(np), 0);
-    std::vector<int64_t> core_size;
-    std::vector<int32_t> core_patch;
+    // Vertical distance (in cells, at most G) to the nearest cell of another
+    // value, or beyond the image edge, up and down.
+    std::vector<int32_t>& g = sc.g;
+    g.resize(static_cast<size_t>(n));
     {
-        // Vertical distance (in cells) to the nearest cell outside the patch.
-        int32_t* g = work.data();
-        for (int64_t r = 0; r < rows; ++r)
+        std::vector<int32_t>& run = sc.run;
+        run.assign(static_cast<size_t>(cols), 0);
+        const int32_t cap = static_cast<int32_t>(G);
+        for (int64_t b = b0; b < r1; ++b) {
+            const int32_t* row = buf.data() + (b - b0) * cols;
             for (int64_t col = 0; col < cols; ++col) {
-                const int64_t i = r * cols + col;
-                g[i] = lab[i] < 0 ? 0 : (r > 0 && lab[i - cols] == lab[i]) ? g[i - cols] + 1 : 1;
+                int32_t d = 0;
+                if (row[col] >= 0) d = b == b0 ? (b0 == 0 ? 1 : cap) : row[col - cols] == row[col] ? std::min(cap, run[col] + 1) : 1;
+                run[col] = d;
+                if (b >= r0) g[(b - r0) * cols + col] = d;
             }
-        std::vector<int32_t> down(static_cast<size_t>(cols), 0);
-        for (int64_t r = rows - 1; r >= 0; --r)
+        }
+        for (int64_t b = b1 - 1; b >= r0; --b) {
+            const int32_t* row = buf.data() + (b - b0) * cols;
             for (int64_t col = 0; col < cols; ++col) {
-                const int64_t i = r * cols + col;
-                if (lab[i] < 0) continue;
-                const int32_t d = (r + 1 < rows && lab[i + cols] == lab[i]) ? down[col] + 1 : 1;
-                down[col] = d;
-                g[i] = std::min(g[i], d);
+                int32_t d = 0;
+                if (row[col] >= 0)
+                    d = b == b1 - 1 ? (b1 == rows ? 1 : cap) : row[col + cols] == row[col] ? std::min(cap, run[col] + 1) : 1;
+                run[col] = d;
+                if (b < r1) g[(b - r0) * cols + col] = std::min(g[(b - r0) * cols + col], d);
             }
-        // Row by row: core flags from this row's g, then the row is relabelled
-        // in place with the parents of the core components.
-        std::vector<char> core(static_cast<size_t>(cols));
-        std::vector<int64_t> d2, sbuf, tbuf;
-        RowLinker core_linker{work.data(), cols, p.diags};
-        for (int64_t r = 0; r < rows; ++r) {
+        }
+    }
+    // Core flags row by row; `g` then holds each core cell's class (else -1)
+    // and is linked in place into core components.
+    {
+        std::vector<char>& core = sc.core;
+        core.resize(static_cast<size_t>(cols));
+        std::vector<int64_t>&d2 = sc.d2, &sbuf = sc.sbuf, &tbuf = sc.tbuf;
+        for (int64_t r = 0; r < h; ++r) {
             const int64_t row0 = r * cols;
             for (int64_t s = 0; s < cols;) {
-                const int32_t P = lab[row0 + s];
+                const int32_t v = work[row0 + s];
                 int64_t e = s;
-                while (e + 1 < cols && lab[row0 + e + 1] == P) ++e;
-                if (P >= 0) {
+                while (e + 1 < cols && work[row0 + e + 1] == v) ++e;
+                if (v >= 0) {
                     const int64_t len = e - s + 1;
                     if (core_limit < 1) {
                         std::fill(core.begin() + s, core.begin() + e + 1, 1);
                     } else if (core_limit < 2) {  // only side neighbours are close enough
                         for (int64_t x = s; x <= e; ++x) core[x] = x > s && x < e && g[row0 + x] > 1;
                     } else {
-                        run_distances(g + row0 + s, len, d2, sbuf, tbuf);
+                        run_distances(g.data() + row0 + s, len, d2, sbuf, tbuf);
                         for (int64_t x = 0; x < len; ++x) core[s + x] = static_cast<double>(d2[x]) > core_limit;
                     }
                 } else {
@@ -302,32 +361,175 @@ Results compute(ClassGrid grid, const Params& p) {
                 }
                 s = e + 1;
             }
-            core_linker.link_row(
-                r, [&](int64_t i) { return core[i - row0] != 0; },
-                [&](int64_t i, int64_t j) { return work[j] >= 0 && lab[j] == lab[i]; },
-                [](int64_t) { return -1; });
+            for (int64_t x = 0; x < cols; ++x) g[row0 + x] = core[x] ? work[row0 + x] : -1;
         }
-        resolve_components(
-            work.data(), n, [&](int64_t i) { return work[i] >= 0; },
-            [&](int64_t i, int32_t id) {
-                if (id == static_cast<int32_t>(core_size.size())) {
-                    core_size.push_back(0);
-                    core_patch.push_back(lab[i]);
-                    ++cores[lab[i]];
-                }
-                ++core_size[id];
-                ++core_cells[lab[i]];
-            });
     }
-    std::vector<int32_t>().swap(work);
+    std::vector<int32_t>& core_class = g;
+    std::vector<int32_t>& core_id = sc.core_id;
+    core_id.resize(static_cast<size_t>(n));
+    label_strip(
+        core_class.data(), h, cols, p.diags, core_id.data(), [&](int64_t i) { return core_class[i] >= 0; },
+        [&](int64_t i, int32_t id) {
+            if (id == static_cast<int32_t>(out.core_cells.size())) {
+                out.core_cells.push_back(0);
+                out.core_patch.push_back(lab[i]);
+            }
+            ++out.core_cells[id];
+        });
+    out.top_patch.assign(lab.begin(), lab.begin() + cols);
+    out.bottom_patch.assign(lab.end() - cols, lab.end());
+    out.top_core.assign(core_id.begin(), core_id.begin() + cols);
+    out.bottom_core.assign(core_id.end() - cols, core_id.end());
+}
+
+}  // namespace
+
+Results compute(ClassGrid grid, const Params& p) {
+    const auto rows = grid_rows(grid);
+    return compute(*rows, p);
+}
+
+Results compute(const GridRows& grid, const Params& p) {
+    Results res;
+    if (!(p.cell_size > 0) || !std::isfinite(p.cell_size)) throw InputError("the cell size must be greater than 0");
+    if (!(p.edge_depth >= 0)) throw InputError("the edge depth must not be negative");
+    if (!(p.bwt >= 0 && p.bwt <= 1)) throw InputError("the boundary weight must lie between 0 and 1");
+    if (!(p.prox_dist >= 0)) throw InputError("the proximity radius must not be negative");
+    const int64_t rows = grid.rows, cols = grid.cols;
+    if (rows <= 0 || cols <= 0 || rows > INT32_MAX || cols > INT32_MAX)
+        throw InputError("the grid's size is outside what is supported");
+    const double c = p.cell_size, c2 = c * c;
+    const unsigned threads = worker_count(p.threads);
+
+    // --- strips ---------------------------------------------------------------
+    const double depth_cells = p.edge_depth / c;
+    const double core_limit = depth_cells * depth_cells * (1 + kRelTolerance);  // d2 <= limit: not core
+    if (!(core_limit < 4.0e18)) throw InputError("the edge depth is too large for this cell size");
+    const int64_t G = std::max<int64_t>(2, static_cast<int64_t>(std::floor(std::sqrt(core_limit))) + 1);
+    const StripPlan plan = plan_strips(rows, cols, G, p.strip_rows);
+    std::vector<StripResult> strips(static_cast<size_t>(plan.count));
+    SeamMerge patch_seams, core_seams;
+    patch_seams.seams.resize(static_cast<size_t>(plan.count));
+    core_seams.seams.resize(static_cast<size_t>(plan.count));
+    std::vector<char> done(static_cast<size_t>(plan.count), 0);
+    std::mutex seam_mutex;
+    auto stitch = [&](int64_t s) {  // strips s and s + 1, both done
+        StripResult &a = strips[s], &b = strips[s + 1];
+        stitch_seam(a.bottom_value.data(), a.bottom_patch.data(), b.top_value.data(), b.top_patch.data(), cols,
+                    p.diags, patch_seams.seams[s]);
+        stitch_seam(a.bottom_value.data(), a.bottom_core.data(), b.top_value.data(), b.top_core.data(), cols, p.diags,
+                    core_seams.seams[s]);
+        for (auto* v : {&a.bottom_value, &a.bottom_patch, &a.bottom_core, &b.top_value, &b.top_patch, &b.top_core})
+            std::vector<int32_t>().swap(*v);
+    };
+    parallel_for(plan.count, threads, [&](int64_t s, unsigned) {
+        const int64_t r0 = s * plan.height, r1 = std::min(rows, r0 + plan.height);
+        process_strip(grid, r0, r1, plan.halo, G, core_limit, p, strips[s]);
+        std::lock_guard<std::mutex> lock(seam_mutex);
+        done[s] = 1;
+        if (s > 0 && done[s - 1]) stitch(s - 1);
+        if (s + 1 < plan.count && done[s + 1]) stitch(s);
+    });
+
+    // --- classes: one numbering for all strips --------------------------------
+    Dense dense;
+    {
+        std::map<int64_t, char> all;
+        for (const auto& st : strips)
+            for (size_t k = 0; k < st.classes.size(); ++k) all[st.classes[k]] |= st.inside[k];
+        for (auto [v, in] : all) {
+            dense.values.push_back(v);
+            dense.inside.push_back(in);
+        }
+    }
+    const auto K = static_cast<int32_t>(dense.values.size());
+    std::vector<std::vector<int32_t>> to_global(strips.size());
+    for (size_t s = 0; s < strips.size(); ++s)
+        for (int64_t v : strips[s].classes)
+            to_global[s].push_back(static_cast<int32_t>(
+                std::lower_bound(dense.values.begin(), dense.values.end(), v) - dense.values.begin()));
+
+    // --- patches and cores across seams ---------------------------------------
+    int64_t np = 0, ncores = 0;
+    std::vector<int64_t> patch_final, core_final;
+    {
+        std::vector<int64_t> per_strip;
+        for (const auto& st : strips) per_strip.push_back(static_cast<int64_t>(st.patch_cells.size()));
+        patch_final = patch_seams.resolve(per_strip, np);
+        per_strip.clear();
+        for (const auto& st : strips) per_strip.push_back(static_cast<int64_t>(st.core_cells.size()));
+        core_final = core_seams.resolve(per_strip, ncores);
+    }
+    if (np > INT32_MAX) throw InputError(fmt::format("the grid holds {} patches, more than supported", np));
+    PatchTable patches;
+    patches.cls.assign(static_cast<size_t>(np), 0);
+    patches.cells.assign(static_cast<size_t>(np), 0);
+    std::vector<int64_t> sides(static_cast<size_t>(np), 0);
+    std::vector<int64_t> core_cells(static_cast<size_t>(np), 0), cores(static_cast<size_t>(np), 0);
+    std::vector<int64_t> core_size(static_cast<size_t>(ncores), 0);
+    std::vector<int32_t> core_patch(static_cast<size_t>(ncores), -1);
+    PairCounts inner(K), border(K);
+    std::vector<ClassSides> cs(static_cast<size_t>(K));
+    std::vector<int64_t> class_cells(static_cast<size_t>(K), 0);
+    int64_t background_cells = 0;
+    int64_t perimeter_cells = 0;
+    for (size_t s = 0; s < strips.size(); ++s) {
+        StripResult& st = strips[s];
+        const auto& gl = to_global[s];
+        const int64_t pf = patch_seams.first[s], cf = core_seams.first[s];
+        for (size_t q = 0; q < st.patch_cells.size(); ++q) {
+            const int64_t P = patch_final[pf + static_cast<int64_t>(q)];
+            patches.cls[P] = gl[st.patch_class[q]];
+            patches.cells[P] += st.patch_cells[q];
+            sides[P] += st.patch_sides[q];
+        }
+        for (size_t q = 0; q < st.core_cells.size(); ++q) {
+            const int64_t Q = core_final[cf + static_cast<int64_t>(q)];
+            const int64_t P = patch_final[pf + st.core_patch[q]];
+            if (core_patch[Q] < 0) {
+                core_patch[Q] = static_cast<int32_t>(P);
+                ++cores[P];
+            }
+            core_size[Q] += st.core_cells[q];
+            core_cells[P] += st.core_cells[q];
+        }
+        for (size_t k = 0; k < st.classes.size(); ++k) {
+            ClassSides& to = cs[gl[k]];
+            to.boundary += st.sides[k].boundary;
+            to.background += st.sides[k].background;
+            to.border_same += st.sides[k].border_same;
+            class_cells[gl[k]] += st.class_cells[k];
+        }
+        for (auto [a, b, cnt] : st.inner) inner.add(std::min(gl[a], gl[b]), std::max(gl[a], gl[b]), cnt);
+        for (auto [a, b, cnt] : st.border) border.add(gl[a], gl[b], cnt);
+        background_cells += st.background_cells;
+        perimeter_cells += static_cast<int64_t>(st.perimeter.size());
+        StripResult kept;
+        kept.perimeter = std::move(st.perimeter);
+        st = std::move(kept);
+    }
 
     // --- isolation ------------------------------------------------------------
     Isolation iso;
     if (p.nndist && np > 0) {
+        // Perimeter cells grouped by patch, each group in raster order.
+        std::vector<int64_t> offsets(static_cast<size_t>(np) + 1, 0);
+        for (size_t s = 0; s < strips.size(); ++s)
+            for (auto [q, cell] : strips[s].perimeter) ++offsets[patch_final[patch_seams.first[s] + q] + 1];
+        for (int64_t P = 0; P < np; ++P) offsets[P + 1] += offsets[P];
+        std::vector<Cell> cells(static_cast<size_t>(perimeter_cells));
+        {
+            std::vector<int64_t> fill(offsets.begin(), offsets.end() - 1);
+            for (size_t s = 0; s < strips.size(); ++s) {
+                for (auto [q, cell] : strips[s].perimeter) cells[fill[patch_final[patch_seams.first[s] + q]]++] = cell;
+                std::vector<std::pair<int32_t, Cell>>().swap(strips[s].perimeter);
+            }
+        }
+        std::vector<int64_t>().swap(patch_final);
         const double rad = p.prox_dist / c;
-        iso = isolation(lab, rows, cols, patches, K, rad * rad * (1 + kRelTolerance));
+        iso = isolation(offsets, std::move(cells), patches, K, rad * rad * (1 + kRelTolerance), rows, cols, threads);
     }
-    std::vector<int32_t>().swap(lab);
+    std::vector<StripResult>().swap(strips);
 
     // --- per-patch statistics into groups -----------------------------------
     const int64_t A_cells = std::accumulate(class_cells.begin(), class_cells.end(), int64_t{0}) + background_cells;

@@ -1,6 +1,7 @@
 // Metric codes and the text of the output files.
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "fragstat/fragstat.h"
@@ -25,6 +26,9 @@ constexpr Code kClass[] = {C::CA,    C::PLAND, C::LPI,   C::NP,    C::PD,    C::
                            C::AWMPFD, C::CPLAND, C::TCA, C::NCA,   C::CAD,   C::MCA1,  C::CASD1, C::CACV1,
                            C::MCA2,  C::CASD2, C::CACV2, C::TCAI,  C::MCAI,  C::MNN,   C::NNSD,  C::NNCV,
                            C::MPI,   C::IJI};
+
+// Enough for the smallest positive double's leading digits.
+constexpr int kMaxDecimals = 330;
 
 bool is_count(Code c) { return c == C::NP || c == C::NCA || c == C::PR; }
 
@@ -72,7 +76,25 @@ std::span<const Code> class_columns() { return kClass; }
 std::string format_value(const Value& v, bool integer) {
     if (!v || !std::isfinite(*v)) return ".";
     if (integer && std::fabs(*v) < 9e15) return fmt::format("{}", static_cast<int64_t>(std::llround(*v)));
-    std::string s = fmt::format("{:.6f}", *v);
+    // Six decimals, and more for small magnitudes so that at least seven
+    // significant digits remain (0.000067 at six decimals keeps only two).
+    // Never an exponent: the reader and spreadsheets take the text as is.
+    const double mag = std::fabs(*v);
+    if (mag == 0) return "0.000000";
+    int decimals = 6;
+    if (mag < 1) {
+        const int exponent = static_cast<int>(std::floor(std::log10(mag)));  // -1 for 0.1 .. 0.99
+        decimals = std::min(kMaxDecimals, 6 - exponent);
+        // Rounding may carry into the next decade (0.09999999 -> 0.1000000).
+        const std::string s = fmt::format("{:.{}f}", *v, decimals);
+        const size_t first = s.find_first_of("123456789");
+        if (first != std::string::npos && decimals > 6) {
+            const size_t point = s.find('.');
+            const int sig = static_cast<int>(s.size() - first) - (first < point ? 1 : 0);
+            if (sig > 7) decimals -= sig - 7;
+        }
+    }
+    std::string s = fmt::format("{:.{}f}", *v, decimals);
     if (s.find_first_not_of("-0.") == std::string::npos) return "0.000000";  // no "-0.000000"
     return s;
 }

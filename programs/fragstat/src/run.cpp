@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "engine.h"
+#include "output_files.h"
 #include "fragstat/fragstat.h"
 #include "text.h"
 
@@ -16,63 +17,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct OutputFile {
-    fs::path path;
-    std::string header;
-    std::vector<std::string> lines;
-};
-
-// New records go after what the file already holds; a file that does not
-// start with the same header gets the header again, so a reader that starts
-// a fresh column map at every header line reads both parts right.
-std::string file_text(const OutputFile& f) {
-    std::string out;
-    std::error_code ec;
-    if (fs::exists(f.path, ec)) {
-        auto old = text::read_file(f.path);
-        if (!old) throw InputError(fmt::format("cannot read the existing output file '{}'", f.path.string()));
-        out = std::move(*old);
-        if (!out.empty() && out.back() != '\n') out += '\n';
-    }
-    const std::string first = out.substr(0, out.find('\n'));
-    if (text::trim(first) != f.header) out += f.header + '\n';
-    for (const auto& l : f.lines) out += l + '\n';
-    return out;
-}
-
-// Writes every file or none: all contents go to temporary files first, which
-// then replace the targets.
-void write_all(const std::vector<OutputFile>& files) {
-    std::vector<fs::path> temps;
-    auto cleanup = [&]() {
-        std::error_code ec;
-        for (const auto& t : temps) fs::remove(t, ec);
-    };
-    try {
-        for (const auto& f : files) {
-            const std::string content = file_text(f);
-            fs::path tmp = f.path;
-            tmp += ".tmp~";
-            temps.push_back(tmp);
-            std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-            out << content;
-            out.close();
-            if (!out) throw InputError(fmt::format("cannot write the output file '{}'", f.path.string()));
-        }
-        for (size_t i = 0; i < files.size(); ++i) {
-            std::error_code ec;
-            fs::rename(temps[i], files[i].path, ec);
-            if (ec) {
-                // Take back what was already put in place.
-                for (size_t j = 0; j < i; ++j) fs::remove(files[j].path, ec);
-                throw InputError(fmt::format("cannot write the output file '{}'", files[i].path.string()));
-            }
-        }
-    } catch (...) {
-        cleanup();
-        throw;
-    }
-}
+using detail::OutputFile;
 
 OutputFile patch_file(const Results& r, const Params& p, const std::string& base, const std::string& lid) {
     OutputFile f{base + ".patch", "LID PID TYPE AREA PERIM SHAPE FRAC CORE NCORE CAI NEAR PROXIM", {}};
@@ -105,10 +50,15 @@ Params params_from(const Options& o, std::optional<WeightTable> weights) {
     p.max_classes = o.max_classes;
     p.weights = std::move(weights);
     p.patch_records = o.patch_stats;
+    p.threads = o.threads;
     return p;
 }
 
-int run(std::span<const std::string> args, std::ostream& err) {
+int run(std::span<const std::string> args, std::ostream& out, std::ostream& err) {
+    if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
+        out << usage_text();
+        return 0;
+    }
     Options o;
     try {
         o = parse_command_line(args);
@@ -130,9 +80,9 @@ int run(std::span<const std::string> args, std::ostream& err) {
                 warn(fmt::format("cannot read the weight file '{}'; CWED is not computed", *o.weight_file));
             }
         }
-        ClassGrid grid = read_grid(o);
+        const auto grid = open_grid(o);
         const Params p = params_from(o, std::move(weights));
-        const Results r = compute(std::move(grid), p);
+        const Results r = compute(*grid, p);
         for (const auto& m : r.warnings) warn(m);
 
         const std::string lid = lid_token(o.in_image);
@@ -140,7 +90,7 @@ int run(std::span<const std::string> args, std::ostream& err) {
         files.push_back({o.out_base + ".land", land_header(), {land_line(r, lid)}});
         if (o.class_stats) files.push_back({o.out_base + ".class", class_header(), class_lines(r, lid)});
         if (o.patch_stats) files.push_back(patch_file(r, p, o.out_base, lid));
-        write_all(files);
+        detail::write_all(files);
         return 0;
     } catch (const InputError& e) {
         err << "fragstat: " << e.what() << "\n";
@@ -151,5 +101,7 @@ int run(std::span<const std::string> args, std::ostream& err) {
     }
     return 1;
 }
+
+int run(std::span<const std::string> args, std::ostream& err) { return run(args, err, err); }
 
 }  // namespace korvane::fragstat

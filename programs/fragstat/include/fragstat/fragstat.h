@@ -6,8 +6,10 @@
 // thin wrapper around run().
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <iosfwd>
 #include <map>
+#include <memory>
 #include <optional>
 #include <span>
 #include <stdexcept>
@@ -55,6 +57,7 @@ struct Options {
     bool nndist = true;
     bool patch_stats = true;
     bool class_stats = true;
+    unsigned threads = 0;  // `--threads N`; 0: every core
 };
 
 // The 18 positional fields after the program name; "$" (or a missing
@@ -94,12 +97,63 @@ struct ClassGrid {
 // Throws InputError for a non-integral or out-of-range value.
 int32_t cell_code(double value, double background, std::optional<double> extra_nodata);
 
+// Rows of a class grid, read on demand, so that a grid is never held whole.
+class GridRows {
+public:
+    int64_t rows = 0, cols = 0;
+    virtual ~GridRows() = default;
+    // Fills out[0 .. count * cols) with the cell codes (as cell_code() gives
+    // them) of rows [first, first + count). Safe to call from several
+    // threads at once. Throws InputError naming the first bad cell.
+    virtual void read(int64_t first, int64_t count, int32_t* out) const = 0;
+};
+// A view of a grid in memory; the grid must outlive it.
+std::unique_ptr<GridRows> grid_rows(const ClassGrid& grid);
+// The grid named by the options: a float grid (data type 7) is read from its
+// file strip by strip; a text grid (2) is parsed whole. Throws InputError.
+std::unique_ptr<GridRows> open_grid(const Options& options);
+
 // Reads the grid named by the options (data type 7: `.flt` + `.hdr`; 2: text).
 ClassGrid read_grid(const Options& options);  // throws InputError
 // Text grid: optional "key value" header lines (ncols, nrows, ..., NODATA_value),
 // then the values in rows, separated by blanks or commas.
 ClassGrid parse_ascii_grid(std::string_view text, std::optional<int64_t> rows,
                            std::optional<int64_t> cols, double background);
+
+// ---------------------------------------------------------------------------
+// Connected components of an integer grid, by row strips
+//
+// The labeller behind the patches, for any integer grid (the grid library's
+// region grouping uses it too). A component is a maximal set of cells of one
+// value connected through side neighbours (4) or also corner neighbours (8);
+// cells holding `none` belong to no component. Components are numbered from
+// 1 in row-major order of each one's first cell: the numbering does not
+// depend on the strip height or the number of threads. The grid is read
+// strip by strip and never held whole; memory grows with the columns and the
+// number of components.
+
+struct ComponentOptions {
+    bool diags = true;       // true: 8 neighbours; false: 4
+    int32_t none = INT32_MIN;  // cells of this value form no component
+    int64_t strip_rows = 0;  // 0: chosen from the width
+    unsigned threads = 0;    // 0: every core
+};
+struct Components {
+    std::vector<int64_t> cells;  // cells[id - 1]: the component's cell count
+    std::vector<int32_t> value;  // value[id - 1]: its cells' value
+    int64_t count() const { return static_cast<int64_t>(cells.size()); }
+};
+// Fills out[0 .. count * cols) with rows [first, first + count). It may be
+// called from several threads at once, and may throw to stop the labelling.
+using RowSource = std::function<void(int64_t first, int64_t count, int32_t* out)>;
+// Takes the component ids (0: none) of rows [first, first + count), row-major.
+using IdSink = std::function<void(int64_t first, int64_t count, const int64_t* ids)>;
+
+// Labels a grid of rows x cols cells. With `ids`, the grid is read a second
+// time and the id of every cell is handed to `ids`, strips in row order, on
+// the calling thread.
+Components label_components(int64_t rows, int64_t cols, const RowSource& read, const ComponentOptions& options,
+                            const IdSink& ids = {});
 
 // ---------------------------------------------------------------------------
 // Contrast weights (CWED)
@@ -128,6 +182,8 @@ struct Params {
     std::optional<int64_t> max_classes;
     std::optional<WeightTable> weights;
     bool patch_records = false;  // fill Results::patches
+    unsigned threads = 0;        // worker threads; 0: every core
+    int64_t strip_rows = 0;      // rows per strip; 0: chosen from the width
 };
 Params params_from(const Options& options, std::optional<WeightTable> weights);
 
@@ -178,7 +234,13 @@ struct Results {
     std::vector<std::string> warnings;
 };
 
-// Computes everything; takes the grid by value and reuses its memory.
+// Computes everything. The grid is taken in strips of rows, on
+// Params::threads threads; strips are merged exactly (components joined
+// across seams, sums taken in the order of patch numbers), so the results do
+// not depend on the number of threads or the strip height. Memory grows with
+// the columns times the edge depth, the patches and (with nearest
+// neighbours) the perimeter cells, not with the cells.
+Results compute(const GridRows& grid, const Params& params);
 Results compute(ClassGrid grid, const Params& params);
 
 // Columns of the output files, in order (after LID, and TYPE for classes).
@@ -194,8 +256,21 @@ std::string format_value(const Value& v, bool integer);
 std::string lid_token(std::string_view in_image);
 
 // The whole program: parse, read, compute, write. Returns the exit code
-// (0 success; 2 bad command line; 1 any other failure, then no output file
-// has been written). Messages go to `err`.
-int run(std::span<const std::string> args, std::ostream& err);
+// (0 success, also for `--help`, whose usage text goes to `out`; 2 bad
+// command line; 1 any other failure, then the output files hold what they
+// held before). Messages go to `err`.
+int run(std::span<const std::string> args, std::ostream& out, std::ostream& err);
+int run(std::span<const std::string> args, std::ostream& err);  // `out` = `err`
+
+// ---------------------------------------------------------------------------
+// Putting the output files in place (test hook)
+
+// The steps of replacing the output files, in the order they are taken.
+enum class WriteStep { Lock, Open, Write, Sync, Close, Backup, Rename, Restore };
+// Called before each step with the target file's path; a non-zero return
+// makes that step fail with that errno. An empty hook (the default) injects
+// nothing. For tests of failing and interrupted writes only.
+using WriteFaultHook = std::function<int(WriteStep, const std::string& target)>;
+void set_write_fault_hook(WriteFaultHook hook);
 
 }  // namespace korvane::fragstat
