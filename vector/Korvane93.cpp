@@ -8,6 +8,8 @@
 #include "vector/Classes/clsBatchParams.h"
 #include "vector/Classes/clsCreateCores.h"
 #include "vector/Classes/clsCreateHex.h"
+#include "vector/Classes/clsDissolve.h"
+#include "vector/Classes/clsIntersect.h"
 #include "vector/Classes/clsKorvaneHelp.h"
 #include "vector/Classes/clsKorvaneMenu.h"
 #include "vector/Classes/clsRegionalAnalysis.h"
@@ -31,4 +33,6 @@ extern "C" __attribute__((visibility("default"))) void korvane_register_componen
     add<kv::clsCreateCores>(r, "Korvane.clsCreateCores");
     add<kv::clsBatchParams>(r, "Korvane.clsBatchParams");
     add<kv::clsRegionalAnalysis>(r, "Korvane.clsRegionalAnalysis");
+    add<kv::clsDissolve>(r, "Korvane.clsDissolve");
+    add<kv::clsIntersect>(r, "Korvane.clsIntersect");
 }
