@@ -255,7 +255,17 @@ protected:
                                                       : ShapeType::Multipoint;
         OutputWriter out(plan->output, plan->fields, type, plan->inputs.front().fc->spatialReference());
         for (size_t i = 0; i < pieces.size(); ++i) {
-            out.add(pieces[i].values, std::move(pieces[i].shape));
+            GeosPtr& shape = pieces[i].shape;
+            if (type == ShapeType::Multipoint && GEOSGeomTypeId_r(gc, shape.get()) == GEOS_POINT) {
+                GEOSGeometry* one = shape.release();
+                GEOSGeometry* multi = GEOSGeom_createCollection_r(gc, GEOS_MULTIPOINT, &one, 1);
+                if (!multi) {
+                    GEOSGeom_destroy_r(gc, one);
+                    GeosAccess::fail("Cannot collect the points");
+                }
+                shape.reset(multi);
+            }
+            out.add(pieces[i].values, std::move(shape));
             if (i % 5000 == 0) ctx.report("Writing " + std::to_string(pieces.size()) + " features...",
                                           static_cast<double>(i) / pieces.size());
         }
