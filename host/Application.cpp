@@ -86,6 +86,28 @@ std::string folderOfAddress(const void* address) {
     return std::filesystem::current_path().string();
 }
 
+namespace {
+std::map<std::string, ExtensionFactory>& extensionClasses() {
+    static std::map<std::string, ExtensionFactory> classes;
+    return classes;
+}
+}  // namespace
+
+void registerExtensionClass(const std::string& clsid, ExtensionFactory factory) {
+    extensionClasses()[clsid] = std::move(factory);
+}
+
+Extension* Application::findExtensionByCLSID(const UID& clsid) {
+    auto it = extensions_.find(clsid.value());
+    if (it != extensions_.end()) return it->second.get();
+    auto cls = extensionClasses().find(clsid.value());
+    if (cls == extensionClasses().end()) return nullptr;
+    auto ext = cls->second(*this);
+    Extension* raw = ext.get();
+    extensions_[clsid.value()] = std::move(ext);
+    return raw;
+}
+
 void ErrorReportViewer::show(bool /*modal*/) { ui().showErrorReport(text_); }
 
 }  // namespace korvane::host

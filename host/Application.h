@@ -8,6 +8,7 @@
 
 #include "host/Component.h"
 #include "host/Document.h"
+#include "host/Extension.h"
 
 namespace korvane::host {
 
@@ -41,12 +42,17 @@ public:
     // Loads one library file; fails with a message when it cannot.
     void loadLibrary(const std::string& path);
 
+    // The extension of that class identifier, created on the first lookup;
+    // nullptr when the host has no such extension.
+    Extension* findExtensionByCLSID(const UID& clsid);
+
 private:
     std::string caption_ = "Korvane";
     intptr_t hwnd_;
     DocumentPtr document_;
     ComponentRegistry registry_;
     std::map<std::string, std::string> folders_;
+    std::map<std::string, std::shared_ptr<Extension>> extensions_;
 };
 
 // The folder of the shared object or program that holds the given address.

@@ -10,6 +10,8 @@
 #include "vector/Classes/clsCreateCores.h"
 #include "vector/Classes/clsCreateHex.h"
 #include "vector/Classes/clsFRIConversion.h"
+#include "vector/Classes/clsDissolve.h"
+#include "vector/Classes/clsIntersect.h"
 #include "vector/Classes/clsKorvaneHelp.h"
 #include "vector/Classes/clsKorvaneMenu.h"
 #include "vector/Classes/clsNeighbourhoodMean.h"
@@ -37,4 +39,6 @@ extern "C" __attribute__((visibility("default"))) void korvane_register_componen
     add<kv::clsFRIConversion>(r, "Korvane.clsFRIConversion");
     add<kv::clsAttributeModelling>(r, "Korvane.clsAttributeModelling");
     add<kv::clsNeighbourhoodMean>(r, "Korvane.clsNeighbourhoodMean");
+    add<kv::clsDissolve>(r, "Korvane.clsDissolve");
+    add<kv::clsIntersect>(r, "Korvane.clsIntersect");
 }

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "host/Failure.h"
+#include "host/data/GeosSupport.h"
 
 namespace korvane::host {
 
@@ -545,5 +546,21 @@ std::string Geometry::toWkt() const {
 }
 
 const std::vector<uint8_t>& Geometry::wkb() const { return wkb_; }
+
+// ---- direct GEOS access for the host's own geometry tools ---------------------
+
+GEOSContextHandle_t GeosAccess::context() { return env().ctx; }
+void GeosAccess::clearMessage() { geosMessage().clear(); }
+void GeosAccess::fail(const char* what) { geosFail(what); }
+const GEOSGeometry* GeosAccess::geometry(const Geometry& g) { return static_cast<const GEOSGeometry*>(g.geos()); }
+Geometry GeosAccess::adopt(GEOSGeometry* g) { return Geometry::fromGeos(g); }
+GEOSGeometry* GeosAccess::readWkb(const std::vector<uint8_t>& wkb) {
+    if (wkb.empty()) return nullptr;
+    auto& e = env();
+    geosMessage().clear();
+    GEOSGeometry* g = GEOSWKBReader_read_r(e.ctx, e.reader, wkb.data(), wkb.size());
+    if (!g) geosFail("Cannot read the shape");
+    return g;
+}
 
 }  // namespace korvane::host

@@ -98,6 +98,7 @@ public:
     void clear();
 
 private:
+    friend struct GeosAccess;
     struct Geos;
     const void* geos() const;  // the GEOS geometry, built on demand
     static Geometry fromGeos(void* g);
