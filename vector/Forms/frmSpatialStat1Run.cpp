@@ -128,22 +128,6 @@ std::string firstChars(const std::string& s, size_t n) {
     return s.substr(0, i);
 }
 
-// The text cut to at most `bytes` bytes, on a character boundary.
-std::string fitBytes(const std::string& s, int32_t bytes) {
-    if (bytes <= 0 || s.size() <= static_cast<size_t>(bytes)) return s;
-    size_t end = static_cast<size_t>(bytes);
-    while (end > 0 && (static_cast<unsigned char>(s[end]) & 0xC0) == 0x80) --end;
-    return s.substr(0, end);
-}
-
-std::string nowText() {
-    std::time_t t = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&t, &local);
-    return fmt::format("{:04}-{:02}-{:02} {:02}:{:02}:{:02}", local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
-                       local.tm_hour, local.tm_min, local.tm_sec);
-}
-
 void warn(const std::string& text, const std::string& title) { MsgBox(text, h::mb::Exclamation, title); }
 
 // What a run leaves behind when it ends early, for whatever reason: the
@@ -641,14 +625,14 @@ void RunSpatialStats(h::Application* ArcMapApp, const std::string& ThemeName, co
     progress.raiseMax(static_cast<int64_t>(rowCount * K));
     auto textFor = [&](int32_t at, const std::string& text) -> h::Value {
         if (at >= 0 && table->fields().field(at).type == h::FieldString)
-            return fitBytes(text, table->fields().field(at).length);
+            return FitBytes(text, table->fields().field(at).length);
         return text;
     };
 
     for (size_t c = 0; c < rowCount; ++c) {
         h::RowPtr row = table->createRow();
         row->setValue(nameAt, textFor(nameAt, ThemeName));
-        row->setValue(runDateAt, textFor(runDateAt, nowText()));
+        row->setValue(runDateAt, textFor(runDateAt, RunDateNow()));
         row->setValue(runAt, runNumber);
         if (blnLandscape) {
             row->setValue(classFieldAt, textFor(classFieldAt, "All"));
