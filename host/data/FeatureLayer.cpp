@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "host/Failure.h"
+#include "host/data/RasterLayer.h"
 
 namespace korvane::host {
 
@@ -49,21 +50,20 @@ StandaloneTablePtr openTableFile(const std::string& dbfPath) {
     return st;
 }
 
-int32_t layerUnits(const Layer& layer) {
-    if (auto* fl = dynamic_cast<const FeatureLayer*>(&layer)) return fl->units();
-    return 0;
-}
+int32_t layerUnits(const Layer& layer) { return layer.units(); }
 
 OpenedData openData(const std::string& path) {
     std::string ext = std::filesystem::path(path).extension().string();
     for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));  // .SHP too
     OpenedData d;
-    if (ext == ".shp")
+    if (RasterDataset::isRasterPath(path))
+        d.raster = openRasterLayer(path);
+    else if (ext == ".shp")
         d.layer = openFeatureLayer(path);
     else if (ext == ".dbf")
         d.table = openTableFile(path);
     else
-        fail(err::HostInvalidArg, "openData", "Not a shapefile or dBASE table: " + path);
+        fail(err::HostInvalidArg, "openData", "Not a shapefile, dBASE table, GeoTIFF, IMAGINE file or GRID folder: " + path);
     return d;
 }
 

@@ -11,6 +11,8 @@
 
 namespace korvane::host {
 
+class RasterLayer;
+
 class FeatureLayer : public Layer {
 public:
     // name: the layer's name; empty takes the dataset's name.
@@ -50,14 +52,16 @@ using FeatureLayerPtr = std::shared_ptr<FeatureLayer>;
 FeatureLayerPtr openFeatureLayer(const std::string& shpPath);
 // Opens a dBASE file as a standalone table, the table opened.
 StandaloneTablePtr openTableFile(const std::string& dbfPath);
-// The unit code of a feature layer's coordinate system; 0 for other layers.
+// The unit code of a layer's coordinate system (feature and raster layers); 0 for other layers.
 int32_t layerUnits(const Layer& layer);
 
-// For the command line: a .shp opens as a feature layer, a .dbf as a table.
+// For the command line: a .shp opens as a feature layer, a .dbf as a table,
+// a .tif, an .img or a GRID folder as a raster layer (see openRasterLayer).
 // Fails (HostInvalidArg) for other files, (HostFileNotFound) when missing.
 struct OpenedData {
     FeatureLayerPtr layer;
     StandaloneTablePtr table;
+    std::shared_ptr<RasterLayer> raster;
 };
 OpenedData openData(const std::string& path);
 

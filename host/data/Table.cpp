@@ -310,7 +310,8 @@ void Table::Impl::openDataset(bool forUpdate) {
 
 void Table::Impl::readFields() {
     Fields f;
-    oidName = featureClass ? "FID" : "OID";
+    // A raster's attribute table ("x.tif.vat.dbf") names its object id ObjectID.
+    oidName = featureClass ? "FID" : lower(name).ends_with(".vat") ? "ObjectID" : "OID";
     f.add({oidName, FieldOID, 4, 0, 0});
     if (featureClass) f.add({shapeName, FieldGeometry, 0, 0, 0});
     offset = f.count();

@@ -8,6 +8,7 @@
 
 #include "host/Failure.h"
 #include "host/data/FeatureLayer.h"
+#include "host/data/RasterLayer.h"
 #include "host/data/Table.h"
 
 namespace korvane::app {
@@ -42,8 +43,10 @@ h::LayerPtr findLayer(h::Document& doc, const std::string& name) {
 }  // namespace
 
 void addDataCommands(CLI::App& cli, Options& opt) {
-    auto* add = cli.add_subcommand("add", "Add a shapefile (as a layer) or a dBASE table to the map");
-    add->add_option("path", opt.path, "A .shp or .dbf file")->required()->check(CLI::ExistingFile);
+    auto* add = cli.add_subcommand("add", "Add a shapefile or raster (as a layer) or a dBASE table to the map");
+    add->add_option("path", opt.path, "A .shp, .dbf, .tif or .img file, or a GRID folder")
+        ->required()
+        ->check(CLI::ExistingPath);
     auto* select = cli.add_subcommand("select", "Select the features of a layer that match a where clause");
     select->add_option("layer", opt.layer, "The layer's name")->required();
     select->add_option("where", opt.where, "The where clause (empty: clear the selection)")->required();
@@ -58,6 +61,7 @@ int runDataCommand(CLI::App& cli, Session& session, const Options& opt) {
     if (cli.got_subcommand("add")) {
         h::OpenedData data = h::openData(opt.path);
         if (data.layer) doc.focusMap()->addLayer(data.layer);
+        if (data.raster) doc.focusMap()->addLayer(data.raster);
         if (data.table) doc.focusMap()->addTable(data.table);
         return 0;
     }
@@ -100,9 +104,11 @@ int runDataCommand(CLI::App& cli, Session& session, const Options& opt) {
 
 LayerOpener layerOpener() {
     return [](const std::string& name, const std::string& path, h::LayerKind kind) -> h::LayerPtr {
-        if (kind != h::LayerKind::Feature || path.empty()) return nullptr;
+        if ((kind != h::LayerKind::Feature && kind != h::LayerKind::Raster) || path.empty()) return nullptr;
         try {
-            auto layer = h::openFeatureLayer(path);
+            h::LayerPtr layer;
+            if (kind == h::LayerKind::Raster) layer = h::openRasterLayer(path);
+            else layer = h::openFeatureLayer(path);
             layer->setName(name);
             return layer;
         } catch (const h::Failure& f) {
@@ -110,6 +116,21 @@ LayerOpener layerOpener() {
             return nullptr;
         }
     };
+}
+
+void printRasterDetails(const h::Document& doc, std::ostream& out) {
+    for (auto& l : doc.focusMap()->allLayers()) {
+        auto rl = std::dynamic_pointer_cast<h::RasterLayer>(l);
+        if (!rl || !rl->raster()) continue;
+        auto& r = *rl->raster();
+        std::string table;
+        if (auto t = r.attributeTable())
+            table = fmt::format("value table {} ({} rows)", t->path(), t->rowCount());
+        else
+            table = r.tableStatus().empty() ? "no value table" : r.tableStatus();
+        out << fmt::format("raster {}: {} x {} cells, cell size {} x {}, {}, {}\n", l->name(), r.width(), r.height(),
+                           r.cellSizeX(), r.cellSizeY(), h::pixelTypeName(r.pixelType()), table);
+    }
 }
 
 }  // namespace korvane::app

@@ -1,5 +1,6 @@
 #pragma once
 // The subcommands of korvane beyond the menu.
+#include <ostream>
 #include <string>
 
 #include <CLI/CLI.hpp>
@@ -26,5 +27,7 @@ void addDataCommands(CLI::App& cli, Options& opt);
 int runDataCommand(CLI::App& cli, Session& session, const Options& opt);
 // How stored layers come back when a document is read.
 LayerOpener layerOpener();
+// For status: each raster layer's size, cell size, pixel type and table.
+void printRasterDetails(const host::Document& doc, std::ostream& out);
 
 }  // namespace korvane::app

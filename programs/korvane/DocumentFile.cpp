@@ -46,8 +46,14 @@ h::LayerPtr layerFromJson(const json& j, const LayerOpener& opener) {
 
 h::DocumentPtr DocumentFile::load(const std::string& path, const LayerOpener& opener) {
     auto doc = std::make_shared<h::Document>();
+    loadInto(*doc, path, opener);
+    return doc;
+}
+
+void DocumentFile::loadInto(h::Document& into, const std::string& path, const LayerOpener& opener) {
+    h::Document* doc = &into;
     std::error_code ec;
-    if (!std::filesystem::exists(path, ec)) return doc;
+    if (!std::filesystem::exists(path, ec)) return;
     std::ifstream f(path);
     json j;
     try {
@@ -56,6 +62,8 @@ h::DocumentPtr DocumentFile::load(const std::string& path, const LayerOpener& op
         h::fail(h::err::HostGeneric, "korvane", fmt::format("{} is not a Korvane map document ({}).", path, e.what()));
     }
     h::MapPtr map = doc->focusMap();
+    map->clearLayers();
+    for (auto t : std::vector<h::StandaloneTablePtr>(map->tables())) map->removeTable(t);
     const json& m = j.value("maps", json::array()).empty() ? json::object() : j["maps"][0];
     map->setMapUnits(m.value("mapUnits", 0));
     map->setDistanceUnits(m.value("distanceUnits", 0));
@@ -70,7 +78,6 @@ h::DocumentPtr DocumentFile::load(const std::string& path, const LayerOpener& op
             doc->setSelectedLayer(l);
             break;
         }
-    return doc;
 }
 
 void DocumentFile::save(const h::Document& doc, const std::string& path) {

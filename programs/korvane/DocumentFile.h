@@ -17,6 +17,10 @@ struct DocumentFile {
     // Reads the document; a missing file gives an empty document. Fails with
     // a message for a file that is not a document.
     static host::DocumentPtr load(const std::string& path, const LayerOpener& opener);
+    // Reads the document into an existing one (its focused map's layers and
+    // tables are replaced), so that the commands connected to it stay
+    // connected. The caller raises the document's open event afterwards.
+    static void loadInto(host::Document& doc, const std::string& path, const LayerOpener& opener);
     static void save(const host::Document& doc, const std::string& path);
 };
 

@@ -74,7 +74,11 @@ int main(int argc, char** argv) {
         }
         Session session(std::cout, libFolder);
         auto& app = session.app();
-        app.setDocument(DocumentFile::load(docPath, layerOpener()));
+        // The commands exist before the document is read, as in the host: the
+        // ones that follow the map's layers see it opened.
+        session.menus();
+        DocumentFile::loadInto(*app.document(), docPath, layerOpener());
+        app.document()->openDocument();
         auto before = documentItems(*app.document());
         session.driver().progressOut = &std::cerr;
 
@@ -83,6 +87,7 @@ int main(int argc, char** argv) {
             session.printMenus();
         } else if (status->parsed()) {
             for (auto& item : before) std::cout << item << "\n";
+            printRasterDetails(*app.document(), std::cout);
             if (auto sel = app.document()->selectedLayer()) std::cout << "selected " << sel->name() << "\n";
         } else if (run->parsed()) {
             rc = runCommand(session, opt);

@@ -1,0 +1,110 @@
+#pragma once
+// Internals of the raster sources (RasterDataset, RasterWorkspace, the
+// export); not part of the public interface.
+#include <gdal_priv.h>
+#include <gdal_rat.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "host/data/Raster.h"
+
+namespace korvane::host {
+
+struct RasterDataset::Impl {
+    std::string path;      // the dataset: file or GRID folder
+    std::string dataPath;  // the file GDAL opens
+    std::string name;
+    RasterFormat format = RasterFormat::Tiff;
+    int32_t bandCount = 0;
+    int64_t width = 0, height = 0;
+    double cellX = 0, cellY = 0;
+    Envelope extent;
+    PixelType pixelType = PixelType::Unknown;
+    std::optional<double> noData;
+    std::optional<SpatialReference> sr;
+
+    GDALDataset* ds = nullptr;  // opened when first needed
+    TablePtr table;
+    bool tableLooked = false;
+    std::string tableStatus;
+
+    ~Impl();
+    GDALDataset& handle();
+    GDALRasterBand& band0();
+    void closeHandle();
+};
+
+struct RasterAccess {
+    static RasterDataset::Impl& impl(const RasterDataset& r) { return *r.impl_; }
+};
+
+namespace data {
+
+struct RasterLocation {
+    std::string path, dataPath, name;
+    RasterFormat format = RasterFormat::Tiff;
+};
+// Where the dataset of a path lies and what it is; fails as RasterDataset::open.
+RasterLocation locateRaster(const std::string& path);
+std::string lowerExt(const std::string& path);
+// The sidecar dBASE file of a dataset's table.
+std::string sidecarOf(const std::string& dataPath, RasterFormat format);
+// Closes and drops an open dataset of that path (before its files change).
+void forgetRaster(const std::string& path);
+
+// Value (long integer) and Count (long integer).
+std::vector<FieldDef> valueTableFields();
+TablePtr createDbf(const std::string& dbfPath, const std::vector<FieldDef>& fields);
+void removeDbf(const std::string& dbfPath);
+// Writes the rows of t into a new dBASE file (same fields).
+void copyTableTo(Table& t, const std::string& dbfPath);
+
+// Rows of whole blocks read at once: about four million cells.
+int64_t blockRows(const RasterDataset::Impl& m, GDALRasterBand& b);
+
+// The auxiliary XML file's text with t as band 1's raster attribute table:
+// the other contents of an existing file at auxPath are kept.
+std::string gdalTableXml(Table& t, const std::string& auxPath);
+// The table as a GDAL raster attribute table (Value as the MinMax column,
+// Count as the PixelCount column).
+GDALDefaultRasterAttributeTable toGdalTable(Table& t);
+// Writes a whole file through the host's replace helper.
+void replaceWhole(const std::string& path, const std::string& bytes);
+
+// A set of files replaced together through the host's replace helper: each
+// new file is written whole under its temporary name, then commit() renames
+// them all into place. Uncommitted temporaries are removed.
+class ReplaceFiles {
+public:
+    explicit ReplaceFiles(std::vector<std::string> targets);
+    ~ReplaceFiles();
+    ReplaceFiles(const ReplaceFiles&) = delete;
+    ReplaceFiles& operator=(const ReplaceFiles&) = delete;
+    const std::string& temporary(size_t i) const;
+    // Writes text as the whole of temporary i, every error checked.
+    void writeText(size_t i, const std::string& text);
+    void commit();
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+}  // namespace data
+}  // namespace korvane::host
+
+namespace korvane::host::data {
+// Where one dataset's files go.
+struct DatasetFiles {
+    std::string data, dbf, cpg, aux;
+};
+// data, data.vat.dbf, data.vat.cpg, data.aux.xml.
+DatasetFiles filesFor(const std::string& dataFile);
+// Writes band 0 of src in the format into the given files, with its table
+// (the sidecar; the GDAL table in aux, or inside an IMAGINE file). What it
+// wrote is removed again when it fails.
+void writeDatasetFiles(const RasterDataset& src, RasterFormat format, const DatasetFiles& out);
+}  // namespace korvane::host::data

@@ -1,0 +1,292 @@
+#include "host/data/RasterWorkspace.h"
+
+#include <gdal_priv.h>
+#include <gdal_utils.h>
+#include <unistd.h>
+
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <set>
+
+#include "host/Failure.h"
+#include "host/System.h"
+#include "host/data/GdalSupport.h"
+#include "host/data/RasterImpl.h"
+#include "host/data/TableImpl.h"
+
+namespace korvane::host {
+
+namespace stdfs = std::filesystem;
+
+namespace {
+
+constexpr const char* kSource = "RasterWorkspace";
+
+// The sidecars a raster file may have beside it, by suffix.
+constexpr const char* kSidecars[] = {".aux.xml", ".vat.dbf", ".vat.cpg", ".aux", ".ovr"};
+
+void checkName(const std::string& name) {
+    if (name.empty() || name.find('/') != std::string::npos || name == "." || name == "..")
+        fail(err::HostInvalidArg, kSource, "Not a valid raster name: \"" + name + "\".");
+}
+
+// Turns off GDAL's auxiliary files while this lives: the host writes its
+// own (see writeDatasetFiles).
+class NoPam {
+public:
+    NoPam() { CPLSetThreadLocalConfigOption("GDAL_PAM_ENABLED", "NO"); }
+    ~NoPam() { CPLSetThreadLocalConfigOption("GDAL_PAM_ENABLED", nullptr); }
+};
+
+}  // namespace
+
+namespace data {
+
+void writeDatasetFiles(const RasterDataset& src, RasterFormat format, const DatasetFiles& out) {
+    RasterDataset::Impl& m = RasterAccess::impl(src);
+    GDALDataset& in = m.handle();
+    std::vector<std::string> written;
+    auto cleanup = [&] {
+        std::error_code ec;
+        for (const std::string& f : written) stdfs::remove(f, ec);
+    };
+    try {
+        {
+            NoPam noPam;
+            gdal::ErrorTrap trap;
+            std::vector<std::string> args = {"-b", "1", "-of", format == RasterFormat::Imagine ? "HFA" : "GTiff"};
+            if (format != RasterFormat::Imagine) {
+                for (const char* co : {"COMPRESS=DEFLATE", "TILED=YES", "BIGTIFF=IF_SAFER"}) {
+                    args.push_back("-co");
+                    args.push_back(co);
+                }
+            }
+            std::vector<char*> argv;
+            for (auto& a : args) argv.push_back(a.data());
+            argv.push_back(nullptr);
+            GDALTranslateOptions* opts = GDALTranslateOptionsNew(argv.data(), nullptr);
+            int usageError = 0;
+            written.push_back(out.data);
+            GDALDatasetH h = GDALTranslate(out.data.c_str(), GDALDataset::ToHandle(&in), opts, &usageError);
+            GDALTranslateOptionsFree(opts);
+            bool ok = h != nullptr && !trap.failed();
+            if (h) {
+                GDALFlushCache(h);
+                GDALClose(h);
+            }
+            if (!ok || trap.failed()) fail(err::HostGeneric, kSource, gdal::describe("Cannot write " + out.data, trap));
+        }
+        TablePtr table = const_cast<RasterDataset&>(src).attributeTable();
+        if (table) {
+            std::string dbfBase = out.dbf.substr(0, out.dbf.size() - 4);
+            written.push_back(out.dbf);
+            written.push_back(dbfBase + ".cpg");
+            copyTableTo(*table, out.dbf);
+            std::error_code ec;
+            if (stdfs::exists(dbfBase + ".cpg", ec) && dbfBase + ".cpg" != out.cpg) {
+                stdfs::rename(dbfBase + ".cpg", out.cpg, ec);
+                if (ec) fail(err::PathNotFound, kSource, "Cannot write " + out.cpg + ": " + ec.message());
+                written.push_back(out.cpg);
+            }
+            forgetDataset(out.dbf);
+            if (format == RasterFormat::Imagine) {
+                NoPam noPam;
+                gdal::ErrorTrap trap;
+                auto* ds = static_cast<GDALDataset*>(GDALOpen(out.data.c_str(), GA_Update));
+                bool ok = ds != nullptr;
+                if (ds) {
+                    GDALDefaultRasterAttributeTable rat = toGdalTable(*table);
+                    ok = ds->GetRasterBand(1)->SetDefaultRAT(&rat) == CE_None;
+                    ds->FlushCache();
+                    GDALClose(ds);
+                }
+                if (!ok || trap.failed())
+                    fail(err::HostGeneric, kSource, gdal::describe("Cannot write the table of " + out.data, trap));
+            } else {
+                written.push_back(out.aux);
+                ReplaceFiles aux({out.aux});
+                aux.writeText(0, gdalTableXml(*table, ""));
+                aux.commit();
+            }
+        }
+    } catch (...) {
+        cleanup();
+        throw;
+    }
+}
+
+DatasetFiles filesFor(const std::string& dataFile) {
+    return {dataFile, dataFile + ".vat.dbf", dataFile + ".vat.cpg", dataFile + ".aux.xml"};
+}
+
+}  // namespace data
+
+std::optional<RasterFormat> rasterFormatForName(const std::string& name) {
+    size_t dot = name.find('.');
+    if (dot == std::string::npos) return RasterFormat::Grid;
+    std::string ext = name.substr(dot + 1);
+    if (ext == "tif") return RasterFormat::Tiff;
+    if (ext == "img") return RasterFormat::Imagine;
+    return std::nullopt;
+}
+
+bool RasterWorkspace::isWorkspace(const std::string& folder) {
+    std::error_code ec;
+    return !folder.empty() && stdfs::is_directory(folder, ec) && !RasterDataset::isRasterPath(folder);
+}
+
+RasterWorkspace RasterWorkspace::open(const std::string& folder) {
+    gdal::init();
+    std::error_code ec;
+    if (folder.empty() || !stdfs::is_directory(folder, ec))
+        fail(err::HostFileNotFound, kSource, "The folder does not exist: " + folder);
+    return RasterWorkspace(data::canonical(folder));
+}
+
+RasterWorkspace RasterWorkspace::create(const std::string& parent, const std::string& name) {
+    checkName(name);
+    std::error_code ec;
+    if (parent.empty() || !stdfs::is_directory(parent, ec))
+        fail(err::PathNotFound, kSource, "The folder does not exist: " + parent);
+    stdfs::path p = stdfs::path(parent) / name;
+    if (!stdfs::is_directory(p, ec)) {
+        if (fs::IsReadOnly(parent)) fail(err::PathNotFound, kSource, "Cannot create a folder in " + parent + ": it is read-only.");
+        stdfs::create_directory(p, ec);
+        if (ec) fail(err::PathNotFound, kSource, "Cannot create the folder " + p.string() + ": " + ec.message());
+    }
+    return open(p.string());
+}
+
+std::string RasterWorkspace::datasetPath(const std::string& name) const { return (stdfs::path(path_) / name).string(); }
+
+bool RasterWorkspace::exists(const std::string& name) const {
+    std::error_code ec;
+    return stdfs::exists(datasetPath(name), ec);
+}
+
+std::vector<std::string> RasterWorkspace::datasetNames() const {
+    std::set<std::string> names;
+    std::error_code ec;
+    for (const auto& e : stdfs::directory_iterator(path_, ec)) {
+        std::string n = e.path().filename().string();
+        if (n.find(".kvtmp-") != std::string::npos) continue;
+        if (e.is_directory(ec) ? RasterDataset::isRasterPath(e.path().string())
+                               : (data::lowerExt(n) == ".tif" || data::lowerExt(n) == ".img"))
+            names.insert(n);
+    }
+    return {names.begin(), names.end()};
+}
+
+RasterDatasetPtr RasterWorkspace::openRasterDataset(const std::string& name) const {
+    checkName(name);
+    return RasterDataset::open(datasetPath(name));
+}
+
+bool RasterWorkspace::canDelete(const std::string& name) const {
+    if (name.empty() || !exists(name)) return false;
+    if (fs::IsReadOnly(path_)) return false;
+    std::error_code ec;
+    std::string p = datasetPath(name);
+    if (stdfs::is_directory(p, ec)) {
+        if (fs::IsReadOnly(p)) return false;
+        for (const auto& e : stdfs::recursive_directory_iterator(p, ec))
+            if (fs::IsReadOnly(e.path().string())) return false;
+        return true;
+    }
+    for (const char* s : {"", ".aux.xml", ".vat.dbf", ".vat.cpg", ".aux", ".ovr"})
+        if (stdfs::exists(p + s, ec) && fs::IsReadOnly(p + s)) return false;
+    return true;
+}
+
+void RasterWorkspace::deleteDataset(const std::string& name) const {
+    checkName(name);
+    if (!exists(name)) fail(err::HostFileNotFound, kSource, "There is no raster " + name + " in " + path_ + ".");
+    if (!canDelete(name)) fail(err::HostAccessDenied, kSource, "Cannot delete " + name + ": it is read-only.");
+    std::string p = datasetPath(name);
+    data::forgetRaster(p);
+    std::error_code ec;
+    if (stdfs::is_directory(p, ec)) {
+        for (const auto& e : stdfs::recursive_directory_iterator(p, ec))
+            if (data::lowerExt(e.path().string()) == ".dbf") {
+                std::string dbf = e.path().string();
+                if (TablePtr t = data::cachedTable(data::canonical(dbf.substr(0, dbf.size() - 4)))) t->close();
+                data::forgetDataset(dbf);
+            }
+        stdfs::remove_all(p, ec);
+        if (ec) fail(err::HostAccessDenied, kSource, "Cannot delete " + p + ": " + ec.message());
+        return;
+    }
+    data::removeDbf(p + ".vat.dbf");
+    for (const char* s : {"", ".aux.xml", ".vat.cpg", ".aux", ".ovr"}) {
+        stdfs::remove(p + s, ec);
+        if (ec) fail(err::HostAccessDenied, kSource, "Cannot delete " + p + s + ": " + ec.message());
+    }
+}
+
+RasterDatasetPtr RasterWorkspace::copy(const RasterDataset& source, const std::string& name) const {
+    checkName(name);
+    if (exists(name)) fail(err::HostGeneric, kSource, "A raster named " + name + " already exists in " + path_ + ".");
+    std::optional<RasterFormat> want = rasterFormatForName(name);
+    bool folder = source.format() == RasterFormat::Grid || source.format() == RasterFormat::ArcInfoGrid;
+    if (folder != (want == RasterFormat::Grid) ||
+        (!folder && data::lowerExt(name) != data::lowerExt(source.name())))
+        fail(err::HostInvalidArg, kSource, "A copy of " + source.name() + " keeps its format: " + name + " does not.");
+    if (auto t = const_cast<RasterDataset&>(source).attributeTable()) t->flush();
+    std::string target = datasetPath(name);
+    std::error_code ec;
+    std::vector<std::string> made;
+    auto undo = [&] {
+        std::error_code ignore;
+        for (const std::string& f : made) stdfs::remove_all(f, ignore);
+    };
+    if (folder) {
+        made.push_back(target);
+        stdfs::copy(source.path(), target, stdfs::copy_options::recursive, ec);
+        if (!ec && source.format() == RasterFormat::Grid) {
+            // The files inside a GRID carry its name.
+            for (const auto& e : std::vector<stdfs::directory_entry>(stdfs::directory_iterator(target), {})) {
+                std::string fn = e.path().filename().string();
+                if (fn.rfind(source.name() + ".", 0) == 0)
+                    stdfs::rename(e.path(), e.path().parent_path() / (name + fn.substr(source.name().size())), ec);
+                if (ec) break;
+            }
+        }
+    } else {
+        for (const std::string& f : source.files()) {
+            std::string to = target + f.substr(source.dataPath().size());
+            made.push_back(to);
+            stdfs::copy_file(f, to, ec);
+            if (ec) break;
+        }
+    }
+    if (ec) {
+        undo();
+        fail(err::HostGeneric, kSource, "Cannot copy " + source.path() + ": " + ec.message());
+    }
+    return openRasterDataset(name);
+}
+
+RasterDatasetPtr RasterWorkspace::saveAs(const RasterDataset& source, const std::string& name, RasterFormat format) const {
+    checkName(name);
+    if (exists(name)) fail(err::HostGeneric, kSource, "A raster named " + name + " already exists in " + path_ + ".");
+    if (fs::IsReadOnly(path_)) fail(err::HostAccessDenied, kSource, "Cannot write in " + path_ + ": it is read-only.");
+    std::string target = datasetPath(name);
+    if (format == RasterFormat::Grid || format == RasterFormat::ArcInfoGrid) {
+        std::error_code ec;
+        stdfs::create_directory(target, ec);
+        if (ec) fail(err::PathNotFound, kSource, "Cannot create the folder " + target + ": " + ec.message());
+        try {
+            data::writeDatasetFiles(source, RasterFormat::Tiff, data::filesFor(target + "/" + name + ".tif"));
+        } catch (...) {
+            stdfs::remove_all(target, ec);
+            throw;
+        }
+    } else {
+        data::writeDatasetFiles(source, format, data::filesFor(target));
+    }
+    return openRasterDataset(name);
+}
+
+}  // namespace korvane::host
