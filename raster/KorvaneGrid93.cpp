@@ -4,6 +4,7 @@
 #include "host/Component.h"
 #include "raster/Classes/clsG_AboutKVG.h"
 #include "raster/Classes/clsG_KVHelp.h"
+#include "raster/Classes/clsG_SpatialStats.h"
 #include "raster/Classes/clsKorvaneGridMenu.h"
 #include "shared/App.h"
 
@@ -19,4 +20,5 @@ extern "C" __attribute__((visibility("default"))) void korvane_register_componen
     add<kv::clsKorvaneGridMenu>(r, "KorvaneGrid.clsKorvaneGridMenu");
     add<kv::clsG_AboutKVG>(r, "KorvaneGrid.clsG_AboutKVG");
     add<kv::clsG_KVHelp>(r, "KorvaneGrid.clsG_KVHelp");
+    add<kv::clsG_SpatialStats>(r, "KorvaneGrid.clsG_SpatialStats");
 }
