@@ -244,8 +244,11 @@ int32_t WriteGridStatsTable(const std::string& tablePath, bool blnAppend, const 
             for (const h::FieldDef& f : leadingFields())
                 if (table->findField(f.name) < 0) table->addField(f);
         } else {
+            // A new table gets all its fields at once.
+            std::vector<h::FieldDef> fields = leadingFields();
+            for (const std::string& name : rows.fields) fields.push_back(metricField(name));
             h::ShapefileWorkspace ws = h::ShapefileWorkspace::open(stdfs::path(temp).parent_path().string());
-            table = ws.createTable(stdfs::path(temp).stem().string(), leadingFields());
+            table = ws.createTable(stdfs::path(temp).stem().string(), fields);
         }
         std::vector<int32_t> fieldAt;
         for (const std::string& name : rows.fields) {

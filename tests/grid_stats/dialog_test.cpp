@@ -338,6 +338,39 @@ TEST(GridSpatialStatsRun, TheSampleGridsTableHoldsFragstatsOwnValues) {
     EXPECT_LT(t->findField("SIDI"), 0);
 }
 
+TEST(GridSpatialStatsRun, AClassFieldNamesTheClassesOfTheRows) {
+    GridSession s;
+    h::RasterLayerPtr layer = s.addSample("landscape.tif");
+    {
+        // The forest-type names of the sample as a class field of the grid's table.
+        h::TablePtr vat = layer->raster()->attributeTable();
+        ASSERT_TRUE(vat);
+        vat->addField({"FORTYPE", h::FieldString, 16, 0, 0});
+        const std::map<int32_t, std::string> names = {{10, "Pine"},  {20, "Black Spruce"}, {30, "Birch"},
+                                                      {40, "Aspen"}, {50, "Mixed"},        {60, "Wetland"}};
+        h::Cursor rows = vat->update(nullptr, false);
+        while (h::RowPtr r = rows.next()) {
+            r->setValue("FORTYPE", names.at(static_cast<int32_t>(h::toDouble(r->value("Value")))));
+            rows.updateRow(*r);
+        }
+        vat->flush();
+    }
+    kv::frmGridSpatialStats& d = s.open();
+    s.act({"choose lstLayers landscape.tif"});
+    EXPECT_GE(d.get<h::ComboBox>("cboClass").find("FORTYPE"), 0);
+    EXPECT_LT(d.get<h::ComboBox>("cboClass").find("OBJECTID"), 0);
+    const std::string table = s.table("named.dbf");
+    s.act({"choose cboClass FORTYPE", "click txtOutputTableName", "file " + table, "click cmdOK"});
+    ASSERT_EQ(s.driver.messages.back().text, "Grid spatial statistics was successful.")
+        << fmt::format("{}", fmt::join(s.messageTexts(), "\n"));
+    std::map<std::string, double> area;
+    h::Cursor rows = h::Table::open(table)->search(nullptr, false);
+    while (h::RowPtr r = rows.next()) area[h::toText(r->value("Class"))] = h::toDouble(r->value("CA"));
+    // Cell counts of data/sample/README.md at 10 m cells, in hectares.
+    EXPECT_EQ(area, (std::map<std::string, double>{{"Pine", 834.08}, {"Black Spruce", 478.82}, {"Birch", 239.19},
+                                                   {"Aspen", 257.35}, {"Mixed", 442.68}, {"Wetland", 247.88}}));
+}
+
 TEST(GridSpatialStatsRun, RefusalsLeaveTheTableAsItWas) {
     GridSession s;
     s.addSample("landscape.tif");
