@@ -76,12 +76,20 @@ void reapChildren() {
     }
 }
 
-int32_t spawn(const std::string& program, const std::vector<std::string>& args, bool wait) {
+int32_t spawn(const std::string& program, const std::vector<std::string>& args, bool wait,
+              const std::string& outputPath = {}) {
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
     pid_t pid = 0;
-    int rc = posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (!outputPath.empty()) {
+        posix_spawn_file_actions_addopen(&actions, 1, outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    }
+    int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) fail(err::HostFileNotFound, "Shell", fmt::format("Cannot start {}: {}", program, std::strerror(rc)));
     if (!wait) {
         reapChildren();
@@ -114,6 +122,14 @@ int32_t Shell::Run(const std::string& commandLine, int32_t /*windowStyle*/, bool
     std::string opProgram = findProgram(op);
     if (opProgram.empty()) return 0;   // no desktop here: the driver has shown the path
     return spawn(opProgram, {op, doc}, wait);
+}
+
+int32_t Shell::RunCapturing(const std::string& commandLine, const std::string& outputPath) {
+    auto words = splitCommandLine(commandLine);
+    if (words.empty()) fail(err::HostInvalidArg, "Shell", "No command given.");
+    std::string program = findProgram(words[0]);
+    if (program.empty()) fail(err::HostFileNotFound, "WshShell.Run", "The system cannot find the file specified: " + words[0]);
+    return spawn(program, words, true, outputPath);
 }
 
 namespace fs {

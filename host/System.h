@@ -17,6 +17,9 @@ public:
     // program opens with the desktop's opener. With wait, returns the exit
     // code; without, 0. Fails when the program or document does not exist.
     int32_t Run(const std::string& commandLine, int32_t windowStyle = 1, bool wait = false);
+    // Starts a program (never a document) and waits for it, with its standard
+    // and error output written to the file outputPath; returns its exit code.
+    int32_t RunCapturing(const std::string& commandLine, const std::string& outputPath);
 
     // The program that opens documents ("xdg-open" by default).
     static void setOpener(std::string program);

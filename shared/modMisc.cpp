@@ -1,11 +1,30 @@
 #include "shared/modMisc.h"
 
+#include <ctime>
+
+#include <fmt/format.h>
+
 #include "host/Application.h"
 #include "shared/ErrorHandling.h"
 
 KV_MODULE("Modules/modMisc");
 
 namespace kv {
+
+std::string FitBytes(const std::string& s, int32_t bytes) {
+    if (bytes <= 0 || s.size() <= static_cast<size_t>(bytes)) return s;
+    size_t end = static_cast<size_t>(bytes);
+    while (end > 0 && (static_cast<unsigned char>(s[end]) & 0xC0) == 0x80) --end;
+    return s.substr(0, end);
+}
+
+std::string RunDateNow() {
+    std::time_t t = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&t, &local);
+    return fmt::format("{:04}-{:02}-{:02} {:02}:{:02}:{:02}", local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
+                       local.tm_hour, local.tm_min, local.tm_sec);
+}
 
 void ShowForm(korvane::host::Form& form, bool modal) {
     KV_PROCEDURE("ShowForm", TopLevel).run([&] {

@@ -37,6 +37,11 @@ bool AddField(const korvane::host::LayerPtr& layer, const std::string& name, int
 // The first top-level layer of the map whose name matches exactly, or nothing.
 korvane::host::LayerPtr FindLayerByName(const korvane::host::MapPtr& map, const std::string& name);
 
+// The text cut to at most `bytes` bytes, on a character boundary (UTF-8).
+std::string FitBytes(const std::string& s, int32_t bytes);
+// The date and time of now as an output table's RunDate holds it.
+std::string RunDateNow();
+
 // Sorts arr[lower..upper] in place (upper: the last index; the whole array
 // when omitted), ascending or descending. Iterative quicksort with a bounded
 // stack; the pivot is the median of the range's ends and middle, so ordered

@@ -105,4 +105,15 @@ GridResult generateGrid(const std::filesystem::path& folder, const std::string& 
 std::filesystem::path generateGridLandscape(const std::filesystem::path& folder, const std::string& name,
                                             std::int64_t patches, int classes, std::uint64_t seed);
 
+// ---------------------------------------------------------------------------
+// Clustered class rasters
+
+// Writes FOLDER/NAME.tif: an n x n Int32 GeoTIFF (EPSG 26917, square cells of
+// cellSize m) of `classes` classes 1..classes in clusters of every size
+// (fractal value noise cut at equal shares), without NoData. A sidecar
+// FOLDER/NAME.landgen records the arguments: when it matches, the file is
+// kept. Returns the path.
+std::filesystem::path generateClusteredRaster(const std::filesystem::path& folder, const std::string& name,
+                                              std::int64_t n, int classes, std::uint64_t seed, double cellSize = 30);
+
 }  // namespace korvane::landgen

@@ -61,14 +61,6 @@ std::string withoutExtension(const std::string& file) {
     return dot == std::string::npos ? file : file.substr(0, dot);
 }
 
-std::string nowText() {
-    std::time_t t = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&t, &local);
-    return fmt::format("{:04}-{:02}-{:02} {:02}:{:02}:{:02}", local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
-                       local.tm_hour, local.tm_min, local.tm_sec);
-}
-
 // Square map units in one hectare or acre; 1 for units without either.
 int32_t unitsDivisor(int32_t mapUnits) {
     switch (mapUnits) {
@@ -756,7 +748,7 @@ bool frmRegionalAnalysis::RunRegionalSpatialStats(h::Application* app, const std
             const h::Value& classValue = classes[static_cast<size_t>(at)];
             KV_LINE;
             h::RowPtr row = table->createRow();
-            row->setValue("RunDate", nowText());
+            row->setValue("RunDate", RunDateNow());
             row->setValue("Class", classValue);
             if (!blnLandscape) row->setValue(strRegionField, regionValue);
             for (size_t k = 0; k < codes.size(); ++k) {

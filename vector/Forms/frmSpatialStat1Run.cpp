@@ -63,14 +63,6 @@ std::string firstChars(const std::string& s, size_t n) {
     return s.substr(0, i);
 }
 
-std::string nowText() {
-    std::time_t t = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&t, &local);
-    return fmt::format("{:04}-{:02}-{:02} {:02}:{:02}:{:02}", local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
-                       local.tm_hour, local.tm_min, local.tm_sec);
-}
-
 void warn(const std::string& text, const std::string& title) { MsgBox(text, h::mb::Exclamation, title); }
 
 // What a run leaves behind when it ends early, for whatever reason: the
@@ -505,7 +497,7 @@ bool WriteRows(const RunRequest& r, h::Table& table, RunGroups& g, const std::st
     for (size_t c = 0; c < g.groups.size(); ++c) {
         h::RowPtr row = table.createRow();
         row->setValue(nameAt, textFor(nameAt, ThemeName));
-        row->setValue(runDateAt, textFor(runDateAt, nowText()));
+        row->setValue(runDateAt, textFor(runDateAt, RunDateNow()));
         row->setValue(runAt, runNumber);
         if (blnLandscape) {
             row->setValue(classFieldAt, textFor(classFieldAt, "All"));
