@@ -364,7 +364,7 @@ TEST(RunFragStats, RunsTheProgramInAPrivateFolderThatGoesAfterwards) {
         ASSERT_TRUE(land.ok()) << land.problem;
         const kv::FragStatsBlock& b = land.blocks[0];
         // Example 1 of the metric reference: TA 0.16 ha, two patches, TE 260 m with bwt 1.
-        EXPECT_EQ(b.rows[0][static_cast<size_t>(b.column("TA"))], "0.160000");
+        EXPECT_EQ(b.rows[0][static_cast<size_t>(b.column("TA"))], "0.1600000");
         EXPECT_EQ(b.rows[0][static_cast<size_t>(b.column("NP"))], "2");
         EXPECT_EQ(b.rows[0][static_cast<size_t>(b.column("TE"))], "260.000000");
         kv::FragStatsOutput cls = kv::ReadFragStatsOutput(base + ".class");
