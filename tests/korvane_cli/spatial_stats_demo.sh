@@ -21,7 +21,7 @@ if grep -q "Error report" "$out"; then
   exit 1
 fi
 # The table: the lines after the show-table heading, up to the blank line.
-table=$(awk '/^== korvane show-table/ {on = 1; next} on && /^$/ {exit} on' "$out")
+table=$(awk '/^== korvane show-table output\/landscape-stats.dbf/ {on = 1; next} on && /^$/ {exit} on' "$out")
 awk -F'\t' '
   NR == 1 {
     want = "Name RunDate Run Class AWMSI MSI MPAR MPFD AWMPFD TE ED MPE MPS NumP MedPS PSCoV PSSD TLA CA"
@@ -59,4 +59,37 @@ awk -F'\t' '
     if (rows != 6) { print "FAIL: " rows " rows, want 6"; bad = 1 }
     exit bad
   }' <<<"$table" || { cat "$out"; exit 1; }
-echo "PASS: one row per class, every column filled"
+# The grid table: one landscape row (Run 1) and one row per class (Run 2);
+# class areas are the cell counts of data/sample/README.md at 10 m cells.
+grid=$(awk '/^== korvane show-table output\/landscape-grid-stats.dbf/ {on = 1; next} on && /^$/ {exit} on' "$out")
+awk -F'\t' '
+  NR == 1 {
+    for (i = 1; i <= NF; i++) col[$i] = i
+    split("Name RunDate Run Class TLA CA ZLAND NUMP MPS PSCOV PSSD TE ED SDI SEI SHEI MNN MPI IJI TCA MCA", need, " ")
+    for (k in need) if (!(need[k] in col)) { print "FAIL: grid table has no field " need[k] ": " $0; bad = 1 }
+    cells["10"] = 83408; cells["20"] = 47882; cells["30"] = 23919
+    cells["40"] = 25735; cells["50"] = 44268; cells["60"] = 24788
+    next
+  }
+  {
+    rows++
+    c = $(col["Class"])
+    if ($(col["Name"]) != "landscape.tif") { print "FAIL: grid row " rows " Name " $(col["Name"]); bad = 1 }
+    if (c == "All") {
+      if ($(col["Run"]) != 1) { print "FAIL: landscape row Run " $(col["Run"]); bad = 1 }
+      d = $(col["TLA"]) - 2500
+      if (d < -0.01 || d > 0.01) { print "FAIL: TLA " $(col["TLA"]) ", want 2500"; bad = 1 }
+      if ($(col["SDI"]) == "") { print "FAIL: the landscape row has no SDI"; bad = 1 }
+      next
+    }
+    if (!(c in cells)) { print "FAIL: unknown grid class " c; bad = 1; next }
+    if ($(col["Run"]) != 2) { print "FAIL: class " c " Run " $(col["Run"]); bad = 1 }
+    d = $(col["CA"]) - cells[c] / 100
+    if (d < -0.01 || d > 0.01) { print "FAIL: class " c " CA " $(col["CA"]) ", want " cells[c] / 100; bad = 1 }
+    seen++
+  }
+  END {
+    if (rows != 7 || seen != 6) { print "FAIL: " rows " grid rows (" seen " classes), want 7 (6)"; bad = 1 }
+    exit bad
+  }' <<<"$grid" || { cat "$out"; exit 1; }
+echo "PASS: one row per class, every column filled; the grid table holds the landscape and its six classes"

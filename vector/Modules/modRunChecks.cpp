@@ -39,13 +39,6 @@ void WarnGeographicLayer(const std::string& layerName) {
                  layerName.c_str());
 }
 
-std::string FitBytes(const std::string& s, int32_t bytes) {
-    if (bytes <= 0 || s.size() <= static_cast<size_t>(bytes)) return s;
-    size_t end = static_cast<size_t>(bytes);
-    while (end > 0 && (static_cast<unsigned char>(s[end]) & 0xC0) == 0x80) --end;
-    return s.substr(0, end);
-}
-
 std::string CutValueClash(const std::vector<h::Value>& values, int32_t bytes, const std::string& column) {
     std::map<std::string, std::vector<std::string>> byCut;
     for (const h::Value& v : values) {

@@ -3,6 +3,7 @@
 // area tools make so that no wrong result is reported as success: geographic
 // layers, self-intersecting shapes, class values the output cannot tell
 // apart, and null values left out of the rows.
+#include "shared/modMisc.h"   // FitBytes
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -27,9 +28,6 @@ bool ConfirmGeographicLayer(const std::string& layerName);
 // The one-line warning of a run that measures a geographic layer without
 // asking (a batch line replayed as stored), on standard error.
 void WarnGeographicLayer(const std::string& layerName);
-
-// The text cut to at most `bytes` bytes on a character boundary.
-std::string FitBytes(const std::string& s, int32_t bytes);
 
 // A message naming the values (as text) that become equal when cut to the
 // `bytes` bytes the column stores; "" when there are none.
