@@ -254,6 +254,35 @@ CoreAreaRequest CoreAreaForm::request() {
     return r;
 }
 
+std::optional<CoreAreaForm::CoreStart> CoreAreaForm::StartCores(Procedure& kvProc_, const h::MapPtr& map,
+                                                               const std::string& folderName,
+                                                               const std::string& shapefileName,
+                                                               const std::string& strLayerName,
+                                                               const std::string& strIDFieldName,
+                                                               const std::string& notCreated) {
+    std::optional<CoreSource> source =
+        CheckCoreRequest(kvProc_, map, folderName, shapefileName, strLayerName, strIDFieldName);
+    if (!source) return std::nullopt;
+    KV_LINE;
+    const auto& sr = source->featureClass->spatialReference();
+    h::FeatureClassPtr cores = CreateCoreShapefile(folderName, shapefileName, source->idField, sr ? &*sr : nullptr);
+    if (!cores) {
+        MsgBox(notCreated, h::mb::Critical, "Shapefile not created");
+        return std::nullopt;
+    }
+    return CoreStart{std::move(*source), std::move(cores)};
+}
+
+void CoreAreaForm::RunChosen(Procedure& kvProc_) {
+    KV_LINE;
+    WaitCursor wait;
+    KV_LINE;
+    CoreAreaRequest r = request();
+    KV_LINE;
+    CreateCores(r.folderName, r.shapefileName, r.strLayerName, r.strIDFieldName, r.strBufferSize, r.blnExplode,
+                r.blnAddToMap);
+}
+
 void CoreAreaForm::cmdCancel_Click() {
     KV_PROCEDURE("cmdCancel_Click", TopLevel).run([&] {
         KV_LINE;

@@ -6,13 +6,16 @@
 // filter of the width, the save dialog and Cancel are the same in both; each
 // library's frmCores adds its own loading, ID field list, OK and Batch.
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "host/Document.h"
 #include "host/Forms.h"
 #include "host/data/Table.h"
 #include "host/data/Workspace.h"
+#include "shared/ErrorHandling.h"
 #include "shared/KorvaneForm.h"
+#include "shared/modCoreAreas.h"
 
 namespace kv {
 
@@ -44,6 +47,12 @@ public:
                                                        const std::string& shapefileName,
                                                        const korvane::host::FieldDef& idField,
                                                        const korvane::host::SpatialReference* sr = nullptr);
+    // The whole run: the core areas of the layer's features (its selection
+    // when it has one) written to folderName/shapefileName.shp.
+    virtual void CreateCores(const std::string& folderName, const std::string& shapefileName,
+                             const std::string& strLayerName, const std::string& strIDFieldName,
+                             double strBufferSize, bool blnExplode, bool blnAddToMap) = 0;
+
     // Puts the class made by CreateCoreShapefile in place under its own
     // name (the old files are never deleted first) and returns it.
     korvane::host::FeatureClassPtr PlaceCoreShapefile();
@@ -57,6 +66,20 @@ protected:
     // field, the width as a number (a type mismatch when the text is none)
     // and the two options. Fails when no file has been chosen.
     CoreAreaRequest request();
+    // A run's first stages: the request checked (CheckCoreRequest) and the
+    // empty output class made in the source's coordinate system; nothing
+    // after a message (notCreated, titled "Shapefile not created", when the
+    // class cannot be made).
+    struct CoreStart {
+        CoreSource source;
+        korvane::host::FeatureClassPtr cores;
+    };
+    std::optional<CoreStart> StartCores(Procedure& kvProc_, const korvane::host::MapPtr& map,
+                                        const std::string& folderName, const std::string& shapefileName,
+                                        const std::string& strLayerName, const std::string& strIDFieldName,
+                                        const std::string& notCreated);
+    // OK's run: CreateCores on the choices, under the wait cursor.
+    void RunChosen(Procedure& kvProc_);
 
     virtual void FillIdFields(const korvane::host::LayerPtr& layer, korvane::host::ComboBox& combo) = 0;
     virtual void cmdOK_Click() = 0;

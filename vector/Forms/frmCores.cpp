@@ -88,11 +88,7 @@ void frmCores::FillIdFields(const h::LayerPtr& layer, h::ComboBox& combo) { Popu
 
 void frmCores::cmdOK_Click() {
     KV_PROCEDURE("cmdOK_Click", TopLevel).run([&] {
-        KV_LINE;
-        CoreAreaRequest r = request();
-        KV_LINE;
-        CreateCores(r.folderName, r.shapefileName, r.strLayerName, r.strIDFieldName, r.strBufferSize, r.blnExplode,
-                    r.blnAddToMap);
+        RunChosen(kvProc_);
         KV_LINE;
         unload();
     });
@@ -156,21 +152,14 @@ void frmCores::CreateCores(const std::string& folderName, const std::string& sha
     try {
         KV_LINE;
         h::MapPtr map = Map();
-        std::optional<CoreSource> source =
-            CheckCoreRequest(kvProc_, map, folderName, shapefileName, strLayerName, strIDFieldName);
-        if (!source) return;
+        std::optional<CoreStart> start =
+            StartCores(kvProc_, map, folderName, shapefileName, strLayerName, strIDFieldName,
+                       "Error in creating layer. Try deleting \"" + shapefileName + "\" manually.");
+        if (!start) return;
+        h::FeatureClassPtr cores = start->cores;
 
         KV_LINE;
-        const auto& sr = source->featureClass->spatialReference();
-        h::FeatureClassPtr cores = CreateCoreShapefile(folderName, shapefileName, source->idField, sr ? &*sr : nullptr);
-        if (!cores) {
-            MsgBox("Error in creating layer. Try deleting \"" + shapefileName + "\" manually.", h::mb::Critical,
-                   "Shapefile not created");
-            return;
-        }
-
-        KV_LINE;
-        run.emplace(kvProc_, *source, cores, strBufferSize, blnExplode);
+        run.emplace(kvProc_, start->source, cores, strBufferSize, blnExplode);
         KV_LINE;
         progress = std::make_unique<frmProgress>();
         KV_LINE;

@@ -36,7 +36,7 @@ public:
     // outcome is shown to the user; nothing is raised to the caller.
     void CreateCores(const std::string& folderName, const std::string& shapefileName,
                      const std::string& strLayerName, const std::string& strIDFieldName, double strBufferSize,
-                     bool blnExplode, bool blnAddToMap);
+                     bool blnExplode, bool blnAddToMap) override;
 
 
 protected:
