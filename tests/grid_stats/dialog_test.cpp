@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
+#include <optional>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -408,6 +410,115 @@ TEST(GridSpatialStatsRun, RefusalsLeaveTheTableAsItWas) {
     h::Cursor rows = h::Table::open(table)->search(nullptr, false);
     while (h::RowPtr r = rows.next()) largest = std::max(largest, h::toDouble(r->value("Run")));
     EXPECT_EQ(largest, 3);
+}
+
+// A stand-in for fragstat: a shell script that fails or writes broken files
+// under the base path it is given ($2).
+class StandIn {
+public:
+    StandIn(const fs::path& dir, const std::string& body) : path_(dir / "fragstat-stand-in") {
+        std::ofstream(path_) << "#!/bin/sh\n" << body << "\n";
+        fs::permissions(path_, fs::perms::owner_all);
+        kv::testing::UseFragStatsProgram(path_.string());
+    }
+    ~StandIn() { kv::testing::UseFragStatsProgram(""); }
+
+private:
+    fs::path path_;
+};
+
+// Points $TMPDIR at a folder of the session while it lives.
+class TempFolderHere {
+public:
+    explicit TempFolderHere(const fs::path& dir) : path(dir) {
+        const char* old = std::getenv("TMPDIR");
+        if (old) old_ = old;
+        fs::create_directories(path);
+        ::setenv("TMPDIR", path.c_str(), 1);
+    }
+    ~TempFolderHere() {
+        if (old_) ::setenv("TMPDIR", old_->c_str(), 1);
+        else ::unsetenv("TMPDIR");
+    }
+    std::vector<std::string> entries() const {
+        std::vector<std::string> out;
+        for (const auto& e : fs::directory_iterator(path)) out.push_back(e.path().string());
+        return out;
+    }
+    fs::path path;
+
+private:
+    std::optional<std::string> old_;
+};
+
+TEST(GridSpatialStatsRun, AFailedOrBrokenFragstatRunWritesNothing) {
+    GridSession s;
+    s.addSample("landscape.tif");
+    kv::frmGridSpatialStats& d = s.open();
+    fs::create_directory(s.dir / "out");
+    const std::string table = (s.dir / "out" / "grid.dbf").string();
+    const std::vector<std::string> chosen = {"Errtrack", "TA", "CA", "NP"};
+    ASSERT_TRUE(d.RunGridSpatialStats("landscape.tif", "Value", true, table, true, chosen, false, "", "", "", "", "LC",
+                                      true));
+    TempFolderHere tmp(s.dir / "tmp");
+    korvane::test::FolderSnapshot before(s.dir / "out");
+
+    struct Case {
+        const char* what;
+        const char* script;
+        const char* says;   // part of the last message
+    } cases[] = {
+        {"exits with an error after writing its files",
+         "printf 'LID TA NP\\nx 25 6\\n' > \"$2.land\"; printf 'LID TYPE CA NP\\nx 10 3 1\\n' > \"$2.class\"; "
+         "echo 'out of patch numbers' >&2; exit 3",
+         "Select the Verbose Error Tracking box to help trace the problem"},
+        {"leaves out the class file", "printf 'LID TA NP\\n%s 25 6\\n' \"$1\" > \"$2.land\"",
+         "FRAGSTATS failed to run or successfully complete"},
+        {"writes a short line", "printf 'LID TA NP\\nx 25 6\\n' > \"$2.land\"; printf 'LID TYPE CA NP\\nx 10 3\\n' > \"$2.class\"",
+         "3 values under a header of 4"},
+        {"writes data before the header",
+         "printf 'LID TA NP\\nx 25 6\\n' > \"$2.land\"; printf 'x 10 3 1\\nLID TYPE CA NP\\n' > \"$2.class\"",
+         "before the header"},
+        {"writes a token that is no number",
+         "printf 'LID TA NP\\nx 25 6\\n' > \"$2.land\"; printf 'LID TYPE CA NP\\nx 10 many 1\\n' > \"$2.class\"",
+         "is not a number"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        StandIn standIn(s.dir / "tmp", c.script);
+        for (bool append : {true, false}) {
+            s.driver.messages.clear();
+            EXPECT_FALSE(d.RunGridSpatialStats("landscape.tif", "Value", true, table, append, chosen, false, "", "",
+                                               "", "", "LC", true));
+            ASSERT_FALSE(s.driver.messages.empty());
+            EXPECT_NE(s.driver.messages.back().text.find(c.says), std::string::npos) << s.driver.messages.back().text;
+            EXPECT_TRUE(s.driver.errorReports.empty());
+            // The run's own folder is gone; the table is as it was.
+            EXPECT_EQ(tmp.entries(), (std::vector<std::string>{(s.dir / "tmp" / "fragstat-stand-in").string()}));
+            EXPECT_TRUE(before.sameAsNow()) << before.differences();
+        }
+    }
+
+    // Verbose: the space question and the failure name the run's folder,
+    // which is kept; the failure gives fragstat's exit code and error text.
+    StandIn standIn(s.dir / "tmp", "echo 'out of patch numbers' >&2; exit 3");
+    s.driver.messages.clear();
+    s.driver.addLines({"answer Yes"});
+    EXPECT_FALSE(d.RunGridSpatialStats("landscape.tif", "Value", true, table, true, chosen, true, "", "", "", "", "LC",
+                                       true));
+    std::string kept;
+    for (const std::string& e : tmp.entries())
+        if (e.find("korvane-fragstat.") != std::string::npos) kept = e;
+    ASSERT_NE(kept, "");
+    ASSERT_GE(s.driver.messages.size(), 2u);
+    EXPECT_EQ(s.driver.messages.front().title, "Space Requirements");
+    EXPECT_NE(s.driver.messages.front().text.find(kept), std::string::npos);
+    const std::string& failure = s.driver.messages.back().text;
+    EXPECT_NE(failure.find("fragstat ended with exit code 3: out of patch numbers"), std::string::npos) << failure;
+    EXPECT_NE(failure.find("The files of the run are in " + kept), std::string::npos) << failure;
+    EXPECT_TRUE(fs::exists(fs::path(kept) / "frag_av.flt"));
+    fs::remove_all(kept);
+    EXPECT_TRUE(before.sameAsNow()) << before.differences();
 }
 
 }  // namespace
