@@ -14,6 +14,7 @@
 #include <fmt/format.h>
 
 #include "FaultInjection.h"
+#include "RasterFixtures.h"
 #include "fragstat/fragstat.h"
 #include "host/Application.h"
 #include "host/Document.h"
@@ -93,6 +94,30 @@ public:
     std::ostringstream out;
     h::ScriptDriver driver{out};
     kv::clsG_SpatialStats command;
+};
+
+// Points $TMPDIR at a folder of the session while it lives.
+class TempFolderHere {
+public:
+    explicit TempFolderHere(const fs::path& dir) : path(dir) {
+        const char* old = std::getenv("TMPDIR");
+        if (old) old_ = old;
+        fs::create_directories(path);
+        ::setenv("TMPDIR", path.c_str(), 1);
+    }
+    ~TempFolderHere() {
+        if (old_) ::setenv("TMPDIR", old_->c_str(), 1);
+        else ::unsetenv("TMPDIR");
+    }
+    std::vector<std::string> entries() const {
+        std::vector<std::string> out;
+        for (const auto& e : fs::directory_iterator(path)) out.push_back(e.path().string());
+        return out;
+    }
+    fs::path path;
+
+private:
+    std::optional<std::string> old_;
 };
 
 bool checked(kv::frmGridSpatialStats& d, const char* box) { return d.get<h::CheckBox>(box).checked(); }
@@ -202,6 +227,13 @@ TEST(GridSpatialStatsDialog, ChosenStatsOfTheDefaultsAndOfBothAdditionalBoxes) {
                                                     "LSI", "MCAI", "MCA1", "NCA", "MSIDI", "PR", "PRD", "SIDI",
                                                     "SIEI", "MSIEI", "TE"}));
     EXPECT_EQ(kv::BuildChosenStats({"A, B,  C", "B"}), (std::vector<std::string>{"A", "B", "C"}));
+
+    // SearchArray: the index, -1 for a code that is not there (0 is Errtrack's).
+    kv::frmGridSpatialStats d;
+    EXPECT_EQ(d.SearchArray(defaults, "Errtrack"), 0);
+    EXPECT_EQ(d.SearchArray(defaults, "CA"), 18);
+    EXPECT_EQ(d.SearchArray(defaults, "MNN"), -1);
+    EXPECT_EQ(d.SearchArray({}, "CA"), -1);
 }
 
 TEST(GridSpatialStatsDialog, RunChecksTheirOrderAndMessages) {
@@ -251,6 +283,16 @@ TEST(GridSpatialStatsDialog, RunChecksTheirOrderAndMessages) {
     EXPECT_NE(s.driver.messages[0].text.find("Boundary Influence '1.5'"), std::string::npos);
     EXPECT_EQ(s.driver.messages[1].text, "Grid spatial statistics was not successful.");
     EXPECT_TRUE(before.sameAsNow()) << before.differences();
+
+    // The verbose box alone counts as a chosen statistic: the run starts and
+    // asks about the space; declined, it leaves no folder behind.
+    d.get<h::TextBox>("txtBoundaryInfl").setText("1");
+    s.driver.messages.clear();
+    TempFolderHere tmp(s.dir / "tmp");
+    s.act({"click cmdSelectNone", "click chkVerbose", "click cmdOK", "answer No"});
+    ASSERT_GE(s.driver.messages.size(), 1u);
+    EXPECT_EQ(s.driver.messages[0].title, "Space Requirements");
+    EXPECT_TRUE(tmp.entries().empty());
 }
 
 TEST(GridSpatialStatsDialog, MapEventsRefillTheLayerListUntilTheDialogCloses) {
@@ -412,6 +454,48 @@ TEST(GridSpatialStatsRun, RefusalsLeaveTheTableAsItWas) {
     EXPECT_EQ(largest, 3);
 }
 
+// A raster in other units than metres is run only when the user says so.
+TEST(GridSpatialStatsRun, GeographicAndFootRastersAskBeforeTheRun) {
+    struct Case {
+        int epsg;
+        double cell;
+        const char* says;
+    } cases[] = {
+        {4326, 0.001, "is in geographic coordinates (degrees)"},
+        {2263, 10, "is in feet: fragstat takes the cell size as metres"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.epsg);
+        GridSession s;
+        korvane::test::GridSpec spec;
+        spec.columns = spec.rows = 4;
+        spec.type = GDT_Int16;
+        spec.cells = {1, 1, 2, 2, 1, 1, 2, 2, 2, 2, 1, 2, 2, 2, 2, 1};
+        spec.epsg = c.epsg;
+        spec.cellX = spec.cellY = c.cell;
+        spec.originX = c.epsg == 4326 ? -79.5 : 1000000;
+        spec.originY = c.epsg == 4326 ? 43.7 : 200000;
+        h::RasterLayerPtr layer = h::openRasterLayer(korvane::test::writeGrid((s.dir / "odd.tif").string(), spec));
+        s.map()->addLayer(layer);
+        kv::frmGridSpatialStats& d = s.open();
+        fs::create_directory(s.dir / "out");
+        const std::string table = (s.dir / "out" / "odd.dbf").string();
+        const std::vector<std::string> chosen = {"Errtrack", "TA", "CA", "NP"};
+        korvane::test::FolderSnapshot before(s.dir / "out");
+        s.driver.addLines({"answer No"});
+        EXPECT_FALSE(d.RunGridSpatialStats("odd.tif", "Value", true, table, true, chosen, false, "", "", "", "", "LC",
+                                           true));
+        ASSERT_EQ(s.driver.messages.size(), 1u) << fmt::format("{}", fmt::join(s.messageTexts(), "\n"));
+        EXPECT_EQ(s.driver.messages[0].title, "Map Units");
+        EXPECT_NE(s.driver.messages[0].text.find(c.says), std::string::npos) << s.driver.messages[0].text;
+        EXPECT_TRUE(before.sameAsNow()) << before.differences();
+        s.driver.addLines({"answer Yes"});
+        EXPECT_TRUE(d.RunGridSpatialStats("odd.tif", "Value", true, table, true, chosen, false, "", "", "", "", "LC",
+                                          true));
+        EXPECT_TRUE(fs::exists(table));
+    }
+}
+
 // A stand-in for fragstat: a shell script that fails or writes broken files
 // under the base path it is given ($2).
 class StandIn {
@@ -425,30 +509,6 @@ public:
 
 private:
     fs::path path_;
-};
-
-// Points $TMPDIR at a folder of the session while it lives.
-class TempFolderHere {
-public:
-    explicit TempFolderHere(const fs::path& dir) : path(dir) {
-        const char* old = std::getenv("TMPDIR");
-        if (old) old_ = old;
-        fs::create_directories(path);
-        ::setenv("TMPDIR", path.c_str(), 1);
-    }
-    ~TempFolderHere() {
-        if (old_) ::setenv("TMPDIR", old_->c_str(), 1);
-        else ::unsetenv("TMPDIR");
-    }
-    std::vector<std::string> entries() const {
-        std::vector<std::string> out;
-        for (const auto& e : fs::directory_iterator(path)) out.push_back(e.path().string());
-        return out;
-    }
-    fs::path path;
-
-private:
-    std::optional<std::string> old_;
 };
 
 TEST(GridSpatialStatsRun, AFailedOrBrokenFragstatRunWritesNothing) {

@@ -234,6 +234,8 @@ TEST(GridStatsTable, NewAppendOverwriteAndRunNumbers) {
     TempDir dir;
     const std::string path = kv::GridStatsTablePath((dir.path / "stats").string());
     EXPECT_EQ(path, (dir.path / "stats.dbf").string());
+    EXPECT_EQ(kv::GridStatsTablePath("out/stats"), (fs::current_path() / "out" / "stats.dbf").string());
+    EXPECT_EQ(kv::GridStatsTablePath("stats.dbf"), (fs::current_path() / "stats.dbf").string());
 
     EXPECT_EQ(kv::WriteGridStatsTable(path, true, "landscape.tif", twoFileRows()), 0);
     std::vector<TableRow> rows = readTable(path);
