@@ -18,6 +18,7 @@
 #include "fragstat/fragstat.h"
 #include "host/Application.h"
 #include "host/Document.h"
+#include "host/FileReplace.h"
 #include "host/Forms.h"
 #include "host/Ui.h"
 #include "host/data/Raster.h"
@@ -579,6 +580,20 @@ TEST(GridSpatialStatsRun, AFailedOrBrokenFragstatRunWritesNothing) {
     EXPECT_TRUE(fs::exists(fs::path(kept) / "frag_av.flt"));
     fs::remove_all(kept);
     EXPECT_TRUE(before.sameAsNow()) << before.differences();
+
+    // A good run whose table cannot be put in place is reported as a failure.
+    StandIn good(s.dir / "tmp",
+                 "printf 'LID TA NP\\nx 25 6\\n' > \"$2.land\"; printf 'LID TYPE CA NP\\nx 10 3 1\\n' > \"$2.class\"");
+    s.driver.messages.clear();
+    korvane::host::testing::failAt(korvane::host::testing::Step::Rename, ENOSPC, ".dbf");
+    EXPECT_FALSE(d.RunGridSpatialStats("landscape.tif", "Value", true, table, true, chosen, false, "", "", "", "", "LC",
+                                       true));
+    korvane::host::testing::clearFaults();
+    ASSERT_FALSE(s.driver.messages.empty());
+    EXPECT_EQ(s.driver.messages.back().title, "File Access Error");
+    EXPECT_NE(s.driver.messages.back().text.find("It is as it was before the run."), std::string::npos);
+    EXPECT_TRUE(before.sameAsNow()) << before.differences();
+    EXPECT_TRUE(korvane::test::temporariesIn(s.dir / "out").empty());
 }
 
 }  // namespace
