@@ -9,7 +9,7 @@
 //   Table         reading .land/.class and writing the grid statistics table
 //   WholeRun      RunGridSpatialStats through the dialog, everything together
 //
-//   bench_grid_stats --benchmark_filter='/1000/'
+//   bench_grid_stats --benchmark_filter='side:1000/'
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
