@@ -61,6 +61,9 @@ double turning(const double* x, const double* y, size_t n) {
 }  // namespace
 
 std::unique_ptr<ShapefileAppender> ShapefileAppender::open(const std::string& base, OGRLayer& layer) {
+    // A spatial index beside the files would go stale: the driver deals with it.
+    for (const char* ext : {".qix", ".sbn", ".sbx", ".QIX", ".SBN", ".SBX"})
+        if (::access((base + ext).c_str(), F_OK) == 0) return nullptr;
     std::unique_ptr<ShapefileAppender> a(new ShapefileAppender);
     a->shpPath_ = base + ".shp";
     a->shxPath_ = base + ".shx";

@@ -26,7 +26,9 @@ class ShapefileAppender {
 public:
     // For the polygon shapefile at base (the path without extension), whose
     // driver has written out what it holds; layer gives the field types.
-    // Nothing when the files are not ones this writer continues exactly. The
+    // Nothing when the files are not ones this writer continues exactly
+    // (headers that do not give the files' sizes, another shape type, a
+    // .dbf the record writer does not reproduce, a spatial index). The
     // driver must let go of the files before the first append.
     static std::unique_ptr<ShapefileAppender> open(const std::string& base, OGRLayer& layer);
     ~ShapefileAppender();

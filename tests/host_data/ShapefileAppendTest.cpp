@@ -181,3 +181,38 @@ TEST(ShapefileAppend, AFailedFlushLeavesTheLastFlushedRows) {
     EXPECT_GT(flushed, 0);
     EXPECT_EQ(featuresReadByGdal(folder.file("cores.shp")), flushed);
 }
+
+// A shapefile with a spatial index is left to the driver, which keeps the
+// index true: a read through the index finds the rows added.
+TEST(ShapefileAppend, AnIndexedShapefileKeepsItsIndexTrue) {
+    TempFolder folder;
+    {
+        auto fc = ShapefileWorkspace::open(folder.path()).createFeatureClass("cores", {{"ID", FieldInteger, 0, 9, 0}},
+                                                                             ShapeType::Polygon);
+        auto f = fc->createFeature();
+        f->setShape(Geometry::fromWkt("POLYGON ((0 0, 1 0, 1 1, 0 0))"));
+        f->store();
+        fc->close();
+    }
+    {
+        GDALAllRegister();
+        std::unique_ptr<GDALDataset> ds(
+            GDALDataset::Open(folder.file("cores.shp").c_str(), GDAL_OF_VECTOR | GDAL_OF_UPDATE));
+        ASSERT_TRUE(ds);
+        ds->ExecuteSQL("CREATE SPATIAL INDEX ON cores", nullptr, nullptr);
+    }
+    ASSERT_TRUE(std::filesystem::exists(folder.file("cores.qix")));
+    const int64_t before = data::directDbfCounts().appended;
+    auto fc = FeatureClass::open(folder.file("cores.shp"));
+    InsertCursor inserts = fc->insert(true);
+    RowPtr row = inserts.createRowBuffer();
+    row->setShape(Geometry::fromWkt("POLYGON ((100 100, 101 100, 101 101, 100 100))"));
+    inserts.insertRow(*row);
+    inserts.flush();
+    fc->close();
+    EXPECT_EQ(data::directDbfCounts().appended, before);
+    std::unique_ptr<GDALDataset> ds(GDALDataset::Open(folder.file("cores.shp").c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY));
+    OGRLayer* layer = ds->GetLayer(0);
+    layer->SetSpatialFilterRect(99, 99, 102, 102);
+    EXPECT_EQ(layer->GetFeatureCount(TRUE), 1);
+}
