@@ -101,11 +101,11 @@ ShapefileTarget SplitShapefilePath(const std::string& full) {
     ShapefileTarget t;
     size_t slash = full.find_last_of('/');
     std::string title = slash == std::string::npos ? full : full.substr(slash + 1);
-    t.folderName = slash == std::string::npos ? std::string{} : full.substr(0, slash);
-    if (t.folderName.empty() && slash != std::string::npos) t.folderName = "/";
-    t.shapefileName = title;
-    if (title.size() > 4 && h::sameFieldName(title.substr(title.size() - 4), ".shp"))
-        t.shapefileName = title.substr(0, title.size() - 4);
+    // A file in the root folder keeps "/" as its folder.
+    if (slash != std::string::npos) t.folderName = full.substr(0, std::max<size_t>(slash, 1));
+    const std::string_view name(title);
+    const bool shp = name.size() > 4 && h::sameFieldName(name.substr(name.size() - 4), ".shp");
+    t.shapefileName = std::string(shp ? name.substr(0, name.size() - 4) : name);
     return t;
 }
 

@@ -5,7 +5,8 @@
 //
 // Each benchmark reports the peak resident size: of this process for the
 // core-area run (run one filter per process for a clean figure), of the
-// ogr2ogr child for the baseline.
+// largest ogr2ogr child so far for the baseline (run one size per process
+// for its own figure).
 //   bench_vector_cores --benchmark_filter='Cores/1000000' --benchmark_enable_random_interleaving=true
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
