@@ -188,11 +188,32 @@ DbfColumn newDbfColumn(const FieldDef& f) {
     return c;
 }
 
+std::vector<int> keptColumns(const DbfLayout& layout, const DbfFieldChange& change) {
+    if (change.keep) return *change.keep;
+    std::vector<int> kept;
+    for (int i = 0; i < static_cast<int>(layout.columns.size()); ++i)
+        if (change.add || i != change.column) kept.push_back(i);
+    return kept;
+}
+
 bool dbfChangeFits(const DbfLayout& layout, const DbfFieldChange& change) {
-    if (!change.add) return change.column >= 0 && static_cast<size_t>(change.column) < layout.columns.size() &&
-                            layout.columns.size() > 1;
-    if (change.fields.empty()) return false;
     uint64_t header = layout.headerLength, record = layout.recordLength;
+    if (change.keep) {
+        int previous = -1;
+        for (int c : *change.keep) {
+            if (c <= previous || static_cast<size_t>(c) >= layout.columns.size()) return false;
+            previous = c;
+        }
+        if (change.keep->empty() && change.fields.empty()) return false;
+        header = 33 + 32 * change.keep->size();
+        record = 1;
+        for (int c : *change.keep) record += static_cast<uint32_t>(layout.columns[static_cast<size_t>(c)].width);
+    } else if (!change.add) {
+        return change.column >= 0 && static_cast<size_t>(change.column) < layout.columns.size() &&
+               layout.columns.size() > 1;
+    } else if (change.fields.empty()) {
+        return false;
+    }
     for (const FieldDef& f : change.fields) {
         DbfColumn c = newDbfColumn(f);
         if (c.width < 1 || c.width > 255) return false;
@@ -202,7 +223,8 @@ bool dbfChangeFits(const DbfLayout& layout, const DbfFieldChange& change) {
     return header <= kMaxHeader && record <= kMaxRecord;
 }
 
-void restructureDbf(const std::string& dbfPath, const DbfLayout& layout, const DbfFieldChange& change) {
+bool restructureDbf(const std::string& dbfPath, const DbfLayout& layout, const DbfFieldChange& change,
+                    const DbfRecordFill* fill) {
     auto refuse = [&](const std::string& why) {
         fail(err::HostGeneric, kSource, "Cannot change the fields of " + dbfPath + ": " + why + ".");
     };
@@ -212,28 +234,32 @@ void restructureDbf(const std::string& dbfPath, const DbfLayout& layout, const D
     if (::fstat(in.fd, &st) != 0) refuse(errnoText());
 
     // The new columns, and where each byte of a new record comes from: a run
-    // of the old record, or the fill of the added field.
-    std::vector<DbfColumn> columns = layout.columns;
+    // of the old record (the deletion flag and the kept columns), or the
+    // fill of an added field.
+    std::vector<DbfColumn> columns;
     struct Piece {
         int from;  // offset in the old record, or -1 for a fill
         int length;
         char fill;
     };
     std::vector<Piece> pieces;
-    if (change.add) {
-        pieces.push_back({0, static_cast<int>(layout.recordLength), 0});
+    pieces.push_back({0, 1, 0});
+    for (int k : keptColumns(layout, change)) {
+        const DbfColumn& c = layout.columns[static_cast<size_t>(k)];
+        if (pieces.back().from >= 0 && pieces.back().from + pieces.back().length == c.offset)
+            pieces.back().length += c.width;
+        else
+            pieces.push_back({c.offset, c.width, 0});
+        columns.push_back(c);
+    }
+    int addedAt = 1;
+    for (const DbfColumn& c : columns) addedAt += c.width;
+    if (change.add || change.keep) {
         for (const FieldDef& f : change.fields) {
             DbfColumn c = newDbfColumn(f);
             pieces.push_back({-1, c.width, nullFill(c.type)});
             columns.push_back(c);
         }
-    } else {
-        const DbfColumn& gone = layout.columns[static_cast<size_t>(change.column)];
-        pieces.push_back({0, gone.offset, 0});
-        int after = gone.offset + gone.width;
-        if (after < static_cast<int>(layout.recordLength))
-            pieces.push_back({after, static_cast<int>(layout.recordLength) - after, 0});
-        columns.erase(columns.begin() + change.column);
     }
     uint32_t recordLength = 1;
     for (const DbfColumn& c : columns) recordLength += static_cast<uint32_t>(c.width);
@@ -280,6 +306,7 @@ void restructureDbf(const std::string& dbfPath, const DbfLayout& layout, const D
         for (uint32_t r = 0; r < n; ++r) {
             const char* s = &src[static_cast<size_t>(r) * layout.recordLength];
             char* d = &dst[static_cast<size_t>(r) * recordLength];
+            char* record = d;
             for (const Piece& p : pieces) {
                 if (p.from >= 0)
                     std::memcpy(d, s + p.from, static_cast<size_t>(p.length));
@@ -287,6 +314,7 @@ void restructureDbf(const std::string& dbfPath, const DbfLayout& layout, const D
                     std::memset(d, p.fill, static_cast<size_t>(p.length));
                 d += p.length;
             }
+            if (fill && !(*fill)(done + r, s, record + addedAt)) return false;
         }
         write(dst.data(), static_cast<size_t>(n) * recordLength);
         readAt += static_cast<off_t>(n) * layout.recordLength;
@@ -301,6 +329,7 @@ void restructureDbf(const std::string& dbfPath, const DbfLayout& layout, const D
     } catch (const Failure& f) {
         passOn(f);
     }
+    return true;
 }
 
 // ---- records -------------------------------------------------------------------
@@ -359,6 +388,19 @@ DbfRecordWriter::~DbfRecordWriter() {
     if (fd_ >= 0) ::close(fd_);
 }
 
+bool formatDbfNumber(double x, const DbfColumn& c, char* at) {
+    // The driver warns about integers past 2^53 in fields without decimals.
+    if (!std::isfinite(x) || (c.decimals == 0 && std::fabs(x) > 9007199254740992.0)) return false;
+    // "%<width>.<decimals>f": right-aligned in the column.
+    char text[272];
+    const size_t width = static_cast<size_t>(c.width);
+    size_t n = formatFixed(x, c.decimals, text, sizeof text);
+    if (n == 0 || n > width) return false;
+    std::memset(at, ' ', width - n);
+    std::memcpy(at + (width - n), text, n);
+    return true;
+}
+
 bool DbfRecordWriter::format(const Value* values, size_t count, char* out, const std::vector<bool>* only) const {
     if (count != columns_.size()) return false;
     out[0] = ' ';
@@ -402,13 +444,7 @@ bool DbfRecordWriter::format(const Value* values, size_t count, char* out, const
                     x = *p;
                 else
                     return false;
-                // The driver warns about integers past 2^53 in fields without decimals.
-                if (!std::isfinite(x) || (c.decimals == 0 && std::fabs(x) > 9007199254740992.0)) return false;
-                // "%<width>.<decimals>f": right-aligned in the column.
-                size_t n = formatFixed(x, c.decimals, text, sizeof text);
-                if (n == 0 || n > width) return false;
-                std::memset(at, ' ', width - n);
-                std::memcpy(at + (width - n), text, n);
+                if (!formatDbfNumber(x, c, at)) return false;
                 break;
             }
             case OFTDate: {

@@ -537,3 +537,190 @@ TEST(DbfWrites, ReadOnlyFilesAreRefusedBetweenWrites) {
     fc->flush();
     EXPECT_EQ(readWithDriver(tmp.file("base.shp"), "Count")[1], "2");
 }
+
+namespace {
+
+// What a pass over the rows saw of each: its id, its values and its shape.
+struct SeenRow {
+    int64_t oid;
+    std::vector<Value> values;
+    std::vector<uint8_t> shape;
+    bool operator==(const SeenRow&) const = default;
+};
+
+// The fixture with shapes of every kind the reader meets: one-ring
+// polygons, a polygon with a hole, two parts, a ring crossing itself, an open
+// ring, a null shape; one record carries the deletion mark.
+void makeShapesFixture(const std::string& folder) {
+    auto ws = ShapefileWorkspace::open(folder);
+    auto fc = ws.createFeatureClass("base",
+                                    {{"Class", FieldString, 10, 0, 0},
+                                     {"Count", FieldInteger, 0, 6, 0},
+                                     {"Area", FieldSingle, 0, 20, 5}},
+                                    ShapeType::Polygon);
+    InsertCursor ins = fc->insert(true);
+    RowPtr r = ins.createRowBuffer();
+    const std::vector<Geometry> shapes = {
+        square(0, 0, 2),
+        Geometry::fromWkt("POLYGON ((0 0, 10 0, 10 10, 0 10, 0 0), (2 2, 2 4, 4 4, 4 2, 2 2))"),
+        Geometry::fromWkt("MULTIPOLYGON (((0 0, 1 0, 1 1, 0 1, 0 0)), ((5 5, 6 5, 6 6, 5 6, 5 5)))"),
+        Geometry::polygon({{{0, 0}, {1, 1}, {1, 0}, {0, 1}}}),
+        Geometry(),
+        square(3, 4, 0.5),
+        square(7, 1, 1.25),
+    };
+    for (size_t i = 0; i < shapes.size(); ++i) {
+        r->setValue("Class", i % 3 == 2 ? Value{} : Value{std::string(i % 2 ? "B'é" : "A")});
+        r->setValue("Count", static_cast<int32_t>(i * 7));
+        r->setValue("Area", shapes[i].area());
+        r->setShape(shapes[i]);
+        ins.insertRow(*r);
+    }
+    ins.flush();
+    fc->close();
+    std::string dbf = folder + "/base.dbf";
+    std::vector<uint8_t> b = readBytes(dbf);
+    size_t header = b[8] | (b[9] << 8), record = b[10] | (b[11] << 8);
+    b[header + 5 * record] = '*';
+    korvane::test::writeText(dbf, std::string(b.begin(), b.end()));
+    // A ring whose last point is not its first (written by another program):
+    // record 6's last point moved.
+    std::vector<uint8_t> shp = readBytes(folder + "/base.shp");
+    std::vector<uint8_t> shx = readBytes(folder + "/base.shx");
+    size_t at = 2 * ((size_t{shx[100 + 6 * 8]} << 24) | (size_t{shx[101 + 6 * 8]} << 16) |
+                     (size_t{shx[102 + 6 * 8]} << 8) | shx[103 + 6 * 8]);
+    size_t length = 2 * ((size_t{shx[104 + 6 * 8]} << 24) | (size_t{shx[105 + 6 * 8]} << 16) |
+                         (size_t{shx[106 + 6 * 8]} << 8) | shx[107 + 6 * 8]);
+    double y;
+    std::memcpy(&y, &shp[at + 8 + length - 8], 8);
+    y += 0.5;
+    std::memcpy(&shp[at + 8 + length - 8], &y, 8);
+    korvane::test::writeText(folder + "/base.shp", std::string(shp.begin(), shp.end()));
+}
+
+const std::vector<FieldDef> kAdded = {{"Perimeter", FieldSingle, 0, 20, 5}, {"Ratio", FieldDouble, 0, 20, 5}};
+
+std::vector<Value> addedFor(const Row& r) {
+    double a = r.shape().area(), p = r.shape().length();
+    return {p, a > 0 ? p / a : 0.0};
+}
+
+}  // namespace
+
+// The one-pass rewrite writes the files that deleting the other fields,
+// adding the new ones and updating every row write, and its rows are those
+// an update cursor hands out.
+TEST(DbfWrites, OnePassRewriteWritesWhatFieldChangesAndUpdatesWrite) {
+    TempFolder tmp;
+    std::string fixture = tmp.file("fixture");
+    stdfs::create_directories(fixture);
+    makeShapesFixture(fixture);
+    std::string ordinary = copyOf(fixture, tmp.file("ordinary"));
+    std::string onePass = copyOf(fixture, tmp.file("onepass"));
+
+    std::vector<SeenRow> seenOrdinary, seenOnePass;
+    std::vector<FieldDef> fieldsOrdinary, fieldsOnePass;
+    {
+        auto fc = FeatureClass::open(ordinary);
+        fc->deleteField("Count");
+        fc->addFields(kAdded);
+        Cursor c = fc->update(nullptr, true);
+        while (RowPtr r = c.next()) {
+            seenOrdinary.push_back({r->oid(), {r->value("Class"), r->value("Area")}, r->shape().wkb()});
+            std::vector<Value> v = addedFor(*r);
+            r->setValue("Perimeter", v[0]);
+            r->setValue("Ratio", v[1]);
+            c.updateRow(*r);
+        }
+        fieldsOrdinary = fc->fields().all();
+        fc->close();
+    }
+    {
+        auto fc = FeatureClass::open(onePass);
+        bool done = fc->rewriteFields({"area", "CLASS"}, kAdded, [&](const Row& r, Table::AddedValues& added) {
+            EXPECT_TRUE(isNull(r.value("Count")));
+            seenOnePass.push_back({r.oid(), {r.value("Class"), r.value("Area")}, r.shape().wkb()});
+            added = addedFor(r);
+            return true;
+        });
+        EXPECT_TRUE(done);
+        fieldsOnePass = fc->fields().all();
+        // The table reads and writes its new layout at once.
+        RowPtr r = fc->row(2);
+        EXPECT_EQ(std::get<float>(r->value("Perimeter")), static_cast<float>(8.0));
+        fc->close();
+    }
+    EXPECT_EQ(seenOnePass, seenOrdinary);
+    ASSERT_EQ(fieldsOnePass.size(), fieldsOrdinary.size());
+    for (size_t i = 0; i < fieldsOnePass.size(); ++i) {
+        EXPECT_EQ(fieldsOnePass[i].name, fieldsOrdinary[i].name);
+        EXPECT_EQ(fieldsOnePass[i].type, fieldsOrdinary[i].type);
+    }
+    for (const char* ext : {".dbf", ".shp", ".shx"})
+        EXPECT_EQ(dbfBytes(tmp.file(std::string("ordinary/base") + ext)), dbfBytes(tmp.file(std::string("onepass/base") + ext)))
+            << ext;
+}
+
+// A rewrite the data layer cannot make itself is declined with the files
+// and fields as they were: the driver's way chosen, a value the column
+// cannot hold, a fill that gives up half-way, a text field to add.
+TEST(DbfWrites, ADeclinedOnePassRewriteChangesNothing) {
+    struct Case {
+        const char* what;
+        bool driver;
+        std::vector<FieldDef> add;
+        std::function<bool(const Row&, Table::AddedValues&)> fill;
+    };
+    const Case cases[] = {
+        {"driver writes", true, kAdded,
+         [](const Row& r, Table::AddedValues& a) {
+             a = addedFor(r);
+             return true;
+         }},
+        {"too wide", false, kAdded,
+         [](const Row& r, Table::AddedValues& a) {
+             a = {r.oid() == 3 ? Value{1e30} : Value{1.0}, 2.0};
+             return true;
+         }},
+        {"not finite", false, kAdded,
+         [](const Row& r, Table::AddedValues& a) {
+             a = {1.0, r.oid() == 4 ? Value{std::nan("")} : Value{2.0}};
+             return true;
+         }},
+        {"fill gives up", false, kAdded, [](const Row& r, Table::AddedValues& a) {
+             a = {1.0, 2.0};
+             return r.oid() < 3;
+         }},
+        {"text field", false, {{"Label", FieldString, 10, 0, 0}},
+         [](const Row&, Table::AddedValues& a) {
+             a = {std::string("x")};
+             return true;
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempFolder tmp;
+        makeShapesFixture(tmp.path());
+        std::vector<std::vector<uint8_t>> before;
+        for (const char* ext : {".dbf", ".shp", ".shx"}) before.push_back(readBytes(tmp.file(std::string("base") + ext)));
+        auto files = [&] {
+            std::vector<std::string> names;
+            for (const auto& e : stdfs::directory_iterator(tmp.path())) names.push_back(e.path().filename().string());
+            std::sort(names.begin(), names.end());
+            return names;
+        };
+        const std::vector<std::string> namesBefore = files();
+        auto fc = FeatureClass::open(tmp.file("base.shp"));
+        int32_t count = fc->fields().count();
+        {
+            DriverWrites driver(c.driver);
+            EXPECT_FALSE(fc->rewriteFields({"Class"}, c.add, c.fill));
+        }
+        EXPECT_EQ(fc->fields().count(), count);
+        EXPECT_EQ(std::get<int32_t>(fc->row(1)->value("Count")), 7);
+        fc->close();
+        size_t i = 0;
+        for (const char* ext : {".dbf", ".shp", ".shx"}) EXPECT_EQ(readBytes(tmp.file(std::string("base") + ext)), before[i++]) << ext;
+        EXPECT_EQ(files(), namesBefore);
+    }
+}
