@@ -388,7 +388,16 @@ DbfRecordWriter::~DbfRecordWriter() {
     if (fd_ >= 0) ::close(fd_);
 }
 
-bool formatDbfNumber(double x, const DbfColumn& c, char* at) {
+bool formatDbfNumber(const Value& v, const DbfColumn& c, char* at) {
+    double x;
+    if (auto p = std::get_if<int32_t>(&v))
+        x = *p;
+    else if (auto p = std::get_if<float>(&v))
+        x = static_cast<double>(*p);
+    else if (auto p = std::get_if<double>(&v))
+        x = *p;
+    else
+        return false;
     // The driver warns about integers past 2^53 in fields without decimals.
     if (!std::isfinite(x) || (c.decimals == 0 && std::fabs(x) > 9007199254740992.0)) return false;
     // "%<width>.<decimals>f": right-aligned in the column.
@@ -434,19 +443,9 @@ bool DbfRecordWriter::format(const Value* values, size_t count, char* out, const
                 std::memcpy(at + (width - n), text, n);
                 break;
             }
-            case OFTReal: {
-                double x;
-                if (auto p = std::get_if<int32_t>(&v))
-                    x = *p;
-                else if (auto p = std::get_if<float>(&v))
-                    x = static_cast<double>(*p);
-                else if (auto p = std::get_if<double>(&v))
-                    x = *p;
-                else
-                    return false;
-                if (!formatDbfNumber(x, c, at)) return false;
+            case OFTReal:
+                if (!formatDbfNumber(v, c, at)) return false;
                 break;
-            }
             case OFTDate: {
                 auto d = std::get_if<Date>(&v);
                 if (!d || d->year < 1000 || d->year > 9999 || d->month < 1 || d->month > 12 || d->day < 1 || d->day > 31)

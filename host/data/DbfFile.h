@@ -77,7 +77,8 @@ using DbfRecordFill = std::function<bool(uint32_t record, const char* old, char*
 // A number as the driver writes it into a numeric column: right-aligned,
 // with the column's decimals. False when the driver would not write it so
 // (not finite, too wide, an integer past 2^53 in a column without decimals).
-bool formatDbfNumber(double x, const DbfColumn& column, char* at);
+// v: a 32-bit integer, single or double; false for any other value.
+bool formatDbfNumber(const Value& v, const DbfColumn& column, char* at);
 
 // The field descriptor the driver writes for a new field.
 DbfColumn newDbfColumn(const FieldDef& f);

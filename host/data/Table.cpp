@@ -939,18 +939,7 @@ bool Table::rewriteFields(const std::vector<std::string>& keep, const std::vecto
                 return false;
             }
             const data::DbfColumn& c = addedColumns[k];
-            if (!isNull(v)) {
-                double x;
-                if (auto p = std::get_if<int32_t>(&v))
-                    x = *p;
-                else if (auto p = std::get_if<float>(&v))
-                    x = static_cast<double>(*p);
-                else if (auto p = std::get_if<double>(&v))
-                    x = *p;
-                else
-                    return false;
-                if (!data::formatDbfNumber(x, c, added + at)) return false;
-            }
+            if (!isNull(v) && !data::formatDbfNumber(v, c, added + at)) return false;
             at += c.width;
         }
         return true;

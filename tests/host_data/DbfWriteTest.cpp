@@ -45,6 +45,14 @@ Geometry square(double x, double y, double size) {
     return Geometry::polygon({{{x, y}, {x + size, y}, {x + size, y + size}, {x, y + size}}});
 }
 
+// Marks a record of a dBASE file deleted, as another program would.
+void markDeleted(const std::string& dbf, size_t n) {
+    std::vector<uint8_t> b = readBytes(dbf);
+    size_t header = b[8] | (b[9] << 8), record = b[10] | (b[11] << 8);
+    b[header + n * record] = '*';
+    korvane::test::writeText(dbf, std::string(b.begin(), b.end()));
+}
+
 // A shapefile with a field of every kind, nulls among the values, text with
 // multibyte characters and one record that carries the deletion mark.
 void makeFixture(const std::string& folder) {
@@ -76,11 +84,7 @@ void makeFixture(const std::string& folder) {
     ins.flush();
     fc->close();
     // Record 3 marked deleted by another program.
-    std::string dbf = folder + "/base.dbf";
-    std::vector<uint8_t> b = readBytes(dbf);
-    size_t header = b[8] | (b[9] << 8), record = b[10] | (b[11] << 8);
-    b[header + 3 * record] = '*';
-    korvane::test::writeText(dbf, std::string(b.begin(), b.end()));
+    markDeleted(folder + "/base.dbf", 3);
 }
 
 // Copies the fixture's files under a new folder.
@@ -578,11 +582,7 @@ void makeShapesFixture(const std::string& folder) {
     }
     ins.flush();
     fc->close();
-    std::string dbf = folder + "/base.dbf";
-    std::vector<uint8_t> b = readBytes(dbf);
-    size_t header = b[8] | (b[9] << 8), record = b[10] | (b[11] << 8);
-    b[header + 5 * record] = '*';
-    korvane::test::writeText(dbf, std::string(b.begin(), b.end()));
+    markDeleted(folder + "/base.dbf", 5);
     // A ring whose last point is not its first (written by another program):
     // record 6's last point moved.
     std::vector<uint8_t> shp = readBytes(folder + "/base.shp");
