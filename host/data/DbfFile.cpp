@@ -129,6 +129,40 @@ std::optional<DbfLayout> DbfLayout::read(int fd) {
 }
 
 size_t formatFixed(double x, int decimals, char* out, size_t size) {
+    // Most values a table holds are decided by one product: x times
+    // 10^decimals, rounded to the nearest integer, unless the product lies
+    // within rounding of a tie (then the exact decimal expansion decides).
+    static const uint64_t scale[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000, 1000000000};
+    const double a = std::fabs(x);
+    if (decimals >= 0 && decimals <= 9 && a < 1e15) {
+        const double s = a * static_cast<double>(scale[decimals]);
+        if (s < 4e15) {
+            const double whole = std::floor(s);
+            const double fraction = s - whole;
+            const double ulp = std::nextafter(s, INFINITY) - s;
+            if (std::fabs(fraction - 0.5) > 2 * ulp) {
+                uint64_t n = static_cast<uint64_t>(whole) + (fraction > 0.5 ? 1 : 0);
+                const uint64_t unit = scale[decimals];
+                char digits[32];
+                size_t len = 0;
+                if (std::signbit(x)) digits[len++] = '-';
+                auto [end, ec] = std::to_chars(digits + len, digits + sizeof digits, n / unit);
+                len = static_cast<size_t>(end - digits);
+                if (decimals > 0) {
+                    digits[len++] = '.';
+                    uint64_t f = n % unit;
+                    for (int i = decimals - 1; i >= 0; --i) {
+                        digits[len + static_cast<size_t>(i)] = static_cast<char>('0' + f % 10);
+                        f /= 10;
+                    }
+                    len += static_cast<size_t>(decimals);
+                }
+                if (len > size) return 0;
+                std::memcpy(out, digits, len);
+                return len;
+            }
+        }
+    }
     auto [end, ec] = std::to_chars(out, out + size, x, std::chars_format::fixed, decimals);
     return ec == std::errc() ? static_cast<size_t>(end - out) : 0;
 }

@@ -861,22 +861,75 @@ bool Table::rewriteFields(const std::vector<std::string>& keep, const std::vecto
 
     // The rows are read in order through a reader of their own: only the
     // kept fields are parsed, and the plain shapes come straight from the
-    // .shp; the driver reads the others.
+    // .shp; the driver reads the others. Numbers in columns whose type the
+    // driver reads as the field's (integers without decimals, fractions with)
+    // are parsed from the record's bytes as the driver parses them; any
+    // other kept field has the driver read every row's values.
+    struct PlainNumber {
+        int32_t field;
+        const data::DbfColumn* column;
+        bool integer;
+        bool single;
+    };
+    std::vector<PlainNumber> plain;
+    bool driverValues = false;
+    for (int32_t i : keptFields) {
+        const FieldDef& f = t.fields.field(i);
+        const data::DbfColumn& c = layout->columns[static_cast<size_t>(i - t.offset)];
+        bool numericColumn = c.type == 'N' || c.type == 'F';
+        bool integer = (f.type == FieldSmallInteger || f.type == FieldInteger) && c.decimals == 0 && c.width <= 9;
+        bool fraction = (f.type == FieldSingle || f.type == FieldDouble) && c.decimals > 0;
+        if (numericColumn && (integer || fraction))
+            plain.push_back({i, &c, integer, f.type == FieldSingle});
+        else
+            driverValues = true;
+    }
+    // A number's text as the driver reads it: blanks around it trimmed; null
+    // when nothing is left or it starts with '*'. False for a text the
+    // driver might read otherwise.
+    auto parsePlain = [](const PlainNumber& n, const char* record, Value& v) {
+        const char* b = record + n.column->offset;
+        const char* e = b + n.column->width;
+        while (b < e && *b == ' ') ++b;
+        while (e > b && e[-1] == ' ') --e;
+        if (b == e || *b == '*') {
+            v = std::monostate{};
+            return true;
+        }
+        if (n.integer) {
+            int64_t x = 0;
+            auto [end, ec] = std::from_chars(b, e, x);
+            if (ec != std::errc() || end != e) return false;
+            v = static_cast<int32_t>(x);  // at most 9 digits
+            return true;
+        }
+        double x = 0;
+        auto [end, ec] = std::from_chars(b, e, x);
+        if (ec != std::errc() || end != e || !std::isfinite(x)) return false;
+        if (n.single)
+            v = static_cast<float>(x);
+        else
+            v = x;
+        return true;
+    };
     struct Dataset {
         GDALDataset* ds = nullptr;
         ~Dataset() {
             if (ds) GDALClose(ds);
         }
     } values, shapes;
-    {
-        gdal::ErrorTrap trap;
-        const char* const drivers[] = {"ESRI Shapefile", nullptr};
-        values.ds = static_cast<GDALDataset*>(
-            GDALOpenEx(t.path.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY, drivers, nullptr, nullptr));
-    }
-    if (!values.ds || values.ds->GetLayerCount() < 1) return false;
-    OGRLayer& reader = *values.ds->GetLayer(0);
-    {
+    OGRLayer* reader = nullptr;
+    if (driverValues) {
+        {
+            gdal::ErrorTrap trap;
+            const char* const drivers[] = {"ESRI Shapefile", nullptr};
+            values.ds = static_cast<GDALDataset*>(
+                GDALOpenEx(t.path.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY, drivers, nullptr, nullptr));
+        }
+        if (!values.ds || values.ds->GetLayerCount() < 1) return false;
+        reader = values.ds->GetLayer(0);
+        plain.clear();
+
         std::vector<std::string> ignoredNames;
         for (int32_t i = t.offset; i < t.fields.count(); ++i)
             if (std::find(keptFields.begin(), keptFields.end(), i) == keptFields.end())
@@ -887,8 +940,8 @@ bool Table::rewriteFields(const std::vector<std::string>& keep, const std::vecto
         for (const std::string& n : ignoredNames) ignored.push_back(n.c_str());
         ignored.push_back(nullptr);
         gdal::ErrorTrap trap;
-        if (reader.SetIgnoredFields(ignored.data()) != OGRERR_NONE) return false;
-        reader.ResetReading();
+        if (reader->SetIgnoredFields(ignored.data()) != OGRERR_NONE) return false;
+        reader->ResetReading();
     }
     std::unique_ptr<data::ShpRecords> shp;
     if (t.featureClass) shp = std::make_unique<data::ShpRecords>(t.base);
@@ -896,17 +949,26 @@ bool Table::rewriteFields(const std::vector<std::string>& keep, const std::vecto
     auto row = std::make_shared<Row>();
     row->table_ = shared_from_this();
     AddedValues addedValues;
+    row->values_.resize(static_cast<size_t>(t.fields.count()));
     FeatureHandle next;
     auto advance = [&] {
         gdal::ErrorTrap trap;
-        next.reset(reader.GetNextFeature());
+        next.reset(reader->GetNextFeature());
     };
-    advance();
+    if (reader) advance();
     data::DbfRecordFill fillRecord = [&](uint32_t record, const char* old, char* added) {
         if (old[0] == '*') return true;  // a deleted record keeps its flag and gets no values
-        if (!next || next->GetFID() != static_cast<GIntBig>(record)) return false;
-        t.readValues(*next, *row, &keptFields);
-        advance();
+        if (reader) {
+            if (!next || next->GetFID() != static_cast<GIntBig>(record)) return false;
+            t.readValues(*next, *row, &keptFields);
+            advance();
+        } else {
+            row->oid_ = record;
+            row->values_[0] = static_cast<int32_t>(record);
+            row->set_.clear();
+            for (const PlainNumber& n : plain)
+                if (!parsePlain(n, old, row->values_[static_cast<size_t>(n.field)])) return false;
+        }
         row->shapeSet_ = false;
         if (t.featureClass) {
             data::ShpRecords::Kind kind = shp->read(record, row->shape_.wkbBuffer());
