@@ -956,8 +956,12 @@ bool Table::rewriteFields(const std::vector<std::string>& keep, const std::vecto
         next.reset(reader->GetNextFeature());
     };
     if (reader) advance();
+    int64_t deletedRecords = 0;
     data::DbfRecordFill fillRecord = [&](uint32_t record, const char* old, char* added) {
-        if (old[0] == '*') return true;  // a deleted record keeps its flag and gets no values
+        if (old[0] == '*') {  // a deleted record keeps its flag and gets no values
+            ++deletedRecords;
+            return true;
+        }
         if (reader) {
             if (!next || next->GetFID() != static_cast<GIntBig>(record)) return false;
             t.readValues(*next, *row, &keptFields);
@@ -1008,6 +1012,9 @@ bool Table::rewriteFields(const std::vector<std::string>& keep, const std::vecto
     };
     if (!data::restructureDbf(dbf, *layout, change, &fillRecord)) return false;
     ++data::directDbfCounts().fieldChanges;
+    // The pass counted the deleted records: no count of the file is needed.
+    t.deleted = deletedRecords;
+    t.deletedKnown = true;
 
     for (int32_t i = t.fields.count() - 1; i >= t.offset; --i) {
         if (std::find(keptFields.begin(), keptFields.end(), i) != keptFields.end()) continue;

@@ -631,6 +631,69 @@ bool WriteRows(const RunRequest& r, h::Table& table, RunGroups& g, const std::st
     return true;
 }
 
+// The output table made ready for this run's rows: the new version under a
+// temporary name, the run number after the table's last, and the chosen
+// metrics' fields; false after a message.
+bool PrepareOutputTable(const RunRequest& r, const std::string& NewTableFileName, bool blnAppend, size_t boxes,
+                        frmProgress& window, ProgressSteps& progress, OutputTable& output, int32_t& runNumber) {
+    window.lblProgress().setCaption("Setting up the output table");
+    progress.start(6);
+    output = GetOutputTable(NewTableFileName, r.folder, r.tableName, blnAppend, progress);
+    if (output.stopped) return false;
+    h::Table& table = *output.table;
+    int64_t limit = largestRun(table);
+    if (output.lastRun >= limit) {
+        warn(fmt::format("The Run field of {} holds run numbers up to {}, and the table already holds run {}.{}"
+                         "Start a new output table or overwrite this one.  Cannot continue.",
+                         NewTableFileName, limit, output.lastRun, kCRLF),
+             "Cannot Continue");
+        return false;
+    }
+    runNumber = output.lastRun + 1;
+
+    window.lblProgress().setCaption("Adding class fields to the table");
+    progress.start(static_cast<int64_t>(boxes) + 2);
+    for (Metric m : r.chosen) {
+        if (table.findField(MetricCode(m)) < 0) table.addField({MetricCode(m), h::FieldSingle, 0, 30, 16});
+        progress.step();
+    }
+    progress.step(static_cast<int64_t>(boxes - r.chosen.size()));
+    return true;
+}
+
+// The new table takes the old one's place, file by file, in one rename each
+// (the old table is never deleted first); the working copy is deleted, or
+// kept under its own name and added to the map with the table.
+void PutResultsInPlace(const RunRequest& r, OutputTable& output, h::FeatureClassPtr copy, std::string& copyName,
+                       bool blnAddNewLayerToMap, RunCleanup& cleanup, frmProgress& window) {
+    h::ShapefileWorkspace ws = h::ShapefileWorkspace::open(r.folder);
+    output.table.reset();
+    h::TablePtr table = output.replacement->commit();
+
+    if (!blnAddNewLayerToMap) {
+        if (copy->canDelete()) {
+            copy.reset();
+            ws.deleteDataset(copyName);
+        }
+        cleanup.copyOnMap = true;  // deleted, or left in place when it cannot be
+        return;
+    }
+    window.lblProgress().setCaption("Adding new shape to map");
+    // The copy takes the name it is kept under (the alias, or alias_n) only
+    // now: until here it bore a temporary name.
+    const std::string keptName = chooseCopyName(r.folder, r.source->name(), r.tableName);
+    copy.reset();
+    copy = std::dynamic_pointer_cast<h::FeatureClass>(ws.renameDataset(copyName, keptName));
+    if (!copy) h::failObjectNotSet();
+    cleanup.copyName = copyName = keptName;
+    auto workingLayer = std::make_shared<h::FeatureLayer>(copy, keptName);
+    workingLayer->setVisible(true);
+    r.map->addLayer(workingLayer);
+    cleanup.copyOnMap = true;
+    window.lblProgress().setCaption("Adding new table to map");
+    Add_Table_TOC(r.map, table);
+}
+
 }  // namespace
 
 void RunSpatialStats(h::Application* ArcMapApp, const std::string& ThemeName, const std::string& ClassField,
@@ -641,8 +704,6 @@ void RunSpatialStats(h::Application* ArcMapApp, const std::string& ThemeName, co
     std::optional<RunRequest> request = CheckRequest(ArcMapApp, ThemeName, ClassField, NewTableFileName, CheckedBoxes);
     if (!request) return;
     const RunRequest& r = *request;
-    const std::string& folder = r.folder;
-    const std::string& tableName = r.tableName;
 
     // ---- progress window ---------------------------------------------------------
     RunCleanup cleanup;
@@ -683,30 +744,13 @@ void RunSpatialStats(h::Application* ArcMapApp, const std::string& ThemeName, co
     progress.start(1);
     progress.step();
 
-    // ---- output table --------------------------------------------------------------
-    progressWindow.lblProgress().setCaption("Setting up the output table");
-    progress.start(6);
-    OutputTable output = GetOutputTable(NewTableFileName, folder, tableName, blnAppend, progress);
-    if (output.stopped) return;
-    h::TablePtr table = output.table;
-    int64_t limit = largestRun(*table);
-    if (output.lastRun >= limit) {
-        warn(fmt::format("The Run field of {} holds run numbers up to {}, and the table already holds run {}.{}"
-                         "Start a new output table or overwrite this one.  Cannot continue.",
-                         NewTableFileName, limit, output.lastRun, kCRLF),
-             "Cannot Continue");
+    // ---- output table and its metric fields ----------------------------------------
+    OutputTable output;
+    int32_t runNumber = 0;
+    if (!PrepareOutputTable(r, NewTableFileName, blnAppend, CheckedBoxes.size(), progressWindow, progress, output,
+                            runNumber))
         return;
-    }
-    const int32_t runNumber = output.lastRun + 1;
-
-    // ---- metric fields -------------------------------------------------------------
-    progressWindow.lblProgress().setCaption("Adding class fields to the table");
-    progress.start(static_cast<int64_t>(CheckedBoxes.size()) + 2);
-    for (Metric m : r.chosen) {
-        if (table->findField(MetricCode(m)) < 0) table->addField({MetricCode(m), h::FieldSingle, 0, 30, 16});
-        progress.step();
-    }
-    progress.step(static_cast<int64_t>(CheckedBoxes.size() - r.chosen.size()));
+    h::TablePtr table = output.table;
 
     // ---- calculations ----------------------------------------------------------------
     progressWindow.lblProgress().setCaption("Doing Calculations");
@@ -736,37 +780,9 @@ void RunSpatialStats(h::Application* ArcMapApp, const std::string& ThemeName, co
     // ---- results -------------------------------------------------------------------
     progressWindow.lblProgress().setCaption("Finished spatial calculations");
     table->flush();
-    h::ShapefileWorkspace ws = h::ShapefileWorkspace::open(folder);
-    // The new version takes the old table's place, file by file, in one
-    // rename each; the old table is never deleted first.
     table.reset();
-    output.table.reset();
-    table = output.replacement->commit();
-
-    if (!blnAddNewLayerToMap) {
-        if (copy->canDelete()) {
-            workingLayer.reset();
-            copy.reset();
-            ws.deleteDataset(copyName);
-        }
-        cleanup.copyOnMap = true;  // deleted, or left in place when it cannot be
-    } else {
-        progressWindow.lblProgress().setCaption("Adding new shape to map");
-        // The copy takes the name it is kept under (the alias, or alias_n)
-        // only now: until here it bore a temporary name.
-        const std::string keptName = chooseCopyName(folder, r.source->name(), tableName);
-        workingLayer.reset();
-        copy.reset();
-        copy = std::dynamic_pointer_cast<h::FeatureClass>(ws.renameDataset(copyName, keptName));
-        if (!copy) h::failObjectNotSet();
-        cleanup.copyName = copyName = keptName;
-        workingLayer = std::make_shared<h::FeatureLayer>(copy, keptName);
-        workingLayer->setVisible(true);
-        r.map->addLayer(workingLayer);
-        cleanup.copyOnMap = true;
-        progressWindow.lblProgress().setCaption("Adding new table to map");
-        Add_Table_TOC(r.map, table);
-    }
+    workingLayer.reset();
+    PutResultsInPlace(r, output, std::move(copy), copyName, blnAddNewLayerToMap, cleanup, progressWindow);
     progressWindow.unload();
     if (!blnLandscape) ReportNullsLeftOut(groups.nullClasses);
 }
