@@ -1,10 +1,17 @@
 // The vector metric run on 1,000,000 patches, class level, every metric, with
-// 10 and with 1,000 classes; and a plain OGR scan (every field and the area
-// and length of every polygon) of the same file, for comparison.
+// 10 and with 1,000 classes, the working copy added to the map or not; and a
+// plain OGR scan (every field and the area and length of every polygon) of
+// the same file, for comparison. Run them interleaved:
+//   bench_vector_metrics --benchmark_enable_random_interleaving=true
 //
 // Each benchmark reports the process's peak resident size; run one filter per
 // process for a clean figure:
 //   bench_vector_metrics --benchmark_filter='Run/10/0'
+//
+// The run on 10,000,000 patches (the landscape is made once, about 4 GB,
+// outside the build tree):
+//   KORVANE_BENCH_PATCHES=10000000 KORVANE_BENCH_DATA=/tmp/korvane-bench \
+//       bench_vector_metrics --benchmark_filter='Run/10/0'
 #include <benchmark/benchmark.h>
 #include <ogrsf_frmts.h>
 #include <sys/resource.h>
