@@ -10,8 +10,9 @@
 //
 // The run on 10,000,000 patches (the landscape is made once, about 4 GB,
 // outside the build tree):
-//   KORVANE_BENCH_PATCHES=10000000 KORVANE_BENCH_DATA=/tmp/korvane-bench \
-//       bench_vector_metrics --benchmark_filter='Run/10/0'
+//   KORVANE_BENCH_PATCHES=10000000 KORVANE_BENCH_DATA=/tmp/korvane-bench
+//   bench_vector_metrics --benchmark_filter='Run/10/0'
+// (both variables set in the environment of the second line).
 #include <benchmark/benchmark.h>
 #include <ogrsf_frmts.h>
 #include <sys/resource.h>
