@@ -130,6 +130,7 @@ TEST_F(RunTableTest, OnePassAndStageByStageGiveTheSameCopyTableAndMessages) {
         Boxes boxes;
         bool landscape;
         std::vector<int64_t> selected;
+        bool raster = false;
     };
     Boxes every;
     for (int32_t m = 0; m < kv::kMetricCount; ++m) every.push_back(kv::MetricBox(static_cast<kv::Metric>(m)));
@@ -138,6 +139,7 @@ TEST_F(RunTableTest, OnePassAndStageByStageGiveTheSameCopyTableAndMessages) {
         {"landscape", {"chkShannonsDiversity", "chkMeanShapeIndex", "chkTotalCoreAreaIndex"}, true, {}},
         {"selection", {"chkMeanPatchFractalDim", "chkClassArea"}, false, {0, 2, 5}},
         {"no support field", {"chkNumOfPatches", "chkCoreAreaDensity"}, false, {}},
+        {"raster forms", every, false, {}, true},
     };
     std::vector<Patch> patches = handFixture();
     patches.push_back({80, 0, 3, 7, "c", 21, 5});
@@ -162,7 +164,7 @@ TEST_F(RunTableTest, OnePassAndStageByStageGiveTheSameCopyTableAndMessages) {
             const std::string folder = out.file(stages ? "stages" : "onepass");
             std::filesystem::create_directories(folder);
             h::data::setDirectDbfWrites(!stages);
-            kv::RunSpatialStats(&h::Application::instance(), "patches", "CLS", false, true, folder + "/stats.dbf",
+            kv::RunSpatialStats(&h::Application::instance(), "patches", "CLS", c.raster, true, folder + "/stats.dbf",
                                 false, c.boxes, c.landscape, true);
             h::data::setDirectDbfWrites(true);
             tables[stages] = readRows(folder + "/stats.dbf");
