@@ -197,7 +197,9 @@ public:
     // does not reproduce, a field definition or a value that setValue or
     // storing would refuse, one the driver would write otherwise) or when
     // fill returns false: the caller then makes the change the ordinary way.
-    // fill must not use the table.
+    // Fails (HostGeneric) when the new file cannot be written or put in
+    // place, with the fields and files as they were. fill must not use the
+    // table.
     bool rewriteFields(const std::vector<std::string>& keep, const std::vector<FieldDef>& add,
                        const std::function<bool(const Row& row, AddedValues& added)>& fill);
 

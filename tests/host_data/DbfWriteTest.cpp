@@ -15,6 +15,7 @@
 #include <random>
 
 #include "TestFiles.h"
+#include "host/FileReplace.h"
 #include "host/Failure.h"
 #include "host/data/TableImpl.h"
 #include "host/data/Workspace.h"
@@ -741,5 +742,36 @@ TEST(DbfWrites, ADeclinedOnePassRewriteChangesNothing) {
         size_t i = 0;
         for (const char* ext : {".dbf", ".shp", ".shx"}) EXPECT_EQ(readBytes(tmp.file(std::string("base") + ext)), before[i++]) << ext;
         EXPECT_EQ(files(), namesBefore);
+    }
+}
+
+// A rewrite whose new file cannot be written or put in place fails, and the
+// table's files and fields stay as they were: a failed write, sync, close
+// or rename of the new .dbf.
+TEST(DbfWrites, AOnePassRewriteThatCannotBeWrittenLeavesTheFilesAsTheyWere) {
+    namespace t = korvane::host::testing;
+    for (t::Step step : {t::Step::Write, t::Step::Fsync, t::Step::Close, t::Step::Rename}) {
+        SCOPED_TRACE(static_cast<int>(step));
+        TempFolder tmp;
+        makeShapesFixture(tmp.path());
+        std::vector<std::vector<uint8_t>> before;
+        for (const char* ext : {".dbf", ".shp", ".shx"}) before.push_back(readBytes(tmp.file(std::string("base") + ext)));
+        auto fc = FeatureClass::open(tmp.file("base.shp"));
+        const int32_t count = fc->fields().count();
+        t::failAt(step, ENOSPC, ".dbf");
+        EXPECT_THROW(fc->rewriteFields({"Class"}, kAdded,
+                                       [](const Row& r, Table::AddedValues& a) {
+                                           a = addedFor(r);
+                                           return true;
+                                       }),
+                     Failure);
+        t::clearFaults();
+        EXPECT_EQ(fc->fields().count(), count);
+        EXPECT_EQ(std::get<int32_t>(fc->row(1)->value("Count")), -13);
+        fc->close();
+        size_t i = 0;
+        for (const char* ext : {".dbf", ".shp", ".shx"}) EXPECT_EQ(readBytes(tmp.file(std::string("base") + ext)), before[i++]) << ext;
+        for (const auto& e : stdfs::directory_iterator(tmp.path()))
+            EXPECT_FALSE(isKorvaneTemporary(e.path())) << e.path();
     }
 }
