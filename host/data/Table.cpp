@@ -885,14 +885,18 @@ bool Table::rewriteFields(const std::vector<std::string>& keep, const std::vecto
             driverValues = true;
     }
     // A number's text as the driver reads it: blanks around it trimmed; null
-    // when nothing is left or it starts with '*'. False for a text the
+    // when nothing is left or the column is all '*'. False for a text the
     // driver might read otherwise.
     auto parsePlain = [](const PlainNumber& n, const char* record, Value& v) {
         const char* b = record + n.column->offset;
         const char* e = b + n.column->width;
+        if (std::all_of(b, e, [](char c) { return c == '*'; })) {
+            v = std::monostate{};
+            return true;
+        }
         while (b < e && *b == ' ') ++b;
         while (e > b && e[-1] == ' ') --e;
-        if (b == e || *b == '*') {
+        if (b == e) {
             v = std::monostate{};
             return true;
         }
@@ -918,15 +922,17 @@ bool Table::rewriteFields(const std::vector<std::string>& keep, const std::vecto
             if (ds) GDALClose(ds);
         }
     } values, shapes;
+    // A read-only handle of the driver's own, with its own reading position.
+    auto openReader = [&](Dataset& d) {
+        gdal::ErrorTrap trap;
+        const char* const drivers[] = {"ESRI Shapefile", nullptr};
+        d.ds = static_cast<GDALDataset*>(
+            GDALOpenEx(t.path.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY, drivers, nullptr, nullptr));
+        return d.ds && d.ds->GetLayerCount() > 0;
+    };
     OGRLayer* reader = nullptr;
     if (driverValues) {
-        {
-            gdal::ErrorTrap trap;
-            const char* const drivers[] = {"ESRI Shapefile", nullptr};
-            values.ds = static_cast<GDALDataset*>(
-                GDALOpenEx(t.path.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY, drivers, nullptr, nullptr));
-        }
-        if (!values.ds || values.ds->GetLayerCount() < 1) return false;
+        if (!openReader(values)) return false;
         reader = values.ds->GetLayer(0);
         plain.clear();
 
@@ -981,10 +987,7 @@ bool Table::rewriteFields(const std::vector<std::string>& keep, const std::vecto
             } else if (kind == data::ShpRecords::Kind::Null) {
                 row->shape_.clear();
             } else {
-                if (!shapes.ds) {
-                    gdal::ErrorTrap trap;
-                    shapes.ds = openShapefile(t.path, false);
-                }
+                if (!shapes.ds && !openReader(shapes)) return false;
                 FeatureHandle f;
                 {
                     gdal::ErrorTrap trap;
