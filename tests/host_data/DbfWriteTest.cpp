@@ -775,3 +775,32 @@ TEST(DbfWrites, AOnePassRewriteThatCannotBeWrittenLeavesTheFilesAsTheyWere) {
             EXPECT_FALSE(isKorvaneTemporary(e.path())) << e.path();
     }
 }
+
+// A number written by another program in a form the driver might read its
+// own way (asterisks after blanks, a plus sign) is left to the driver: the
+// rewrite is declined and the file stays as it was.
+TEST(DbfWrites, ANumberInAnUnusualFormDeclinesTheOnePassRewrite) {
+    for (const char* text : {"  ****", "    +7", "  7.5 ", " 1e400"}) {
+        SCOPED_TRACE(text);
+        TempFolder tmp;
+        makeShapesFixture(tmp.path());
+        const std::string dbf = tmp.file("base.dbf");
+        std::vector<uint8_t> b = readBytes(dbf);
+        size_t header = b[8] | (b[9] << 8), record = b[10] | (b[11] << 8);
+        std::vector<korvane::test::DbfColumn> columns = korvane::test::dbfColumns(dbf);
+        size_t at = header + 2 * record + 1;
+        for (const auto& c : columns) {
+            if (c.name == "Count") break;
+            at += static_cast<size_t>(c.width);
+        }
+        std::memcpy(&b[at], text, 6);
+        korvane::test::writeText(dbf, std::string(b.begin(), b.end()));
+        auto fc = FeatureClass::open(tmp.file("base.shp"));
+        EXPECT_FALSE(fc->rewriteFields({"Count"}, kAdded, [](const Row& r, Table::AddedValues& a) {
+            a = addedFor(r);
+            return true;
+        }));
+        fc->close();
+        EXPECT_EQ(readBytes(dbf), b);
+    }
+}
