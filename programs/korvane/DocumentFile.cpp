@@ -22,6 +22,7 @@ json layerToJson(const h::LayerPtr& l) {
     json j = {{"name", l->name()}, {"kind", h::layerKindName(l->kind())}, {"path", l->path()},
               {"visible", l->visible()}};
     if (auto sel = l->selectedIds()) j["selection"] = *sel;
+    if (!l->fieldAliases().empty()) j["aliases"] = l->fieldAliases();
     if (auto g = std::dynamic_pointer_cast<h::GroupLayer>(l)) {
         j["layers"] = json::array();
         for (auto& c : g->layers()) j["layers"].push_back(layerToJson(c));
@@ -44,6 +45,9 @@ h::LayerPtr layerFromJson(const json& j, const LayerOpener& opener) {
     }
     l->setVisible(j.value("visible", true));
     if (j.contains("selection")) l->restoreSelectedIds(j["selection"].get<std::vector<int64_t>>());
+    if (j.contains("aliases") && j["aliases"].is_object())
+        for (auto& [field, alias] : j["aliases"].items())
+            if (alias.is_string()) l->setFieldAlias(field, alias.get<std::string>());
     return l;
 }
 }  // namespace
@@ -134,9 +138,12 @@ void DocumentFile::save(const h::Document& doc, const std::string& path) {
 std::vector<std::string> documentItems(const h::Document& doc) {
     std::vector<std::string> items;
     auto map = doc.focusMap();
-    for (auto& l : map->allLayers())
+    for (auto& l : map->allLayers()) {
         items.push_back(fmt::format("layer {} ({}, {})", h::escapeControls(l->name()), h::layerKindName(l->kind()),
                                     l->path().empty() ? "no file" : h::escapeControls(l->path())));
+        for (auto& [field, alias] : l->fieldAliases())
+            items.push_back(fmt::format("  alias {} = {}", h::escapeControls(field), h::escapeControls(alias)));
+    }
     for (auto& t : map->tables())
         items.push_back(fmt::format("table {} ({})", h::escapeControls(t->name()), h::escapeControls(t->path())));
     items.push_back(fmt::format("map units {} ({})", h::unitName(map->mapUnits()), map->mapUnits()));
