@@ -5,6 +5,7 @@
 #include "raster/Classes/clsG_AboutKVG.h"
 #include "raster/Classes/clsG_KVHelp.h"
 #include "raster/Classes/clsGridCreatePatch.h"
+#include "raster/Classes/clsG_RegionStats.h"
 #include "raster/Classes/clsG_SpatialStats.h"
 #include "raster/Classes/clsKorvaneGridMenu.h"
 #include "shared/App.h"
@@ -23,4 +24,5 @@ extern "C" __attribute__((visibility("default"))) void korvane_register_componen
     add<kv::clsG_AboutKVG>(r, "KorvaneGrid.clsG_AboutKVG");
     add<kv::clsG_KVHelp>(r, "KorvaneGrid.clsG_KVHelp");
     add<kv::clsG_SpatialStats>(r, "KorvaneGrid.clsG_SpatialStats");
+    add<kv::clsG_RegionStats>(r, "KorvaneGrid.clsG_RegionStats");
 }

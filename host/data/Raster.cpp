@@ -607,4 +607,13 @@ void removeScratchFolder() {
     p.clear();
 }
 
+void removeTemporaryRaster(RasterDatasetPtr& raster) {
+    if (!raster) return;
+    std::vector<std::string> files = raster->files();
+    raster->close();
+    raster.reset();
+    std::error_code ec;
+    for (const std::string& f : files) std::filesystem::remove_all(f, ec);
+}
+
 }  // namespace korvane::host

@@ -38,16 +38,6 @@ struct Accumulator {
     }
 };
 
-// Removes a scratch raster and its sidecars.
-void removeRaster(RasterDatasetPtr& raster) {
-    if (!raster) return;
-    std::vector<std::string> files = raster->files();
-    raster->close();
-    raster.reset();
-    std::error_code ec;
-    for (const std::string& f : files) stdfs::remove_all(f, ec);
-}
-
 }  // namespace
 
 TablePtr zonalStatisticsAsTable(const FeatureClassPtr& zones, const std::string& zoneField,
@@ -88,10 +78,10 @@ TablePtr zonalStatisticsAsTable(const FeatureClassPtr& zones, const std::string&
             }
         });
     } catch (...) {
-        removeRaster(zoneGrid);
+        removeTemporaryRaster(zoneGrid);
         throw;
     }
-    removeRaster(zoneGrid);
+    removeTemporaryRaster(zoneGrid);
 
     // One pass over the values.
     std::vector<Accumulator> acc(zoneValue.size());
