@@ -227,6 +227,12 @@ bool frmGridRegionStats::RunGridRegionStats(const std::string& strRasterLayer, c
                    "Missing Choice");
             return;
         }
+        if (std::find(codes.begin(), codes.end(), "CA") == codes.end() ||
+            std::find(codes.begin(), codes.end(), "TE") == codes.end()) {
+            MsgBox("The cross-tabulations sum the metrics CA and TE: the list must hold both.  Cannot continue.",
+                   h::mb::OKOnly, "Missing Information");
+            return;
+        }
         const bool blnCwed = strStatsToRun.find("CWED") != std::string::npos;
         const bool blnMnn =
             strStatsToRun.find("MNN") != std::string::npos || strStatsToRun.find("MPI") != std::string::npos;
