@@ -610,6 +610,9 @@ void removeScratchFolder() {
 void removeTemporaryRaster(RasterDatasetPtr& raster) {
     if (!raster) return;
     std::vector<std::string> files = raster->files();
+    // The value table's code-page file goes with it.
+    if (raster->format() != RasterFormat::Grid && raster->format() != RasterFormat::ArcInfoGrid)
+        files.push_back(std::filesystem::path(raster->tableSidecarPath()).replace_extension(".cpg").string());
     raster->close();
     raster.reset();
     std::error_code ec;
