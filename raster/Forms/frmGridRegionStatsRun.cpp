@@ -359,7 +359,15 @@ bool frmGridRegionStats::RunGridRegionStats(const std::string& strRasterLayer, c
 
         // ---- the table, put in place after the last region ----------------------------------------------------
         KV_LINE;
-        h::TablePtr statsTable = WriteRegionStatsTable(tablePath, blnAppend, strRasterLayer, regionDef, rows);
+        h::TablePtr statsTable;
+        try {
+            statsTable = WriteRegionStatsTable(tablePath, blnAppend, strRasterLayer, regionDef, rows);
+        } catch (const h::Failure& f) {
+            MsgBox(fmt::format("The table {} could not be written: {}{}It is as it was before the run.", tablePath,
+                               f.description(), kCRLF),
+                   h::mb::Exclamation, "File Access Error");
+            return;
+        }
         if (verbose) MsgBox("Statistics table successfully created", h::mb::Information, "Success");
         status("Statistics table successfully created", "");
         get<h::OptionButton>("optAppend").setValue(true);

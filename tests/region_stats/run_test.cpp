@@ -23,6 +23,7 @@
 #include "fragstat/fragstat.h"
 #include "host/Application.h"
 #include "host/Document.h"
+#include "host/FileReplace.h"
 #include "host/Forms.h"
 #include "host/Ui.h"
 #include "host/data/FeatureLayer.h"
@@ -434,6 +435,33 @@ TEST(RegionStatsRun, RefusalsLeaveEveryFileAndTheSelectionAsTheyWere) {
     EXPECT_TRUE(high.sameAsNow()) << high.differences();
     // Every temporary grid of the runs is gone.
     EXPECT_EQ(korvane::test::FolderSnapshot::read(scratch), scratchBefore);
+}
+
+// A table that cannot be put in place (a failing fsync, close or rename of
+// its new version) stays as it was, and nothing else is written.
+TEST(RegionStatsRun, AFailedReplacementLeavesTheTableAsItWas) {
+    namespace ht = korvane::host::testing;
+    RegionSession s;
+    s.addGrid("landscape.tif");
+    s.addRegions();
+    kv::frmGridRegionStats& d = s.open();
+    const std::string table = s.path("stats.dbf");
+    ASSERT_TRUE(d.RunGridRegionStats("landscape.tif", "Value", "regions", "REGION", "LC", true, "CA, TE, %LAND",
+                                     table, true, "False"))
+        << s.messages();
+    for (ht::Step step : {ht::Step::Fsync, ht::Step::Close, ht::Step::Rename}) {
+        korvane::test::FolderSnapshot before(s.dir);
+        s.driver.messages.clear();
+        ht::failAt(step, EIO, "stats.dbf");
+        EXPECT_FALSE(d.RunGridRegionStats("landscape.tif", "Value", "regions", "REGION", "LC", true, "CA, TE, %LAND",
+                                          table, true, "False"));
+        ht::clearFaults();
+        EXPECT_TRUE(before.sameAsNow()) << before.differences();
+        ASSERT_FALSE(s.driver.messages.empty());
+        EXPECT_NE(s.driver.messages.back().text.find("It is as it was before the run."), std::string::npos)
+            << s.messages();
+        EXPECT_TRUE(korvane::test::temporariesIn(s.dir).empty());
+    }
 }
 
 // A region grid that fragstat cannot take (cells of -9999, its NoData) gives
