@@ -118,6 +118,58 @@ public:
     kv::clsG_RegionStats command;
 };
 
+// ---- the command and the dialog ------------------------------------------------------------------
+
+TEST(RegionStatsCommand, EnabledNeedsAFeatureLayerAndAUsableGrid) {
+    RegionSession s;
+    EXPECT_EQ(s.command.Name(), "gridRegionStats");
+    EXPECT_EQ(s.command.Caption(), "Spatial Statistics (by Regions)");
+    s.command.OnClick();
+    ASSERT_EQ(s.driver.messages.size(), 1u);
+    EXPECT_EQ(s.driver.messages[0].text, "There are no layers loaded.  Cannot continue.");
+    EXPECT_EQ(s.command.dialog(), nullptr);
+    s.addGrid("landscape.tif");
+    kv::SetMapLayersChanged(true);
+    EXPECT_FALSE(s.command.Enabled());   // one layer
+    s.addRegions();
+    EXPECT_TRUE(s.command.Enabled());
+    kv::SetMapLayersChanged(false);
+    s.map()->deleteLayer(s.map()->layer(1));   // the grid
+    EXPECT_TRUE(s.command.Enabled());          // cached until the flag is set
+    s.map()->addLayer(h::openFeatureLayer(s.sample("landscape.shp")));
+    kv::SetMapLayersChanged(true);
+    EXPECT_FALSE(s.command.Enabled());         // two feature layers, no grid
+    kv::SetMapLayersChanged(false);
+}
+
+TEST(RegionStatsDialog, LoadSelectsSingleLayersAndOkChecksInOrder) {
+    RegionSession s;
+    s.addGrid("landscape.tif");
+    s.addRegions();
+    kv::frmGridRegionStats& d = s.open();
+    EXPECT_EQ(d.caption(), "Regions Statistics");
+    EXPECT_EQ(d.get<h::ComboBox>("cboClassLayer").text(), "landscape.tif");
+    EXPECT_EQ(d.get<h::ComboBox>("cboRegionLayer").text(), "regions");
+    EXPECT_GE(d.get<h::ComboBox>("cboRegion").find("REGION"), 0);
+    EXPECT_FALSE(d.get<h::Control>("cboResponseLayer").enabled());
+    EXPECT_FALSE(d.get<h::Control>("optAppend").enabled());
+    EXPECT_EQ(d.get<h::TextBox>("txtMPI").text(), "1000000");
+    EXPECT_EQ(d.get<h::TextBox>("txtBoundaryInfl").text(), "1");
+    s.act({"click cmdOk", "choose cboClass Value", "click cmdOk", "choose cboRegion REGION", "click cmdOk",
+           "click chkCaptureResponseLayer", "click txtTableName", "file " + s.path("t.dbf"), "click cmdOk"});
+    std::vector<std::string> titles, texts;
+    for (const auto& m : s.driver.messages) texts.push_back(m.text), titles.push_back(m.title);
+    EXPECT_EQ(texts, (std::vector<std::string>{"A class field needs to be chosen first",
+                                               "A region needs to be chosen first",
+                                               "A table needs to be selected first",
+                                               "A response layer needs to be selected to continue"}));
+    EXPECT_EQ(titles, std::vector<std::string>(4, "Missing Information"));
+    // A new table: Overwrite, both disabled; nothing was written.
+    EXPECT_TRUE(d.get<h::OptionButton>("optOverwrite").value());
+    EXPECT_FALSE(d.get<h::Control>("optOverwrite").enabled());
+    EXPECT_FALSE(fs::exists(s.path("t.dbf")));
+}
+
 // ---- the region grid cut by hand ---------------------------------------------------------------
 
 struct HandCut {
