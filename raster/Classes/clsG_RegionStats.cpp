@@ -41,15 +41,7 @@ void clsG_RegionStats::OnClick() {
             return;
         }
         KV_LINE;
-        std::erase_if(dialogs_, [](const auto& d) { return !d->loaded(); });
-        auto dialog = std::make_unique<frmGridRegionStats>();
-        dialog->setArcMapHook(hook());
-        frmGridRegionStats& form = *dialog;
-        dialogs_.push_back(std::move(dialog));
-        KV_LINE;
-        h::SetWindowLongA(form.hWnd(), h::GWL_HWNDPARENT, hook()->hWnd());
-        KV_LINE;
-        ShowForm(form, false);
+        OpenGridDialog(dialogs_, hook());
     });
 }
 

@@ -12,6 +12,7 @@
 #include <fmt/format.h>
 
 #include "FaultInjection.h"
+#include "GridSession.h"
 #include "fragstat/fragstat.h"
 #include "host/Application.h"
 #include "host/Document.h"
@@ -34,63 +35,15 @@ namespace h = korvane::host;
 
 // A scripted user, a fresh document, the sample grid copied into a private
 // folder, and the command created as the host creates it.
-class GridSession {
+class GridSession : public korvane::test::GridSession<kv::clsG_SpatialStats> {
 public:
-    GridSession() {
-        std::string tmpl = (fs::temp_directory_path() / "kv-griddialog-XXXXXX").string();
-        if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp");
-        dir = tmpl;
-        driver.echoForms = false;
-        h::setUi(&driver);
-        auto& app = h::Application::instance();
-        app.setDocument(std::make_shared<h::Document>());
-        app.modelessAllowed = true;
-        command.OnCreate(&app);
-        kv::SetMapLayersChanged(false);
-    }
-    ~GridSession() {
-        kv::frmGridSpatialStats* d = command.dialog();
-        if (d && d->loaded()) d->get<h::CommandButton>("cmdCancel").click();
-        h::Application::instance().setDocument(std::make_shared<h::Document>());
-        h::setUi(nullptr);
-        std::error_code ec;
-        fs::remove_all(dir, ec);
-    }
-    h::MapPtr map() const { return h::Application::instance().document()->focusMap(); }
-    // A copy of a sample file (and its sidecars) in the session's folder.
-    std::string sample(const std::string& name) const {
-        for (const auto& e : fs::directory_iterator(KV_SAMPLE_DIR)) {
-            std::string f = e.path().filename().string();
-            if (f == name || f.rfind(name + ".", 0) == 0) fs::copy_file(e.path(), dir / f, fs::copy_options::overwrite_existing);
-        }
-        return (dir / name).string();
-    }
+    GridSession() : korvane::test::GridSession<kv::clsG_SpatialStats>(KV_SAMPLE_DIR) {}
     h::RasterLayerPtr addSample(const std::string& name) {
         h::RasterLayerPtr layer = h::openRasterLayer(sample(name));
         map()->addLayer(layer);
         return layer;
     }
-    kv::frmGridSpatialStats& open() {
-        command.OnClick();
-        kv::frmGridSpatialStats* d = command.dialog();
-        if (!d) throw std::runtime_error("no dialog");
-        return *d;
-    }
-    void act(const std::vector<std::string>& lines) {
-        driver.addLines(lines);
-        driver.driveModeless();
-    }
-    std::vector<std::string> messageTexts() const {
-        std::vector<std::string> t;
-        for (const auto& m : driver.messages) t.push_back(m.text);
-        return t;
-    }
-    std::string table(const std::string& name) const { return (dir / name).string(); }
-
-    fs::path dir;
-    std::ostringstream out;
-    h::ScriptDriver driver{out};
-    kv::clsG_SpatialStats command;
+    std::string table(const std::string& name) const { return path(name); }
 };
 
 bool checked(kv::frmGridSpatialStats& d, const char* box) { return d.get<h::CheckBox>(box).checked(); }

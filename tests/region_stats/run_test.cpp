@@ -20,6 +20,7 @@
 #include <fmt/format.h>
 
 #include "FaultInjection.h"
+#include "GridSession.h"
 #include "fragstat/fragstat.h"
 #include "host/Application.h"
 #include "host/Document.h"
@@ -40,37 +41,9 @@ namespace {
 namespace fs = std::filesystem;
 namespace h = korvane::host;
 
-class RegionSession {
+class RegionSession : public korvane::test::GridSession<kv::clsG_RegionStats> {
 public:
-    RegionSession() {
-        std::string tmpl = (fs::temp_directory_path() / "kv-regionstats-XXXXXX").string();
-        if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp");
-        dir = tmpl;
-        driver.echoForms = false;
-        h::setUi(&driver);
-        auto& app = h::Application::instance();
-        app.setDocument(std::make_shared<h::Document>());
-        app.modelessAllowed = true;
-        command.OnCreate(&app);
-        kv::SetMapLayersChanged(false);
-    }
-    ~RegionSession() {
-        kv::frmGridRegionStats* d = command.dialog();
-        if (d && d->loaded()) d->get<h::CommandButton>("cmdCancel").click();
-        h::Application::instance().setDocument(std::make_shared<h::Document>());
-        h::setUi(nullptr);
-        std::error_code ec;
-        fs::remove_all(dir, ec);
-    }
-    h::MapPtr map() const { return h::Application::instance().document()->focusMap(); }
-    std::string sample(const std::string& name) const {
-        for (const auto& e : fs::directory_iterator(KV_SAMPLE_DIR)) {
-            std::string f = e.path().filename().string();
-            if (f == name || f.rfind(fs::path(name).stem().string() + ".", 0) == 0)
-                fs::copy_file(e.path(), dir / f, fs::copy_options::overwrite_existing);
-        }
-        return (dir / name).string();
-    }
+    RegionSession() : korvane::test::GridSession<kv::clsG_RegionStats>(KV_SAMPLE_DIR, "kv-regionstats") {}
     h::RasterLayerPtr addGrid(const std::string& name) {
         h::RasterLayerPtr layer = h::openRasterLayer(sample(name));
         map()->addLayer(layer);
@@ -81,22 +54,12 @@ public:
         map()->addLayer(layer);
         return layer;
     }
-    kv::frmGridRegionStats& open() {
-        command.OnClick();
-        if (!command.dialog()) throw std::runtime_error("no dialog");
-        return *command.dialog();
-    }
-    void act(const std::vector<std::string>& lines) {
-        driver.addLines(lines);
-        driver.driveModeless();
-    }
     std::string messages() const {
         std::string t;
         for (const auto& m : driver.messages) t += m.text + "\n";
         for (const auto& r : driver.errorReports) t += "report: " + r + "\n";
         return t;
     }
-    std::string path(const std::string& name) const { return (dir / name).string(); }
     // A run of the dialog on the sample, landscape and class level.
     void run(const std::string& table, const std::string& regionField = "REGION", bool response = false) {
         open();
@@ -111,11 +74,6 @@ public:
         lines.push_back("click cmdOk");
         act(lines);
     }
-
-    fs::path dir;
-    std::ostringstream out;
-    h::ScriptDriver driver{out};
-    kv::clsG_RegionStats command;
 };
 
 // ---- the command and the dialog ------------------------------------------------------------------
