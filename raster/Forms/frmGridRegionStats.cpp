@@ -13,6 +13,7 @@
 #include "host/data/RasterLayer.h"
 #include "raster/Forms/frmAnalParams.h"
 #include "raster/Modules/modFragStats.h"
+#include "raster/Modules/modRunFragStats.h"
 #include "raster/Modules/UtilModule.h"
 #include "raster/Modules/modMisc.h"
 #include "raster/Modules/modRegionStats.h"

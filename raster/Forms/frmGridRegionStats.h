@@ -24,6 +24,7 @@ namespace kv {
 
 class frmAnalParams;
 class FragStatsFolder;
+struct FragStatsRunInfo;
 
 // The metric list of the OK button: the optional codes checked ("CWED, ",
 // "MPI, ", "MNN, ", "IJI, " in that order), then the class list, or with
@@ -94,6 +95,8 @@ private:
     // The private folder of the latest RunFragStats call; the run lets it go
     // once it has read the files.
     std::unique_ptr<FragStatsFolder> runFolder_;
+    // What the latest RunFragStats call left besides its base path.
+    std::unique_ptr<FragStatsRunInfo> runInfo_;
 };
 
 }  // namespace kv

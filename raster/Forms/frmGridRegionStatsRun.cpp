@@ -145,8 +145,9 @@ std::string frmGridRegionStats::RunFragStats(const h::RasterLayer& prlIn, bool b
         options.procedureName = "RunFragStats";
         options.modulePath = kvModulePath_;
         KV_LINE;
+        runInfo_ = std::make_unique<FragStatsRunInfo>();
         result = kv::RunFragStats(*runFolder_, source, blnMnn, blnCwed, blnDiag, bufferDistance, MPIValue,
-                                  BoundaryInfluence, CWEDFileName, TrackErrors, options);
+                                  BoundaryInfluence, CWEDFileName, TrackErrors, options, runInfo_.get());
     });
     return result;
 }
@@ -328,8 +329,15 @@ bool frmGridRegionStats::RunGridRegionStats(const std::string& strRasterLayer, c
             for (bool land : {true, false}) {
                 if ((land && !landscape) || (!land && !cls)) continue;
                 const std::string path = base.empty() ? std::string() : base + (land ? ".land" : ".class");
-                if (path.empty() || !hfs::FileExists(path)) {
-                    MsgBox(missingOutputMessage(verbose), h::mb::Exclamation);
+                // A program that failed is not trusted with what it may have left.
+                const bool failed = runInfo_ && runInfo_->exitCode != 0;
+                if (path.empty() || failed || !hfs::FileExists(path)) {
+                    std::string text = missingOutputMessage(verbose);
+                    if (verbose && runInfo_ && runInfo_->exitCode != -1)
+                        text += fmt::format("{}{}fragstat ended with exit code {}{}{}{}The files of the run are in {}",
+                                            kCRLF, kCRLF, runInfo_->exitCode, runInfo_->errorText.empty() ? "" : ": ",
+                                            runInfo_->errorText, kCRLF, runFolder_->path());
+                    MsgBox(text, h::mb::Exclamation);
                     return;
                 }
                 GridStatsFile file;

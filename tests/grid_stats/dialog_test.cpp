@@ -450,20 +450,7 @@ TEST(GridSpatialStatsRun, GeographicAndFootRastersAskBeforeTheRun) {
     }
 }
 
-// A stand-in for fragstat: a shell script that fails or writes broken files
-// under the base path it is given ($2).
-class StandIn {
-public:
-    StandIn(const fs::path& dir, const std::string& body) : path_(dir / "fragstat-stand-in") {
-        std::ofstream(path_) << "#!/bin/sh\n" << body << "\n";
-        fs::permissions(path_, fs::perms::owner_all);
-        kv::testing::UseFragStatsProgram(path_.string());
-    }
-    ~StandIn() { kv::testing::UseFragStatsProgram(""); }
-
-private:
-    fs::path path_;
-};
+using StandIn = korvane::test::FragStatsStandIn;
 
 TEST(GridSpatialStatsRun, AFailedOrBrokenFragstatRunWritesNothing) {
     GridSession s;

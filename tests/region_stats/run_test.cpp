@@ -474,6 +474,56 @@ TEST(RegionStatsRun, AFailedReplacementLeavesTheTableAsItWas) {
     }
 }
 
+// fragstat failing, leaving out a file or writing a malformed one: the
+// run ends with a message before anything is written, whatever region it
+// reached.
+TEST(RegionStatsRun, AFailedOrBrokenFragstatRunWritesNothing) {
+    RegionSession s;
+    s.addGrid("landscape.tif");
+    h::FeatureLayerPtr regions = s.addRegions();
+    kv::frmGridRegionStats& d = s.open();
+    fs::create_directory(s.dir / "out");
+    fs::create_directory(s.dir / "bin");
+    const std::string table = (s.dir / "out" / "stats.dbf").string();
+    ASSERT_TRUE(d.RunGridRegionStats("landscape.tif", "Value", "regions", "REGION", "LC", true, "CA, TE, %LAND",
+                                     table, true, "False"))
+        << s.messages();
+    korvane::test::FolderSnapshot before(s.dir / "out");
+    struct Case {
+        const char* what;
+        const char* script;
+        const char* says;
+    } cases[] = {
+        {"exits with an error after writing its files",
+         "printf 'LID TA\\nx 25\\n' > \"$2.land\"; printf 'LID TYPE CA TE %%LAND\\nx 10 3 1 5\\n' > \"$2.class\"; exit 3",
+         "FRAGSTATS failed to run or successfully complete"},
+        {"leaves out the class file", "printf 'LID TA\\nx 25\\n' > \"$2.land\"",
+         "FRAGSTATS failed to run or successfully complete"},
+        {"fails at the fourth region",
+         "n=$(ls \"$(dirname \"$0\")\" | wc -l); touch \"$(dirname \"$0\")/ran$n\"; [ $n -gt 3 ] && exit 1; "
+         "printf 'LID TA\\nx 25\\n' > \"$2.land\"; printf 'LID TYPE CA TE %%LAND\\nx 10 3 1 5\\n' > \"$2.class\"",
+         "FRAGSTATS failed to run or successfully complete"},
+        {"writes a short line",
+         "printf 'LID TA\\nx 25\\n' > \"$2.land\"; printf 'LID TYPE CA TE %%LAND\\nx 10 3\\n' > \"$2.class\"",
+         "is malformed"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const auto& e : fs::directory_iterator(s.dir / "bin")) fs::remove(e.path());
+        korvane::test::FragStatsStandIn standIn(s.dir / "bin", c.script);
+        s.driver.messages.clear();
+        EXPECT_FALSE(d.RunGridRegionStats("landscape.tif", "Value", "regions", "REGION", "LC", true,
+                                          "CA, TE, %LAND", table, true, "False"));
+        ASSERT_FALSE(s.driver.messages.empty());
+        EXPECT_NE(s.driver.messages.back().text.find(c.says), std::string::npos) << s.messages();
+        EXPECT_TRUE(s.driver.errorReports.empty()) << s.messages();
+        EXPECT_TRUE(before.sameAsNow()) << before.differences();
+        EXPECT_EQ(regions->selectionSet().count(), 5);
+        if (std::string(c.what) == "fails at the fourth region")   // three regions ran well before it
+            EXPECT_EQ(std::distance(fs::directory_iterator(s.dir / "bin"), fs::directory_iterator()), 5);
+    }
+}
+
 // A region grid that fragstat cannot take (cells of -9999, its NoData) gives
 // no output: the run ends with the missing-output message and writes nothing.
 TEST(RegionStatsRun, ARegionWithoutOutputEndsTheRunBeforeAnyWrite) {

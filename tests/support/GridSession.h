@@ -9,6 +9,7 @@
 #include <stdlib.h>
 
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -19,6 +20,7 @@
 #include "host/Forms.h"
 #include "host/Ui.h"
 #include "raster/Classes/GridCommand.h"
+#include "raster/Modules/modRunFragStats.h"
 
 namespace korvane::test {
 
@@ -85,6 +87,23 @@ public:
 
 private:
     std::string samples_;
+};
+
+// A stand-in for fragstat while it lives: a shell script that fails or
+// writes broken files under the base path it is given ($2).
+class FragStatsStandIn {
+public:
+    FragStatsStandIn(const std::filesystem::path& dir, const std::string& body) : path_(dir / "fragstat-stand-in") {
+        std::ofstream(path_) << "#!/bin/sh\n" << body << "\n";
+        std::filesystem::permissions(path_, std::filesystem::perms::owner_all);
+        kv::testing::UseFragStatsProgram(path_.string());
+    }
+    ~FragStatsStandIn() { kv::testing::UseFragStatsProgram(""); }
+    FragStatsStandIn(const FragStatsStandIn&) = delete;
+    FragStatsStandIn& operator=(const FragStatsStandIn&) = delete;
+
+private:
+    std::filesystem::path path_;
 };
 
 }  // namespace korvane::test
