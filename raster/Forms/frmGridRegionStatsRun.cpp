@@ -251,6 +251,35 @@ bool frmGridRegionStats::RunGridRegionStats(const std::string& strRasterLayer, c
             cwedBox.setText("");
         }
 
+        // The regions and the response grid must lie in the grid's coordinate system.
+        KV_LINE;
+        if (!h::sameCoordinateSystem(regionClass->spatialReference(), classGrid->spatialReference())) {
+            MsgBox("The region layer " + strRegionLayer + " is in another coordinate system than the grid " +
+                       strRasterLayer + ".  Cannot continue.",
+                   h::mb::Exclamation, "Cannot Continue");
+            return;
+        }
+        const bool response = get<h::CheckBox>("chkCaptureResponseLayer").checked();
+        std::shared_ptr<h::RasterLayer> responseLayer;
+        if (response) {
+            const std::string responseName = get<h::ComboBox>("cboResponseLayer").text();
+            h::LayerPtr found = FindLayerByName(map, responseName);
+            if (!found) {
+                MsgBox("Could not find Response theme " + responseName, h::mb::OKOnly, "Missing Layer");
+            } else {
+                responseLayer = std::dynamic_pointer_cast<h::RasterLayer>(found);
+                if (!responseLayer || !responseLayer->raster())
+                    h::fail(h::err::TypeMismatch, KV_PROJECT_NAME, responseName + " is not a raster layer.");
+                if (!h::sameCoordinateSystem(regionClass->spatialReference(),
+                                             responseLayer->raster()->spatialReference())) {
+                    MsgBox("The region layer " + strRegionLayer + " is in another coordinate system than the "
+                           "response grid " + responseName + ".  Cannot continue.",
+                           h::mb::Exclamation, "Cannot Continue");
+                    return;
+                }
+            }
+        }
+
         // ---- the region values and the remembered selection ---------------------------------------------
         status("Creating a list of region values");
         KV_LINE;
@@ -280,7 +309,6 @@ bool frmGridRegionStats::RunGridRegionStats(const std::string& strRasterLayer, c
             return;
         }
         const std::string folder = stdfs::path(tablePath).parent_path().string();
-        if (strOutputTable.empty()) get<h::TextBox>("txtTableName").setText(tablePath);
 
         // ---- region by region ------------------------------------------------------------------------------
         KV_LINE;
@@ -383,20 +411,12 @@ bool frmGridRegionStats::RunGridRegionStats(const std::string& strRasterLayer, c
         get<h::OptionButton>("optOverwrite").setEnabled(true);
 
         // ---- the response summary ----------------------------------------------------------------------------------
-        const bool response = get<h::CheckBox>("chkCaptureResponseLayer").checked();
         h::TablePtr zonal;
         std::unique_ptr<FragStatsFolder> zonalFolder;
-        if (response) {
+        if (responseLayer) {
             status("Running zonal statistics against output", "");
             KV_LINE;
-            const std::string responseName = get<h::ComboBox>("cboResponseLayer").text();
-            h::LayerPtr found = FindLayerByName(map, responseName);
-            if (!found) {
-                MsgBox("Could not find Response theme " + responseName, h::mb::OKOnly, "Missing Layer");
-            } else {
-                auto responseLayer = std::dynamic_pointer_cast<h::RasterLayer>(found);
-                if (!responseLayer || !responseLayer->raster())
-                    h::fail(h::err::TypeMismatch, KV_PROJECT_NAME, responseName + " is not a raster layer.");
+            {
                 h::RasterAnalysisEnvironment env;
                 env.setCellSizeFrom(*responseLayer->raster());
                 env.setExtentFrom(*responseLayer->raster());
@@ -474,11 +494,9 @@ bool frmGridRegionStats::RunGridRegionStats(const std::string& strRasterLayer, c
 
         auto layer = std::make_shared<h::FeatureLayer>(
             joined, "Regions analysis of " + strRasterLayer + " (" + strClassField + ") by " + strRegionLayer);
-        if (joinZonal) {
-            if (joined->findField("MEAN") >= 0)
-                layer->setFieldAlias(joined->fields().field(joined->findField("MEAN")).name, "MeanResponse");
-            layer->setVisible(false);
-        }
+        if (joinZonal && joined->findField("MEAN") >= 0)
+            layer->setFieldAlias(joined->fields().field(joined->findField("MEAN")).name, "MeanResponse");
+        if (response) layer->setVisible(false);
         map->addLayer(layer);
         status("Finished");
         finished = true;

@@ -342,6 +342,23 @@ TEST(RegionStatsRun, TheResponseSummaryIsJoinedWithItsMeanAsMeanResponse) {
     // No zonal table is left in the output folder.
     for (const auto& e : fs::directory_iterator(s.dir))
         EXPECT_EQ(e.path().filename().string().find("RgnStats"), std::string::npos) << e.path();
+
+    // The response layer gone from the map: said, and the class areas are joined instead.
+    kv::frmGridRegionStats& d = *s.command.dialog();
+    for (const h::LayerPtr& l : s.map()->layers())
+        if (l->name() == "standage.tif") {
+            s.map()->deleteLayer(l);
+            break;
+        }
+    s.driver.messages.clear();
+    ASSERT_TRUE(d.RunGridRegionStats("landscape.tif", "Value", "regions", "REGIONID", "LC", true, "CA, TE, %LAND",
+                                     s.path("stats.dbf"), true, "False"))
+        << s.messages();
+    EXPECT_EQ(s.driver.messages.front().text, "Could not find Response theme standage.tif");
+    h::FeatureClassPtr areas = h::FeatureClass::open(s.path("Join1.shp"));
+    EXPECT_GE(areas->findField("Class-10"), 0);
+    EXPECT_LT(areas->findField("MEAN"), 0);
+    EXPECT_FALSE(s.map()->layer(0)->visible());
 }
 
 // Text keys with quotes, fractional keys and a null key each select their own regions.
