@@ -1,5 +1,7 @@
 #include "shared/modMisc.h"
 
+#include "host/data/RasterLayer.h"
+
 #include <ctime>
 
 #include <fmt/format.h>
@@ -97,7 +99,10 @@ std::vector<std::string> GetFields(const h::LayerPtr& layer) {
             return;
         }
         KV_LINE;
-        const h::Fields& fields = featureLayerOf(layer).featureClass()->fields();
+        // A raster layer gives the fields of its attribute table.
+        std::optional<h::Fields> found = h::layerFields(*layer);
+        if (!found && !std::dynamic_pointer_cast<h::RasterLayer>(layer)) featureLayerOf(layer);
+        const h::Fields fields = found ? *found : h::Fields();
         KV_LINE;
         if (fields.count() == 0) {
             MsgBox(layer->name() + " has no fields in it", h::mb::OKOnly);
