@@ -13,6 +13,16 @@ KV_MODULE("Modules/modMisc");
 
 namespace kv {
 
+std::string firstChars(const std::string& s, size_t n) {
+    size_t i = 0, chars = 0;
+    while (i < s.size() && chars < n) {
+        ++i;
+        while (i < s.size() && (static_cast<unsigned char>(s[i]) & 0xC0) == 0x80) ++i;
+        ++chars;
+    }
+    return s.substr(0, i);
+}
+
 std::string FitBytes(const std::string& s, int32_t bytes) {
     if (bytes <= 0 || s.size() <= static_cast<size_t>(bytes)) return s;
     size_t end = static_cast<size_t>(bytes);

@@ -10,6 +10,7 @@
 #include "host/data/RasterWorkspace.h"
 #include "raster/Classes/clsGridCreatePatch.h"
 #include "raster/Modules/UtilModule.h"
+#include "raster/Modules/modGridOutput.h"
 #include "raster/Modules/modMisc.h"
 #include "shared/App.h"
 #include "shared/ErrorHandling.h"
@@ -22,17 +23,6 @@ namespace h = korvane::host;
 namespace stdfs = std::filesystem;
 
 namespace {
-
-// The first n characters of a UTF-8 text.
-std::string firstChars(const std::string& s, size_t n) {
-    size_t i = 0, chars = 0;
-    while (i < s.size() && chars < n) {
-        ++i;
-        while (i < s.size() && (static_cast<unsigned char>(s[i]) & 0xC0) == 0x80) ++i;
-        ++chars;
-    }
-    return s.substr(0, i);
-}
 
 // Whether anything of the dataset name is in the folder: the file or GRID
 // folder itself, or a sidecar a raster file of that name would have.
@@ -88,7 +78,7 @@ std::optional<std::string> PatchRasterName(const std::string& folder, const std:
 
 void clsG_createPatch::RunClumper(const h::LayerPtr& InGrid, const std::string& ClassName, bool as8N,
                                   const std::string& SaveLocation) {
-    std::vector<h::RasterDatasetPtr> temporaries;
+    ScratchRasters scratch;
     frmProgress progress;
     KV_MEMBER("RunClumper").run([&] {
         KV_LINE;
@@ -147,13 +137,11 @@ void clsG_createPatch::RunClumper(const h::LayerPtr& InGrid, const std::string& 
         }
         KV_LINE;
         h::RasterAnalysisEnvironment env;
-        h::RasterDatasetPtr reclassed = h::remap(raster, remap, env);
-        temporaries.push_back(reclassed);
+        h::RasterDatasetPtr reclassed = scratch.keep(h::remap(raster, remap, env));
         KV_LINE;
         h::RegionGroupOptions options;
         options.eightNeighbours = as8N;
-        h::RasterDatasetPtr patches = h::regionGroup(reclassed, options, env);
-        temporaries.push_back(patches);
+        h::RasterDatasetPtr patches = scratch.keep(h::regionGroup(reclassed, options, env));
         KV_LINE;
         h::ZonalGeometryTable geometry = h::zonalGeometry(*patches);
 
@@ -203,18 +191,10 @@ void clsG_createPatch::RunClumper(const h::LayerPtr& InGrid, const std::string& 
         ChangeRenderToUVRenderer(*layer, patchField, classes);
         layer->setName(InGrid->name() + " by " + patchField);
         map->addLayer(layer);
-        if (shown == patches) temporaries.pop_back();
+        // A failed save leaves the layer showing the working raster.
+        if (shown == patches) scratch.release(patches);
     });
     progress.unload();
-    // The working rasters in the scratch folder go on every exit (but the
-    // one a layer shows when the save failed).
-    for (const h::RasterDatasetPtr& t : temporaries) {
-        try {
-            h::RasterWorkspace ws = h::RasterWorkspace::open(t->workspacePath());
-            ws.deleteDataset(t->name());
-        } catch (const h::Failure&) {
-        }
-    }
 }
 
 void clsG_createPatch::ChangeRenderToUVRenderer(h::RasterLayer& InputRasterLayer, const std::string& FieldName,
