@@ -45,6 +45,8 @@ RasterDatasetPtr regionGroup(const RasterDatasetPtr& input, const RegionGroupOpt
     co.diags = options.eightNeighbours;
     co.none = kIntegerNoData;
     co.threads = options.threads;
+    // Strips of whole tile rows, so that the writer lets each go when done.
+    co.strip_rows = ops::stripRows(lattice.columns);
     std::vector<int32_t> ids;
     fragstat::IdSink sink = [&](int64_t first, int64_t count, const int64_t* labels) {
         size_t n = static_cast<size_t>(count * lattice.columns);

@@ -14,6 +14,7 @@
 
 namespace h = korvane::host;
 using korvane::test::cellsOf;
+using korvane::test::grid4;
 using korvane::test::GridSpec;
 using korvane::test::N;
 using korvane::test::TempFolder;
@@ -31,18 +32,6 @@ h::RasterLattice lattice4() {
     l.columns = 4;
     l.rows = 4;
     return l;
-}
-
-// A 4 x 4 grid on that lattice.
-GridSpec grid4(std::vector<double> cells, double noData) {
-    GridSpec g;
-    g.columns = 4;
-    g.rows = 4;
-    g.originX = 0;
-    g.originY = 40;
-    g.noData = noData;
-    g.cells = std::move(cells);
-    return g;
 }
 
 struct Shapes {
