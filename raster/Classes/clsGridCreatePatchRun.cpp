@@ -151,8 +151,10 @@ void clsG_createPatch::RunClumper(const h::LayerPtr& InGrid, const std::string& 
         std::vector<h::FieldDef> add;
         if (patchTable->fields().find(patchField) < 0)
             add.push_back(patchFieldDef(patchField, fields.field(classField)));
-        if (patchTable->fields().find("Area") < 0) add.push_back({"Area", h::FieldSingle, 0, 20, 5});
-        if (patchTable->fields().find("Perimeter") < 0) add.push_back({"Perimeter", h::FieldSingle, 0, 20, 5});
+        // Area and Perimeter are columns of 20 digits with 5 decimals; they
+        // are filled as doubles, so that large patches keep every digit.
+        if (patchTable->fields().find("Area") < 0) add.push_back({"Area", h::FieldDouble, 0, 20, 5});
+        if (patchTable->fields().find("Perimeter") < 0) add.push_back({"Perimeter", h::FieldDouble, 0, 20, 5});
         if (!add.empty()) patchTable->addFields(add);
         const h::Fields& pf = patchTable->fields();
         int32_t pValue = pf.find("Value"), pLink = pf.find("Link"), pClass = pf.find(patchField),

@@ -209,6 +209,21 @@ TEST(PatchTheme, AValueClassFieldIsOldValueAndAMissingOneFallsBackToValue) {
     EXPECT_EQ(tableRows(*p.added()->raster())[2], "3 3 1 3 300 80");
 }
 
+TEST(PatchTheme, LargePatchesKeepEveryDigitOfAreaAndPerimeter) {
+    Patch p;
+    GridSpec g = korvane::test::grid4({1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 2}, X);
+    g.cellX = g.cellY = 3333.3;
+    g.originY = 4 * 3333.3;
+    auto grid = std::make_shared<h::RasterLayer>(h::RasterDataset::open(korvane::test::writeGrid(p.in.file("big.tif"), g)));
+    grid->raster()->buildValueTable();
+    p.map()->addLayer(grid);
+    p.cmd.RunClumper(grid, "Value", true, p.out.path());
+    ASSERT_TRUE(p.added());
+    auto row = p.added()->raster()->attributeTable()->row(0);
+    EXPECT_NEAR(h::toDouble(row->value("Area")), 15 * 3333.3 * 3333.3, 1e-4);
+    EXPECT_NEAR(h::toDouble(row->value("Perimeter")), 16 * 3333.3, 1e-4);
+}
+
 TEST(PatchTheme, AnExistingFileOfTheLayerNameIsNeverReplaced) {
     Patch p;
     p.selectGrid();
