@@ -1,6 +1,7 @@
 // The raster operators on small hand grids and hand polygons: features to
 // raster, extraction by a mask.
 #include <gtest/gtest.h>
+#include <ogr_spatialref.h>
 
 #include <cmath>
 #include <filesystem>
@@ -113,6 +114,17 @@ TEST(FeaturesToRaster, RefusesWhatItCannotWriteAndNeverReplacesAFile) {
     EXPECT_THROW(h::featuresToRaster(s.fc, nullptr, "CODE", empty, env), h::Failure);
     auto r = h::featuresToRaster(s.fc, nullptr, "CODE", lattice4(), env, s.tmp.file("new.tif"));
     EXPECT_EQ(r->path(), s.tmp.file("new.tif"));
+    // Shapes in another coordinate system than the grid's are not burnt in.
+    OGRSpatialReference geographic;
+    geographic.importFromEPSG(4326);
+    char* wkt = nullptr;
+    geographic.exportToWkt(&wkt);
+    h::SpatialReference degrees = h::SpatialReference::fromWkt(wkt);
+    CPLFree(wkt);
+    auto other = h::ShapefileWorkspace::open(s.tmp.path())
+                     .createFeatureClass("degrees", {{"CODE", h::FieldInteger, 0, 9, 0}}, h::ShapeType::Polygon, &degrees);
+    auto utm = h::RasterDataset::open(writeGrid(s.tmp.file("utm.tif"), grid4({}, -1)));
+    EXPECT_THROW(h::featuresToRaster(other, nullptr, "CODE", lattice4(), env, {}, utm->spatialReference()), h::Failure);
 }
 
 TEST(ExtractByMask, ValuesWhereTheMaskHasDataWithTheirClassRows) {
