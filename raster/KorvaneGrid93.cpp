@@ -3,6 +3,8 @@
 #include "host/Application.h"
 #include "host/Component.h"
 #include "raster/Classes/clsG_AboutKVG.h"
+#include "raster/Classes/clsG_Clip.h"
+#include "raster/Classes/clsG_Intersect.h"
 #include "raster/Classes/clsG_KVHelp.h"
 #include "raster/Classes/clsGridCreatePatch.h"
 #include "raster/Classes/clsG_RegionStats.h"
@@ -25,4 +27,6 @@ extern "C" __attribute__((visibility("default"))) void korvane_register_componen
     add<kv::clsG_KVHelp>(r, "KorvaneGrid.clsG_KVHelp");
     add<kv::clsG_SpatialStats>(r, "KorvaneGrid.clsG_SpatialStats");
     add<kv::clsG_RegionStats>(r, "KorvaneGrid.clsG_RegionStats");
+    add<kv::clsG_Clip>(r, "KorvaneGrid.clsG_Clip");
+    add<kv::clsG_Intersect>(r, "KorvaneGrid.clsG_Intersect");
 }

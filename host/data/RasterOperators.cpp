@@ -50,7 +50,8 @@ bool sameCoordinateSystem(const std::optional<SpatialReference>& a, const std::o
 namespace ops {
 
 int64_t stripRows(int64_t columns) {
-    return std::max<int64_t>(1, (int64_t{1} << 22) / std::max<int64_t>(1, columns));
+    int64_t rows = std::max<int64_t>(1, (int64_t{1} << 22) / std::max<int64_t>(1, columns));
+    return rows < kTileRows ? kTileRows : rows / kTileRows * kTileRows;
 }
 
 std::optional<SpatialReference> outputCrs(const RasterAnalysisEnvironment& env,
@@ -75,6 +76,8 @@ LatticeReader::LatticeReader(const RasterDataset& raster, const RasterLattice& l
             lastColumn_ = std::max(lastColumn_, s);
         }
     }
+    sameColumns_ = lattice.columns == raster.width();
+    for (int64_t c = 0; c < lattice.columns && sameColumns_; ++c) sameColumns_ = sourceColumn_[static_cast<size_t>(c)] == c;
 }
 
 template <class T>
@@ -99,20 +102,41 @@ void LatticeReader::read(int64_t firstRow, int64_t rows, T* out, T none) {
     RasterDataset::Impl& m = RasterAccess::impl(raster_);
     const int64_t w = lastColumn_ - firstColumn_ + 1;
     const int64_t h = hi - lo + 1;
+    GDALDataType type = std::is_same_v<T, int32_t> ? GDT_Int32 : GDT_Float64;
+    std::optional<double> nd = m.noData;
+    std::optional<int32_t> ndInt;
+    if (nd && std::floor(*nd) == *nd && *nd >= INT32_MIN && *nd <= INT32_MAX) ndInt = static_cast<int32_t>(*nd);
+    if (sameColumns_ && h == rows && srcRow.front() == lo && srcRow.back() == hi) {
+        // The lattice is the raster's own here: read straight into out.
+        gdal::ErrorTrap trap;
+        if (m.band0().RasterIO(GF_Read, 0, static_cast<int>(lo), static_cast<int>(cols), static_cast<int>(rows), out,
+                               static_cast<int>(cols), static_cast<int>(rows), type, 0, 0, nullptr) != CE_None)
+            fail(err::HostGeneric, "RasterOperators", gdal::describe("Cannot read the cells of " + m.path, trap));
+        m.band0().FlushCache();
+        const size_t n = static_cast<size_t>(rows * cols);
+        if constexpr (std::is_same_v<T, int32_t>) {
+            if (ndInt)
+                for (size_t i = 0; i < n; ++i)
+                    if (out[i] == *ndInt) out[i] = none;
+        } else {
+            if (nd)
+                for (size_t i = 0; i < n; ++i)
+                    if (out[i] == *nd) out[i] = none;
+        }
+        return;
+    }
     std::vector<T>& buf = [&]() -> std::vector<T>& {
         if constexpr (std::is_same_v<T, int32_t>) return intBuf_;
         else return doubleBuf_;
     }();
     buf.resize(static_cast<size_t>(w * h));
     gdal::ErrorTrap trap;
-    GDALDataType type = std::is_same_v<T, int32_t> ? GDT_Int32 : GDT_Float64;
     if (m.band0().RasterIO(GF_Read, static_cast<int>(firstColumn_), static_cast<int>(lo), static_cast<int>(w),
                            static_cast<int>(h), buf.data(), static_cast<int>(w), static_cast<int>(h), type, 0, 0,
                            nullptr) != CE_None)
         fail(err::HostGeneric, "RasterOperators", gdal::describe("Cannot read the cells of " + m.path, trap));
-    std::optional<double> nd = m.noData;
-    std::optional<int32_t> ndInt;
-    if (nd && std::floor(*nd) == *nd && *nd >= INT32_MIN && *nd <= INT32_MAX) ndInt = static_cast<int32_t>(*nd);
+    // Strips are read once, top down: GDAL need not keep their blocks.
+    m.band0().FlushCache();
     for (int64_t r = 0; r < rows; ++r) {
         int64_t s = srcRow[static_cast<size_t>(r)];
         if (s < 0) continue;
@@ -309,7 +333,7 @@ std::string scratchName() {
 
 GridWriter::GridWriter(const std::string& outPath, const RasterLattice& lattice, bool integer,
                        const std::optional<SpatialReference>& sr, const char* source)
-    : source_(source), lattice_(lattice), integer_(integer) {
+    : source_(source), lattice_(lattice), integer_(integer), keep_(!outPath.empty()) {
     gdal::init();
     if (lattice.columns <= 0 || lattice.rows <= 0)
         fail(err::HostInvalidArg, source, "The output grid has no cells: its extent is empty.");
@@ -330,11 +354,16 @@ GridWriter::GridWriter(const std::string& outPath, const RasterLattice& lattice,
         if (stdfs::exists(path_ + suffix, ec) || stdfs::is_symlink(path_ + suffix, ec))
             fail(err::HostGeneric, source, "A file named " + path_ + suffix + " exists; an operator never replaces one.");
     GDALDriver* drv = GetGDALDriverManager()->GetDriverByName("GTiff");
-    const char* options[] = {"TILED=YES", "COMPRESS=DEFLATE", "ZLEVEL=1", "BIGTIFF=IF_SAFER", nullptr};
+    // A working result in the scratch folder is read once or twice and
+    // gone: it is not compressed. One the caller keeps is, on every core.
+    std::vector<const char*> options = {"TILED=YES", "BLOCKXSIZE=256", "BLOCKYSIZE=256", "BIGTIFF=IF_SAFER"};
+    if (!outPath.empty())
+        for (const char* o : {"COMPRESS=DEFLATE", "ZLEVEL=1", "NUM_THREADS=ALL_CPUS"}) options.push_back(o);
+    options.push_back(nullptr);
     gdal::ErrorTrap trap;
     CPLSetThreadLocalConfigOption("GDAL_PAM_ENABLED", "NO");
     ds_ = drv ? drv->Create(path_.c_str(), static_cast<int>(lattice.columns), static_cast<int>(lattice.rows), 1,
-                            integer ? GDT_Int32 : GDT_Float64, const_cast<char**>(options))
+                            integer ? GDT_Int32 : GDT_Float64, const_cast<char**>(options.data()))
               : nullptr;
     CPLSetThreadLocalConfigOption("GDAL_PAM_ENABLED", nullptr);
     if (!ds_) {
@@ -375,6 +404,16 @@ void GridWriter::write(int64_t firstRow, int64_t rows, const int32_t* cells) {
                                                      const_cast<int32_t*>(cells), static_cast<int>(lattice_.columns),
                                                      static_cast<int>(rows), GDT_Int32, 0, 0, nullptr) != CE_None)
         fail(err::HostGeneric, source_, gdal::describe("Cannot write " + path_, trap));
+    written(firstRow + rows);
+}
+
+void GridWriter::written(int64_t rowsDone) {
+    // Whole rows of tiles are done: they are written out and leave GDAL's
+    // cache, so that memory does not grow with the grid.
+    if (rowsDone % kTileRows != 0 && rowsDone != lattice_.rows) return;
+    gdal::ErrorTrap trap;
+    ds_->FlushCache();
+    if (trap.failed()) fail(err::HostGeneric, source_, gdal::describe("Cannot write " + path_, trap));
 }
 
 void GridWriter::write(int64_t firstRow, int64_t rows, const double* cells) {
@@ -384,6 +423,7 @@ void GridWriter::write(int64_t firstRow, int64_t rows, const double* cells) {
                                         static_cast<int>(lattice_.columns), static_cast<int>(rows), GDT_Float64, 0, 0,
                                         nullptr) != CE_None)
         fail(err::HostGeneric, source_, gdal::describe("Cannot write " + path_, trap));
+    written(firstRow + rows);
 }
 
 RasterDatasetPtr GridWriter::finish(const ValueTableRows* table) {
@@ -414,7 +454,9 @@ RasterDatasetPtr GridWriter::finish(const ValueTableRows* table) {
         data::forgetDataset(path_ + ".vat.dbf");
     }
     RasterDatasetPtr r = RasterDataset::open(path_);
-    if (table) r->writeGdalAttributeTable();
+    // The GDAL copy of the table is for other software: a working result in
+    // the scratch folder goes without it (a saved copy gets its own).
+    if (table && keep_) r->writeGdalAttributeTable();
     finished_ = true;
     return r;
 }

@@ -19,7 +19,9 @@ class OGRGeometry;
 
 namespace korvane::host::ops {
 
-// Rows of one strip: about four million cells.
+// The rows of a tile of a result.
+inline constexpr int64_t kTileRows = 256;
+// Rows of one strip: about four million cells, whole rows of tiles.
 int64_t stripRows(int64_t columns);
 // Calls strip(firstRow, rows, cells) for the strips of the lattice, top down.
 template <class F>
@@ -47,6 +49,7 @@ private:
     RasterLattice lattice_;
     std::vector<int64_t> sourceColumn_;  // -1: outside
     int64_t firstColumn_ = 0, lastColumn_ = -1;
+    bool sameColumns_ = false;  // lattice column c is raster column c
     std::vector<int32_t> intBuf_;
     std::vector<double> doubleBuf_;
 };
@@ -137,15 +140,18 @@ public:
     void write(int64_t firstRow, int64_t rows, const int32_t* cells);
     void write(int64_t firstRow, int64_t rows, const double* cells);
     // Closes the file (every error checked), writes the table when given
-    // and opens the result.
+    // (with its GDAL copy for a result outside the scratch folder) and opens
+    // the result.
     RasterDatasetPtr finish(const ValueTableRows* table);
 
 private:
     void cleanup();
+    void written(int64_t rowsDone);
     std::string path_;
     const char* source_;
     RasterLattice lattice_;
     bool integer_;
+    bool keep_;  // written where the caller asked, not in the scratch folder
     GDALDataset* ds_ = nullptr;
     bool finished_ = false;
 };

@@ -1,6 +1,7 @@
 // The raster operators on small hand grids and hand polygons: features to
 // raster, extraction by a mask.
 #include <gtest/gtest.h>
+#include <ogr_spatialref.h>
 
 #include <cmath>
 #include <filesystem>
@@ -14,6 +15,7 @@
 
 namespace h = korvane::host;
 using korvane::test::cellsOf;
+using korvane::test::grid4;
 using korvane::test::GridSpec;
 using korvane::test::N;
 using korvane::test::TempFolder;
@@ -31,18 +33,6 @@ h::RasterLattice lattice4() {
     l.columns = 4;
     l.rows = 4;
     return l;
-}
-
-// A 4 x 4 grid on that lattice.
-GridSpec grid4(std::vector<double> cells, double noData) {
-    GridSpec g;
-    g.columns = 4;
-    g.rows = 4;
-    g.originX = 0;
-    g.originY = 40;
-    g.noData = noData;
-    g.cells = std::move(cells);
-    return g;
 }
 
 struct Shapes {
@@ -124,6 +114,17 @@ TEST(FeaturesToRaster, RefusesWhatItCannotWriteAndNeverReplacesAFile) {
     EXPECT_THROW(h::featuresToRaster(s.fc, nullptr, "CODE", empty, env), h::Failure);
     auto r = h::featuresToRaster(s.fc, nullptr, "CODE", lattice4(), env, s.tmp.file("new.tif"));
     EXPECT_EQ(r->path(), s.tmp.file("new.tif"));
+    // Shapes in another coordinate system than the grid's are not burnt in.
+    OGRSpatialReference geographic;
+    geographic.importFromEPSG(4326);
+    char* wkt = nullptr;
+    geographic.exportToWkt(&wkt);
+    h::SpatialReference degrees = h::SpatialReference::fromWkt(wkt);
+    CPLFree(wkt);
+    auto other = h::ShapefileWorkspace::open(s.tmp.path())
+                     .createFeatureClass("degrees", {{"CODE", h::FieldInteger, 0, 9, 0}}, h::ShapeType::Polygon, &degrees);
+    auto utm = h::RasterDataset::open(writeGrid(s.tmp.file("utm.tif"), grid4({}, -1)));
+    EXPECT_THROW(h::featuresToRaster(other, nullptr, "CODE", lattice4(), env, {}, utm->spatialReference()), h::Failure);
 }
 
 TEST(ExtractByMask, ValuesWhereTheMaskHasDataWithTheirClassRows) {

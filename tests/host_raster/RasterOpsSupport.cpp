@@ -8,6 +8,17 @@ namespace h = korvane::host;
 
 namespace korvane::test {
 
+GridSpec grid4(std::vector<double> cells, double noData, double originX) {
+    GridSpec g;
+    g.columns = 4;
+    g.rows = 4;
+    g.originX = originX;
+    g.originY = 40;
+    g.noData = noData;
+    g.cells = std::move(cells);
+    return g;
+}
+
 std::vector<int32_t> cellsOf(const h::RasterDataset& r) {
     std::vector<int32_t> out;
     r.readBlocks([&](const h::RasterBlock& b) {

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "RasterFixtures.h"
 #include "host/data/Raster.h"
 #include "host/data/RasterOperators.h"
 #include "host/data/Value.h"
@@ -12,6 +13,9 @@ namespace korvane::test {
 
 // NoData of an integer result, as cellsOf gives it.
 inline constexpr int32_t N = korvane::host::kIntegerNoData;
+
+// A 4 x 4 grid of 10 m cells, north-west corner (originX, 40).
+GridSpec grid4(std::vector<double> cells, double noData, double originX = 0);
 
 // Every cell of band 0, row by row (NoData as N).
 std::vector<int32_t> cellsOf(const korvane::host::RasterDataset& r);
