@@ -177,6 +177,35 @@ TEST(RegionStatsCrossTabs, TwoAppendedRunsEachCountTheirOwnRows) {
     EXPECT_EQ(rowOf(*hist, 0, "15", "ClassHist")["Class-30"], "1");
 }
 
+// An older cross-tab with integer sum columns keeps them; a class new to it
+// gets a Double (30, 2) column.
+TEST(RegionStatsCrossTabs, AnOlderTablesIntegerColumnsAreKept) {
+    korvane::test::TempFolder tmp;
+    h::TablePtr in = statsTable(tmp.path());
+    h::ShapefileWorkspace ws = h::ShapefileWorkspace::open(tmp.path());
+    {
+        h::TablePtr old = ws.createTable("area", {{"Name", h::FieldString, 40, 0, 0},
+                                                  {"RunDate", h::FieldString, 25, 0, 0},
+                                                  {"Run", h::FieldSmallInteger, 0, 3, 0},
+                                                  {"REGION", h::FieldString, 16, 0, 0},
+                                                  {"Class-10", h::FieldInteger, 0, 10, 0}});
+        h::RowPtr r = old->createRow();
+        r->setValue("Run", 4);
+        r->setValue("REGION", std::string("North"));
+        r->setValue("Class-10", 12);
+        r->store();
+        old->close();
+    }
+    int32_t run = -1;
+    h::TablePtr area = kv::BuildCrossTab(tmp.path(), "area", *in, "REGION", "Class", "CA", {3, 4}, &run);
+    EXPECT_EQ(run, 5);
+    EXPECT_EQ(area->fields().field(area->findField("Class-10")), (h::FieldDef{"Class-10", h::FieldInteger, 0, 10, 0}));
+    EXPECT_EQ(area->fields().field(area->findField("Class-30")).type, h::FieldDouble);
+    EXPECT_EQ(rowOf(*area, 4, "North", "REGION")["Class-10"], "12");
+    EXPECT_EQ(rowOf(*area, 5, "North", "REGION")["Class-10"], "12");   // 12.25 in a whole-number column
+    EXPECT_EQ(rowOf(*area, 5, "O'Hara", "REGION")["Class-30"], "2");
+}
+
 TEST(RegionStatsCrossTabs, LongClassNamesAreCutAndKeptApart) {
     korvane::test::TempFolder tmp;
     h::ShapefileWorkspace ws = h::ShapefileWorkspace::open(tmp.path());
