@@ -234,6 +234,15 @@ bool frmGridRegionStats::RunGridRegionStats(const std::string& strRasterLayer, c
                    h::mb::OKOnly, "Missing Information");
             return;
         }
+        for (const std::string& taken : {std::string("Name"), std::string("RunDate"), std::string("Run"),
+                                         std::string("Class"), std::string("ClassProp"), std::string("ClassHist")})
+            if (h::sameFieldName(taken, strRegionField) ||
+                std::any_of(codes.begin(), codes.end(), [&](const std::string& c) { return h::sameFieldName(c, strRegionField); })) {
+                MsgBox("The region field " + strRegionField +
+                           " has the name of another field of the statistics table.  Cannot continue.",
+                       h::mb::Exclamation, "Cannot Continue");
+                return;
+            }
         const bool blnCwed = strStatsToRun.find("CWED") != std::string::npos;
         const bool blnMnn =
             strStatsToRun.find("MNN") != std::string::npos || strStatsToRun.find("MPI") != std::string::npos;

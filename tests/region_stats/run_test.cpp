@@ -437,6 +437,8 @@ TEST(RegionStatsRun, RefusalsLeaveEveryFileAndTheSelectionAsTheyWere) {
         }
         t->flush();
     }
+    regions->featureClass()->addField({"CLASS", h::FieldString, 8, 0, 0});
+    regions->featureClass()->flush();
     korvane::test::FolderSnapshot high(s.dir);
     EXPECT_FALSE(d.RunGridRegionStats("landscape.tif", "Value", "regions", "REGION", "C", true, "CA, TE", table, true,
                                       "False"));
@@ -450,15 +452,18 @@ TEST(RegionStatsRun, RefusalsLeaveEveryFileAndTheSelectionAsTheyWere) {
     EXPECT_FALSE(d.RunGridRegionStats("landscape.tif", "Nope", "regions", "REGION", "C", true, "CA, TE", table, false, "False"));
     EXPECT_FALSE(d.RunGridRegionStats("landscape.tif", "Value", "nothing", "REGION", "C", true, "CA, TE", table, false, "False"));
     EXPECT_FALSE(d.RunGridRegionStats("landscape.tif", "Value", "regions", "NOPE", "C", true, "CA, TE", table, false, "False"));
-    // A list without the cross-tabulated metrics.
+    // A list without the cross-tabulated metrics; a region field named like a field of the table.
     EXPECT_FALSE(d.RunGridRegionStats("landscape.tif", "Value", "regions", "REGION", "C", true, "CA, NumP", table,
+                                      false, "False"));
+    EXPECT_FALSE(d.RunGridRegionStats("landscape.tif", "Value", "regions", "CLASS", "C", true, "CA, TE", table,
                                       false, "False"));
     EXPECT_EQ(s.messages(),
               "Could not find raster layer nothing\n"
               "Cannot find field 'Nope' in the grid.  Cannot continue.\n"
               "Could not find region layer nothing\n"
               "Cannot find field 'NOPE' in the feature layer.  Cannot continue.\n"
-              "The cross-tabulations sum the metrics CA and TE: the list must hold both.  Cannot continue.\n");
+              "The cross-tabulations sum the metrics CA and TE: the list must hold both.  Cannot continue.\n"
+              "The region field CLASS has the name of another field of the statistics table.  Cannot continue.\n");
     EXPECT_TRUE(high.sameAsNow()) << high.differences();
     // Every temporary grid of the runs is gone.
     EXPECT_EQ(korvane::test::FolderSnapshot::read(scratch), scratchBefore);
