@@ -360,6 +360,11 @@ bool frmGridRegionStats::RunGridRegionStats(const std::string& strRasterLayer, c
             KV_LINE;
             const std::string base = RunFragStats(cutLayer, blnMnn, blnCwed, true, bufferDistance, mpi, boundary,
                                                   cwedBox.text(), verbose);
+            // The region's folder goes when its files are read, or the run stops (verbose keeps it).
+            struct ReleaseFolder {
+                std::unique_ptr<FragStatsFolder>& folder;
+                ~ReleaseFolder() { folder.reset(); }
+            } releaseFolder{runFolder_};
             status(RegionStatusText(strRegionField, valueText, i, n), "Processing the fragstats output");
             KV_LINE;
             std::vector<GridStatsFile> files;
@@ -388,7 +393,7 @@ bool frmGridRegionStats::RunGridRegionStats(const std::string& strRasterLayer, c
                 }
                 files.push_back(std::move(file));
             }
-            if (!verbose) runFolder_.reset();   // read: the folder goes
+            runFolder_.reset();   // read: the folder goes
             ++runBase;
             problem = AddRegionRows(rows, files, codes, runBase, value);
             if (!problem.empty()) {

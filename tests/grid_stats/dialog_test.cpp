@@ -50,29 +50,7 @@ public:
     std::string table(const std::string& name) const { return path(name); }
 };
 
-// Points $TMPDIR at a folder of the session while it lives.
-class TempFolderHere {
-public:
-    explicit TempFolderHere(const fs::path& dir) : path(dir) {
-        const char* old = std::getenv("TMPDIR");
-        if (old) old_ = old;
-        fs::create_directories(path);
-        ::setenv("TMPDIR", path.c_str(), 1);
-    }
-    ~TempFolderHere() {
-        if (old_) ::setenv("TMPDIR", old_->c_str(), 1);
-        else ::unsetenv("TMPDIR");
-    }
-    std::vector<std::string> entries() const {
-        std::vector<std::string> out;
-        for (const auto& e : fs::directory_iterator(path)) out.push_back(e.path().string());
-        return out;
-    }
-    fs::path path;
-
-private:
-    std::optional<std::string> old_;
-};
+using korvane::test::TempFolderHere;
 
 bool checked(kv::frmGridSpatialStats& d, const char* box) { return d.get<h::CheckBox>(box).checked(); }
 bool enabled(kv::frmGridSpatialStats& d, const char* box) { return d.get<h::Control>(box).enabled(); }

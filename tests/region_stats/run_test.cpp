@@ -529,6 +529,7 @@ TEST(RegionStatsRun, AFailedOrBrokenFragstatRunWritesNothing) {
          "printf 'LID TA\\nx 25\\n' > \"$2.land\"; printf 'LID TYPE CA TE %%LAND\\nx 10 3\\n' > \"$2.class\"",
          "is malformed"},
     };
+    korvane::test::TempFolderHere tmp(s.dir / "tmp");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         for (const auto& e : fs::directory_iterator(s.dir / "bin")) fs::remove(e.path());
@@ -541,6 +542,8 @@ TEST(RegionStatsRun, AFailedOrBrokenFragstatRunWritesNothing) {
         EXPECT_TRUE(s.driver.errorReports.empty()) << s.messages();
         EXPECT_TRUE(before.sameAsNow()) << before.differences();
         EXPECT_EQ(regions->selectionSet().count(), 5);
+        EXPECT_TRUE(fs::is_empty(h::scratchFolder()));   // the region's mask and cut grid are gone
+        EXPECT_TRUE(tmp.entries().empty());                 // and so is the region's fragstat folder
         if (std::string(c.what) == "fails at the fourth region")   // three regions ran well before it
             EXPECT_EQ(std::distance(fs::directory_iterator(s.dir / "bin"), fs::directory_iterator()), 5);
     }

@@ -9,7 +9,9 @@
 #include <stdlib.h>
 
 #include <filesystem>
+#include <cstdlib>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -87,6 +89,30 @@ public:
 
 private:
     std::string samples_;
+};
+
+// Points $TMPDIR at a folder of the session while it lives.
+class TempFolderHere {
+public:
+    explicit TempFolderHere(const std::filesystem::path& dir) : path(dir) {
+        const char* old = std::getenv("TMPDIR");
+        if (old) old_ = old;
+        std::filesystem::create_directories(path);
+        ::setenv("TMPDIR", path.c_str(), 1);
+    }
+    ~TempFolderHere() {
+        if (old_) ::setenv("TMPDIR", old_->c_str(), 1);
+        else ::unsetenv("TMPDIR");
+    }
+    std::vector<std::string> entries() const {
+        std::vector<std::string> out;
+        for (const auto& e : std::filesystem::directory_iterator(path)) out.push_back(e.path().string());
+        return out;
+    }
+    std::filesystem::path path;
+
+private:
+    std::optional<std::string> old_;
 };
 
 // A stand-in for fragstat while it lives: a shell script that fails or
