@@ -126,6 +126,18 @@ TEST(RegionStatsDialog, LoadSelectsSingleLayersAndOkChecksInOrder) {
     EXPECT_TRUE(d.get<h::OptionButton>("optOverwrite").value());
     EXPECT_FALSE(d.get<h::Control>("optOverwrite").enabled());
     EXPECT_FALSE(fs::exists(s.path("t.dbf")));
+    // An existing table: Append without a question; Overwrite asks, and No goes back to Append.
+    std::ofstream(s.path("old.dbf")) << "x";
+    s.driver.messages.clear();
+    s.act({"click txtTableName", "file " + s.path("old.dbf")});
+    EXPECT_TRUE(d.get<h::OptionButton>("optAppend").value());
+    EXPECT_TRUE(d.get<h::Control>("optOverwrite").enabled());
+    EXPECT_TRUE(s.driver.messages.empty());
+    s.act({"click optOverwrite", "answer No"});
+    ASSERT_EQ(s.driver.messages.size(), 1u);
+    EXPECT_EQ(s.driver.messages[0].text, "Are you sure you want to overwrite all the data in this file?");
+    EXPECT_EQ(s.driver.messages[0].title, "Confirm Overwrite");
+    EXPECT_TRUE(d.get<h::OptionButton>("optAppend").value());
 }
 
 // ---- the region grid cut by hand ---------------------------------------------------------------
