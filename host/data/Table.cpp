@@ -61,11 +61,30 @@ std::map<std::string, std::weak_ptr<Table>>& tableCache() {
 // ---- shared internals -------------------------------------------------------
 
 bool isValidDbfFieldName(std::string_view n) {
-    if (n.empty() || n.size() > 10 || !std::isalpha(static_cast<unsigned char>(n[0]))) return false;
+    if (n.empty() || n.size() > 10) return false;
     return std::all_of(n.begin(), n.end(), [](char c) {
         unsigned char u = static_cast<unsigned char>(c);
-        return u < 0x80 && (std::isalnum(u) || c == '_');
+        return u > 0x20 && u < 0x7f;
     });
+}
+
+std::string dbfFieldNameFor(std::string_view wanted, const std::vector<std::string>& taken) {
+    auto isTaken = [&](std::string_view name) {
+        return std::any_of(taken.begin(), taken.end(), [&](const std::string& t) { return sameFieldName(t, name); });
+    };
+    std::string name(wanted);
+    for (char& c : name) {
+        unsigned char u = static_cast<unsigned char>(c);
+        if (u <= 0x20 || u >= 0x7f) c = '_';
+    }
+    if (name.empty()) name = "F";
+    if (name.size() > 10) name.resize(10);
+    if (!isTaken(name)) return name;
+    for (int64_t k = 1;; ++k) {
+        std::string suffix = "_" + std::to_string(k);
+        std::string candidate = name.substr(0, 10 - suffix.size()) + suffix;
+        if (!isTaken(candidate)) return candidate;
+    }
 }
 
 namespace data {
@@ -168,7 +187,7 @@ FieldDef checkNewField(const Fields& existing, const FieldDef& in, bool checkNam
         fail(err::HostInvalidArg, kSource, "Cannot add the field \"" + in.name + "\": " + why + ".");
     };
     if (checkName && !isValidDbfFieldName(f.name))
-        refuse("a dBASE field name has 1 to 10 characters, letters, digits and '_', and begins with a letter");
+        refuse("a dBASE field name has 1 to 10 characters of printable ASCII and no blank");
     if (f.name.empty() || f.name.size() > 10) refuse("the name does not fit a dBASE field");
     if (existing.find(f.name) >= 0) refuse("there is already a field of that name");
     switch (f.type) {

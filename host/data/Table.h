@@ -171,9 +171,9 @@ public:
     bool canDelete() const;
 
     // Adds an attribute field at the end. Fails (HostInvalidArg) for a name
-    // that the dBASE file cannot hold as given (empty, longer than 10
-    // characters, characters other than letters, digits and '_', a leading
-    // digit or '_'), a duplicate name (case-insensitive), an unknown type or
+    // that the dBASE file cannot hold as given (see isValidDbfFieldName:
+    // empty, longer than 10 bytes, a blank or a byte that is not printable
+    // ASCII), a duplicate name (case-insensitive), an unknown type or
     // impossible widths; (HostAccessDenied) when the files are read-only.
     void addField(const FieldDef& field);
     // Adds several attribute fields at the end, in list order, with one

@@ -498,7 +498,7 @@ TEST(DbfWrites, SeveralFieldsAreAddedInOneRewriteOrNotAtAll) {
     std::vector<std::vector<FieldDef>> refused = {
         {{"Sb", FieldSmallInteger, 0, 0, 0}, {"sb", FieldSmallInteger, 0, 0, 0}},     // twice in the list
         {{"Sb", FieldSmallInteger, 0, 0, 0}, {"class", FieldSmallInteger, 0, 0, 0}},  // already a field
-        {{"Sb", FieldSmallInteger, 0, 0, 0}, {"1Bw", FieldSmallInteger, 0, 0, 0}},    // leading digit
+        {{"Sb", FieldSmallInteger, 0, 0, 0}, {"B w", FieldSmallInteger, 0, 0, 0}},    // a blank
         {{"Sb", FieldSmallInteger, 0, 0, 0}, {"Po", FieldString, 300, 0, 0}},         // too wide
     };
     for (const auto& defs : refused) {

@@ -52,17 +52,6 @@ std::string upper(std::string s) {
     return s;
 }
 
-// The first n characters of a UTF-8 text.
-std::string firstChars(const std::string& s, size_t n) {
-    size_t i = 0, chars = 0;
-    while (i < s.size() && chars < n) {
-        ++i;
-        while (i < s.size() && (static_cast<unsigned char>(s[i]) & 0xC0) == 0x80) ++i;
-        ++chars;
-    }
-    return s.substr(0, i);
-}
-
 void warn(const std::string& text, const std::string& title) { MsgBox(text, h::mb::Exclamation, title); }
 
 // What a run leaves behind when it ends early, for whatever reason: the
