@@ -3,6 +3,7 @@
 // make from hand grids and hand polygons.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
 
 #include "RasterFixtures.h"
@@ -144,6 +145,33 @@ TEST(ClipGrids, EmptyListsAndFailedSavesAddNothing) {
                              "file " + t.out.file("cut.TIF")});
     EXPECT_EQ(t.lastMessage(), "Make Permanent Raster: Unsupported file extension");
     EXPECT_EQ(t.map()->layerCount(), 2);
+}
+
+TEST(ClipGrids, AKillBeforeTheSaveLeavesTheOlderDatasetWhole) {
+    TempFolder out;
+    {
+        Tool t;
+        t.map()->addLayer(gridLayer(t.data, "g.tif", kGrid));
+        t.map()->addLayer(t.polygons());
+        click<kv::clsG_Clip>(t, {"choose lstDataSet g.tif", "click OKButton", "choose lstDataSet zones",
+                                 "click OKButton", "file " + out.file("cut.tif")});
+        ASSERT_TRUE(t.layerOf("cut.tif"));
+    }
+    korvane::test::FolderSnapshot before(out.path());
+    // Killed before the first file of the new dataset is put in place.
+    for (const char* file : {"cut.tif"}) {
+        auto outcome = korvane::test::runInChild([&](std::string&) {
+            Tool t;
+            t.map()->addLayer(gridLayer(t.data, "g.tif", {7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7}));
+            t.map()->addLayer(t.polygons());
+            h::testing::killAt(h::testing::Step::Rename, file);
+            click<kv::clsG_Clip>(t, {"choose lstDataSet g.tif", "click OKButton", "choose lstDataSet zones",
+                                     "click OKButton", "file " + out.file("cut.tif")});
+            return 0;
+        });
+        EXPECT_EQ(outcome.signal, SIGKILL) << file;
+        EXPECT_TRUE(before.sameAsNow()) << file << ": " << before.differences();
+    }
 }
 
 TEST(CombineGrids, PairsNumberedFromTheLayersOwnDatasets) {
