@@ -508,4 +508,27 @@ void DbfRecordWriter::refreshCount() {
     if (readAll(fd_, n, 4, 4)) layout_.records = le32(n);
 }
 
+// ---- copies ------------------------------------------------------------------------
+
+void copyFileInto(const std::filesystem::path& from, const std::filesystem::path& to) {
+    auto refuse = [&](const char* what) {
+        fail(err::HostGeneric, kSource, std::string("Cannot ") + what + " " + from.string() + ": " + errnoText() + ".");
+    };
+    Fd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
+    if (in.fd < 0) refuse("read");
+    Fd out(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    if (out.fd < 0) refuse("write");
+    std::vector<char> buffer(size_t{1} << 20);
+    for (;;) {
+        ssize_t n = ::read(in.fd, buffer.data(), buffer.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) refuse("read");
+        if (n == 0) break;
+        writeAllTo(out.fd, std::string_view(buffer.data(), static_cast<size_t>(n)), to);
+    }
+    int fd = out.fd;
+    out.fd = -1;
+    if (::close(fd) != 0) refuse("write");
+}
+
 }  // namespace korvane::host::data

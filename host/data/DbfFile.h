@@ -10,6 +10,7 @@
 
 #include <array>
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -73,6 +74,10 @@ bool dbfChangeFits(const DbfLayout& layout, const DbfFieldChange& change);
 // beside it that then replaces it. On any failure the file is left as it
 // was and this fails (HostGeneric).
 void restructureDbf(const std::string& dbfPath, const DbfLayout& layout, const DbfFieldChange& change);
+
+// Copies the file `from` whole into the new temporary `to` (see
+// host/FileReplace.h), every error checked; fails (HostGeneric) naming `from`.
+void copyFileInto(const std::filesystem::path& from, const std::filesystem::path& to);
 
 // Writes whole records of an open dataset's .dbf in place, formatted as the
 // driver formats a feature that it stores. Consecutive records are gathered
