@@ -189,12 +189,26 @@ void FileReplacement::commit() {
         struct stat old;
         if (::stat(target.c_str(), &old) == 0 && ::access(target.c_str(), W_OK) != 0) refuse(target, errno);
     }
+    // Targets kept together keep their old versions under marked links
+    // until every rename is made.
+    std::vector<stdfs::path> old(targets_.size());
+    if (together_) {
+        for (size_t i = 0; i < targets_.size(); ++i) {
+            stdfs::path link = markedName(targets_[i], unique_ + "-old");
+            named_.push_back(link);
+            if (::link(targets_[i].c_str(), link.c_str()) == 0) old[i] = link;
+        }
+    }
     std::set<stdfs::path> folders;
     for (size_t i = 0; i < targets_.size(); ++i) {
         const stdfs::path& target = targets_[i];
         int injectedError = testing::injected(testing::Step::Rename, temporaries_[i]);
-        if (injectedError) refuse(target, injectedError);
-        if (::rename(temporaries_[i].c_str(), target.c_str()) != 0) refuse(target, errno);
+        int error = injectedError ? injectedError : ::rename(temporaries_[i].c_str(), target.c_str()) != 0 ? errno : 0;
+        if (error) {
+            for (size_t j = i; together_ && j-- > 0;)
+                if (!old[j].empty() && ::rename(old[j].c_str(), targets_[j].c_str()) == 0) renamed_[j] = false;
+            refuse(target, error);
+        }
         renamed_[i] = true;
         folders.insert(target.parent_path());
     }

@@ -493,6 +493,8 @@ void DbfRecordWriter::flush() {
     if (!readAll(fd_, flags.data(), bytes, at))
         fail(err::HostGeneric, kSource, "Cannot read the records of " + path_ + ": " + errnoText());
     for (int64_t r = 0; r < count; ++r) run_[static_cast<size_t>(r) * len] = flags[static_cast<size_t>(r) * len];
+    if (int e = testing::injected(testing::Step::Write, path_))
+        fail(err::HostGeneric, kSource, "Cannot write the records of " + path_ + ": " + std::strerror(e));
     if (!writeAll(fd_, run_.data(), bytes, at))
         fail(err::HostGeneric, kSource, "Cannot write the records of " + path_ + ": " + errnoText());
     if (!dated_) {

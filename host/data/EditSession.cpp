@@ -8,10 +8,13 @@
 // does not copy the shapes: the driver opens them for reading, and the
 // dBASE writer changes the working .dbf. Before the driver itself writes
 // (it stores a row with its shape, or changes the fields its own way), the
-// links become copies, which the commit then renames over the originals too.
+// links become copies, which the commit then renames over the originals too
+// when they changed (all three or none of them).
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <vector>
 
 #include "host/Failure.h"
@@ -29,6 +32,19 @@ constexpr const char* kSource = "EditSession";
 bool present(const stdfs::path& p) {
     std::error_code ec;
     return stdfs::exists(p, ec);
+}
+
+// Whether the two files hold the same bytes.
+bool sameBytes(const stdfs::path& a, const stdfs::path& b) {
+    std::ifstream x(a, std::ios::binary), y(b, std::ios::binary);
+    if (!x || !y) return false;
+    std::vector<char> p(size_t{1} << 20), q(p.size());
+    for (;;) {
+        x.read(p.data(), static_cast<std::streamsize>(p.size()));
+        y.read(q.data(), static_cast<std::streamsize>(q.size()));
+        if (x.gcount() != y.gcount() || !std::equal(p.begin(), p.begin() + x.gcount(), q.begin())) return false;
+        if (x.gcount() == 0 || x.eof() || y.eof()) return x.eof() == y.eof() && x.gcount() == y.gcount();
+    }
 }
 
 }  // namespace
@@ -119,9 +135,12 @@ void Table::Impl::commitEdit(const char* source) {
     }
     releaseDataset();
     FileReplacement& files = *edit->files;
-    if (featureClass && !edit->ownShapes)
-        for (size_t i = 0; i < 2; ++i) ::unlink(files.temporary(i).c_str());
-    files.leaveOutUnwritten();
+    // Shapes the driver wrote as they were stay out: then only the .dbf is
+    // replaced, in one rename.
+    if (featureClass)
+        for (size_t i = 0; i < 2; ++i)
+            if (!edit->ownShapes || sameBytes(files.temporary(i), files.target(i))) ::unlink(files.temporary(i).c_str());
+    if (files.leaveOutUnwritten().size() > 1) files.keepTogether();
     files.commit();
     edit.reset();
     update = true;
