@@ -2,9 +2,12 @@
 // whole before anything is written.
 #include <gtest/gtest.h>
 
+#include <csignal>
+
 #include "FaultInjection.h"
 #include "Fixture.h"
 #include "host/Failure.h"
+#include "host/FileReplace.h"
 #include "shared/App.h"
 #include "vector/Forms/frmAttributeModelling.h"
 #include "vector/Modules/modAttributeModel.h"
@@ -130,4 +133,36 @@ TEST(AttributeModel, AReadOnlyLayerOrAFailedWriteIsReported) {
     fx.run("HSI");
     EXPECT_EQ(fx.driver.errorReports.size(), 1u);
     EXPECT_TRUE(before.sameAsNow()) << before.differences();
+}
+
+// The rows reach the file together: a failure or a kill on the way, also
+// between two rows, leaves the layer's files as they were and is reported.
+TEST(AttributeModel, AFailureOrAKillPartWayLeavesTheFilesAsTheyWere) {
+    namespace t = korvane::host::testing;
+    for (const auto& f : korvane::test::partWayFailures()) {
+        Model fx;
+        fx.entry("[AGE]/4", "[KIND] = 'b'");  // the odd features: written apart
+        korvane::test::FolderSnapshot before(fx.dir);
+        f.inject();
+        fx.run("HSI");
+        t::clearFaults();
+        EXPECT_EQ(fx.driver.errorReports.size(), 1u) << f.name;
+        EXPECT_TRUE(before.sameAsNow()) << f.name << "\n" << before.differences();
+        EXPECT_TRUE(korvane::test::temporariesIn(fx.dir).empty()) << f.name;
+        EXPECT_TRUE(h::isNull(fx.column("HSI")[1])) << f.name;
+    }
+    Model fx;
+    fx.entry("[AGE]/4", "[KIND] = 'b'");
+    korvane::test::FolderSnapshot before(fx.dir);
+    korvane::test::ChildOutcome out = korvane::test::runInChild([&](std::string&) {
+        t::killAt(t::Step::Write, ".dbf", 2);  // after the first row, before the second
+        fx.run("HSI");
+        return 0;
+    });
+    EXPECT_EQ(out.signal, SIGKILL) << korvane::test::describe(out);
+    EXPECT_TRUE(before.sameAsNow()) << before.differences();
+    // Unhindered, the same run writes the values.
+    fx.run("HSI");
+    EXPECT_EQ(fx.column("HSI")[1], h::Value(5.0));
+    EXPECT_TRUE(h::isNull(fx.column("HSI")[0]));
 }
