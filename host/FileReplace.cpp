@@ -27,7 +27,9 @@ constexpr std::string_view kMark = ".kvtmp-";
 [[noreturn]] void refuse(const stdfs::path& target, int error, const std::string& what = {}) {
     int32_t number = (error == EACCES || error == EPERM || error == EROFS) ? err::PermissionDenied : err::HostGeneric;
     std::string why = what.empty() ? std::string(std::strerror(error)) : what;
-    fail(number, "Korvane", "Cannot write " + target.string() + ": " + why + ".");
+    // A temporary that is itself replaced (a working copy) is named as the
+    // user's file it stands for.
+    fail(number, "Korvane", "Cannot write " + fileOfTemporary(target).string() + ": " + why + ".");
 }
 
 // A fresh unique part: process, call and a random number, so that two runs
@@ -49,13 +51,14 @@ stdfs::path markedName(const stdfs::path& target, const std::string& unique) {
 }
 
 // The name of the file a temporary stands for: the temporary's name without
-// its mark.
+// its marks (a temporary of a temporary has two).
 std::string unmarkedName(const stdfs::path& p) {
     std::string name = p.filename().string();
-    size_t at = name.find(kMark);
-    if (at == std::string::npos) return name;
-    size_t dot = name.find('.', at + kMark.size());
-    return name.substr(0, at) + (dot == std::string::npos ? std::string() : name.substr(dot));
+    for (size_t at; (at = name.find(kMark)) != std::string::npos;) {
+        size_t dot = name.find('.', at + kMark.size());
+        name = name.substr(0, at) + (dot == std::string::npos ? std::string() : name.substr(dot));
+    }
+    return name;
 }
 
 // Resolves a link, so that the file it points to is replaced and the link
@@ -258,6 +261,10 @@ void replaceFileContents(const stdfs::path& target, std::string_view bytes) {
 
 bool isKorvaneTemporary(const stdfs::path& p) {
     return p.filename().string().find(kMark) != std::string::npos;
+}
+
+stdfs::path fileOfTemporary(const stdfs::path& p) {
+    return isKorvaneTemporary(p) ? p.parent_path() / unmarkedName(p) : p;
 }
 
 stdfs::path temporaryNameFor(const stdfs::path& target) {

@@ -80,6 +80,8 @@ void replaceFileContents(const std::filesystem::path& target, std::string_view b
 
 // True for names Korvane gives its temporaries (`*.kvtmp-*`).
 bool isKorvaneTemporary(const std::filesystem::path& p);
+// The file a temporary stands for, for messages (p itself when it is none).
+std::filesystem::path fileOfTemporary(const std::filesystem::path& p);
 
 // The marked temporary name for `name` in `folder` with a fresh unique part:
 // for a file that is made under a temporary name and renamed to its own name

@@ -203,8 +203,9 @@ bool dbfChangeFits(const DbfLayout& layout, const DbfFieldChange& change) {
 }
 
 void restructureDbf(const std::string& dbfPath, const DbfLayout& layout, const DbfFieldChange& change) {
+    const std::string shown = fileOfTemporary(dbfPath).string();
     auto refuse = [&](const std::string& why) {
-        fail(err::HostGeneric, kSource, "Cannot change the fields of " + dbfPath + ": " + why + ".");
+        fail(err::HostGeneric, kSource, "Cannot change the fields of " + shown + ": " + why + ".");
     };
     Fd in(::open(dbfPath.c_str(), O_RDONLY | O_CLOEXEC));
     if (in.fd < 0) refuse(errnoText());
@@ -259,7 +260,7 @@ void restructureDbf(const std::string& dbfPath, const DbfLayout& layout, const D
     Fd out(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
     if (out.fd < 0) refuse(errnoText());
     auto passOn = [&](const Failure& f) {
-        fail(f.number(), kSource, "Cannot change the fields of " + dbfPath + ": " + f.description());
+        fail(f.number(), kSource, "Cannot change the fields of " + shown + ": " + f.description());
     };
     auto write = [&](const void* p, size_t n) {
         try {
@@ -491,16 +492,16 @@ void DbfRecordWriter::flush() {
     // Each record keeps its deletion flag as the file has it.
     std::vector<char> flags(bytes);
     if (!readAll(fd_, flags.data(), bytes, at))
-        fail(err::HostGeneric, kSource, "Cannot read the records of " + path_ + ": " + errnoText());
+        fail(err::HostGeneric, kSource, "Cannot read the records of " + fileOfTemporary(path_).string() + ": " + errnoText());
     for (int64_t r = 0; r < count; ++r) run_[static_cast<size_t>(r) * len] = flags[static_cast<size_t>(r) * len];
     if (int e = testing::injected(testing::Step::Write, path_))
-        fail(err::HostGeneric, kSource, "Cannot write the records of " + path_ + ": " + std::strerror(e));
+        fail(err::HostGeneric, kSource, "Cannot write the records of " + fileOfTemporary(path_).string() + ": " + std::strerror(e));
     if (!writeAll(fd_, run_.data(), bytes, at))
-        fail(err::HostGeneric, kSource, "Cannot write the records of " + path_ + ": " + errnoText());
+        fail(err::HostGeneric, kSource, "Cannot write the records of " + fileOfTemporary(path_).string() + ": " + errnoText());
     if (!dated_) {
         auto date = dbfUpdateDate();
         if (!writeAll(fd_, date.data(), 3, 1))
-            fail(err::HostGeneric, kSource, "Cannot write the header of " + path_ + ": " + errnoText());
+            fail(err::HostGeneric, kSource, "Cannot write the header of " + fileOfTemporary(path_).string() + ": " + errnoText());
         dated_ = true;
     }
 }

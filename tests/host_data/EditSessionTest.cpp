@@ -207,8 +207,10 @@ TEST(EditSession, AFailureOnTheWayLeavesTheFilesAndFieldsAsTheyWere) {
                     r->store();
                 }
                 edit.commit();
-            } catch (const Failure&) {
+            } catch (const Failure& e) {
                 failed = true;
+                // The message names the user's files, not the working copy.
+                EXPECT_EQ(e.description().find(".kvtmp-"), std::string::npos) << e.description();
             }
             t::clearFaults();
             const std::string what = std::string(w.name) + ", " + f.name;
