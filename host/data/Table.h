@@ -191,7 +191,9 @@ public:
     // Rows in object-id order that match the filter (nullptr: all). The
     // where clause is compiled before the first row: a bad clause fails here.
     Cursor search(const QueryFilter* filter, bool recycling);
-    // The same rows, for changing (updateRow) or deleting (deleteRow).
+    // The same rows, for changing (updateRow) or deleting (deleteRow). Each
+    // write reaches the files as it is made; a run whose changes must reach
+    // them whole (or not at all) makes them in an EditSession.
     Cursor update(const QueryFilter* filter, bool recycling);
     InsertCursor insert(bool buffered);
     // Writes pending changes to the files.
