@@ -166,3 +166,36 @@ TEST(AttributeModel, AFailureOrAKillPartWayLeavesTheFilesAsTheyWere) {
     EXPECT_EQ(fx.column("HSI")[1], h::Value(5.0));
     EXPECT_TRUE(h::isNull(fx.column("HSI")[0]));
 }
+
+// Written through its working copy, the model gives the files that storing
+// each planned row in place gives, byte for byte (the header's date aside).
+TEST(AttributeModel, TheFilesAreThoseOfRowsStoredInPlace) {
+    Model fx;
+    h::FeatureClassPtr fc = fx.layer->featureClass();
+    const std::filesystem::path plain = fx.dir / "plain";
+    korvane::test::copyFolderFiles(fx.dir, plain);
+    kv::ModelPlan plan = kv::PlanAttributeModel(
+        *fc, nullptr, {kv::QueryListEntry("[AGE]/3", "[KIND] = 'b'"), kv::QueryListEntry("7", "[AGE] < 30")}, "HSI");
+    kv::WriteAttributeModel(*fc, plan);
+    {
+        auto other = h::FeatureClass::open((plain / "stands.shp").string());
+        h::Cursor c = other->update(nullptr, true);
+        size_t i = 0;
+        while (h::RowPtr r = c.next()) {
+            if (i >= plan.ids.size() || plan.ids[i] != r->oid()) continue;
+            r->setValue(plan.target, plan.values[i++]);
+            c.updateRow(*r);
+        }
+        other->close();
+    }
+    fc->flush();
+    auto bytes = [](const std::filesystem::path& folder) {
+        std::map<std::string, std::string> files = korvane::test::FolderSnapshot::read(folder);
+        for (auto& [name, b] : files)
+            if (name.ends_with(".dbf")) b.replace(1, 3, "---");
+        return files;
+    };
+    auto mine = bytes(fx.dir), theirs = bytes(plain);
+    EXPECT_EQ(mine, theirs);
+    EXPECT_EQ(fx.column("HSI")[1], h::Value(7.0));
+}
