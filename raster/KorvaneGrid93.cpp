@@ -4,6 +4,8 @@
 #include "host/Component.h"
 #include "raster/Classes/clsG_AboutKVG.h"
 #include "raster/Classes/clsG_KVHelp.h"
+#include "raster/Classes/clsG_LoadSample.h"
+#include "raster/Classes/clsG_SelectPatches.h"
 #include "raster/Classes/clsGridCreatePatch.h"
 #include "raster/Classes/clsG_SpatialStats.h"
 #include "raster/Classes/clsKorvaneGridMenu.h"
@@ -23,4 +25,6 @@ extern "C" __attribute__((visibility("default"))) void korvane_register_componen
     add<kv::clsG_AboutKVG>(r, "KorvaneGrid.clsG_AboutKVG");
     add<kv::clsG_KVHelp>(r, "KorvaneGrid.clsG_KVHelp");
     add<kv::clsG_SpatialStats>(r, "KorvaneGrid.clsG_SpatialStats");
+    add<kv::clsG_LoadSample>(r, "KorvaneGrid.clsG_LoadSample");
+    add<kv::clsG_SelectPatches>(r, "KorvaneGrid.clsG_SelectPatches");
 }

@@ -145,4 +145,12 @@ h::LayerPtr FindLayerByName(const h::MapPtr& map, const std::string& name) {
     return result;
 }
 
+h::Geometry MeasuredShape(const h::Geometry& shape) {
+    if (shape.isEmpty() || shape.isValid()) return shape;
+    return shape.makeValid();
+}
+
+WaitCursor::WaitCursor() { h::Application::instance().mousePointer = h::Application::Pointer::Wait; }
+WaitCursor::~WaitCursor() { h::Application::instance().mousePointer = h::Application::Pointer::Default; }
+
 }  // namespace kv

@@ -506,6 +506,41 @@ void DbfRecordWriter::flush() {
     }
 }
 
+bool DbfRecordWriter::append(const Value* values, size_t count) {
+    const size_t len = layout_.recordLength;
+    const size_t at = appended_.size();
+    appended_.resize(at + len);
+    if (!format(values, count, &appended_[at], nullptr)) {
+        appended_.resize(at);
+        return false;
+    }
+    ++appendedCount_;
+    return true;
+}
+
+void DbfRecordWriter::flushAppended() {
+    if (appendedCount_ == 0) return;
+    const off_t end = static_cast<off_t>(layout_.headerLength) +
+                      static_cast<off_t>(layout_.records) * static_cast<off_t>(layout_.recordLength);
+    appended_.push_back(kEndOfFile);
+    const uint64_t records = static_cast<uint64_t>(layout_.records) + static_cast<uint64_t>(appendedCount_);
+    if (records > 0xFFFFFFFFu) fail(err::HostGeneric, kSource, "Too many records for " + path_ + ".");
+    // The records and the mark first: until the header counts them, the
+    // file reads as it was.
+    if (!writeAll(fd_, appended_.data(), appended_.size(), end))
+        fail(err::HostGeneric, kSource, "Cannot write the records of " + path_ + ": " + errnoText());
+    uint8_t header[7];
+    auto date = dbfUpdateDate();
+    std::memcpy(header, date.data(), 3);
+    put32(header + 3, static_cast<uint32_t>(records));
+    if (!writeAll(fd_, header, sizeof header, 1))
+        fail(err::HostGeneric, kSource, "Cannot write the header of " + path_ + ": " + errnoText());
+    dated_ = true;
+    layout_.records = static_cast<uint32_t>(records);
+    appended_.clear();
+    appendedCount_ = 0;
+}
+
 void DbfRecordWriter::refreshCount() {
     uint8_t n[4];
     if (readAll(fd_, n, 4, 4)) layout_.records = le32(n);
@@ -533,5 +568,8 @@ void copyFileInto(const std::filesystem::path& from, const std::filesystem::path
     out.fd = -1;
     if (::close(fd) != 0) refuse("write");
 }
+
+bool readAt(int fd, void* buf, size_t n, off_t at) { return readAll(fd, buf, n, at); }
+bool writeAt(int fd, const void* buf, size_t n, off_t at) { return writeAll(fd, buf, n, at); }
 
 }  // namespace korvane::host::data

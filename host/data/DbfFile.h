@@ -103,6 +103,17 @@ public:
     // Re-reads the record count after the driver added records.
     void refreshCount();
 
+    // Formats the values as a new record after the last (one value per
+    // column); false when the driver would not write them exactly so (then
+    // nothing is gathered). The record goes to the file with flushAppended.
+    bool append(const Value* values, size_t count);
+    // Records in the file plus those appended and not yet written.
+    int64_t recordCount() const { return static_cast<int64_t>(layout_.records) + appendedCount_; }
+    // Writes the appended records after the last one, the end-of-file mark
+    // after them, and then the header's record count and date; fails
+    // (HostGeneric) on a write error.
+    void flushAppended();
+
 private:
     DbfRecordWriter() = default;
     bool format(const Value* values, size_t count, char* out, const std::vector<bool>* only) const;
@@ -131,6 +142,14 @@ private:
     int64_t runCount_ = 0;
     std::vector<char> run_;
     std::vector<char> scratch_;
+    // Records appended and not written yet.
+    int64_t appendedCount_ = 0;
+    std::vector<char> appended_;
 };
+
+// pread and pwrite of exactly n bytes at an offset, retried after signals;
+// false on an error or an early end of the file.
+bool readAt(int fd, void* buf, size_t n, off_t at);
+bool writeAt(int fd, const void* buf, size_t n, off_t at);
 
 }  // namespace korvane::host::data

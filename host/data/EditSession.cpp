@@ -6,9 +6,9 @@
 // tells the driver the text encoding) a copy too. Its .shp and .shx are at
 // first links to the originals, so that a run that changes attributes only
 // does not copy the shapes: the driver opens them for reading, and the
-// dBASE writer changes the working .dbf. Before the driver itself writes
-// (it stores a row with its shape, or changes the fields its own way), the
-// links become copies, which the commit then renames over the originals too
+// dBASE writer changes the working .dbf. Before the shapes are written (the
+// driver stores a row with its shape or changes the fields its own way, or
+// the appender adds rows), the links become copies, which the commit then renames over the originals too
 // when they changed (all three or none of them).
 #include <unistd.h>
 
@@ -127,6 +127,7 @@ void Table::Impl::commitEdit(const char* source) {
     if (edit->spoiled) fail(err::HostGeneric, source, "The changes to " + name + " were not written: a part of the run failed.");
     if (closed) fail(err::HostGeneric, source, "The dataset " + name + " has been closed or deleted.");
     // The working copy whole in its files, then the driver lets go of it.
+    if (appender) finishAppending();
     flushRecords();
     if (layer && update) {
         gdal::ErrorTrap trap;
@@ -155,6 +156,7 @@ void Table::Impl::abandonEdit() noexcept {
         return;
     }
     try {
+        appender.reset();
         records.reset();
         releaseDataset();
     } catch (...) {

@@ -257,9 +257,14 @@ void Table::Impl::closeDataset() {
     // Records not in the file yet go first; failing to write them is reported.
     std::exception_ptr failure;
     try {
-        flushRecords();
+        if (appender) finishAppending();
     } catch (...) {
         failure = std::current_exception();
+    }
+    try {
+        flushRecords();
+    } catch (...) {
+        if (!failure) failure = std::current_exception();
     }
     if (deletedThisSession && update && !closed) {
         // Packing copies every record through the driver: it must see them
@@ -367,6 +372,7 @@ void Table::Impl::readFields() {
 
 OGRLayer& Table::Impl::lyr(const char* source) {
     if (closed) fail(err::HostGeneric, source, "The dataset " + name + " has been closed or deleted.");
+    if (appender) finishAppending();
     if (!layer) {
         ds = openShapefile(workingPath(), update);
         layer = ds->GetLayer(0);
@@ -624,7 +630,48 @@ bool Table::Impl::writeDirect(const Row& row) {
     return true;
 }
 
+void Table::Impl::finishAppending() {
+    std::unique_ptr<data::ShapefileAppender> a = std::move(appender);
+    a->flush();
+}
+
+int64_t Table::Impl::appendRow(const Row& row) {
+    if (appendRefused || !featureClass || shapeType != ShapeType::Polygon || !data::directDbfWrites()) return -1;
+    if (row.values_.size() != static_cast<size_t>(fields.count())) return -1;
+    if (!appender) {
+        prepareWrite(kSource);
+        readyForDriverWrite(kSource);
+        // The driver writes out what it holds and lets go of the files.
+        flushRecords();
+        {
+            gdal::ErrorTrap trap;
+            if (layer->SyncToDisk() != OGRERR_NONE) {
+                appendRefused = true;
+                return -1;
+            }
+        }
+        auto a = data::ShapefileAppender::open(workingBase(), *layer);
+        if (!a) {
+            appendRefused = true;
+            return -1;
+        }
+        releaseDataset();
+        appender = std::move(a);
+    }
+    checkWidths(row, false);
+    int64_t id = appender->append(row.shape_, row.values_.data() + offset, row.values_.size() - static_cast<size_t>(offset));
+    if (id < 0)
+        appendRefused = true;
+    else
+        ++data::directDbfCounts().appended;
+    return id;
+}
+
 int64_t Table::Impl::writeRow(const Row& row, bool insert) {
+    if (insert) {
+        int64_t id = appendRow(row);
+        if (id >= 0) return id;
+    }
     prepareWrite(kSource);
     if (!insert) {
         checkWidths(row, true);
@@ -855,6 +902,10 @@ RowPtr Table::createRow() {
 
 void Table::flush() {
     if (impl_->closed) return;
+    if (impl_->appender) {
+        impl_->appender->flush();
+        return;
+    }
     impl_->flushRecords();
     gdal::ErrorTrap trap;
     if (impl_->update && impl_->layer) impl_->layer->SyncToDisk();
