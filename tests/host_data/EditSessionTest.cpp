@@ -7,6 +7,7 @@
 #include <csignal>
 #include <filesystem>
 #include <functional>
+#include <optional>
 
 #include "FaultInjection.h"
 #include "TestFiles.h"
@@ -300,22 +301,32 @@ TEST(EditSession, AFullDiskLeavesTheFilesAsTheyWere) {
     }
 }
 
-TEST(EditSession, ReadOnlyFilesAreRefusedAtTheStart) {
-    TempFolder tmp;
-    std::string shp = makeLayer(tmp.path());
-    korvane::test::setReadOnly(tmp.file("t.dbf"), true);
-    auto fc = FeatureClass::open(shp);
-    FolderSnapshot before(tmp.path());
-    try {
-        EditSession edit(*fc);
-        ADD_FAILURE() << "a session began on read-only files";
-    } catch (const Failure& f) {
-        EXPECT_EQ(f.number(), err::HostAccessDenied);
-        EXPECT_NE(f.description().find("read-only"), std::string::npos) << f.description();
+TEST(EditSession, ReadOnlyOrImmutableFilesAreRefusedBeforeAnyWrite) {
+    for (bool immutable : {false, true}) {
+        TempFolder tmp;
+        std::string shp = makeLayer(tmp.path());
+        std::optional<korvane::test::ImmutableFile> locked;
+        if (immutable) {
+            locked.emplace(tmp.file("t.dbf"));
+            if (!locked->active()) continue;  // the file system or the user cannot lock files
+        } else {
+            korvane::test::setReadOnly(tmp.file("t.dbf"), true);
+        }
+        auto fc = FeatureClass::open(shp);
+        FolderSnapshot before(tmp.path());
+        try {
+            EditSession edit(*fc);
+            setRatios(*fc);
+            edit.commit();
+            ADD_FAILURE() << "protected files were changed, immutable: " << immutable;
+        } catch (const Failure& f) {
+            EXPECT_EQ(f.number(), err::HostAccessDenied);
+            EXPECT_NE(f.description().find("read-only"), std::string::npos) << f.description();
+        }
+        EXPECT_TRUE(before.sameAsNow()) << before.differences();
+        EXPECT_TRUE(korvane::test::temporariesIn(tmp.path()).empty());
+        if (!immutable) korvane::test::setReadOnly(tmp.file("t.dbf"), false);
     }
-    EXPECT_TRUE(before.sameAsNow()) << before.differences();
-    EXPECT_TRUE(korvane::test::temporariesIn(tmp.path()).empty());
-    korvane::test::setReadOnly(tmp.file("t.dbf"), false);
 }
 
 TEST(EditSession, AJoinedSessionThatEndsWithoutItsCommitSpoilsTheOuterOne) {
