@@ -120,6 +120,12 @@ const std::vector<Work>& works() {
              }
          },
          true, false, false},
+        {"a row deleted",
+         [](FeatureClass& fc) {
+             fc.row(4)->deleteRow();
+             setRatios(fc);
+         },
+         true, false, true},
         {"rows added",
          [](FeatureClass& fc) {
              RowPtr r = fc.createRow();
@@ -152,16 +158,16 @@ TEST(EditSession, ChangesReachTheFilesAsThePlainWritesMakeThem) {
             EditSession edit(*fc);
             w.run(*fc);
             edit.commit();
+            // Attribute changes leave the shapes' files alone; changed shapes
+            // replace them.
+            EXPECT_EQ(inode(tmp.file("edited/t.shp")) != shp, w.shapesChanged) << w.name;
+            EXPECT_EQ(inode(tmp.file("edited/t.shx")) != shx, w.shapesChanged) << w.name;
             // The table reads what it wrote, with its fields as changed.
             EXPECT_EQ(fc->rowCount(), FeatureClass::open(plain)->rowCount()) << w.name;
             fc->close();
         }
         EXPECT_EQ(filesOf(tmp.file("plain")), filesOf(tmp.file("edited"))) << w.name;
         EXPECT_TRUE(korvane::test::temporariesIn(tmp.file("edited")).empty()) << w.name;
-        // Attribute changes leave the shapes' files alone; changed shapes
-        // replace them.
-        EXPECT_EQ(inode(tmp.file("edited/t.shp")) != shp, w.shapesChanged) << w.name;
-        EXPECT_EQ(inode(tmp.file("edited/t.shx")) != shx, w.shapesChanged) << w.name;
         if (w.ownWrites) {
             // The data layer's own writers worked on the working copy.
             data::DirectDbfCounts after = data::directDbfCounts();
