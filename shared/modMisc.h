@@ -53,6 +53,8 @@ public:
 
 // The text cut to at most `bytes` bytes, on a character boundary (UTF-8).
 std::string FitBytes(const std::string& s, int32_t bytes);
+// The first n characters of a UTF-8 text.
+std::string firstChars(const std::string& s, size_t n);
 // The date and time of now as an output table's RunDate holds it.
 std::string RunDateNow();
 

@@ -11,6 +11,7 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -55,13 +56,30 @@ size_t fixedLength(double x, int decimals);
 // The header's last-update date as the driver writes it: today, in UTC.
 std::array<uint8_t, 3> dbfUpdateDate();
 
-// A field change of Table::addFields / deleteField: fields added at the end
-// (all in one rewrite), or one column deleted.
+// A field change of Table::addFields / deleteField / rewriteFields: fields
+// added at the end (all in one rewrite), one column deleted, or (keep given)
+// only the kept columns left, in their order, with the fields added after
+// them.
 struct DbfFieldChange {
     bool add = false;
     std::vector<FieldDef> fields;  // the fields added (checked, widths filled in)
     int column = -1;               // the column deleted
+    std::optional<std::vector<int>> keep;  // the columns kept, ascending
 };
+
+// The columns of the layout that stay after the change.
+std::vector<int> keptColumns(const DbfLayout& layout, const DbfFieldChange& change);
+
+// Fills the added columns of one record while the file is rewritten: old is
+// the record as the file holds it (deletion flag first), added the bytes of
+// the added columns (each holding its empty fill). False stops the rewrite.
+using DbfRecordFill = std::function<bool(uint32_t record, const char* old, char* added)>;
+
+// A number as the driver writes it into a numeric column: right-aligned,
+// with the column's decimals. False when the driver would not write it so
+// (not finite, too wide, an integer past 2^53 in a column without decimals).
+// v: a 32-bit integer, single or double; false for any other value.
+bool formatDbfNumber(const Value& v, const DbfColumn& column, char* at);
 
 // The field descriptor the driver writes for a new field.
 DbfColumn newDbfColumn(const FieldDef& f);
@@ -72,8 +90,11 @@ bool dbfChangeFits(const DbfLayout& layout, const DbfFieldChange& change);
 
 // Writes the file with the change made, in one pass, to a temporary file
 // beside it that then replaces it. On any failure the file is left as it
-// was and this fails (HostGeneric).
-void restructureDbf(const std::string& dbfPath, const DbfLayout& layout, const DbfFieldChange& change);
+// was and this fails (HostGeneric). fill, when given, writes the added
+// columns of each record; when it stops the rewrite, the file is left as it
+// was and this returns false.
+bool restructureDbf(const std::string& dbfPath, const DbfLayout& layout, const DbfFieldChange& change,
+                    const DbfRecordFill* fill = nullptr);
 
 // Copies the file `from` whole into the new temporary `to` (see
 // host/FileReplace.h), every error checked; fails (HostGeneric) naming `from`.

@@ -14,6 +14,7 @@
 #include <fmt/format.h>
 
 #include "FaultInjection.h"
+#include "GridSession.h"
 #include "RasterFixtures.h"
 #include "fragstat/fragstat.h"
 #include "host/Application.h"
@@ -38,88 +39,18 @@ namespace h = korvane::host;
 
 // A scripted user, a fresh document, the sample grid copied into a private
 // folder, and the command created as the host creates it.
-class GridSession {
+class GridSession : public korvane::test::GridSession<kv::clsG_SpatialStats> {
 public:
-    GridSession() {
-        std::string tmpl = (fs::temp_directory_path() / "kv-griddialog-XXXXXX").string();
-        if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp");
-        dir = tmpl;
-        driver.echoForms = false;
-        h::setUi(&driver);
-        auto& app = h::Application::instance();
-        app.setDocument(std::make_shared<h::Document>());
-        app.modelessAllowed = true;
-        command.OnCreate(&app);
-        kv::SetMapLayersChanged(false);
-    }
-    ~GridSession() {
-        kv::frmGridSpatialStats* d = command.dialog();
-        if (d && d->loaded()) d->get<h::CommandButton>("cmdCancel").click();
-        h::Application::instance().setDocument(std::make_shared<h::Document>());
-        h::setUi(nullptr);
-        std::error_code ec;
-        fs::remove_all(dir, ec);
-    }
-    h::MapPtr map() const { return h::Application::instance().document()->focusMap(); }
-    // A copy of a sample file (and its sidecars) in the session's folder.
-    std::string sample(const std::string& name) const {
-        for (const auto& e : fs::directory_iterator(KV_SAMPLE_DIR)) {
-            std::string f = e.path().filename().string();
-            if (f == name || f.rfind(name + ".", 0) == 0) fs::copy_file(e.path(), dir / f, fs::copy_options::overwrite_existing);
-        }
-        return (dir / name).string();
-    }
+    GridSession() : korvane::test::GridSession<kv::clsG_SpatialStats>(KV_SAMPLE_DIR) {}
     h::RasterLayerPtr addSample(const std::string& name) {
         h::RasterLayerPtr layer = h::openRasterLayer(sample(name));
         map()->addLayer(layer);
         return layer;
     }
-    kv::frmGridSpatialStats& open() {
-        command.OnClick();
-        kv::frmGridSpatialStats* d = command.dialog();
-        if (!d) throw std::runtime_error("no dialog");
-        return *d;
-    }
-    void act(const std::vector<std::string>& lines) {
-        driver.addLines(lines);
-        driver.driveModeless();
-    }
-    std::vector<std::string> messageTexts() const {
-        std::vector<std::string> t;
-        for (const auto& m : driver.messages) t.push_back(m.text);
-        return t;
-    }
-    std::string table(const std::string& name) const { return (dir / name).string(); }
-
-    fs::path dir;
-    std::ostringstream out;
-    h::ScriptDriver driver{out};
-    kv::clsG_SpatialStats command;
+    std::string table(const std::string& name) const { return path(name); }
 };
 
-// Points $TMPDIR at a folder of the session while it lives.
-class TempFolderHere {
-public:
-    explicit TempFolderHere(const fs::path& dir) : path(dir) {
-        const char* old = std::getenv("TMPDIR");
-        if (old) old_ = old;
-        fs::create_directories(path);
-        ::setenv("TMPDIR", path.c_str(), 1);
-    }
-    ~TempFolderHere() {
-        if (old_) ::setenv("TMPDIR", old_->c_str(), 1);
-        else ::unsetenv("TMPDIR");
-    }
-    std::vector<std::string> entries() const {
-        std::vector<std::string> out;
-        for (const auto& e : fs::directory_iterator(path)) out.push_back(e.path().string());
-        return out;
-    }
-    fs::path path;
-
-private:
-    std::optional<std::string> old_;
-};
+using korvane::test::TempFolderHere;
 
 bool checked(kv::frmGridSpatialStats& d, const char* box) { return d.get<h::CheckBox>(box).checked(); }
 bool enabled(kv::frmGridSpatialStats& d, const char* box) { return d.get<h::Control>(box).enabled(); }
@@ -497,20 +428,7 @@ TEST(GridSpatialStatsRun, GeographicAndFootRastersAskBeforeTheRun) {
     }
 }
 
-// A stand-in for fragstat: a shell script that fails or writes broken files
-// under the base path it is given ($2).
-class StandIn {
-public:
-    StandIn(const fs::path& dir, const std::string& body) : path_(dir / "fragstat-stand-in") {
-        std::ofstream(path_) << "#!/bin/sh\n" << body << "\n";
-        fs::permissions(path_, fs::perms::owner_all);
-        kv::testing::UseFragStatsProgram(path_.string());
-    }
-    ~StandIn() { kv::testing::UseFragStatsProgram(""); }
-
-private:
-    fs::path path_;
-};
+using StandIn = korvane::test::FragStatsStandIn;
 
 TEST(GridSpatialStatsRun, AFailedOrBrokenFragstatRunWritesNothing) {
     GridSession s;

@@ -120,6 +120,15 @@ const std::vector<Work>& works() {
              }
          },
          true, false, false},
+        {"fields rewritten in one pass",
+         [](FeatureClass& fc) {
+             EXPECT_TRUE(fc.rewriteFields({"Code"}, {{"Twice", FieldInteger, 0, 6, 0}},
+                                          [](const Row& r, Table::AddedValues& added) {
+                                              added = {Value(std::get<int32_t>(r.value("Code")) * 2)};
+                                              return true;
+                                          }));
+         },
+         false, false, true},
         {"a row deleted",
          [](FeatureClass& fc) {
              fc.row(4)->deleteRow();
