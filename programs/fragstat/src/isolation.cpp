@@ -378,7 +378,6 @@ struct Scratch {
     std::vector<std::pair<int32_t, int32_t>> stack;
     std::vector<int32_t> stamp;  // last focal member that met each member, plus one
     std::vector<double> d2;
-    std::vector<std::pair<int32_t, double>> terms;
     std::vector<double> dist = std::vector<double>(kProximityBlock), terms_a = std::vector<double>(kProximityBlock);
 };
 
@@ -421,50 +420,6 @@ int64_t nearest(const ClassIndex& ci, const BoxGrid& grid, int32_t a, Scratch& s
     return best;
 }
 
-// Adds the terms of one patch's proximity in the fixed order of
-// kProximityBlock: `terms` holds (member, term) pairs in any order.
-double block_sum(std::vector<std::pair<int32_t, double>>& terms) {
-    std::sort(terms.begin(), terms.end(),
-              [](const auto& x, const auto& y) { return x.first < y.first; });
-    double total = 0, part = 0;
-    int32_t block = -1;
-    for (auto [b, t] : terms) {
-        if (b / kProximityBlock != block) {
-            total += part;
-            part = 0;
-            block = b / kProximityBlock;
-        }
-        part += t;
-    }
-    return total + part;
-}
-
-// Proximity of member a within the squared radius r2: the grid cells within
-// the radius of a's box; `pairs` counts the members found within it.
-double proximity_within(const ClassIndex& ci, const BoxGrid& grid, int32_t a, double r2, Scratch& s,
-                        int64_t& pairs) {
-    const Box& box = ci.boxes[a];
-    const auto reach = static_cast<int64_t>(std::ceil(std::sqrt(r2)));
-    const int64_t bound = static_cast<int64_t>(r2) + 1;  // exact distances needed below this
-    const int64_t gr0 = std::max<int64_t>(0, grid.row_of(static_cast<int32_t>(std::max<int64_t>(
-                                                 box.r0 - reach, ci.extent.r0))));
-    const int64_t gr1 = grid.row_of(static_cast<int32_t>(std::min<int64_t>(box.r1 + reach, ci.extent.r1)));
-    const int64_t gc0 = grid.col_of(static_cast<int32_t>(std::max<int64_t>(box.c0 - reach, ci.extent.c0)));
-    const int64_t gc1 = grid.col_of(static_cast<int32_t>(std::min<int64_t>(box.c1 + reach, ci.extent.c1)));
-    s.terms.clear();
-    for (int64_t gr = gr0; gr <= gr1; ++gr)
-        for (int64_t gc = gc0; gc <= gc1; ++gc)
-            grid.each_in(gr, gc, [&](int32_t b) {
-                if (b == a || s.stamp[b] == a + 1) return;
-                s.stamp[b] = a + 1;
-                if (static_cast<double>(gap2(box, ci.boxes[b])) > r2) return;
-                const int64_t d2 = ci.pair_d2(a, b, bound, s.stack);
-                if (static_cast<double>(d2) <= r2) s.terms.push_back({b, ci.cells[b] / static_cast<double>(d2)});
-            });
-    pairs += static_cast<int64_t>(s.terms.size());
-    return block_sum(s.terms);
-}
-
 // Small patches' cells side by side (rows and columns apart), for the flat
 // loop of the all-pairs tiles; a larger patch has none here.
 struct SmallCells {
@@ -502,10 +457,20 @@ __attribute__((target_clones("avx2", "default"))) double add_terms(double ca, co
 // tile through the flat loop; larger ones through their trees.
 constexpr int32_t kFlatCells = 64;
 
+// The radius of a proximity run (squared, in cells).
+struct Reach {
+    double r2;
+    int64_t bound;     // pair_d2's bound: exact distances are needed below it
+    bool every = false;  // every pair of the class lies within it
+};
+
 // The pairs (a, b > a) of members a in [a0, a1) and b in [b0, b1): to_a[a -
-// a0] and to_b[b - b0] receive their terms, each in member order.
-void pair_tile(const ClassIndex& ci, const SmallCells& sm, bool flat_ok, int32_t a0, int32_t a1, int32_t b0,
-               int32_t b1, double* to_a, double* to_b, Scratch& s) {
+// a0] and to_b[b - b0] receive their terms, each in member order; a pair
+// beyond the radius adds nothing (a term of 0). `within` counts the pairs
+// within the radius.
+void pair_tile(const ClassIndex& ci, const SmallCells& sm, bool flat_ok, const Reach& reach, int32_t a0, int32_t a1,
+               int32_t b0, int32_t b1, double* to_a, double* to_b, Scratch& s, int64_t& within) {
+    constexpr double kBeyond = std::numeric_limits<double>::infinity();
     for (int32_t a = a0; a < a1; ++a) {
         const int32_t first = std::max(b0, a + 1);
         if (first >= b1) continue;
@@ -518,35 +483,51 @@ void pair_tile(const ClassIndex& ci, const SmallCells& sm, bool flat_ok, int32_t
                            s.d2.data());
         }
         double* d = s.dist.data();
+        const Box& box = ci.boxes[a];
         for (int32_t b = first; b < b1; ++b) {
-            if (flat && sm.at[b + 1] > sm.at[b]) {
-                const double* x = s.d2.data() + (sm.at[b] - j0);
-                double best = x[0];
-                for (int64_t k = 1; k < sm.at[b + 1] - sm.at[b]; ++k) best = x[k] < best ? x[k] : best;
-                d[b - first] = best;
-            } else {
-                d[b - first] = static_cast<double>(ci.pair_d2(a, b, kFar, s.stack));
+            double& x = d[b - first];
+            if (!reach.every && static_cast<double>(gap2(box, ci.boxes[b])) > reach.r2) {
+                x = kBeyond;
+                continue;
             }
+            if (flat && sm.at[b + 1] > sm.at[b]) {
+                const double* y = s.d2.data() + (sm.at[b] - j0);
+                x = y[0];
+                for (int64_t k = 1; k < sm.at[b + 1] - sm.at[b]; ++k) x = y[k] < x ? y[k] : x;
+            } else {
+                x = static_cast<double>(ci.pair_d2(a, b, reach.every ? kFar : reach.bound, s.stack));
+            }
+            if (reach.every) continue;
+            if (x <= reach.r2) ++within;
+            else x = kBeyond;
         }
+        if (reach.every) within += b1 - first;
         to_a[a - a0] = add_terms(ci.cells[a], ci.cells.data() + first, d, b1 - first, to_a[a - a0],
                                  to_b + (first - b0), s.terms_a.data());
     }
 }
 
-// Proximity of every member when every pair of the class lies within the
-// radius. Each pair is resolved once, in tiles of kProximityBlock x
-// kProximityBlock members handed out row by row (I, J >= I). Tile (I, J)
+// Proximity of every member. Each pair is resolved once, in tiles of
+// kProximityBlock x kProximityBlock members handed out row by row (I, J >=
+// I); a tile whose two blocks lie apart beyond the radius is passed over. Tile (I, J)
 // sums block J's terms for I's members and block I's terms for J's; the
 // partial sums join the members' totals in block order: column J takes rows
 // I in order (a tile waits its turn, which a tile handed out earlier gives
 // it), and row I's own partial sums are kept until its last tile is done,
 // then added in order. The earliest unfinished tile always proceeds, and no
 // result depends on the threads.
-std::vector<double> proximity_all_pairs(const ClassIndex& ci, unsigned threads, bool exact_in_double) {
+std::vector<double> proximity(const ClassIndex& ci, const Reach& reach, unsigned threads, bool exact_in_double,
+                              int64_t& pairs) {
     const auto m = static_cast<int32_t>(ci.patch.size());
     constexpr int32_t B = kProximityBlock;
     const int32_t nb = (m + B - 1) / B;
     const SmallCells sm(ci);
+    std::vector<Box> block_box(static_cast<size_t>(nb), Box{INT32_MAX, INT32_MIN, INT32_MAX, INT32_MIN});
+    for (int32_t a = 0; a < m; ++a) {
+        Box& x = block_box[a / B];
+        const Box& y = ci.boxes[a];
+        x = Box{std::min(x.r0, y.r0), std::max(x.r1, y.r1), std::min(x.c0, y.c0), std::max(x.c1, y.c1)};
+    }
     std::vector<double> total(static_cast<size_t>(m), 0.0);
     std::vector<int64_t> row_start(static_cast<size_t>(nb) + 1, 0);
     for (int32_t I = 0; I < nb; ++I) row_start[I + 1] = row_start[I] + (nb - I);
@@ -566,6 +547,7 @@ std::vector<double> proximity_all_pairs(const ClassIndex& ci, unsigned threads, 
     };
     const auto workers = static_cast<unsigned>(std::clamp<int64_t>(threads, 1, row_start[nb]));
     std::vector<Scratch> scratch(workers);
+    std::vector<int64_t> within(workers, 0);
     std::atomic<int64_t> next{0};
     std::atomic<bool> failed{false};
     std::exception_ptr error;
@@ -584,7 +566,9 @@ std::vector<double> proximity_all_pairs(const ClassIndex& ci, unsigned threads, 
                 std::call_once(r.made, [&] { r.part.assign(static_cast<size_t>(nb - I) * B, 0.0); });
                 to_a = r.part.data() + static_cast<size_t>(J - I) * B;
                 // A diagonal tile keeps one sum per member: earlier members' terms come first.
-                pair_tile(ci, sm, exact_in_double, a0, a1, b0, b1, to_a, J == I ? to_a : to_b.data(), scratch[t]);
+                if (reach.every || static_cast<double>(gap2(block_box[I], block_box[J])) <= reach.r2)
+                    pair_tile(ci, sm, exact_in_double, reach, a0, a1, b0, b1, to_a, J == I ? to_a : to_b.data(),
+                              scratch[t], within[t]);
             } catch (...) {
                 std::lock_guard<std::mutex> lock(error_mutex);
                 if (!error) error = std::current_exception();
@@ -611,6 +595,7 @@ std::vector<double> proximity_all_pairs(const ClassIndex& ci, unsigned threads, 
     work(0);
     for (auto& th : pool) th.join();
     if (error) std::rethrow_exception(error);
+    for (int64_t w : within) pairs += w;
     return total;
 }
 
@@ -671,19 +656,9 @@ Isolation isolation(const std::vector<int64_t>& offsets, std::vector<Cell> all, 
         // Proximity.
         const double h = static_cast<double>(ci.extent.r1) - ci.extent.r0;
         const double w = static_cast<double>(ci.extent.c1) - ci.extent.c0;
-        if (h * h + w * w <= r2) {
-            const std::vector<double> prox = proximity_all_pairs(ci, threads, exact_in_double);
-            for (int32_t a = 0; a < m; ++a) out.prox[ci.patch[a]] = prox[a];
-            out.pairs += int64_t{m} * (m - 1) / 2;
-        } else {
-            std::vector<int64_t> found(threads, 0);
-            parallel_for((m + kChunk - 1) / kChunk, threads, [&](int64_t chunk, unsigned t) {
-                const auto end = static_cast<int32_t>(std::min<int64_t>(m, (chunk + 1) * kChunk));
-                for (auto a = static_cast<int32_t>(chunk * kChunk); a < end; ++a)
-                    out.prox[ci.patch[a]] = proximity_within(ci, grid, a, r2, scratch[t], found[t]);
-            });
-            for (int64_t f : found) out.pairs += f / 2;  // each pair is found from both sides
-        }
+        const Reach reach{r2, static_cast<int64_t>(r2) + 1, h * h + w * w <= r2};
+        const std::vector<double> prox = proximity(ci, reach, threads, exact_in_double, out.pairs);
+        for (int32_t a = 0; a < m; ++a) out.prox[ci.patch[a]] = prox[a];
     }
     return out;
 }
