@@ -241,7 +241,7 @@ __attribute__((target_clones("avx2", "default"))) void sets_to_cells(const doubl
 
 // Cell pairs up to which two facing sides are compared cell by cell rather
 // than through the trees.
-constexpr int64_t kFlatPairs = 64;
+constexpr int64_t kFlatPairs = 1024;
 
 // One class: its patches in patch order, their trees and boxes.
 struct ClassIndex {
@@ -255,6 +255,7 @@ struct ClassIndex {
     // not beaten in that direction by another cell of the patch, i.e. no
     // other cell lies at least as far along both axes.
     std::vector<Pt> stair;
+    std::vector<double> stair_r, stair_c;  // the same cells, rows and columns apart
     std::vector<int64_t> stair_at;  // member * 4 + direction -> first cell; 4m + 1 entries
     // Per member and side (0: top of each column, 1: bottom of each column,
     // 2: left end of each row, 3: right end of each row), rows and columns
@@ -289,6 +290,8 @@ struct ClassIndex {
                     if (along > reach) {
                         reach = along;
                         stair.push_back(p);
+                        stair_r.push_back(p.r);
+                        stair_c.push_back(p.c);
                     }
                 }
                 stair_at[static_cast<size_t>(a) * 4 + dir + 1] = static_cast<int64_t>(stair.size());
@@ -346,7 +349,8 @@ struct ClassIndex {
             const int dir = (down ? 2 : 0) + (right ? 1 : 0);
             const int64_t i0 = stair_at[int64_t{a} * 4 + dir], i1 = stair_at[int64_t{a} * 4 + dir + 1];
             const int64_t j0 = stair_at[int64_t{b} * 4 + 3 - dir], j1 = stair_at[int64_t{b} * 4 + 4 - dir];
-            if ((i1 - i0) * (j1 - j0) <= 64) {  // beyond that the trees are quicker
+            const int64_t pairs = (i1 - i0) * (j1 - j0);
+            if (pairs <= 64) {
                 int64_t best = bound;
                 for (int64_t i = i0; i < i1; ++i)
                     for (int64_t j = j0; j < j1; ++j) {
@@ -355,29 +359,35 @@ struct ClassIndex {
                     }
                 return best;
             }
+            if (pairs <= kFlatPairs && exact_in_double)
+                return flat_d2(stair_r.data(), stair_c.data(), i0, i1, j0, j1, bound);
         }
         if ((down || up || right || left) && exact_in_double) {
             const int side = right ? 3 : left ? 2 : down ? 1 : 0, facing = side ^ 1;
             const int64_t i0 = end_at[int64_t{a} * 4 + side], i1 = end_at[int64_t{a} * 4 + side + 1];
             const int64_t j0 = end_at[int64_t{b} * 4 + facing], j1 = end_at[int64_t{b} * 4 + facing + 1];
-            if ((i1 - i0) * (j1 - j0) <= kFlatPairs) {
-                thread_local std::vector<double> d2;
-                d2.resize(static_cast<size_t>(j1 - j0));
-                sets_to_cells(end_r.data() + i0, end_c.data() + i0, i1 - i0, end_r.data() + j0, end_c.data() + j0,
-                              j1 - j0, d2.data());
-                double best = d2[0];
-                for (double d : d2) best = d < best ? d : best;
-                return std::min(bound, static_cast<int64_t>(best));
-            }
+            if ((i1 - i0) * (j1 - j0) <= kFlatPairs) return flat_d2(end_r.data(), end_c.data(), i0, i1, j0, j1, bound);
         }
         return forest.closest(a, b, bound, stack);
+    }
+
+    // The smallest squared distance between cells [i0, i1) and [j0, j1) of
+    // (R, C) if below `bound`, else `bound`.
+    static int64_t flat_d2(const double* R, const double* C, int64_t i0, int64_t i1, int64_t j0, int64_t j1,
+                           int64_t bound) {
+        thread_local std::vector<double> d2;
+        d2.resize(static_cast<size_t>(j1 - j0));
+        sets_to_cells(R + i0, C + i0, i1 - i0, R + j0, C + j0, j1 - j0, d2.data());
+        double best = d2[0];
+        for (double d : d2) best = d < best ? d : best;
+        return std::min(bound, static_cast<int64_t>(best));
     }
 };
 
 struct Scratch {
     std::vector<std::pair<int32_t, int32_t>> stack;
     std::vector<int32_t> stamp;  // last focal member that met each member, plus one
-    std::vector<double> d2;
+    std::vector<double> d2, dt;
     std::vector<double> dist = std::vector<double>(kProximityBlock), terms_a = std::vector<double>(kProximityBlock);
 };
 
@@ -453,9 +463,39 @@ __attribute__((target_clones("avx2", "default"))) double add_terms(double ca, co
     return sum;
 }
 
+// The top cell of each column of every patch with at most kFlatCells
+// columns, rows and columns apart, side by side: a patch whose box lies
+// wholly below another's (touching allowed) meets it through these and the
+// other's bottom cells, in the flat loop.
+struct ColumnTops {
+    std::vector<double> r, c;
+    std::vector<int64_t> at;  // member -> first cell; m + 1 entries
+    explicit ColumnTops(const ClassIndex& ci);
+};
+
 // Patches with at most this many perimeter cells meet the small patches of a
 // tile through the flat loop; larger ones through their trees.
 constexpr int32_t kFlatCells = 64;
+
+ColumnTops::ColumnTops(const ClassIndex& ci) {
+    const auto m = static_cast<int32_t>(ci.patch.size());
+    at.assign(static_cast<size_t>(m) + 1, 0);
+    for (int32_t a = 0; a < m; ++a) {
+        const int64_t i0 = ci.end_at[int64_t{a} * 4], i1 = ci.end_at[int64_t{a} * 4 + 1];
+        if (i1 - i0 <= kFlatCells) {
+            r.insert(r.end(), ci.end_r.begin() + i0, ci.end_r.begin() + i1);
+            c.insert(c.end(), ci.end_c.begin() + i0, ci.end_c.begin() + i1);
+        }
+        at[a + 1] = static_cast<int64_t>(r.size());
+    }
+}
+
+// The smallest of x[0 .. n), n > 0.
+inline double smallest(const double* x, int64_t n) {
+    double best = x[0];
+    for (int64_t k = 1; k < n; ++k) best = x[k] < best ? x[k] : best;
+    return best;
+}
 
 // The radius of a proximity run (squared, in cells).
 struct Reach {
@@ -468,35 +508,45 @@ struct Reach {
 // a0] and to_b[b - b0] receive their terms, each in member order; a pair
 // beyond the radius adds nothing (a term of 0). `within` counts the pairs
 // within the radius.
-void pair_tile(const ClassIndex& ci, const SmallCells& sm, bool flat_ok, const Reach& reach, int32_t a0, int32_t a1,
-               int32_t b0, int32_t b1, double* to_a, double* to_b, Scratch& s, int64_t& within) {
+void pair_tile(const ClassIndex& ci, const SmallCells& sm, const ColumnTops& tops, bool flat_ok, const Reach& reach,
+               int32_t a0, int32_t a1, int32_t b0, int32_t b1, double* to_a, double* to_b, Scratch& s,
+               int64_t& within) {
     constexpr double kBeyond = std::numeric_limits<double>::infinity();
     for (int32_t a = a0; a < a1; ++a) {
         const int32_t first = std::max(b0, a + 1);
         if (first >= b1) continue;
+        const Box& box = ci.boxes[a];
+        // Members below a through the column tops, small ones through their
+        // cells, the rest through their trees.
+        const int64_t bottom0 = ci.end_at[int64_t{a} * 4 + 1], bottom1 = ci.end_at[int64_t{a} * 4 + 2];
+        const int64_t t0 = tops.at[first], t1 = tops.at[b1];
+        const bool by_tops = flat_ok && bottom1 - bottom0 <= kFlatCells && t1 > t0;
+        auto below = [&](int32_t b) { return by_tops && tops.at[b + 1] > tops.at[b] && ci.boxes[b].r0 >= box.r1; };
         const int64_t j0 = sm.at[first], j1 = sm.at[b1];
         const int32_t na = ci.offset[a + 1] - ci.offset[a];
-        const bool flat = flat_ok && na <= kFlatCells && j1 > j0;
+        bool flat = false;
+        if (flat_ok && na <= kFlatCells && j1 > j0)
+            for (int32_t b = first; b < b1 && !flat; ++b) flat = sm.at[b + 1] > sm.at[b] && !below(b);
+        if (by_tops) {
+            s.dt.resize(static_cast<size_t>(t1 - t0));
+            sets_to_cells(ci.end_r.data() + bottom0, ci.end_c.data() + bottom0, bottom1 - bottom0, tops.r.data() + t0,
+                          tops.c.data() + t0, t1 - t0, s.dt.data());
+        }
         if (flat) {
             s.d2.resize(static_cast<size_t>(j1 - j0));
             cells_to_cells(ci.forest.pts.data() + ci.offset[a], na, sm.r.data() + j0, sm.c.data() + j0, j1 - j0,
                            s.d2.data());
         }
         double* d = s.dist.data();
-        const Box& box = ci.boxes[a];
         for (int32_t b = first; b < b1; ++b) {
             double& x = d[b - first];
             if (!reach.every && static_cast<double>(gap2(box, ci.boxes[b])) > reach.r2) {
                 x = kBeyond;
                 continue;
             }
-            if (flat && sm.at[b + 1] > sm.at[b]) {
-                const double* y = s.d2.data() + (sm.at[b] - j0);
-                x = y[0];
-                for (int64_t k = 1; k < sm.at[b + 1] - sm.at[b]; ++k) x = y[k] < x ? y[k] : x;
-            } else {
-                x = static_cast<double>(ci.pair_d2(a, b, reach.every ? kFar : reach.bound, s.stack));
-            }
+            if (below(b)) x = smallest(s.dt.data() + (tops.at[b] - t0), tops.at[b + 1] - tops.at[b]);
+            else if (flat && sm.at[b + 1] > sm.at[b]) x = smallest(s.d2.data() + (sm.at[b] - j0), sm.at[b + 1] - sm.at[b]);
+            else x = static_cast<double>(ci.pair_d2(a, b, reach.every ? kFar : reach.bound, s.stack));
             if (reach.every) continue;
             if (x <= reach.r2) ++within;
             else x = kBeyond;
@@ -522,6 +572,7 @@ std::vector<double> proximity(const ClassIndex& ci, const Reach& reach, unsigned
     constexpr int32_t B = kProximityBlock;
     const int32_t nb = (m + B - 1) / B;
     const SmallCells sm(ci);
+    const ColumnTops tops(ci);
     std::vector<Box> block_box(static_cast<size_t>(nb), Box{INT32_MAX, INT32_MIN, INT32_MAX, INT32_MIN});
     for (int32_t a = 0; a < m; ++a) {
         Box& x = block_box[a / B];
@@ -567,7 +618,7 @@ std::vector<double> proximity(const ClassIndex& ci, const Reach& reach, unsigned
                 to_a = r.part.data() + static_cast<size_t>(J - I) * B;
                 // A diagonal tile keeps one sum per member: earlier members' terms come first.
                 if (reach.every || static_cast<double>(gap2(block_box[I], block_box[J])) <= reach.r2)
-                    pair_tile(ci, sm, exact_in_double, reach, a0, a1, b0, b1, to_a, J == I ? to_a : to_b.data(),
+                    pair_tile(ci, sm, tops, exact_in_double, reach, a0, a1, b0, b1, to_a, J == I ? to_a : to_b.data(),
                               scratch[t], within[t]);
             } catch (...) {
                 std::lock_guard<std::mutex> lock(error_mutex);
