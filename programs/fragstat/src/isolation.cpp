@@ -27,6 +27,14 @@
 #include "engine.h"
 #include "fragstat/fragstat.h"
 
+// The cell loops are also built for AVX2 where the compiler can pick the
+// version at load time; the portable build is the default.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define KV_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define KV_VECTOR_CLONES
+#endif
+
 namespace korvane::fragstat::detail {
 namespace {
 
@@ -208,8 +216,8 @@ private:
 
 // out[j] = the smallest squared distance from the n cells `p` to the cell
 // (R[j], C[j]), j < m; exact while squared distances stay below 2^53.
-__attribute__((target_clones("avx2", "default"))) void cells_to_cells(const Pt* p, int32_t n, const double* R,
-                                                                       const double* C, int64_t m, double* out) {
+KV_VECTOR_CLONES void cells_to_cells(const Pt* p, int32_t n, const double* R, const double* C, int64_t m,
+                                      double* out) {
     for (int32_t i = 0; i < n; ++i) {
         const double r = p[i].r, c = p[i].c;
         if (i == 0) {
@@ -226,9 +234,8 @@ __attribute__((target_clones("avx2", "default"))) void cells_to_cells(const Pt* 
 // out[j] = the smallest squared distance from the n cells (Ar[i], Ac[i])
 // to the cell (Br[j], Bc[j]), j < m; exact while squared distances stay
 // below 2^53.
-__attribute__((target_clones("avx2", "default"))) void sets_to_cells(const double* Ar, const double* Ac, int64_t n,
-                                                                      const double* Br, const double* Bc, int64_t m,
-                                                                      double* out) {
+KV_VECTOR_CLONES void sets_to_cells(const double* Ar, const double* Ac, int64_t n, const double* Br,
+                                     const double* Bc, int64_t m, double* out) {
     for (int64_t j = 0; j < m; ++j) out[j] = (Br[j] - Ar[0]) * (Br[j] - Ar[0]) + (Bc[j] - Ac[0]) * (Bc[j] - Ac[0]);
     for (int64_t i = 1; i < n; ++i) {
         const double r = Ar[i], c = Ac[i];
@@ -452,9 +459,8 @@ struct SmallCells {
 // The terms of one row of a tile, from the squared distances d[k] of member
 // a (of `ca` cells) to the n members of cells[k]: to_b[k] gains ca / d[k];
 // the terms cells[k] / d[k] are added to `sum` in order, which is returned.
-__attribute__((target_clones("avx2", "default"))) double add_terms(double ca, const double* cells, const double* d,
-                                                                    int64_t n, double sum, double* to_b,
-                                                                    double* terms) {
+KV_VECTOR_CLONES double add_terms(double ca, const double* cells, const double* d, int64_t n, double sum,
+                                   double* to_b, double* terms) {
     for (int64_t k = 0; k < n; ++k) {
         to_b[k] += ca / d[k];
         terms[k] = cells[k] / d[k];
