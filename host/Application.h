@@ -31,6 +31,11 @@ public:
     // Whether the host accepts modeless windows from libraries.
     bool modelessAllowed = true;
 
+    // The screen's mouse pointer: the wait cursor while a library works
+    // through a long run, the default otherwise.
+    enum class Pointer { Default, Wait };
+    Pointer mousePointer = Pointer::Default;
+
     // Library folder by library name ("Korvane93").
     void setLibraryFolder(const std::string& library, const std::string& folder);
     std::string libraryFolder(const std::string& library) const;

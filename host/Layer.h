@@ -2,6 +2,7 @@
 // Layers of a map. Feature layers are backed by a feature class (data layer);
 // raster layers by a raster dataset; group layers hold other layers.
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -33,7 +34,21 @@ public:
     virtual std::optional<std::vector<int64_t>> selectedIds() const { return std::nullopt; }
     virtual void restoreSelectedIds(const std::vector<int64_t>& ids) {}
 
+    // Field aliases the layer shows instead of the field names (kept in the
+    // map document): field name -> alias; an empty alias removes one.
+    const std::map<std::string, std::string>& fieldAliases() const { return aliases_; }
+    void setFieldAlias(const std::string& field, const std::string& alias) {
+        if (alias.empty()) aliases_.erase(field);
+        else aliases_[field] = alias;
+    }
+    // The alias of the field, or the field's name when it has none.
+    std::string fieldAlias(const std::string& field) const {
+        auto it = aliases_.find(field);
+        return it == aliases_.end() ? field : it->second;
+    }
+
 private:
+    std::map<std::string, std::string> aliases_;
     std::string name_;
     std::string path_;
     bool visible_ = true;

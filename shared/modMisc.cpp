@@ -1,5 +1,7 @@
 #include "shared/modMisc.h"
 
+#include "host/data/RasterLayer.h"
+
 #include <ctime>
 
 #include <fmt/format.h>
@@ -10,6 +12,16 @@
 KV_MODULE("Modules/modMisc");
 
 namespace kv {
+
+std::string firstChars(const std::string& s, size_t n) {
+    size_t i = 0, chars = 0;
+    while (i < s.size() && chars < n) {
+        ++i;
+        while (i < s.size() && (static_cast<unsigned char>(s[i]) & 0xC0) == 0x80) ++i;
+        ++chars;
+    }
+    return s.substr(0, i);
+}
 
 std::string FitBytes(const std::string& s, int32_t bytes) {
     if (bytes <= 0 || s.size() <= static_cast<size_t>(bytes)) return s;
@@ -97,7 +109,10 @@ std::vector<std::string> GetFields(const h::LayerPtr& layer) {
             return;
         }
         KV_LINE;
-        const h::Fields& fields = featureLayerOf(layer).featureClass()->fields();
+        // A raster layer gives the fields of its attribute table.
+        std::optional<h::Fields> found = h::layerFields(*layer);
+        if (!found && !std::dynamic_pointer_cast<h::RasterLayer>(layer)) featureLayerOf(layer);
+        const h::Fields fields = found ? *found : h::Fields();
         KV_LINE;
         if (fields.count() == 0) {
             MsgBox(layer->name() + " has no fields in it", h::mb::OKOnly);
@@ -144,5 +159,13 @@ h::LayerPtr FindLayerByName(const h::MapPtr& map, const std::string& name) {
     });
     return result;
 }
+
+h::Geometry MeasuredShape(const h::Geometry& shape) {
+    if (shape.isEmpty() || shape.isValid()) return shape;
+    return shape.makeValid();
+}
+
+WaitCursor::WaitCursor() { h::Application::instance().mousePointer = h::Application::Pointer::Wait; }
+WaitCursor::~WaitCursor() { h::Application::instance().mousePointer = h::Application::Pointer::Default; }
 
 }  // namespace kv

@@ -37,8 +37,24 @@ bool AddField(const korvane::host::LayerPtr& layer, const std::string& name, int
 // The first top-level layer of the map whose name matches exactly, or nothing.
 korvane::host::LayerPtr FindLayerByName(const korvane::host::MapPtr& map, const std::string& name);
 
+// The shape as it is measured: a self-intersecting ring is first made valid,
+// so that its area and perimeter are those of the ground it covers.
+korvane::host::Geometry MeasuredShape(const korvane::host::Geometry& shape);
+
+// The wait cursor on the screen for the object's life; the default pointer
+// comes back however the scope is left.
+class WaitCursor {
+public:
+    WaitCursor();
+    ~WaitCursor();
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+};
+
 // The text cut to at most `bytes` bytes, on a character boundary (UTF-8).
 std::string FitBytes(const std::string& s, int32_t bytes);
+// The first n characters of a UTF-8 text.
+std::string firstChars(const std::string& s, size_t n);
 // The date and time of now as an output table's RunDate holds it.
 std::string RunDateNow();
 

@@ -1,19 +1,22 @@
 // The grid spatial statistics run on clustered landscapes (10 classes, 30 m
 // cells) of 1000², 4000² and 10000² cells, once with Select All less MNN and
 // MPI (nndist n) and once with Select All (nndist y):
-//   Export        the float-grid export of the raster (peak memory of a child
-//                 that does only the export: export_child_rss_mb)
-//   GdalTranslate gdal_translate -of EHdr -ot Float32 of the same raster (the peer)
+//   Export        the float-grid export of the raster (peak_rss_mb: the peak
+//                 memory of a fresh process that does only the export)
+//   GdalTranslate gdal_translate -of EHdr -ot Float32 of the same raster (the
+//                 peer; peak_rss_mb likewise)
 //   FragStat      the fragstat program alone on the exported grid
 //   Table         reading .land/.class and writing the grid statistics table
 //   WholeRun      RunGridSpatialStats through the dialog, everything together
 //
-//   bench_grid_stats --benchmark_filter='/1000/'
+//   bench_grid_stats --benchmark_filter='side:1000/'
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
@@ -83,21 +86,45 @@ std::string fragstatLine(int64_t n, const std::string& grid, const std::string& 
     return line.replace(at, base.size() + 4, grid + ".flt");
 }
 
+// Peak memory (MB) of a program run on its own, or -1 when it failed. This
+// program (see main) runs it and reports what wait4 says of it: a child of
+// the small, freshly started program, so the peak is the child's own and
+// not a copy of this process's memory.
+double peakMegabytes(const std::vector<std::string>& argv) {
+    std::string line = "'" + stdfs::read_symlink("/proc/self/exe").string() + "' --peak-of";
+    for (const std::string& a : argv) line += " '" + a + "'";
+    FILE* p = ::popen(line.c_str(), "r");
+    if (!p) return -1;
+    double kb = -1;
+    if (std::fscanf(p, "%lf", &kb) != 1) kb = -1;
+    if (::pclose(p) != 0 || kb < 0) return -1;
+    return kb / 1024.0;
+}
+
+// The peak memory in kilobytes of the program run with these arguments, or
+// nothing when it failed.
+int peakOf(char** argv) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        int devnull = ::open("/dev/null", O_WRONLY);
+        if (devnull >= 0) ::dup2(devnull, 1);
+        ::execvp(argv[0], argv);
+        _exit(127);
+    }
+    int status = 0;
+    rusage ru{};
+    if (wait4(pid, &status, 0, &ru) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return 1;
+    std::printf("%ld\n", ru.ru_maxrss);
+    return 0;
+}
+
 void BM_Export(benchmark::State& state) {
     const int64_t n = state.range(0);
     Landscape& l = landscape(n);
     const std::string base = fmt::format("{}/bench_export{}", kCache, n);
     for (auto _ : state) h::exportFloatGrid(*l.layer->raster(), base);
-    // Peak memory of a process that only exports.
-    pid_t pid = fork();
-    if (pid == 0) {
-        h::exportFloatGrid(*l.layer->raster(), base);
-        _exit(0);
-    }
-    int status = 0;
-    rusage ru{};
-    wait4(pid, &status, 0, &ru);
-    state.counters["export_child_rss_mb"] = static_cast<double>(ru.ru_maxrss) / 1024.0;
+    state.counters["peak_rss_mb"] =
+        peakMegabytes({stdfs::read_symlink("/proc/self/exe").string(), "--export-only", l.tif, base});
     state.counters["cells_per_second"] =
         benchmark::Counter(static_cast<double>(n * n), benchmark::Counter::kIsIterationInvariantRate);
 }
@@ -109,6 +136,7 @@ void BM_GdalTranslate(benchmark::State& state) {
     const std::string cmd = fmt::format("gdal_translate -q -of EHdr -ot Float32 '{}' '{}'", l.tif, out);
     for (auto _ : state)
         if (std::system(cmd.c_str()) != 0) state.SkipWithError("gdal_translate failed");
+    state.counters["peak_rss_mb"] = peakMegabytes({"gdal_translate", "-q", "-of", "EHdr", "-ot", "Float32", l.tif, out});
     state.counters["cells_per_second"] =
         benchmark::Counter(static_cast<double>(n * n), benchmark::Counter::kIsIterationInvariantRate);
 }
@@ -192,4 +220,16 @@ BENCHMARK(BM_WholeRun)->Apply(sizes);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+// "--export-only RASTER BASE": the export alone, in a process of its own;
+// "--peak-of PROGRAM ARGS...": runs the program and prints its peak memory.
+int main(int argc, char** argv) {
+    if (argc >= 3 && std::string(argv[1]) == "--peak-of") return peakOf(argv + 2);
+    if (argc == 4 && std::string(argv[1]) == "--export-only") {
+        h::exportFloatGrid(*h::RasterDataset::open(argv[2]), argv[3]);
+        return 0;
+    }
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

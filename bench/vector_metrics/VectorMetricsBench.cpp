@@ -1,10 +1,18 @@
 // The vector metric run on 1,000,000 patches, class level, every metric, with
-// 10 and with 1,000 classes; and a plain OGR scan (every field and the area
-// and length of every polygon) of the same file, for comparison.
+// 10 and with 1,000 classes, the working copy added to the map or not; and a
+// plain OGR scan (every field and the area and length of every polygon) of
+// the same file, for comparison. Run them interleaved:
+//   bench_vector_metrics --benchmark_enable_random_interleaving=true
 //
 // Each benchmark reports the process's peak resident size; run one filter per
 // process for a clean figure:
-//   bench_vector_metrics --benchmark_filter='Run/10$'
+//   bench_vector_metrics --benchmark_filter='Run/10/0'
+//
+// The run on 10,000,000 patches (the landscape is made once, about 4 GB,
+// outside the build tree):
+//   KORVANE_BENCH_PATCHES=10000000 KORVANE_BENCH_DATA=/tmp/korvane-bench
+//   bench_vector_metrics --benchmark_filter='Run/10/0'
+// (both variables set in the environment of the second line).
 #include <benchmark/benchmark.h>
 #include <ogrsf_frmts.h>
 #include <sys/resource.h>
@@ -27,10 +35,16 @@ namespace {
 namespace h = korvane::host;
 namespace stdfs = std::filesystem;
 
-// KORVANE_BENCH_PATCHES in the environment chooses another size.
+// KORVANE_BENCH_PATCHES in the environment chooses another size, and
+// KORVANE_BENCH_DATA another folder for the generated landscapes (large ones
+// are better kept outside the build tree, and made once).
 const int64_t kPatches = [] {
     const char* n = std::getenv("KORVANE_BENCH_PATCHES");
     return n ? std::atoll(n) : int64_t{1000000};
+}();
+const std::string kCache = [] {
+    const char* d = std::getenv("KORVANE_BENCH_DATA");
+    return std::string(d && *d ? d : KORVANE_BENCH_CACHE);
 }();
 
 // Every metric box.
@@ -44,7 +58,7 @@ std::vector<std::string> allBoxes() {
 // CAD and TCAI read (Core_Area: half the patch, consecutive rows of one patch
 // alike), made once.
 std::string landscape(int classes) {
-    std::string folder = KORVANE_BENCH_CACHE;
+    std::string folder = kCache;
     std::string name = "grid" + std::to_string(kPatches) + "_c" + std::to_string(classes);
     std::string cores = folder + "/" + name + "_cores.shp";
     std::string done = folder + "/" + name + "_cores.done";
@@ -75,8 +89,11 @@ double peakMegabytes() {
     return static_cast<double>(u.ru_maxrss) / 1024.0;
 }
 
+// Arguments: the number of classes, and whether the working copy is added
+// to the map ("Add Korvane layer to map").
 void BM_Run(benchmark::State& state) {
     int classes = static_cast<int>(state.range(0));
+    bool addToMap = state.range(1) != 0;
     std::string shp = landscape(classes);
     std::ostringstream sink;
     h::ScriptDriver driver(sink);
@@ -84,7 +101,7 @@ void BM_Run(benchmark::State& state) {
     h::setUi(&driver);
     auto& app = h::Application::instance();
     app.modelessAllowed = true;
-    std::string out = std::string(KORVANE_BENCH_CACHE) + "/out";
+    std::string out = kCache + "/out";
     for (auto _ : state) {
         state.PauseTiming();
         stdfs::remove_all(out);
@@ -95,7 +112,7 @@ void BM_Run(benchmark::State& state) {
         doc->focusMap()->addLayer(h::openFeatureLayer(shp));
         std::string layerName = doc->focusMap()->layer(0)->name();
         state.ResumeTiming();
-        kv::RunSpatialStats(&app, layerName, "CLASS", false, false, out + "/stats.dbf", true, allBoxes(), false, true);
+        kv::RunSpatialStats(&app, layerName, "CLASS", false, addToMap, out + "/stats.dbf", true, allBoxes(), false, true);
     }
     if (!driver.messages.empty() || !driver.errorReports.empty()) state.SkipWithError("the run showed a message");
     h::setUi(nullptr);
@@ -131,7 +148,7 @@ void BM_OgrScan(benchmark::State& state) {
 
 // Five repetitions each; run with --benchmark_enable_random_interleaving=true
 // so that the run and the scan share the machine's load alike.
-BENCHMARK(BM_Run)->Arg(10)->Arg(1000)->Unit(benchmark::kSecond)->Iterations(1)->Repetitions(5);
+BENCHMARK(BM_Run)->ArgsProduct({{10, 1000}, {0, 1}})->Unit(benchmark::kSecond)->Iterations(1)->Repetitions(5);
 BENCHMARK(BM_OgrScan)->Arg(10)->Arg(1000)->Unit(benchmark::kSecond)->Iterations(1)->Repetitions(5);
 
 BENCHMARK_MAIN();

@@ -84,6 +84,6 @@ void BM_Regions(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(BM_Regions)->Arg(10)->Arg(100)->Arg(1000)->Unit(benchmark::kSecond)->Iterations(1)->Repetitions(3);
+BENCHMARK(BM_Regions)->Arg(10)->Arg(100)->Arg(1000)->Unit(benchmark::kSecond)->Iterations(1)->Repetitions(5);
 
 BENCHMARK_MAIN();

@@ -129,6 +129,40 @@ std::optional<DbfLayout> DbfLayout::read(int fd) {
 }
 
 size_t formatFixed(double x, int decimals, char* out, size_t size) {
+    // Most values a table holds are decided by one product: x times
+    // 10^decimals, rounded to the nearest integer, unless the product lies
+    // within rounding of a tie (then the exact decimal expansion decides).
+    static const uint64_t scale[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000, 1000000000};
+    const double a = std::fabs(x);
+    if (decimals >= 0 && decimals <= 9 && a < 1e15) {
+        const double s = a * static_cast<double>(scale[decimals]);
+        if (s < 4e15) {
+            const double whole = std::floor(s);
+            const double fraction = s - whole;
+            const double ulp = std::nextafter(s, INFINITY) - s;
+            if (std::fabs(fraction - 0.5) > 2 * ulp) {
+                uint64_t n = static_cast<uint64_t>(whole) + (fraction > 0.5 ? 1 : 0);
+                const uint64_t unit = scale[decimals];
+                char digits[32];
+                size_t len = 0;
+                if (std::signbit(x)) digits[len++] = '-';
+                auto [end, ec] = std::to_chars(digits + len, digits + sizeof digits, n / unit);
+                len = static_cast<size_t>(end - digits);
+                if (decimals > 0) {
+                    digits[len++] = '.';
+                    uint64_t f = n % unit;
+                    for (int i = decimals - 1; i >= 0; --i) {
+                        digits[len + static_cast<size_t>(i)] = static_cast<char>('0' + f % 10);
+                        f /= 10;
+                    }
+                    len += static_cast<size_t>(decimals);
+                }
+                if (len > size) return 0;
+                std::memcpy(out, digits, len);
+                return len;
+            }
+        }
+    }
     auto [end, ec] = std::to_chars(out, out + size, x, std::chars_format::fixed, decimals);
     return ec == std::errc() ? static_cast<size_t>(end - out) : 0;
 }
@@ -188,11 +222,32 @@ DbfColumn newDbfColumn(const FieldDef& f) {
     return c;
 }
 
+std::vector<int> keptColumns(const DbfLayout& layout, const DbfFieldChange& change) {
+    if (change.keep) return *change.keep;
+    std::vector<int> kept;
+    for (int i = 0; i < static_cast<int>(layout.columns.size()); ++i)
+        if (change.add || i != change.column) kept.push_back(i);
+    return kept;
+}
+
 bool dbfChangeFits(const DbfLayout& layout, const DbfFieldChange& change) {
-    if (!change.add) return change.column >= 0 && static_cast<size_t>(change.column) < layout.columns.size() &&
-                            layout.columns.size() > 1;
-    if (change.fields.empty()) return false;
     uint64_t header = layout.headerLength, record = layout.recordLength;
+    if (change.keep) {
+        int previous = -1;
+        for (int c : *change.keep) {
+            if (c <= previous || static_cast<size_t>(c) >= layout.columns.size()) return false;
+            previous = c;
+        }
+        if (change.keep->empty() && change.fields.empty()) return false;
+        header = 33 + 32 * change.keep->size();
+        record = 1;
+        for (int c : *change.keep) record += static_cast<uint32_t>(layout.columns[static_cast<size_t>(c)].width);
+    } else if (!change.add) {
+        return change.column >= 0 && static_cast<size_t>(change.column) < layout.columns.size() &&
+               layout.columns.size() > 1;
+    } else if (change.fields.empty()) {
+        return false;
+    }
     for (const FieldDef& f : change.fields) {
         DbfColumn c = newDbfColumn(f);
         if (c.width < 1 || c.width > 255) return false;
@@ -202,7 +257,8 @@ bool dbfChangeFits(const DbfLayout& layout, const DbfFieldChange& change) {
     return header <= kMaxHeader && record <= kMaxRecord;
 }
 
-void restructureDbf(const std::string& dbfPath, const DbfLayout& layout, const DbfFieldChange& change) {
+bool restructureDbf(const std::string& dbfPath, const DbfLayout& layout, const DbfFieldChange& change,
+                    const DbfRecordFill* fill) {
     auto refuse = [&](const std::string& why) {
         fail(err::HostGeneric, kSource, "Cannot change the fields of " + dbfPath + ": " + why + ".");
     };
@@ -212,28 +268,32 @@ void restructureDbf(const std::string& dbfPath, const DbfLayout& layout, const D
     if (::fstat(in.fd, &st) != 0) refuse(errnoText());
 
     // The new columns, and where each byte of a new record comes from: a run
-    // of the old record, or the fill of the added field.
-    std::vector<DbfColumn> columns = layout.columns;
+    // of the old record (the deletion flag and the kept columns), or the
+    // fill of an added field.
+    std::vector<DbfColumn> columns;
     struct Piece {
         int from;  // offset in the old record, or -1 for a fill
         int length;
         char fill;
     };
     std::vector<Piece> pieces;
-    if (change.add) {
-        pieces.push_back({0, static_cast<int>(layout.recordLength), 0});
+    pieces.push_back({0, 1, 0});
+    for (int k : keptColumns(layout, change)) {
+        const DbfColumn& c = layout.columns[static_cast<size_t>(k)];
+        if (pieces.back().from >= 0 && pieces.back().from + pieces.back().length == c.offset)
+            pieces.back().length += c.width;
+        else
+            pieces.push_back({c.offset, c.width, 0});
+        columns.push_back(c);
+    }
+    int addedAt = 1;
+    for (const DbfColumn& c : columns) addedAt += c.width;
+    if (change.add || change.keep) {
         for (const FieldDef& f : change.fields) {
             DbfColumn c = newDbfColumn(f);
             pieces.push_back({-1, c.width, nullFill(c.type)});
             columns.push_back(c);
         }
-    } else {
-        const DbfColumn& gone = layout.columns[static_cast<size_t>(change.column)];
-        pieces.push_back({0, gone.offset, 0});
-        int after = gone.offset + gone.width;
-        if (after < static_cast<int>(layout.recordLength))
-            pieces.push_back({after, static_cast<int>(layout.recordLength) - after, 0});
-        columns.erase(columns.begin() + change.column);
     }
     uint32_t recordLength = 1;
     for (const DbfColumn& c : columns) recordLength += static_cast<uint32_t>(c.width);
@@ -280,6 +340,7 @@ void restructureDbf(const std::string& dbfPath, const DbfLayout& layout, const D
         for (uint32_t r = 0; r < n; ++r) {
             const char* s = &src[static_cast<size_t>(r) * layout.recordLength];
             char* d = &dst[static_cast<size_t>(r) * recordLength];
+            char* record = d;
             for (const Piece& p : pieces) {
                 if (p.from >= 0)
                     std::memcpy(d, s + p.from, static_cast<size_t>(p.length));
@@ -287,6 +348,7 @@ void restructureDbf(const std::string& dbfPath, const DbfLayout& layout, const D
                     std::memset(d, p.fill, static_cast<size_t>(p.length));
                 d += p.length;
             }
+            if (fill && !(*fill)(done + r, s, record + addedAt)) return false;
         }
         write(dst.data(), static_cast<size_t>(n) * recordLength);
         readAt += static_cast<off_t>(n) * layout.recordLength;
@@ -301,6 +363,7 @@ void restructureDbf(const std::string& dbfPath, const DbfLayout& layout, const D
     } catch (const Failure& f) {
         passOn(f);
     }
+    return true;
 }
 
 // ---- records -------------------------------------------------------------------
@@ -359,6 +422,28 @@ DbfRecordWriter::~DbfRecordWriter() {
     if (fd_ >= 0) ::close(fd_);
 }
 
+bool formatDbfNumber(const Value& v, const DbfColumn& c, char* at) {
+    double x;
+    if (auto p = std::get_if<int32_t>(&v))
+        x = *p;
+    else if (auto p = std::get_if<float>(&v))
+        x = static_cast<double>(*p);
+    else if (auto p = std::get_if<double>(&v))
+        x = *p;
+    else
+        return false;
+    // The driver warns about integers past 2^53 in fields without decimals.
+    if (!std::isfinite(x) || (c.decimals == 0 && std::fabs(x) > 9007199254740992.0)) return false;
+    // "%<width>.<decimals>f": right-aligned in the column.
+    char text[272];
+    const size_t width = static_cast<size_t>(c.width);
+    size_t n = formatFixed(x, c.decimals, text, sizeof text);
+    if (n == 0 || n > width) return false;
+    std::memset(at, ' ', width - n);
+    std::memcpy(at + (width - n), text, n);
+    return true;
+}
+
 bool DbfRecordWriter::format(const Value* values, size_t count, char* out, const std::vector<bool>* only) const {
     if (count != columns_.size()) return false;
     out[0] = ' ';
@@ -392,25 +477,9 @@ bool DbfRecordWriter::format(const Value* values, size_t count, char* out, const
                 std::memcpy(at + (width - n), text, n);
                 break;
             }
-            case OFTReal: {
-                double x;
-                if (auto p = std::get_if<int32_t>(&v))
-                    x = *p;
-                else if (auto p = std::get_if<float>(&v))
-                    x = static_cast<double>(*p);
-                else if (auto p = std::get_if<double>(&v))
-                    x = *p;
-                else
-                    return false;
-                // The driver warns about integers past 2^53 in fields without decimals.
-                if (!std::isfinite(x) || (c.decimals == 0 && std::fabs(x) > 9007199254740992.0)) return false;
-                // "%<width>.<decimals>f": right-aligned in the column.
-                size_t n = formatFixed(x, c.decimals, text, sizeof text);
-                if (n == 0 || n > width) return false;
-                std::memset(at, ' ', width - n);
-                std::memcpy(at + (width - n), text, n);
+            case OFTReal:
+                if (!formatDbfNumber(v, c, at)) return false;
                 break;
-            }
             case OFTDate: {
                 auto d = std::get_if<Date>(&v);
                 if (!d || d->year < 1000 || d->year > 9999 || d->month < 1 || d->month > 12 || d->day < 1 || d->day > 31)
@@ -503,9 +572,47 @@ void DbfRecordWriter::flush() {
     }
 }
 
+bool DbfRecordWriter::append(const Value* values, size_t count) {
+    const size_t len = layout_.recordLength;
+    const size_t at = appended_.size();
+    appended_.resize(at + len);
+    if (!format(values, count, &appended_[at], nullptr)) {
+        appended_.resize(at);
+        return false;
+    }
+    ++appendedCount_;
+    return true;
+}
+
+void DbfRecordWriter::flushAppended() {
+    if (appendedCount_ == 0) return;
+    const off_t end = static_cast<off_t>(layout_.headerLength) +
+                      static_cast<off_t>(layout_.records) * static_cast<off_t>(layout_.recordLength);
+    appended_.push_back(kEndOfFile);
+    const uint64_t records = static_cast<uint64_t>(layout_.records) + static_cast<uint64_t>(appendedCount_);
+    if (records > 0xFFFFFFFFu) fail(err::HostGeneric, kSource, "Too many records for " + path_ + ".");
+    // The records and the mark first: until the header counts them, the
+    // file reads as it was.
+    if (!writeAll(fd_, appended_.data(), appended_.size(), end))
+        fail(err::HostGeneric, kSource, "Cannot write the records of " + path_ + ": " + errnoText());
+    uint8_t header[7];
+    auto date = dbfUpdateDate();
+    std::memcpy(header, date.data(), 3);
+    put32(header + 3, static_cast<uint32_t>(records));
+    if (!writeAll(fd_, header, sizeof header, 1))
+        fail(err::HostGeneric, kSource, "Cannot write the header of " + path_ + ": " + errnoText());
+    dated_ = true;
+    layout_.records = static_cast<uint32_t>(records);
+    appended_.clear();
+    appendedCount_ = 0;
+}
+
 void DbfRecordWriter::refreshCount() {
     uint8_t n[4];
     if (readAll(fd_, n, 4, 4)) layout_.records = le32(n);
 }
+
+bool readAt(int fd, void* buf, size_t n, off_t at) { return readAll(fd, buf, n, at); }
+bool writeAt(int fd, const void* buf, size_t n, off_t at) { return writeAll(fd, buf, n, at); }
 
 }  // namespace korvane::host::data

@@ -10,6 +10,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -54,13 +55,30 @@ size_t fixedLength(double x, int decimals);
 // The header's last-update date as the driver writes it: today, in UTC.
 std::array<uint8_t, 3> dbfUpdateDate();
 
-// A field change of Table::addFields / deleteField: fields added at the end
-// (all in one rewrite), or one column deleted.
+// A field change of Table::addFields / deleteField / rewriteFields: fields
+// added at the end (all in one rewrite), one column deleted, or (keep given)
+// only the kept columns left, in their order, with the fields added after
+// them.
 struct DbfFieldChange {
     bool add = false;
     std::vector<FieldDef> fields;  // the fields added (checked, widths filled in)
     int column = -1;               // the column deleted
+    std::optional<std::vector<int>> keep;  // the columns kept, ascending
 };
+
+// The columns of the layout that stay after the change.
+std::vector<int> keptColumns(const DbfLayout& layout, const DbfFieldChange& change);
+
+// Fills the added columns of one record while the file is rewritten: old is
+// the record as the file holds it (deletion flag first), added the bytes of
+// the added columns (each holding its empty fill). False stops the rewrite.
+using DbfRecordFill = std::function<bool(uint32_t record, const char* old, char* added)>;
+
+// A number as the driver writes it into a numeric column: right-aligned,
+// with the column's decimals. False when the driver would not write it so
+// (not finite, too wide, an integer past 2^53 in a column without decimals).
+// v: a 32-bit integer, single or double; false for any other value.
+bool formatDbfNumber(const Value& v, const DbfColumn& column, char* at);
 
 // The field descriptor the driver writes for a new field.
 DbfColumn newDbfColumn(const FieldDef& f);
@@ -71,8 +89,11 @@ bool dbfChangeFits(const DbfLayout& layout, const DbfFieldChange& change);
 
 // Writes the file with the change made, in one pass, to a temporary file
 // beside it that then replaces it. On any failure the file is left as it
-// was and this fails (HostGeneric).
-void restructureDbf(const std::string& dbfPath, const DbfLayout& layout, const DbfFieldChange& change);
+// was and this fails (HostGeneric). fill, when given, writes the added
+// columns of each record; when it stops the rewrite, the file is left as it
+// was and this returns false.
+bool restructureDbf(const std::string& dbfPath, const DbfLayout& layout, const DbfFieldChange& change,
+                    const DbfRecordFill* fill = nullptr);
 
 // Writes whole records of an open dataset's .dbf in place, formatted as the
 // driver formats a feature that it stores. Consecutive records are gathered
@@ -97,6 +118,17 @@ public:
     void flush();
     // Re-reads the record count after the driver added records.
     void refreshCount();
+
+    // Formats the values as a new record after the last (one value per
+    // column); false when the driver would not write them exactly so (then
+    // nothing is gathered). The record goes to the file with flushAppended.
+    bool append(const Value* values, size_t count);
+    // Records in the file plus those appended and not yet written.
+    int64_t recordCount() const { return static_cast<int64_t>(layout_.records) + appendedCount_; }
+    // Writes the appended records after the last one, the end-of-file mark
+    // after them, and then the header's record count and date; fails
+    // (HostGeneric) on a write error.
+    void flushAppended();
 
 private:
     DbfRecordWriter() = default;
@@ -126,6 +158,14 @@ private:
     int64_t runCount_ = 0;
     std::vector<char> run_;
     std::vector<char> scratch_;
+    // Records appended and not written yet.
+    int64_t appendedCount_ = 0;
+    std::vector<char> appended_;
 };
+
+// pread and pwrite of exactly n bytes at an offset, retried after signals;
+// false on an error or an early end of the file.
+bool readAt(int fd, void* buf, size_t n, off_t at);
+bool writeAt(int fd, const void* buf, size_t n, off_t at);
 
 }  // namespace korvane::host::data

@@ -6,6 +6,7 @@
 
 #include "host/Document.h"
 #include "host/Layer.h"
+#include "host/data/Relationship.h"
 #include "host/data/SelectionSet.h"
 #include "host/data/Table.h"
 
@@ -35,6 +36,14 @@ public:
     // The host unit code of the layer's coordinate system (0 when unknown).
     int32_t units() const override;
 
+    // The join the layer shows (a memory relationship class whose origin is
+    // the layer's feature class), or nothing. Fails (HostInvalidArg) for a
+    // relationship of another origin.
+    void displayRelationshipClass(MemoryRelationshipClassPtr rel, JoinType type);
+    const MemoryRelationshipClassPtr& join() const { return join_; }
+    JoinType joinType() const { return joinType_; }
+    void removeJoin() { join_.reset(); }
+
     // The selection, kept in a map document.
     std::optional<std::vector<int64_t>> selectedIds() const override { return selection_.ids(); }
     void restoreSelectedIds(const std::vector<int64_t>& ids) override {
@@ -45,6 +54,8 @@ public:
 private:
     FeatureClassPtr featureClass_;
     SelectionSet selection_;
+    MemoryRelationshipClassPtr join_;
+    JoinType joinType_ = JoinType::LeftOuter;
 };
 using FeatureLayerPtr = std::shared_ptr<FeatureLayer>;
 

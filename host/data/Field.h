@@ -37,9 +37,20 @@ struct FieldDef {
     bool operator==(const FieldDef&) const = default;
 };
 
-// Whether a dBASE file can hold the name as given: 1 to 10 characters,
-// letters, digits and '_', beginning with a letter.
+// Whether a dBASE file can hold the name as given: every name dBASE itself
+// stores, 1 to 10 bytes of printable ASCII without a blank ("%LAND",
+// "C%LAND", "Class-All" and "2nd" included).
 bool isValidDbfFieldName(std::string_view name);
+
+// The name a new field gets when `wanted` is to be stored beside the fields
+// `taken` (compared without regard to case): `wanted` itself when it is a
+// dBASE name that is free; otherwise its bytes that dBASE cannot hold (not
+// printable ASCII, blanks) become '_', it is cut to 10 bytes, and on a
+// collision its end gives way to "_1", "_2", ... (the first free one). The
+// same wanted name and taken set always give the same name. Callers keep
+// the wanted name -> field index map; they never find a column again by
+// its long name.
+std::string dbfFieldNameFor(std::string_view wanted, const std::vector<std::string>& taken);
 
 // Case-insensitive comparison of field names, as dBASE compares them.
 bool sameFieldName(std::string_view a, std::string_view b);

@@ -2,6 +2,7 @@
 
 #include <geos_c.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -477,8 +478,68 @@ Geometry Geometry::buffer(double distance, int quadrantSegments) const {
     return fromGeos(r);
 }
 
+namespace {
+
+// The sign of the turn a -> b -> c: +1 left, -1 right, 0 when rounding could
+// have decided it (exactly collinear points among them). The error bound is
+// that of the plain floating-point orientation test, with room to spare.
+int certainTurn(Point a, Point b, Point c) {
+    double left = (a.x - c.x) * (b.y - c.y);
+    double right = (a.y - c.y) * (b.x - c.x);
+    double det = left - right;
+    double bound = 1e-15 * (std::fabs(left) + std::fabs(right));
+    if (det > bound) return 1;
+    if (-det > bound) return -1;
+    return 0;
+}
+
+// Whether the segments pq and rs certainly have no point in common.
+bool certainlyApart(Point p, Point q, Point r, Point s) {
+    if (std::max(p.x, q.x) < std::min(r.x, s.x) || std::max(r.x, s.x) < std::min(p.x, q.x) ||
+        std::max(p.y, q.y) < std::min(r.y, s.y) || std::max(r.y, s.y) < std::min(p.y, q.y))
+        return true;
+    int a = certainTurn(p, q, r), b = certainTurn(p, q, s);
+    if (a != 0 && a == b) return true;
+    int c = certainTurn(r, s, p), d = certainTurn(r, s, q);
+    return c != 0 && c == d;
+}
+
+// True when the shape is a polygon of one small ring that is certainly
+// simple: closed, finite, no repeated vertex, a definite turn at every vertex
+// and no two edges meeting but at their shared ends. Such a polygon is valid,
+// so most patches need no topology test. False decides nothing.
+bool plainSimplePolygon(const std::vector<uint8_t>& wkb) {
+    constexpr uint32_t kMaxPoints = 64;
+    if (wkb.size() < 13 || wkb[0] != 1) return false;
+    uint32_t type, rings, n;
+    std::memcpy(&type, &wkb[1], 4);
+    std::memcpy(&rings, &wkb[5], 4);
+    std::memcpy(&n, &wkb[9], 4);
+    if (type != kPolygon || rings != 1 || n < 4 || n > kMaxPoints || wkb.size() != 13 + 16 * size_t{n}) return false;
+    Point pts[kMaxPoints];
+    for (uint32_t i = 0; i < n; ++i) {
+        std::memcpy(&pts[i].x, &wkb[13 + 16 * size_t{i}], 8);
+        std::memcpy(&pts[i].y, &wkb[21 + 16 * size_t{i}], 8);
+        if (!std::isfinite(pts[i].x) || !std::isfinite(pts[i].y)) return false;
+        if (i > 0 && pts[i] == pts[i - 1]) return false;
+    }
+    if (!(pts[0] == pts[n - 1])) return false;
+    const uint32_t edges = n - 1;
+    for (uint32_t i = 0; i < edges; ++i)
+        if (certainTurn(pts[i], pts[i + 1], pts[(i + 2) % edges]) == 0) return false;
+    for (uint32_t i = 0; i < edges; ++i)
+        for (uint32_t j = i + 2; j < edges; ++j) {
+            if (i == 0 && j == edges - 1) continue;  // the closing edge meets the first at the start
+            if (!certainlyApart(pts[i], pts[i + 1], pts[j], pts[j + 1])) return false;
+        }
+    return true;
+}
+
+}  // namespace
+
 bool Geometry::isValid() const {
     if (isEmpty()) return true;
+    if (plainSimplePolygon(wkb_)) return true;
     geosMessage().clear();
     char v = GEOSisValid_r(env().ctx, static_cast<const GEOSGeometry*>(geos()));
     if (v == 2) geosFail("Cannot test the shape");

@@ -132,6 +132,22 @@ GDALRasterBand& RasterDataset::Impl::band0() {
 
 namespace data {
 
+// A column or dataset name as a dBASE field name (10 characters, letters,
+// digits and '_', not beginning with a digit or '_').
+std::string dbfFieldName(const std::string& raw, const Fields& taken) {
+    std::string n;
+    for (char c : raw) n += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+    while (!n.empty() && !std::isalpha(static_cast<unsigned char>(n[0]))) n.erase(0, 1);
+    if (n.empty()) n = "Field";
+    n = n.substr(0, 10);
+    std::string base = n;
+    for (int k = 1; taken.find(n) >= 0; ++k) {
+        std::string s = std::to_string(k);
+        n = base.substr(0, 10 - s.size()) + s;
+    }
+    return n;
+}
+
 std::string lowerExt(const std::string& path) { return lower(stdfs::path(path).extension().string()); }
 
 RasterLocation locateRaster(const std::string& rawPath) {
@@ -348,22 +364,6 @@ std::string newSidecarPath(RasterDataset::Impl& impl) {
     return p;
 }
 
-// A GDAL table's column as a dBASE field name (10 characters, letters,
-// digits and '_', not beginning with a digit or '_').
-std::string dbfFieldName(const std::string& raw, const Fields& taken) {
-    std::string n;
-    for (char c : raw) n += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-    while (!n.empty() && !std::isalpha(static_cast<unsigned char>(n[0]))) n.erase(0, 1);
-    if (n.empty()) n = "Field";
-    n = n.substr(0, 10);
-    std::string base = n;
-    for (int k = 1; taken.find(n) >= 0; ++k) {
-        std::string s = std::to_string(k);
-        n = base.substr(0, 10 - s.size()) + s;
-    }
-    return n;
-}
-
 // Copies a GDAL raster attribute table into a new sidecar. Returns nullptr
 // when the GDAL table has no value column and no linear binning.
 TablePtr tableFromGdal(RasterDataset::Impl& impl, const GDALRasterAttributeTable& rat) {
@@ -385,7 +385,7 @@ TablePtr tableFromGdal(RasterDataset::Impl& impl, const GDALRasterAttributeTable
     for (int c = 0; c < rat.GetColumnCount(); ++c) {
         if (c == valueCol || c == countCol) continue;
         FieldDef f;
-        f.name = dbfFieldName(rat.GetNameOfCol(c), taken);
+        f.name = data::dbfFieldName(rat.GetNameOfCol(c), taken);
         switch (rat.GetTypeOfCol(c)) {
             case GFT_Integer: f.type = FieldInteger; f.precision = 11; break;
             case GFT_Real: f.type = FieldDouble; f.precision = 19; f.scale = 8; break;
@@ -605,6 +605,18 @@ void removeScratchFolder() {
     std::error_code ec;
     stdfs::remove_all(p, ec);
     p.clear();
+}
+
+void removeTemporaryRaster(RasterDatasetPtr& raster) {
+    if (!raster) return;
+    std::vector<std::string> files = raster->files();
+    // The value table's code-page file goes with it.
+    if (raster->format() != RasterFormat::Grid && raster->format() != RasterFormat::ArcInfoGrid)
+        files.push_back(std::filesystem::path(raster->tableSidecarPath()).replace_extension(".cpg").string());
+    raster->close();
+    raster.reset();
+    std::error_code ec;
+    for (const std::string& f : files) std::filesystem::remove_all(f, ec);
 }
 
 }  // namespace korvane::host

@@ -156,6 +156,11 @@ std::vector<ValueCount> countValues(const RasterDataset& raster, int64_t maxEntr
 void exportFloatGrid(const RasterDataset& raster, const std::string& base,
                      const std::function<void(int64_t, int64_t)>& progress = {});
 
+// Closes a temporary raster and removes its files (sidecars and a GRID's
+// folder included); the pointer is reset. Nothing happens for nullptr; a
+// file that cannot be removed is left (the scratch folder goes at exit).
+void removeTemporaryRaster(RasterDatasetPtr& raster);
+
 // The scratch folder of this process under $TMPDIR (created when first
 // asked), where operators write temporary rasters; removed when the process
 // ends (removeScratchFolder, also run at exit).

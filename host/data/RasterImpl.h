@@ -50,6 +50,10 @@ struct RasterLocation {
 // Where the dataset of a path lies and what it is; fails as RasterDataset::open.
 RasterLocation locateRaster(const std::string& path);
 std::string lowerExt(const std::string& path);
+// A name as a dBASE field name not among taken: letters, digits and '_',
+// beginning with a letter, cut to 10 characters, a number put at its end
+// on a clash.
+std::string dbfFieldName(const std::string& raw, const Fields& taken);
 // The sidecar dBASE file of a dataset's table.
 std::string sidecarOf(const std::string& dataPath, RasterFormat format);
 // Closes and drops an open dataset of that path (before its files change).

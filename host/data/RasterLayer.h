@@ -4,10 +4,40 @@
 #include <optional>
 #include <string>
 
+#include <vector>
+
 #include "host/Layer.h"
 #include "host/data/Raster.h"
+#include "host/data/Value.h"
 
 namespace korvane::host {
+
+struct Rgb {
+    uint8_t red = 0, green = 0, blue = 0;
+    bool operator==(const Rgb&) const = default;
+};
+// "#rrggbb".
+std::string rgbText(const Rgb& c);
+// Parses "#rrggbb"; nothing for any other text.
+std::optional<Rgb> rgbFromText(const std::string& text);
+
+// A random colour ramp: size colours drawn from the seed (the same seed
+// gives the same colours), hues anywhere, saturation and brightness in the
+// middle and upper ranges so that neighbouring classes stay apart.
+std::vector<Rgb> randomColourRamp(size_t size, uint32_t seed);
+
+// A unique-value renderer of a raster layer: the field of the value table
+// whose values choose the classes, and per class its value, label and
+// colour, in drawing order.
+struct UniqueValueRenderer {
+    struct Class {
+        Value value;
+        std::string label;
+        Rgb colour;
+    };
+    std::string field;
+    std::vector<Class> classes;
+};
 
 class RasterLayer : public Layer {
 public:
@@ -22,8 +52,13 @@ public:
     // The host unit code of the raster's coordinate system (0 when unknown).
     int32_t units() const override;
 
+    // How the layer is drawn: nothing for the default stretch.
+    const std::optional<UniqueValueRenderer>& renderer() const { return renderer_; }
+    void setRenderer(std::optional<UniqueValueRenderer> r) { renderer_ = std::move(r); }
+
 private:
     RasterDatasetPtr raster_;
+    std::optional<UniqueValueRenderer> renderer_;
 };
 using RasterLayerPtr = std::shared_ptr<RasterLayer>;
 

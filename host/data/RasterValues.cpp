@@ -94,6 +94,11 @@ void readTyped(RasterDataset::Impl& m, GDALDataType type, Visit&& visit,
                        static_cast<int>(m.width), static_cast<int>(rows), type, 0, 0, nullptr) != CE_None)
             fail(err::HostGeneric, kSource, gdal::describe("Cannot read the cells of " + m.path, trap));
         visit(buf.data(), static_cast<size_t>(rows * m.width), r, rows);
+        // A one-pass reader needs no block twice: dropping the strip's
+        // blocks from GDAL's cache keeps the memory of a pass independent of
+        // the raster's size. Blocks of a raster open for writing may be
+        // waiting to be written, so they stay.
+        if (m.handle().GetAccess() == GA_ReadOnly) b.FlushCache(false);
         if (progress) progress(r + rows, m.height);
     }
 }

@@ -18,6 +18,7 @@
 
 #include "host/Failure.h"
 #include "host/data/GdalSupport.h"
+#include "host/data/ShpRecords.h"
 #include "host/data/TableImpl.h"
 
 namespace korvane::host {
@@ -60,11 +61,30 @@ std::map<std::string, std::weak_ptr<Table>>& tableCache() {
 // ---- shared internals -------------------------------------------------------
 
 bool isValidDbfFieldName(std::string_view n) {
-    if (n.empty() || n.size() > 10 || !std::isalpha(static_cast<unsigned char>(n[0]))) return false;
+    if (n.empty() || n.size() > 10) return false;
     return std::all_of(n.begin(), n.end(), [](char c) {
         unsigned char u = static_cast<unsigned char>(c);
-        return u < 0x80 && (std::isalnum(u) || c == '_');
+        return u > 0x20 && u < 0x7f;
     });
+}
+
+std::string dbfFieldNameFor(std::string_view wanted, const std::vector<std::string>& taken) {
+    auto isTaken = [&](std::string_view name) {
+        return std::any_of(taken.begin(), taken.end(), [&](const std::string& t) { return sameFieldName(t, name); });
+    };
+    std::string name(wanted);
+    for (char& c : name) {
+        unsigned char u = static_cast<unsigned char>(c);
+        if (u <= 0x20 || u >= 0x7f) c = '_';
+    }
+    if (name.empty()) name = "F";
+    if (name.size() > 10) name.resize(10);
+    if (!isTaken(name)) return name;
+    for (int64_t k = 1;; ++k) {
+        std::string suffix = "_" + std::to_string(k);
+        std::string candidate = name.substr(0, 10 - suffix.size()) + suffix;
+        if (!isTaken(candidate)) return candidate;
+    }
 }
 
 namespace data {
@@ -167,7 +187,7 @@ FieldDef checkNewField(const Fields& existing, const FieldDef& in, bool checkNam
         fail(err::HostInvalidArg, kSource, "Cannot add the field \"" + in.name + "\": " + why + ".");
     };
     if (checkName && !isValidDbfFieldName(f.name))
-        refuse("a dBASE field name has 1 to 10 characters, letters, digits and '_', and begins with a letter");
+        refuse("a dBASE field name has 1 to 10 characters of printable ASCII and no blank");
     if (f.name.empty() || f.name.size() > 10) refuse("the name does not fit a dBASE field");
     if (existing.find(f.name) >= 0) refuse("there is already a field of that name");
     switch (f.type) {
@@ -245,9 +265,14 @@ void Table::Impl::closeDataset() {
     // Records not in the file yet go first; failing to write them is reported.
     std::exception_ptr failure;
     try {
-        flushRecords();
+        if (appender) finishAppending();
     } catch (...) {
         failure = std::current_exception();
+    }
+    try {
+        flushRecords();
+    } catch (...) {
+        if (!failure) failure = std::current_exception();
     }
     if (deletedThisSession && update && !closed) {
         // Packing copies every record through the driver: it must see them
@@ -355,6 +380,7 @@ void Table::Impl::readFields() {
 
 OGRLayer& Table::Impl::lyr(const char* source) {
     if (closed) fail(err::HostGeneric, source, "The dataset " + name + " has been closed or deleted.");
+    if (appender) finishAppending();
     if (!layer) {
         ds = openShapefile(path, update);
         layer = ds->GetLayer(0);
@@ -611,7 +637,47 @@ bool Table::Impl::writeDirect(const Row& row) {
     return true;
 }
 
+void Table::Impl::finishAppending() {
+    std::unique_ptr<data::ShapefileAppender> a = std::move(appender);
+    a->flush();
+}
+
+int64_t Table::Impl::appendRow(const Row& row) {
+    if (appendRefused || !featureClass || shapeType != ShapeType::Polygon || !data::directDbfWrites()) return -1;
+    if (row.values_.size() != static_cast<size_t>(fields.count())) return -1;
+    if (!appender) {
+        prepareWrite(kSource);
+        // The driver writes out what it holds and lets go of the files.
+        flushRecords();
+        {
+            gdal::ErrorTrap trap;
+            if (layer->SyncToDisk() != OGRERR_NONE) {
+                appendRefused = true;
+                return -1;
+            }
+        }
+        auto a = data::ShapefileAppender::open(base, *layer);
+        if (!a) {
+            appendRefused = true;
+            return -1;
+        }
+        releaseDataset();
+        appender = std::move(a);
+    }
+    checkWidths(row, false);
+    int64_t id = appender->append(row.shape_, row.values_.data() + offset, row.values_.size() - static_cast<size_t>(offset));
+    if (id < 0)
+        appendRefused = true;
+    else
+        ++data::directDbfCounts().appended;
+    return id;
+}
+
 int64_t Table::Impl::writeRow(const Row& row, bool insert) {
+    if (insert) {
+        int64_t id = appendRow(row);
+        if (id >= 0) return id;
+    }
     prepareWrite(kSource);
     if (!insert) {
         checkWidths(row, true);
@@ -805,6 +871,231 @@ void Table::deleteField(std::string_view fieldName) {
     impl_->fields.remove(i);
 }
 
+bool Table::rewriteFields(const std::vector<std::string>& keep, const std::vector<FieldDef>& add,
+                          const std::function<bool(const Row& row, AddedValues& added)>& fill) {
+    Impl& t = *impl_;
+    if (!data::directDbfWrites()) return false;
+    t.prepareWrite("Table.rewriteFields");
+    // The fields that stay, and the added ones checked against them.
+    std::vector<int> keptColumns;
+    std::vector<int32_t> keptFields;
+    Fields probe;
+    for (int32_t i = 0; i < t.offset; ++i) probe.add(t.fields.field(i));
+    for (int32_t i = t.offset; i < t.fields.count(); ++i) {
+        const FieldDef& f = t.fields.field(i);
+        bool kept = std::any_of(keep.begin(), keep.end(), [&](const std::string& k) { return sameFieldName(k, f.name); });
+        if (!kept) continue;
+        keptColumns.push_back(i - t.offset);
+        keptFields.push_back(i);
+        probe.add(f);
+    }
+    std::vector<FieldDef> checked;
+    try {
+        for (const FieldDef& d : add) {
+            if (!isNumericFieldType(d.type)) return false;
+            FieldDef f = data::checkNewField(probe, d, true);
+            probe.add(f);
+            checked.push_back(std::move(f));
+        }
+    } catch (const Failure&) {
+        return false;
+    }
+
+    // The driver writes out what it holds and lets go of the files.
+    t.flushRecords();
+    {
+        gdal::ErrorTrap trap;
+        if (t.layer->SyncToDisk() != OGRERR_NONE) return false;
+    }
+    t.releaseDataset();
+    const std::string dbf = t.base + ".dbf";
+    std::optional<data::DbfLayout> layout;
+    {
+        int fd = ::open(dbf.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) return false;
+        layout = data::DbfLayout::read(fd);
+        ::close(fd);
+    }
+    if (!layout || layout->columns.size() != static_cast<size_t>(t.fields.count() - t.offset)) return false;
+    for (size_t i = 0; i < layout->columns.size(); ++i)
+        if (!sameFieldName(layout->columns[i].name, t.fields.all()[i + static_cast<size_t>(t.offset)].name)) return false;
+    data::DbfFieldChange change{true, checked, -1, keptColumns};
+    if (!data::dbfChangeFits(*layout, change)) return false;
+    std::vector<data::DbfColumn> addedColumns;
+    for (const FieldDef& f : checked) addedColumns.push_back(data::newDbfColumn(f));
+
+    // The rows are read in order through a reader of their own: only the
+    // kept fields are parsed, and the plain shapes come straight from the
+    // .shp; the driver reads the others. Numbers in columns whose type the
+    // driver reads as the field's (integers without decimals, fractions with)
+    // are parsed from the record's bytes as the driver parses them; any
+    // other kept field has the driver read every row's values.
+    struct PlainNumber {
+        int32_t field;
+        const data::DbfColumn* column;
+        bool integer;
+        bool single;
+    };
+    std::vector<PlainNumber> plain;
+    bool driverValues = false;
+    for (int32_t i : keptFields) {
+        const FieldDef& f = t.fields.field(i);
+        const data::DbfColumn& c = layout->columns[static_cast<size_t>(i - t.offset)];
+        bool numericColumn = c.type == 'N' || c.type == 'F';
+        bool integer = (f.type == FieldSmallInteger || f.type == FieldInteger) && c.decimals == 0 && c.width <= 9;
+        bool fraction = (f.type == FieldSingle || f.type == FieldDouble) && c.decimals > 0;
+        if (numericColumn && (integer || fraction))
+            plain.push_back({i, &c, integer, f.type == FieldSingle});
+        else
+            driverValues = true;
+    }
+    // A number's text as the driver reads it: blanks around it trimmed; null
+    // when nothing is left or the column is all '*'. False for a text the
+    // driver might read otherwise.
+    auto parsePlain = [](const PlainNumber& n, const char* record, Value& v) {
+        const char* b = record + n.column->offset;
+        const char* e = b + n.column->width;
+        if (std::all_of(b, e, [](char c) { return c == '*'; })) {
+            v = std::monostate{};
+            return true;
+        }
+        while (b < e && *b == ' ') ++b;
+        while (e > b && e[-1] == ' ') --e;
+        if (b == e) {
+            v = std::monostate{};
+            return true;
+        }
+        if (n.integer) {
+            int64_t x = 0;
+            auto [end, ec] = std::from_chars(b, e, x);
+            if (ec != std::errc() || end != e) return false;
+            v = static_cast<int32_t>(x);  // at most 9 digits
+            return true;
+        }
+        double x = 0;
+        auto [end, ec] = std::from_chars(b, e, x);
+        if (ec != std::errc() || end != e || !std::isfinite(x)) return false;
+        if (n.single)
+            v = static_cast<float>(x);
+        else
+            v = x;
+        return true;
+    };
+    struct Dataset {
+        GDALDataset* ds = nullptr;
+        ~Dataset() {
+            if (ds) GDALClose(ds);
+        }
+    } values, shapes;
+    // A read-only handle of the driver's own, with its own reading position.
+    auto openReader = [&](Dataset& d) {
+        gdal::ErrorTrap trap;
+        const char* const drivers[] = {"ESRI Shapefile", nullptr};
+        d.ds = static_cast<GDALDataset*>(
+            GDALOpenEx(t.path.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY, drivers, nullptr, nullptr));
+        return d.ds && d.ds->GetLayerCount() > 0;
+    };
+    OGRLayer* reader = nullptr;
+    if (driverValues) {
+        if (!openReader(values)) return false;
+        reader = values.ds->GetLayer(0);
+        plain.clear();
+
+        std::vector<std::string> ignoredNames;
+        for (int32_t i = t.offset; i < t.fields.count(); ++i)
+            if (std::find(keptFields.begin(), keptFields.end(), i) == keptFields.end())
+                ignoredNames.push_back(t.fields.field(i).name);
+        ignoredNames.push_back("OGR_GEOMETRY");
+        ignoredNames.push_back("OGR_STYLE");
+        std::vector<const char*> ignored;
+        for (const std::string& n : ignoredNames) ignored.push_back(n.c_str());
+        ignored.push_back(nullptr);
+        gdal::ErrorTrap trap;
+        if (reader->SetIgnoredFields(ignored.data()) != OGRERR_NONE) return false;
+        reader->ResetReading();
+    }
+    std::unique_ptr<data::ShpRecords> shp;
+    if (t.featureClass) shp = std::make_unique<data::ShpRecords>(t.base);
+
+    auto row = std::make_shared<Row>();
+    row->table_ = shared_from_this();
+    AddedValues addedValues;
+    row->values_.resize(static_cast<size_t>(t.fields.count()));
+    FeatureHandle next;
+    auto advance = [&] {
+        gdal::ErrorTrap trap;
+        next.reset(reader->GetNextFeature());
+    };
+    if (reader) advance();
+    int64_t deletedRecords = 0;
+    data::DbfRecordFill fillRecord = [&](uint32_t record, const char* old, char* added) {
+        if (old[0] == '*') {  // a deleted record keeps its flag and gets no values
+            ++deletedRecords;
+            return true;
+        }
+        if (reader) {
+            if (!next || next->GetFID() != static_cast<GIntBig>(record)) return false;
+            t.readValues(*next, *row, &keptFields);
+            advance();
+        } else {
+            row->oid_ = record;
+            row->values_[0] = static_cast<int32_t>(record);
+            row->set_.clear();
+            for (const PlainNumber& n : plain)
+                if (!parsePlain(n, old, row->values_[static_cast<size_t>(n.field)])) return false;
+        }
+        row->shapeSet_ = false;
+        if (t.featureClass) {
+            data::ShpRecords::Kind kind = shp->read(record, row->shape_.wkbBuffer());
+            if (kind == data::ShpRecords::Kind::Polygon) {
+                row->shape_.wkbChanged();
+            } else if (kind == data::ShpRecords::Kind::Null) {
+                row->shape_.clear();
+            } else {
+                if (!shapes.ds && !openReader(shapes)) return false;
+                FeatureHandle f;
+                {
+                    gdal::ErrorTrap trap;
+                    f.reset(shapes.ds->GetLayer(0)->GetFeature(record));
+                }
+                if (!f) return false;
+                t.readShape(*f, *row);
+            }
+        }
+        addedValues.assign(checked.size(), Value{});
+        if (!fill(*row, addedValues) || addedValues.size() != checked.size()) return false;
+        int at = 0;
+        for (size_t k = 0; k < checked.size(); ++k) {
+            Value v;
+            try {
+                v = valueForField(checked[k], std::move(addedValues[k]));
+            } catch (const Failure&) {
+                return false;
+            }
+            const data::DbfColumn& c = addedColumns[k];
+            if (!isNull(v) && !data::formatDbfNumber(v, c, added + at)) return false;
+            at += c.width;
+        }
+        return true;
+    };
+    if (!data::restructureDbf(dbf, *layout, change, &fillRecord)) return false;
+    ++data::directDbfCounts().fieldChanges;
+    // The pass counted the deleted records: no count of the file is needed.
+    t.deleted = deletedRecords;
+    t.deletedKnown = true;
+
+    for (int32_t i = t.fields.count() - 1; i >= t.offset; --i) {
+        if (std::find(keptFields.begin(), keptFields.end(), i) != keptFields.end()) continue;
+        data::forgetFieldType(dbfPath(), t.fields.field(i).name);
+        t.fields.remove(i);
+    }
+    for (FieldDef& f : checked) {
+        data::rememberFieldType(dbfPath(), f.name, f.type);
+        t.fields.add(std::move(f));
+    }
+    return true;
+}
+
 int64_t Table::rowCount(const QueryFilter* filter) {
     if (!filter || filter->whereClause.empty()) return impl_->liveRowCount("Table.rowCount");
     Cursor c = search(filter, true);
@@ -839,6 +1130,10 @@ RowPtr Table::createRow() {
 
 void Table::flush() {
     if (impl_->closed) return;
+    if (impl_->appender) {
+        impl_->appender->flush();
+        return;
+    }
     impl_->flushRecords();
     gdal::ErrorTrap trap;
     if (impl_->update && impl_->layer) impl_->layer->SyncToDisk();

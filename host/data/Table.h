@@ -20,6 +20,7 @@
 // A width of 0 takes a default: text 50, short 5, long 9, single 13 and
 // double 19 wide (with 11 decimals unless a scale is given).
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -170,9 +171,9 @@ public:
     bool canDelete() const;
 
     // Adds an attribute field at the end. Fails (HostInvalidArg) for a name
-    // that the dBASE file cannot hold as given (empty, longer than 10
-    // characters, characters other than letters, digits and '_', a leading
-    // digit or '_'), a duplicate name (case-insensitive), an unknown type or
+    // that the dBASE file cannot hold as given (see isValidDbfFieldName:
+    // empty, longer than 10 bytes, a blank or a byte that is not printable
+    // ASCII), a duplicate name (case-insensitive), an unknown type or
     // impossible widths; (HostAccessDenied) when the files are read-only.
     void addField(const FieldDef& field);
     // Adds several attribute fields at the end, in list order, with one
@@ -181,6 +182,26 @@ public:
     // write leaves the table's fields and files as they were.
     void addFields(const std::vector<FieldDef>& fields);
     void deleteField(std::string_view name);
+
+    // The values of a row's added fields, one per field in list order.
+    using AddedValues = std::vector<Value>;
+    // Rewrites the attribute file in one pass: the attribute fields named in
+    // keep stay, in their order and with their stored bytes, every other
+    // attribute field goes, and the numeric fields `add` follow them. fill
+    // is called for every row in object-id order, with the row's shape and
+    // the values of the kept fields (the others are null), and gives the
+    // added fields' values, converted and checked as Row::setValue and
+    // storing the row would. The new file takes the old one's place only
+    // when complete. False, with the fields and files as they were, when
+    // this layer cannot make the change itself (direct writes off, a file it
+    // does not reproduce, a field definition or a value that setValue or
+    // storing would refuse, one the driver would write otherwise) or when
+    // fill returns false: the caller then makes the change the ordinary way.
+    // Fails (HostGeneric) when the new file cannot be written or put in
+    // place, with the fields and files as they were. fill must not use the
+    // table.
+    bool rewriteFields(const std::vector<std::string>& keep, const std::vector<FieldDef>& add,
+                       const std::function<bool(const Row& row, AddedValues& added)>& fill);
 
     int64_t rowCount(const QueryFilter* filter = nullptr);
     // Fails (HostInvalidArg) when there is no row with that id.

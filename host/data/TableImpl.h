@@ -12,6 +12,7 @@
 
 #include "host/data/DbfFile.h"
 #include "host/data/ReadOnlyWatch.h"
+#include "host/data/ShapefileAppend.h"
 #include "host/data/Table.h"
 
 namespace korvane::host {
@@ -50,6 +51,12 @@ struct Table::Impl {
     bool driverWrote = false;    // the driver wrote since it was last synced
     std::vector<uint64_t> dirty;
     int64_t dirtyCount = 0;
+
+    // Inserts into a polygon shapefile are appended by this code (see
+    // ShapefileAppend.h) while nothing else needs the driver; any other use
+    // of the dataset first writes them out and gives the files back to it.
+    std::unique_ptr<data::ShapefileAppender> appender;
+    bool appendRefused = false;   // a row or the files needed the driver
 
     ~Impl();
     void openDataset(bool forUpdate);
@@ -94,6 +101,11 @@ struct Table::Impl {
     // Writes the row's values and shape into a feature of this layer.
     void fill(OGRFeature& f, const Row& row) const;
     int64_t writeRow(const Row& row, bool insert);
+    // An insert through the appender (opened on the first insert); -1 when
+    // the driver must store the row.
+    int64_t appendRow(const Row& row);
+    // Writes the appended rows out and lets go of the appender.
+    void finishAppending();
 };
 
 struct OgrFeatureDeleter {
@@ -125,6 +137,7 @@ bool directDbfWrites();
 struct DirectDbfCounts {
     int64_t fieldChanges = 0;
     int64_t records = 0;
+    int64_t appended = 0;   // rows added by the appender
 };
 DirectDbfCounts& directDbfCounts();
 

@@ -253,6 +253,12 @@ void printRasterDetails(const h::Document& doc, std::ostream& out) {
             table = r.tableStatus().empty() ? "no value table" : r.tableStatus();
         out << fmt::format("raster {}: {} x {} cells, cell size {} x {}, {}, {}\n", l->name(), r.width(), r.height(),
                            r.cellSizeX(), r.cellSizeY(), h::pixelTypeName(r.pixelType()), table);
+        if (const auto& uv = rl->renderer()) {
+            out << fmt::format("  renderer unique values of {}: {} classes\n", h::escapeControls(uv->field),
+                               uv->classes.size());
+            for (const auto& c : uv->classes)
+                out << fmt::format("    {} {}\n", h::rgbText(c.colour), h::escapeControls(c.label));
+        }
     }
 }
 

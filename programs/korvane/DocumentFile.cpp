@@ -9,6 +9,7 @@
 #include "host/Failure.h"
 #include "host/FileReplace.h"
 #include "host/Ui.h"
+#include "host/data/RasterLayer.h"
 
 namespace korvane::app {
 
@@ -18,10 +19,52 @@ namespace h = korvane::host;
 namespace {
 constexpr int64_t kDocumentVersion = 1;
 
+json valueToJson(const h::Value& v) {
+    if (h::isNull(v)) return nullptr;
+    if (auto* t = std::get_if<std::string>(&v)) return *t;
+    if (auto* i = std::get_if<int32_t>(&v)) return *i;
+    if (std::holds_alternative<h::Date>(v)) return h::toText(v);
+    return h::toDouble(v);
+}
+
+h::Value valueFromJson(const json& j) {
+    if (j.is_string()) return h::Value(j.get<std::string>());
+    if (j.is_number_integer() && j.get<int64_t>() >= INT32_MIN && j.get<int64_t>() <= INT32_MAX)
+        return h::Value(static_cast<int32_t>(j.get<int64_t>()));
+    if (j.is_number()) return h::Value(j.get<double>());
+    return h::Value();
+}
+
+json rendererToJson(const h::UniqueValueRenderer& r) {
+    json classes = json::array();
+    for (const auto& c : r.classes)
+        classes.push_back({{"value", valueToJson(c.value)}, {"label", c.label}, {"colour", h::rgbText(c.colour)}});
+    return {{"type", "uniqueValue"}, {"field", r.field}, {"classes", classes}};
+}
+
+// A renderer stored by another version, or damaged, is left out: the layer
+// is drawn by default.
+std::optional<h::UniqueValueRenderer> rendererFromJson(const json& j) {
+    if (!j.is_object() || j.value("type", "") != "uniqueValue" || !j.contains("classes") || !j["classes"].is_array())
+        return std::nullopt;
+    h::UniqueValueRenderer r;
+    r.field = j.value("field", "");
+    for (const json& c : j["classes"]) {
+        if (!c.is_object()) return std::nullopt;
+        auto colour = h::rgbFromText(c.value("colour", ""));
+        if (!colour) return std::nullopt;
+        r.classes.push_back({valueFromJson(c.value("value", json())), c.value("label", ""), *colour});
+    }
+    return r;
+}
+
 json layerToJson(const h::LayerPtr& l) {
     json j = {{"name", l->name()}, {"kind", h::layerKindName(l->kind())}, {"path", l->path()},
               {"visible", l->visible()}};
     if (auto sel = l->selectedIds()) j["selection"] = *sel;
+    if (!l->fieldAliases().empty()) j["aliases"] = l->fieldAliases();
+    if (auto r = std::dynamic_pointer_cast<h::RasterLayer>(l); r && r->renderer())
+        j["renderer"] = rendererToJson(*r->renderer());
     if (auto g = std::dynamic_pointer_cast<h::GroupLayer>(l)) {
         j["layers"] = json::array();
         for (auto& c : g->layers()) j["layers"].push_back(layerToJson(c));
@@ -43,7 +86,12 @@ h::LayerPtr layerFromJson(const json& j, const LayerOpener& opener) {
         if (!l) l = std::make_shared<h::RegisteredLayer>(name, path, kind);
     }
     l->setVisible(j.value("visible", true));
+    if (auto r = std::dynamic_pointer_cast<h::RasterLayer>(l); r && j.contains("renderer"))
+        r->setRenderer(rendererFromJson(j["renderer"]));
     if (j.contains("selection")) l->restoreSelectedIds(j["selection"].get<std::vector<int64_t>>());
+    if (j.contains("aliases") && j["aliases"].is_object())
+        for (auto& [field, alias] : j["aliases"].items())
+            if (alias.is_string()) l->setFieldAlias(field, alias.get<std::string>());
     return l;
 }
 }  // namespace
@@ -134,9 +182,12 @@ void DocumentFile::save(const h::Document& doc, const std::string& path) {
 std::vector<std::string> documentItems(const h::Document& doc) {
     std::vector<std::string> items;
     auto map = doc.focusMap();
-    for (auto& l : map->allLayers())
+    for (auto& l : map->allLayers()) {
         items.push_back(fmt::format("layer {} ({}, {})", h::escapeControls(l->name()), h::layerKindName(l->kind()),
                                     l->path().empty() ? "no file" : h::escapeControls(l->path())));
+        for (auto& [field, alias] : l->fieldAliases())
+            items.push_back(fmt::format("  alias {} = {}", h::escapeControls(field), h::escapeControls(alias)));
+    }
     for (auto& t : map->tables())
         items.push_back(fmt::format("table {} ({})", h::escapeControls(t->name()), h::escapeControls(t->path())));
     items.push_back(fmt::format("map units {} ({})", h::unitName(map->mapUnits()), map->mapUnits()));

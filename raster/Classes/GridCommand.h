@@ -8,7 +8,13 @@
 // The library-wide map-layers-changed flag lives here too: the commands that
 // look for suitable layers cache their Enabled answer and rescan the map only
 // while the flag is set; the about command's Enabled clears it.
+#include <memory>
+#include <vector>
+
+#include "host/Application.h"
+#include "host/Forms.h"
 #include "shared/CommandFrame.h"
+#include "shared/modMisc.h"
 
 namespace kv {
 
@@ -51,5 +57,20 @@ protected:
 private:
     bool m_blnEnabled = false;
 };
+
+// The dialog of a click: dialogs closed since the last click are let go
+// (open ones stay), a new one gets the hook, the host's main window as its
+// owner, and is shown modeless.
+template <class Form>
+Form& OpenGridDialog(std::vector<std::unique_ptr<Form>>& dialogs, korvane::host::Application* hook) {
+    std::erase_if(dialogs, [](const auto& d) { return !d->loaded(); });
+    auto dialog = std::make_unique<Form>();
+    dialog->setArcMapHook(hook);
+    Form& form = *dialog;
+    dialogs.push_back(std::move(dialog));
+    korvane::host::SetWindowLongA(form.hWnd(), korvane::host::GWL_HWNDPARENT, hook->hWnd());
+    ShowForm(form, false);
+    return form;
+}
 
 }  // namespace kv

@@ -44,15 +44,7 @@ void clsG_SpatialStats::OnClick() {
         }
         // Dialogs closed since the last click are let go; open ones stay.
         KV_LINE;
-        std::erase_if(dialogs_, [](const auto& d) { return !d->loaded(); });
-        auto dialog = std::make_unique<frmGridSpatialStats>();
-        dialog->setArcMapHook(hook());
-        frmGridSpatialStats& form = *dialog;
-        dialogs_.push_back(std::move(dialog));
-        KV_LINE;
-        h::SetWindowLongA(form.hWnd(), h::GWL_HWNDPARENT, hook()->hWnd());
-        KV_LINE;
-        ShowForm(form, false);
+        OpenGridDialog(dialogs_, hook());
     });
 }
 

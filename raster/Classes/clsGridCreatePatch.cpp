@@ -1,7 +1,11 @@
 #include "raster/Classes/clsGridCreatePatch.h"
 
 #include "host/Failure.h"
+#include "host/Ui.h"
 #include "raster/Modules/modMisc.h"
+#include "raster/Modules/modSimpleInput.h"
+#include "shared/modMisc.h"
+#include "shared/modSimpleInput.h"
 #include "shared/App.h"
 #include "shared/ErrorHandling.h"
 
@@ -62,7 +66,38 @@ bool clsG_createPatch::Enabled() {
 void clsG_createPatch::OnClick() {
     KV_MEMBER("ICommand_OnClick").run([&] {
         KV_LINE;
-        MsgBox("Create Patch Theme from Grid is not available in this version of Korvane Grid.", h::mb::Information);
+        CheckAndSetMapUnits(hook());
+        KV_LINE;
+        h::MapPtr map = Map();
+        if (!map || map->layerCount() == 0) {
+            MsgBox("There are no layers loaded.  Cannot continue.", h::mb::OKOnly);
+            return;
+        }
+        if (!hook()) {
+            MsgBox("Error with ArcMap hook", h::mb::Exclamation, "Cannot Continue");
+            return;
+        }
+        KV_LINE;
+        h::LayerPtr layer = hook()->document()->selectedLayer();
+        if (!layer) {
+            MsgBox("You need to have one, and only one, layer selected.", h::mb::Information, "Invalid Layer Selection");
+            return;
+        }
+        if (!std::dynamic_pointer_cast<h::RasterLayer>(layer)) {
+            MsgBox("Layer must be a grid layer to create patch from.", h::mb::OKOnly);
+            return;
+        }
+        KV_LINE;
+        std::string field = ListInput("\r\nChoose the field to reclass and clump by: ", GetFields(layer), "Clumping Field");
+        if (field.empty()) return;
+        KV_LINE;
+        std::string method =
+            ListInput("\r\nChoose clumping method", {"4N - Use Orthogonals", "8N - Use Diagonals"}, "Clumping Method");
+        KV_LINE;
+        std::string folder = GetDirectory("Select Folder to Save New Grid in");
+        if (folder.empty() || method.empty()) return;
+        KV_LINE;
+        RunClumper(layer, field, method != "4N - Use Orthogonals", folder);
     });
 }
 

@@ -6,10 +6,27 @@
 // a document opened. When another map becomes focused or a document is
 // opened, the layer events move to the new focused map, so the commands
 // that cache their Enabled answer never go stale.
+#include <map>
+#include <optional>
+
 #include "host/Document.h"
+#include "host/data/RasterLayer.h"
 #include "raster/Classes/GridCommand.h"
 
 namespace kv {
+
+// The class dictionary of a patch run: ordinal code -> class value.
+using PatchClasses = std::map<int32_t, korvane::host::Value>;
+
+// The name a patch raster of the layer gets in the folder: the layer's name
+// when nothing of that name is there, else the name cut and numbered in
+// stages (the first 11 characters and _1 to _9, the first 10 and _10 to
+// _99, the first 9 and _100 to _999). A name ending in ".tif" or ".img"
+// keeps that extension and the stages cut the part before it. A candidate
+// is taken only when no file or folder of that dataset (its sidecars
+// included) exists. Nothing, with the reason in why, for a name with a path
+// separator or "..", and when every candidate is taken.
+std::optional<std::string> PatchRasterName(const std::string& folder, const std::string& layerName, std::string& why);
 
 class clsG_createPatch : public GridCommand {
 public:
@@ -17,6 +34,16 @@ public:
     ~clsG_createPatch() override;
     bool Enabled() override;
     void OnClick() override;
+
+    // Groups the grid into patches by the class field (8 or 4 neighbours),
+    // saves the patch raster in the folder, renders it by class and adds it
+    // to the focused map.
+    void RunClumper(const korvane::host::LayerPtr& InGrid, const std::string& ClassName, bool as8N,
+                    const std::string& SaveLocation);
+    // One class per distinct class value, ascending, each labelled with its
+    // value and coloured from a seeded random ramp.
+    void ChangeRenderToUVRenderer(korvane::host::RasterLayer& InputRasterLayer, const std::string& FieldName,
+                                  const PatchClasses& DictValues);
 
     // The map whose layer events the command follows (for tests).
     korvane::host::MapPtr connectedMap() const { return m_pMap; }

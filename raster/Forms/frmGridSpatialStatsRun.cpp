@@ -198,13 +198,15 @@ bool frmGridSpatialStats::RunGridSpatialStats(const std::string& strRasterLayerI
         options.procedureName = "RunGridSpatialStats";
         options.modulePath = kvModulePath_;
         FragStatsFolder folder;
-        if (TrackErrors) folder.keep();
         FragStatsRunInfo info;
         KV_LINE;
         const std::string base = RunFragStats(folder, source, has("MNN") || has("MPI"), has("CWED"), as8N,
                                               bufferDistance, MPIValue, BoundaryInfluence, CWEDFileName, TrackErrors,
                                               options, &info);
+        // Verbose tracking keeps the grid and fragstat's files for a look;
+        // a run that stopped before fragstat leaves nothing worth keeping.
         if (base.empty()) return;
+        if (TrackErrors) folder.keep();
 
         // ---- every output file, read and checked before the table is touched -------------------
         KV_LINE;

@@ -36,9 +36,9 @@ std::vector<h::FieldDef> leadingFields() {
 
 h::FieldDef metricField(const std::string& name) { return {name, h::FieldDouble, 0, kMetricWidth, kMetricDecimals}; }
 
-// The largest Run of the table's rows (0 for none); rows whose Run is blank
-// are passed over.
-int32_t largestRun(h::Table& table) {
+}  // namespace
+
+int32_t LargestRun(h::Table& table) {
     int32_t at = table.findField("Run");
     if (at < 0) return 0;
     int32_t largest = 0;
@@ -56,6 +56,8 @@ int32_t largestRun(h::Table& table) {
     }
     return largest;
 }
+
+namespace {
 
 std::string runLimitMessage(const std::string& tablePath, int32_t lastRun) {
     return fmt::format(
@@ -119,7 +121,7 @@ GridStatsTableState CheckGridStatsTable(const std::string& tablePath, bool blnAp
         return state;
     }
     if (blnAppend) {
-        state.lastRun = largestRun(*table);
+        state.lastRun = LargestRun(*table);
         if (state.lastRun + filesToWrite > kGridStatsMaxRun) {
             state.refusal = runLimitMessage(tablePath, state.lastRun);
             state.refusalTitle = "Cannot Continue";
@@ -232,7 +234,7 @@ int32_t WriteGridStatsTable(const std::string& tablePath, bool blnAppend, const 
         if (append) {
             {
                 h::TablePtr old = h::Table::open(tablePath);
-                base = largestRun(*old);
+                base = LargestRun(*old);
             }
             int32_t files = 0;
             for (const GridStatsRows::Row& r : rows.rows) files = std::max(files, r.file);

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "host/data/Table.h"
 #include "host/data/Value.h"
 #include "raster/Modules/modFragStats.h"
 
@@ -25,6 +26,10 @@ namespace kv {
 using GridFieldRenames = std::map<std::string, std::string>;
 GridFieldRenames GridFieldRenameMap();
 std::string GridFieldName(const GridFieldRenames& renames, const std::string& column);
+
+// The largest Run of the table's rows (0 for none); rows whose Run is blank
+// are passed over.
+int32_t LargestRun(korvane::host::Table& table);
 
 // The largest run number the table holds (three digits).
 inline constexpr int32_t kGridStatsMaxRun = 999;

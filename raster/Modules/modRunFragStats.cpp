@@ -24,7 +24,18 @@ constexpr const char* kCRLF = "\r\n";
 constexpr int64_t kFloatExact = 16777216;
 }  // namespace
 
-std::string FragStatsProgram() { return hfs::BuildPath(App::Path(), "fragstat"); }
+namespace {
+std::string& programInstead() {
+    static std::string program;
+    return program;
+}
+}  // namespace
+
+std::string FragStatsProgram() {
+    return programInstead().empty() ? hfs::BuildPath(App::Path(), "fragstat") : programInstead();
+}
+
+void testing::UseFragStatsProgram(std::string program) { programInstead() = std::move(program); }
 
 double FragStatsMegabytes(int64_t rows, int64_t cols) {
     // 64-bit: a 20,000 x 20,000 grid is 1.6 thousand million bytes.

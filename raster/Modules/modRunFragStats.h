@@ -40,6 +40,12 @@ struct FragStatsRunInfo {
 // The fragstat program beside the library.
 std::string FragStatsProgram();
 
+namespace testing {
+// Makes the runs start `program` instead of the fragstat beside the library
+// (a stand-in that fails or writes broken files); empty goes back to it.
+void UseFragStatsProgram(std::string program);
+}  // namespace testing
+
 // Refusals that RunFragStats makes before it exports: cells that are not
 // square, class values that a 32-bit float cannot hold exactly, the class
 // value -9999 (the export's NoData). Empty when the raster can be analysed.

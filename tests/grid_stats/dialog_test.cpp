@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
+#include <optional>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -12,9 +14,12 @@
 #include <fmt/format.h>
 
 #include "FaultInjection.h"
+#include "GridSession.h"
+#include "RasterFixtures.h"
 #include "fragstat/fragstat.h"
 #include "host/Application.h"
 #include "host/Document.h"
+#include "host/FileReplace.h"
 #include "host/Forms.h"
 #include "host/Ui.h"
 #include "host/data/Raster.h"
@@ -34,64 +39,18 @@ namespace h = korvane::host;
 
 // A scripted user, a fresh document, the sample grid copied into a private
 // folder, and the command created as the host creates it.
-class GridSession {
+class GridSession : public korvane::test::GridSession<kv::clsG_SpatialStats> {
 public:
-    GridSession() {
-        std::string tmpl = (fs::temp_directory_path() / "kv-griddialog-XXXXXX").string();
-        if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp");
-        dir = tmpl;
-        driver.echoForms = false;
-        h::setUi(&driver);
-        auto& app = h::Application::instance();
-        app.setDocument(std::make_shared<h::Document>());
-        app.modelessAllowed = true;
-        command.OnCreate(&app);
-        kv::SetMapLayersChanged(false);
-    }
-    ~GridSession() {
-        kv::frmGridSpatialStats* d = command.dialog();
-        if (d && d->loaded()) d->get<h::CommandButton>("cmdCancel").click();
-        h::Application::instance().setDocument(std::make_shared<h::Document>());
-        h::setUi(nullptr);
-        std::error_code ec;
-        fs::remove_all(dir, ec);
-    }
-    h::MapPtr map() const { return h::Application::instance().document()->focusMap(); }
-    // A copy of a sample file (and its sidecars) in the session's folder.
-    std::string sample(const std::string& name) const {
-        for (const auto& e : fs::directory_iterator(KV_SAMPLE_DIR)) {
-            std::string f = e.path().filename().string();
-            if (f == name || f.rfind(name + ".", 0) == 0) fs::copy_file(e.path(), dir / f, fs::copy_options::overwrite_existing);
-        }
-        return (dir / name).string();
-    }
+    GridSession() : korvane::test::GridSession<kv::clsG_SpatialStats>(KV_SAMPLE_DIR) {}
     h::RasterLayerPtr addSample(const std::string& name) {
         h::RasterLayerPtr layer = h::openRasterLayer(sample(name));
         map()->addLayer(layer);
         return layer;
     }
-    kv::frmGridSpatialStats& open() {
-        command.OnClick();
-        kv::frmGridSpatialStats* d = command.dialog();
-        if (!d) throw std::runtime_error("no dialog");
-        return *d;
-    }
-    void act(const std::vector<std::string>& lines) {
-        driver.addLines(lines);
-        driver.driveModeless();
-    }
-    std::vector<std::string> messageTexts() const {
-        std::vector<std::string> t;
-        for (const auto& m : driver.messages) t.push_back(m.text);
-        return t;
-    }
-    std::string table(const std::string& name) const { return (dir / name).string(); }
-
-    fs::path dir;
-    std::ostringstream out;
-    h::ScriptDriver driver{out};
-    kv::clsG_SpatialStats command;
+    std::string table(const std::string& name) const { return path(name); }
 };
+
+using korvane::test::TempFolderHere;
 
 bool checked(kv::frmGridSpatialStats& d, const char* box) { return d.get<h::CheckBox>(box).checked(); }
 bool enabled(kv::frmGridSpatialStats& d, const char* box) { return d.get<h::Control>(box).enabled(); }
@@ -200,6 +159,13 @@ TEST(GridSpatialStatsDialog, ChosenStatsOfTheDefaultsAndOfBothAdditionalBoxes) {
                                                     "LSI", "MCAI", "MCA1", "NCA", "MSIDI", "PR", "PRD", "SIDI",
                                                     "SIEI", "MSIEI", "TE"}));
     EXPECT_EQ(kv::BuildChosenStats({"A, B,  C", "B"}), (std::vector<std::string>{"A", "B", "C"}));
+
+    // SearchArray: the index, -1 for a code that is not there (0 is Errtrack's).
+    kv::frmGridSpatialStats d;
+    EXPECT_EQ(d.SearchArray(defaults, "Errtrack"), 0);
+    EXPECT_EQ(d.SearchArray(defaults, "CA"), 18);
+    EXPECT_EQ(d.SearchArray(defaults, "MNN"), -1);
+    EXPECT_EQ(d.SearchArray({}, "CA"), -1);
 }
 
 TEST(GridSpatialStatsDialog, RunChecksTheirOrderAndMessages) {
@@ -249,6 +215,16 @@ TEST(GridSpatialStatsDialog, RunChecksTheirOrderAndMessages) {
     EXPECT_NE(s.driver.messages[0].text.find("Boundary Influence '1.5'"), std::string::npos);
     EXPECT_EQ(s.driver.messages[1].text, "Grid spatial statistics was not successful.");
     EXPECT_TRUE(before.sameAsNow()) << before.differences();
+
+    // The verbose box alone counts as a chosen statistic: the run starts and
+    // asks about the space; declined, it leaves no folder behind.
+    d.get<h::TextBox>("txtBoundaryInfl").setText("1");
+    s.driver.messages.clear();
+    TempFolderHere tmp(s.dir / "tmp");
+    s.act({"click cmdSelectNone", "click chkVerbose", "click cmdOK", "answer No"});
+    ASSERT_GE(s.driver.messages.size(), 1u);
+    EXPECT_EQ(s.driver.messages[0].title, "Space Requirements");
+    EXPECT_TRUE(tmp.entries().empty());
 }
 
 TEST(GridSpatialStatsDialog, MapEventsRefillTheLayerListUntilTheDialogCloses) {
@@ -408,6 +384,134 @@ TEST(GridSpatialStatsRun, RefusalsLeaveTheTableAsItWas) {
     h::Cursor rows = h::Table::open(table)->search(nullptr, false);
     while (h::RowPtr r = rows.next()) largest = std::max(largest, h::toDouble(r->value("Run")));
     EXPECT_EQ(largest, 3);
+}
+
+// A raster in other units than metres is run only when the user says so.
+TEST(GridSpatialStatsRun, GeographicAndFootRastersAskBeforeTheRun) {
+    struct Case {
+        int epsg;
+        double cell;
+        const char* says;
+    } cases[] = {
+        {4326, 0.001, "is in geographic coordinates (degrees)"},
+        {2263, 10, "is in feet: fragstat takes the cell size as metres"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.epsg);
+        GridSession s;
+        korvane::test::GridSpec spec;
+        spec.columns = spec.rows = 4;
+        spec.type = GDT_Int16;
+        spec.cells = {1, 1, 2, 2, 1, 1, 2, 2, 2, 2, 1, 2, 2, 2, 2, 1};
+        spec.epsg = c.epsg;
+        spec.cellX = spec.cellY = c.cell;
+        spec.originX = c.epsg == 4326 ? -79.5 : 1000000;
+        spec.originY = c.epsg == 4326 ? 43.7 : 200000;
+        h::RasterLayerPtr layer = h::openRasterLayer(korvane::test::writeGrid((s.dir / "odd.tif").string(), spec));
+        s.map()->addLayer(layer);
+        kv::frmGridSpatialStats& d = s.open();
+        fs::create_directory(s.dir / "out");
+        const std::string table = (s.dir / "out" / "odd.dbf").string();
+        const std::vector<std::string> chosen = {"Errtrack", "TA", "CA", "NP"};
+        korvane::test::FolderSnapshot before(s.dir / "out");
+        s.driver.addLines({"answer No"});
+        EXPECT_FALSE(d.RunGridSpatialStats("odd.tif", "Value", true, table, true, chosen, false, "", "", "", "", "LC",
+                                           true));
+        ASSERT_EQ(s.driver.messages.size(), 1u) << fmt::format("{}", fmt::join(s.messageTexts(), "\n"));
+        EXPECT_EQ(s.driver.messages[0].title, "Map Units");
+        EXPECT_NE(s.driver.messages[0].text.find(c.says), std::string::npos) << s.driver.messages[0].text;
+        EXPECT_TRUE(before.sameAsNow()) << before.differences();
+        s.driver.addLines({"answer Yes"});
+        EXPECT_TRUE(d.RunGridSpatialStats("odd.tif", "Value", true, table, true, chosen, false, "", "", "", "", "LC",
+                                          true));
+        EXPECT_TRUE(fs::exists(table));
+    }
+}
+
+using StandIn = korvane::test::FragStatsStandIn;
+
+TEST(GridSpatialStatsRun, AFailedOrBrokenFragstatRunWritesNothing) {
+    GridSession s;
+    s.addSample("landscape.tif");
+    kv::frmGridSpatialStats& d = s.open();
+    fs::create_directory(s.dir / "out");
+    const std::string table = (s.dir / "out" / "grid.dbf").string();
+    const std::vector<std::string> chosen = {"Errtrack", "TA", "CA", "NP"};
+    ASSERT_TRUE(d.RunGridSpatialStats("landscape.tif", "Value", true, table, true, chosen, false, "", "", "", "", "LC",
+                                      true));
+    TempFolderHere tmp(s.dir / "tmp");
+    korvane::test::FolderSnapshot before(s.dir / "out");
+
+    struct Case {
+        const char* what;
+        const char* script;
+        const char* says;   // part of the last message
+    } cases[] = {
+        {"exits with an error after writing its files",
+         "printf 'LID TA NP\\nx 25 6\\n' > \"$2.land\"; printf 'LID TYPE CA NP\\nx 10 3 1\\n' > \"$2.class\"; "
+         "echo 'out of patch numbers' >&2; exit 3",
+         "Select the Verbose Error Tracking box to help trace the problem"},
+        {"leaves out the class file", "printf 'LID TA NP\\n%s 25 6\\n' \"$1\" > \"$2.land\"",
+         "FRAGSTATS failed to run or successfully complete"},
+        {"writes a short line", "printf 'LID TA NP\\nx 25 6\\n' > \"$2.land\"; printf 'LID TYPE CA NP\\nx 10 3\\n' > \"$2.class\"",
+         "3 values under a header of 4"},
+        {"writes data before the header",
+         "printf 'LID TA NP\\nx 25 6\\n' > \"$2.land\"; printf 'x 10 3 1\\nLID TYPE CA NP\\n' > \"$2.class\"",
+         "before the header"},
+        {"writes a token that is no number",
+         "printf 'LID TA NP\\nx 25 6\\n' > \"$2.land\"; printf 'LID TYPE CA NP\\nx 10 many 1\\n' > \"$2.class\"",
+         "is not a number"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        StandIn standIn(s.dir / "tmp", c.script);
+        for (bool append : {true, false}) {
+            s.driver.messages.clear();
+            EXPECT_FALSE(d.RunGridSpatialStats("landscape.tif", "Value", true, table, append, chosen, false, "", "",
+                                               "", "", "LC", true));
+            ASSERT_FALSE(s.driver.messages.empty());
+            EXPECT_NE(s.driver.messages.back().text.find(c.says), std::string::npos) << s.driver.messages.back().text;
+            EXPECT_TRUE(s.driver.errorReports.empty());
+            // The run's own folder is gone; the table is as it was.
+            EXPECT_EQ(tmp.entries(), (std::vector<std::string>{(s.dir / "tmp" / "fragstat-stand-in").string()}));
+            EXPECT_TRUE(before.sameAsNow()) << before.differences();
+        }
+    }
+
+    // Verbose: the space question and the failure name the run's folder,
+    // which is kept; the failure gives fragstat's exit code and error text.
+    StandIn standIn(s.dir / "tmp", "echo 'out of patch numbers' >&2; exit 3");
+    s.driver.messages.clear();
+    s.driver.addLines({"answer Yes"});
+    EXPECT_FALSE(d.RunGridSpatialStats("landscape.tif", "Value", true, table, true, chosen, true, "", "", "", "", "LC",
+                                       true));
+    std::string kept;
+    for (const std::string& e : tmp.entries())
+        if (e.find("korvane-fragstat.") != std::string::npos) kept = e;
+    ASSERT_NE(kept, "");
+    ASSERT_GE(s.driver.messages.size(), 2u);
+    EXPECT_EQ(s.driver.messages.front().title, "Space Requirements");
+    EXPECT_NE(s.driver.messages.front().text.find(kept), std::string::npos);
+    const std::string& failure = s.driver.messages.back().text;
+    EXPECT_NE(failure.find("fragstat ended with exit code 3: out of patch numbers"), std::string::npos) << failure;
+    EXPECT_NE(failure.find("The files of the run are in " + kept), std::string::npos) << failure;
+    EXPECT_TRUE(fs::exists(fs::path(kept) / "frag_av.flt"));
+    fs::remove_all(kept);
+    EXPECT_TRUE(before.sameAsNow()) << before.differences();
+
+    // A good run whose table cannot be put in place is reported as a failure.
+    StandIn good(s.dir / "tmp",
+                 "printf 'LID TA NP\\nx 25 6\\n' > \"$2.land\"; printf 'LID TYPE CA NP\\nx 10 3 1\\n' > \"$2.class\"");
+    s.driver.messages.clear();
+    korvane::host::testing::failAt(korvane::host::testing::Step::Rename, ENOSPC, ".dbf");
+    EXPECT_FALSE(d.RunGridSpatialStats("landscape.tif", "Value", true, table, true, chosen, false, "", "", "", "", "LC",
+                                       true));
+    korvane::host::testing::clearFaults();
+    ASSERT_FALSE(s.driver.messages.empty());
+    EXPECT_EQ(s.driver.messages.back().title, "File Access Error");
+    EXPECT_NE(s.driver.messages.back().text.find("It is as it was before the run."), std::string::npos);
+    EXPECT_TRUE(before.sameAsNow()) << before.differences();
+    EXPECT_TRUE(korvane::test::temporariesIn(s.dir / "out").empty());
 }
 
 }  // namespace

@@ -234,6 +234,8 @@ TEST(GridStatsTable, NewAppendOverwriteAndRunNumbers) {
     TempDir dir;
     const std::string path = kv::GridStatsTablePath((dir.path / "stats").string());
     EXPECT_EQ(path, (dir.path / "stats.dbf").string());
+    EXPECT_EQ(kv::GridStatsTablePath("out/stats"), (fs::current_path() / "out" / "stats.dbf").string());
+    EXPECT_EQ(kv::GridStatsTablePath("stats.dbf"), (fs::current_path() / "stats.dbf").string());
 
     EXPECT_EQ(kv::WriteGridStatsTable(path, true, "landscape.tif", twoFileRows()), 0);
     std::vector<TableRow> rows = readTable(path);
@@ -263,11 +265,14 @@ TEST(GridStatsTable, NewAppendOverwriteAndRunNumbers) {
     EXPECT_EQ(rows[6].name, "other");
     EXPECT_GE(h::Table::open(path)->findField("IJI"), 0);   // a field the older table lacked
 
-    // Overwriting starts again at 1.
-    EXPECT_EQ(kv::WriteGridStatsTable(path, false, "landscape.tif", classOnly), 0);
+    // Overwriting starts again at 1. A layer name longer than the field is
+    // cut before a character that would not fit whole.
+    const std::string longName = std::string(39, 'a') + "\xC3\xA9.tif";
+    EXPECT_EQ(kv::WriteGridStatsTable(path, false, longName, classOnly), 0);
     rows = readTable(path);
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(rows[0].run, 1);
+    EXPECT_EQ(rows[0].name, std::string(39, 'a'));
     EXPECT_TRUE(korvane::test::temporariesIn(dir.path).empty());
 }
 

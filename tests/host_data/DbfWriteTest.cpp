@@ -15,6 +15,7 @@
 #include <random>
 
 #include "TestFiles.h"
+#include "host/FileReplace.h"
 #include "host/Failure.h"
 #include "host/data/TableImpl.h"
 #include "host/data/Workspace.h"
@@ -43,6 +44,14 @@ std::vector<uint8_t> dbfBytes(const std::string& path) {
 
 Geometry square(double x, double y, double size) {
     return Geometry::polygon({{{x, y}, {x + size, y}, {x + size, y + size}, {x, y + size}}});
+}
+
+// Marks a record of a dBASE file deleted, as another program would.
+void markDeleted(const std::string& dbf, size_t n) {
+    std::vector<uint8_t> b = readBytes(dbf);
+    size_t header = b[8] | (b[9] << 8), record = b[10] | (b[11] << 8);
+    b[header + n * record] = '*';
+    korvane::test::writeText(dbf, std::string(b.begin(), b.end()));
 }
 
 // A shapefile with a field of every kind, nulls among the values, text with
@@ -76,11 +85,7 @@ void makeFixture(const std::string& folder) {
     ins.flush();
     fc->close();
     // Record 3 marked deleted by another program.
-    std::string dbf = folder + "/base.dbf";
-    std::vector<uint8_t> b = readBytes(dbf);
-    size_t header = b[8] | (b[9] << 8), record = b[10] | (b[11] << 8);
-    b[header + 3 * record] = '*';
-    korvane::test::writeText(dbf, std::string(b.begin(), b.end()));
+    markDeleted(folder + "/base.dbf", 3);
 }
 
 // Copies the fixture's files under a new folder.
@@ -182,6 +187,14 @@ TEST(DbfWrites, NumbersAreFormattedAsPrintfFormatsThem) {
         std::memcpy(&x, &bits, sizeof x);
         if (!std::isfinite(x) || std::fabs(x) > 1e30) x = std::ldexp(static_cast<double>(bits >> 11), -static_cast<int>(bits % 80));
         values.push_back(i % 2 ? x : -x);
+    }
+    // Measures as a table holds them: single-precision values of every size
+    // a patch takes, and values just beside the ties of five decimals.
+    for (int i = 0; i < 20000; ++i) {
+        double magnitude = std::ldexp(1.0, static_cast<int>(rng() % 60) - 20);
+        values.push_back(static_cast<float>(magnitude * static_cast<double>(rng() % 1000003) / 1000003.0));
+        double tie = (static_cast<double>(rng() % 100000000) + 0.5) / 1e5;
+        values.push_back(std::nextafter(tie, i % 2 ? 0.0 : 1e9));
     }
     char mine[1024], theirs[1024];
     for (double x : values) {
@@ -485,7 +498,7 @@ TEST(DbfWrites, SeveralFieldsAreAddedInOneRewriteOrNotAtAll) {
     std::vector<std::vector<FieldDef>> refused = {
         {{"Sb", FieldSmallInteger, 0, 0, 0}, {"sb", FieldSmallInteger, 0, 0, 0}},     // twice in the list
         {{"Sb", FieldSmallInteger, 0, 0, 0}, {"class", FieldSmallInteger, 0, 0, 0}},  // already a field
-        {{"Sb", FieldSmallInteger, 0, 0, 0}, {"1Bw", FieldSmallInteger, 0, 0, 0}},    // leading digit
+        {{"Sb", FieldSmallInteger, 0, 0, 0}, {"B w", FieldSmallInteger, 0, 0, 0}},    // a blank
         {{"Sb", FieldSmallInteger, 0, 0, 0}, {"Po", FieldString, 300, 0, 0}},         // too wide
     };
     for (const auto& defs : refused) {
@@ -536,4 +549,258 @@ TEST(DbfWrites, ReadOnlyFilesAreRefusedBetweenWrites) {
     up.updateRow(*r);
     fc->flush();
     EXPECT_EQ(readWithDriver(tmp.file("base.shp"), "Count")[1], "2");
+}
+
+namespace {
+
+// What a pass over the rows saw of each: its id, its values and its shape.
+struct SeenRow {
+    int64_t oid;
+    std::vector<Value> values;
+    std::vector<uint8_t> shape;
+    bool operator==(const SeenRow&) const = default;
+};
+
+// The fixture with shapes of every kind the reader meets: one-ring
+// polygons, a polygon with a hole, two parts, a ring crossing itself, an open
+// ring, a null shape; one record carries the deletion mark.
+void makeShapesFixture(const std::string& folder) {
+    auto ws = ShapefileWorkspace::open(folder);
+    auto fc = ws.createFeatureClass("base",
+                                    {{"Class", FieldString, 10, 0, 0},
+                                     {"Count", FieldInteger, 0, 6, 0},
+                                     {"Area", FieldSingle, 0, 20, 5}},
+                                    ShapeType::Polygon);
+    InsertCursor ins = fc->insert(true);
+    RowPtr r = ins.createRowBuffer();
+    const std::vector<Geometry> shapes = {
+        square(0, 0, 2),
+        Geometry::fromWkt("POLYGON ((0 0, 10 0, 10 10, 0 10, 0 0), (2 2, 2 4, 4 4, 4 2, 2 2))"),
+        Geometry::fromWkt("MULTIPOLYGON (((0 0, 1 0, 1 1, 0 1, 0 0)), ((5 5, 6 5, 6 6, 5 6, 5 5)))"),
+        Geometry::polygon({{{0, 0}, {1, 1}, {1, 0}, {0, 1}}}),
+        Geometry(),
+        square(3, 4, 0.5),
+        square(7, 1, 1.25),
+    };
+    for (size_t i = 0; i < shapes.size(); ++i) {
+        r->setValue("Class", i % 3 == 2 ? Value{} : Value{std::string(i % 2 ? "B'é" : "A")});
+        r->setValue("Count", i == 3 ? Value{} : Value{static_cast<int32_t>(i * 7 - 20)});
+        r->setValue("Area", shapes[i].area());
+        r->setShape(shapes[i]);
+        ins.insertRow(*r);
+    }
+    ins.flush();
+    fc->close();
+    markDeleted(folder + "/base.dbf", 5);
+    // A ring whose last point is not its first (written by another program):
+    // record 6's last point moved.
+    std::vector<uint8_t> shp = readBytes(folder + "/base.shp");
+    std::vector<uint8_t> shx = readBytes(folder + "/base.shx");
+    size_t at = 2 * ((size_t{shx[100 + 6 * 8]} << 24) | (size_t{shx[101 + 6 * 8]} << 16) |
+                     (size_t{shx[102 + 6 * 8]} << 8) | shx[103 + 6 * 8]);
+    size_t length = 2 * ((size_t{shx[104 + 6 * 8]} << 24) | (size_t{shx[105 + 6 * 8]} << 16) |
+                         (size_t{shx[106 + 6 * 8]} << 8) | shx[107 + 6 * 8]);
+    double y;
+    std::memcpy(&y, &shp[at + 8 + length - 8], 8);
+    y += 0.5;
+    std::memcpy(&shp[at + 8 + length - 8], &y, 8);
+    korvane::test::writeText(folder + "/base.shp", std::string(shp.begin(), shp.end()));
+}
+
+const std::vector<FieldDef> kAdded = {{"Perimeter", FieldSingle, 0, 20, 5}, {"Ratio", FieldDouble, 0, 20, 5}};
+
+std::vector<Value> addedFor(const Row& r) {
+    double a = r.shape().area(), p = r.shape().length();
+    return {p, a > 0 ? p / a : 0.0};
+}
+
+}  // namespace
+
+// The one-pass rewrite writes the files that deleting the other fields,
+// adding the new ones and updating every row write, and its rows are those
+// an update cursor hands out: with a text field kept (read by the driver)
+// and with numbers alone (read from the records).
+TEST(DbfWrites, OnePassRewriteWritesWhatFieldChangesAndUpdatesWrite) {
+    struct Case {
+        std::vector<std::string> keep;
+        std::vector<std::string> gone;
+        std::string seen;
+    };
+    const Case cases[] = {{{"area", "CLASS"}, {"Count"}, "Class"}, {{"Count", "Area"}, {"Class"}, "Count"}};
+    for (const Case& c : cases) {
+    SCOPED_TRACE(c.seen);
+    TempFolder tmp;
+    std::string fixture = tmp.file("fixture");
+    stdfs::create_directories(fixture);
+    makeShapesFixture(fixture);
+    std::string ordinary = copyOf(fixture, tmp.file("ordinary"));
+    std::string onePass = copyOf(fixture, tmp.file("onepass"));
+
+    std::vector<SeenRow> seenOrdinary, seenOnePass;
+    std::vector<FieldDef> fieldsOrdinary, fieldsOnePass;
+    {
+        auto fc = FeatureClass::open(ordinary);
+        for (const std::string& f : c.gone) fc->deleteField(f);
+        fc->addFields(kAdded);
+        Cursor cursor = fc->update(nullptr, true);
+        while (RowPtr r = cursor.next()) {
+            seenOrdinary.push_back({r->oid(), {r->value(c.seen), r->value("Area")}, r->shape().wkb()});
+            std::vector<Value> v = addedFor(*r);
+            r->setValue("Perimeter", v[0]);
+            r->setValue("Ratio", v[1]);
+            cursor.updateRow(*r);
+        }
+        fieldsOrdinary = fc->fields().all();
+        fc->close();
+    }
+    {
+        auto fc = FeatureClass::open(onePass);
+        bool done = fc->rewriteFields(c.keep, kAdded, [&](const Row& r, Table::AddedValues& added) {
+            EXPECT_TRUE(isNull(r.value(c.gone[0])));
+            seenOnePass.push_back({r.oid(), {r.value(c.seen), r.value("Area")}, r.shape().wkb()});
+            added = addedFor(r);
+            return true;
+        });
+        EXPECT_TRUE(done);
+        EXPECT_EQ(fc->rowCount(), 6);  // the deleted record is no row
+        fieldsOnePass = fc->fields().all();
+        // The table reads and writes its new layout at once.
+        RowPtr r = fc->row(2);
+        EXPECT_EQ(std::get<float>(r->value("Perimeter")), static_cast<float>(8.0));
+        fc->close();
+    }
+    EXPECT_EQ(seenOnePass, seenOrdinary);
+    ASSERT_EQ(fieldsOnePass.size(), fieldsOrdinary.size());
+    for (size_t i = 0; i < fieldsOnePass.size(); ++i) {
+        EXPECT_EQ(fieldsOnePass[i].name, fieldsOrdinary[i].name);
+        EXPECT_EQ(fieldsOnePass[i].type, fieldsOrdinary[i].type);
+    }
+    for (const char* ext : {".dbf", ".shp", ".shx"})
+        EXPECT_EQ(dbfBytes(tmp.file(std::string("ordinary/base") + ext)), dbfBytes(tmp.file(std::string("onepass/base") + ext)))
+            << ext;
+    }
+}
+
+// A rewrite the data layer cannot make itself is declined with the files
+// and fields as they were: the driver's way chosen, a value the column
+// cannot hold, a fill that gives up half-way, a text field to add.
+TEST(DbfWrites, ADeclinedOnePassRewriteChangesNothing) {
+    struct Case {
+        const char* what;
+        bool driver;
+        std::vector<FieldDef> add;
+        std::function<bool(const Row&, Table::AddedValues&)> fill;
+    };
+    const Case cases[] = {
+        {"driver writes", true, kAdded,
+         [](const Row& r, Table::AddedValues& a) {
+             a = addedFor(r);
+             return true;
+         }},
+        {"too wide", false, kAdded,
+         [](const Row& r, Table::AddedValues& a) {
+             a = {r.oid() == 3 ? Value{1e30} : Value{1.0}, 2.0};
+             return true;
+         }},
+        {"not finite", false, kAdded,
+         [](const Row& r, Table::AddedValues& a) {
+             a = {1.0, r.oid() == 4 ? Value{std::nan("")} : Value{2.0}};
+             return true;
+         }},
+        {"fill gives up", false, kAdded, [](const Row& r, Table::AddedValues& a) {
+             a = {1.0, 2.0};
+             return r.oid() < 3;
+         }},
+        {"text field", false, {{"Label", FieldString, 10, 0, 0}},
+         [](const Row&, Table::AddedValues& a) {
+             a = {std::string("x")};
+             return true;
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempFolder tmp;
+        makeShapesFixture(tmp.path());
+        std::vector<std::vector<uint8_t>> before;
+        for (const char* ext : {".dbf", ".shp", ".shx"}) before.push_back(readBytes(tmp.file(std::string("base") + ext)));
+        auto files = [&] {
+            std::vector<std::string> names;
+            for (const auto& e : stdfs::directory_iterator(tmp.path())) names.push_back(e.path().filename().string());
+            std::sort(names.begin(), names.end());
+            return names;
+        };
+        const std::vector<std::string> namesBefore = files();
+        auto fc = FeatureClass::open(tmp.file("base.shp"));
+        int32_t count = fc->fields().count();
+        {
+            DriverWrites driver(c.driver);
+            EXPECT_FALSE(fc->rewriteFields({"Class"}, c.add, c.fill));
+        }
+        EXPECT_EQ(fc->fields().count(), count);
+        EXPECT_EQ(std::get<int32_t>(fc->row(1)->value("Count")), -13);
+        fc->close();
+        size_t i = 0;
+        for (const char* ext : {".dbf", ".shp", ".shx"}) EXPECT_EQ(readBytes(tmp.file(std::string("base") + ext)), before[i++]) << ext;
+        EXPECT_EQ(files(), namesBefore);
+    }
+}
+
+// A rewrite whose new file cannot be written or put in place fails, and the
+// table's files and fields stay as they were: a failed write, sync, close
+// or rename of the new .dbf.
+TEST(DbfWrites, AOnePassRewriteThatCannotBeWrittenLeavesTheFilesAsTheyWere) {
+    namespace t = korvane::host::testing;
+    for (t::Step step : {t::Step::Write, t::Step::Fsync, t::Step::Close, t::Step::Rename}) {
+        SCOPED_TRACE(static_cast<int>(step));
+        TempFolder tmp;
+        makeShapesFixture(tmp.path());
+        std::vector<std::vector<uint8_t>> before;
+        for (const char* ext : {".dbf", ".shp", ".shx"}) before.push_back(readBytes(tmp.file(std::string("base") + ext)));
+        auto fc = FeatureClass::open(tmp.file("base.shp"));
+        const int32_t count = fc->fields().count();
+        t::failAt(step, ENOSPC, ".dbf");
+        EXPECT_THROW(fc->rewriteFields({"Class"}, kAdded,
+                                       [](const Row& r, Table::AddedValues& a) {
+                                           a = addedFor(r);
+                                           return true;
+                                       }),
+                     Failure);
+        t::clearFaults();
+        EXPECT_EQ(fc->fields().count(), count);
+        EXPECT_EQ(std::get<int32_t>(fc->row(1)->value("Count")), -13);
+        fc->close();
+        size_t i = 0;
+        for (const char* ext : {".dbf", ".shp", ".shx"}) EXPECT_EQ(readBytes(tmp.file(std::string("base") + ext)), before[i++]) << ext;
+        for (const auto& e : stdfs::directory_iterator(tmp.path()))
+            EXPECT_FALSE(isKorvaneTemporary(e.path())) << e.path();
+    }
+}
+
+// A number written by another program in a form the driver might read its
+// own way (asterisks after blanks, a plus sign) is left to the driver: the
+// rewrite is declined and the file stays as it was.
+TEST(DbfWrites, ANumberInAnUnusualFormDeclinesTheOnePassRewrite) {
+    for (const char* text : {"  ****", "    +7", "  7.5 ", " 1e400"}) {
+        SCOPED_TRACE(text);
+        TempFolder tmp;
+        makeShapesFixture(tmp.path());
+        const std::string dbf = tmp.file("base.dbf");
+        std::vector<uint8_t> b = readBytes(dbf);
+        size_t header = b[8] | (b[9] << 8), record = b[10] | (b[11] << 8);
+        std::vector<korvane::test::DbfColumn> columns = korvane::test::dbfColumns(dbf);
+        size_t at = header + 2 * record + 1;
+        for (const auto& c : columns) {
+            if (c.name == "Count") break;
+            at += static_cast<size_t>(c.width);
+        }
+        std::memcpy(&b[at], text, 6);
+        korvane::test::writeText(dbf, std::string(b.begin(), b.end()));
+        auto fc = FeatureClass::open(tmp.file("base.shp"));
+        EXPECT_FALSE(fc->rewriteFields({"Count"}, kAdded, [](const Row& r, Table::AddedValues& a) {
+            a = addedFor(r);
+            return true;
+        }));
+        fc->close();
+        EXPECT_EQ(readBytes(dbf), b);
+    }
 }

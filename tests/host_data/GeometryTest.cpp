@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <vector>
 
 #include "host/Failure.h"
 #include "host/data/Geometry.h"
@@ -99,6 +100,47 @@ TEST(Geometry, ValidityAndRepair) {
     EXPECT_TRUE(fixed.isValid());
     EXPECT_NEAR(fixed.area(), 0.5, 1e-12);
     EXPECT_EQ(fixed.type(), ShapeType::Polygon);
+}
+
+// The validity answer agrees with the full topology test (validityReason)
+// for rings that are plainly simple and for every way a small ring can fail:
+// crossings, a vertex touching an edge, spikes, repeated and collinear
+// vertices, and rings of random vertices on a small lattice, where such
+// coincidences are common.
+TEST(Geometry, ValidityAgreesWithTheTopologyTest) {
+    struct Case {
+        const char* what;
+        std::vector<Point> ring;
+        bool valid;
+    };
+    const Case cases[] = {
+        {"square", {{0, 0}, {0, 1}, {1, 1}, {1, 0}}, true},
+        {"triangle", {{0, 0}, {2, 0}, {1, 3}}, true},
+        {"concave", {{0, 0}, {4, 0}, {4, 4}, {2, 1}, {0, 4}}, true},
+        {"thin sliver", {{0, 0}, {1e6, 1e-6}, {2e6, 0}}, true},
+        {"vertex on an edge", {{0, 0}, {2, 0}, {2, 2}, {1, 0}, {0, 2}}, false},
+        {"spike", {{0, 0}, {2, 0}, {3, 0}, {2, 0}, {2, 2}, {0, 2}}, false},
+        {"crossing", {{0, 0}, {2, 2}, {2, 0}, {0, 2}}, false},
+        {"straight vertex", {{0, 0}, {1, 0}, {2, 0}, {2, 2}, {0, 2}}, true},
+        {"repeated vertex", {{0, 0}, {2, 0}, {2, 0}, {2, 2}, {0, 2}}, true},
+        {"flat", {{0, 0}, {1, 0}, {2, 0}}, false},
+    };
+    for (const Case& c : cases) {
+        Geometry g = Geometry::polygon({c.ring});
+        EXPECT_EQ(g.isValid(), c.valid) << c.what;
+        EXPECT_EQ(g.isValid(), g.validityReason() == "Valid Geometry") << c.what;
+    }
+    uint32_t seed = 12345;
+    auto next = [&] {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 16) % 5;
+    };
+    for (int i = 0; i < 3000; ++i) {
+        std::vector<Point> ring(3 + i % 5);
+        for (Point& p : ring) p = {static_cast<double>(next()), static_cast<double>(next())};
+        Geometry g = Geometry::polygon({ring});
+        EXPECT_EQ(g.isValid(), g.validityReason() == "Valid Geometry") << g.toWkt();
+    }
 }
 
 TEST(Geometry, UnionAndIntersection) {

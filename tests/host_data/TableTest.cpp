@@ -149,7 +149,8 @@ TEST(Table, RefusesFieldsTheFileCannotHold) {
     const FieldDef refused[] = {
         {"ElevenChars", FieldDouble, 0, 10, 2},  // the driver would cut it to 10
         {"", FieldString, 5, 0, 0},
-        {"9lives", FieldInteger, 0, 5, 0},
+        {"\xc3\x89pinette", FieldInteger, 0, 5, 0},  // not ASCII
+        {"tab\there", FieldInteger, 0, 5, 0},
         {"has space", FieldInteger, 0, 5, 0},
         {"NAME", FieldString, 5, 0, 0},  // duplicate, any case
         {"Geom", FieldGeometry, 0, 0, 0},
@@ -164,6 +165,47 @@ TEST(Table, RefusesFieldsTheFileCannotHold) {
     EXPECT_EQ(dbfColumns(t->dbfPath()).size(), 1u);
     t->addField({"Long_Name1", FieldDouble, 0, 12, 3});
     EXPECT_EQ(dbfColumns(t->dbfPath()).back().name, "Long_Name1");
+}
+
+// Every name dBASE stores is created as named: metric codes and cross-tab
+// columns keep their signs, and a leading digit is no obstacle.
+TEST(Table, CreatesEveryNameDbaseStores) {
+    TempFolder tmp;
+    auto ws = ShapefileWorkspace::open(tmp.path());
+    const std::vector<FieldDef> defs = {
+        {"%LAND", FieldDouble, 0, 30, 2}, {"C%LAND", FieldDouble, 0, 30, 2}, {"Class-All", FieldDouble, 0, 30, 2},
+        {"9lives", FieldInteger, 0, 5, 0}, {"a.b!~{}", FieldString, 4, 0, 0},
+    };
+    auto t = ws.createTable("t", defs);
+    t->addField({"Class-10", FieldDouble, 0, 30, 2});
+    std::vector<std::string> names;
+    for (const auto& c : dbfColumns(t->dbfPath())) names.push_back(c.name);
+    EXPECT_EQ(names, (std::vector<std::string>{"%LAND", "C%LAND", "Class-All", "9lives", "a.b!~{}", "Class-10"}));
+    t->close();
+    auto again = Table::open(tmp.file("t.dbf"));
+    EXPECT_EQ(again->findField("class-all"), again->fields().find("Class-All"));
+    EXPECT_GE(again->findField("%LAND"), 0);
+}
+
+TEST(Table, FieldNamesAreCutDeterministicallyAndSuffixedOnCollision) {
+    struct Case {
+        const char* wanted;
+        std::vector<std::string> taken;
+        const char* name;
+    };
+    const Case cases[] = {
+        {"Class-All", {}, "Class-All"},
+        {"Class-Regeneration", {}, "Class-Rege"},
+        {"Class-Regeneration", {"Class-Rege"}, "Class-Re_1"},
+        {"Class-Regeneration", {"class-rege", "Class-Re_1"}, "Class-Re_2"},
+        {"REGION", {"region"}, "REGION_1"},
+        {"Old Growth", {}, "Old_Growth"},
+        {"", {}, "F"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(dbfFieldNameFor(c.wanted, c.taken), c.name) << c.wanted;
+        EXPECT_TRUE(isValidDbfFieldName(dbfFieldNameFor(c.wanted, c.taken)));
+    }
 }
 
 TEST(Table, ValuesRoundTripAndAreCheckedAgainstTheirField) {

@@ -18,7 +18,7 @@ std::string writeGrid(const std::string& path, const GridSpec& s) {
     ds->SetGeoTransform(gt);
     if (s.withSrs) {
         OGRSpatialReference srs;
-        srs.importFromEPSG(26917);
+        srs.importFromEPSG(s.epsg);
         ds->SetSpatialRef(&srs);
     }
     for (int b = 1; b <= s.bands; ++b) {

@@ -19,6 +19,7 @@ struct GridSpec {
     const char* driver = "GTiff";
     int bands = 1;
     bool withSrs = true;
+    int epsg = 26917;   // the coordinate system, when withSrs
 };
 
 // Writes the raster; returns its path.

@@ -167,3 +167,20 @@ TEST(DocumentLoad, OtherVersionsAndOtherFilesAreRefusedAndTheSelectionComesBackB
 }
 
 }  // namespace
+
+namespace {
+
+// A layer's field aliases come back with the document, and the change list
+// shows them.
+TEST_F(DocumentSave, FieldAliasesAreKept) {
+    auto d = documentOf(1);
+    d->focusMap()->layer(0)->setFieldAlias("MEAN", "MeanResponse");
+    DocumentFile::save(*d, doc);
+    auto back = DocumentFile::load(doc, nullptr);
+    EXPECT_EQ(back->focusMap()->layer(0)->fieldAlias("MEAN"), "MeanResponse");
+    EXPECT_EQ(back->focusMap()->layer(0)->fieldAlias("OTHER"), "OTHER");
+    const auto items = korvane::app::documentItems(*back);
+    EXPECT_NE(std::find(items.begin(), items.end(), "  alias MEAN = MeanResponse"), items.end());
+}
+
+}  // namespace

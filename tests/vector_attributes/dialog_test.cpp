@@ -178,7 +178,7 @@ TEST(AttributeModellingDialog, RenameFieldChecksTheNameAndCopiesTheValues) {
     fx.driver.messages.clear();
     // Too long, a leading digit, a bad character and a clash in another case
     // are asked again; then No keeps the old field.
-    fx.driver.addLines({"choose lstDataSet AGE", "click OKButton", "input NINECHARS", "input 1AGE", "input \"A-B\"",
+    fx.driver.addLines({"choose lstDataSet AGE", "click OKButton", "input NINECHARS", "input 1AGE", "input \"A B\"",
                         "input kind", "input YEARS", "answer No"});
     fx.button("cmdRenameField").click();
     ASSERT_TRUE(fx.driver.errorReports.empty()) << fx.driver.errorReports.front();

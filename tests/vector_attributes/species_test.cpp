@@ -118,7 +118,7 @@ TEST(SpeciesConversion, RefusesBeforeAnyFieldIsAdded) {
         const char* message;   // part of the refusal
     } cases[] = {
         {{"Sb 8Bw 1", "Sb 8Bw", "Po 1"}, "feature 1 cannot be read: \"Sb 8Bw\""},
-        {{"Sb 8", "Sb-x 2"}, "\"Sb-x\" of feature 1"},
+        {{"Sb 8", "S\xc3\xa9 2"}, "\"S\xc3\xa9\" of feature 1"},   // not ASCII
         {{"Sb 8", "Abcdefghij 2"}, "\"Abcdefghij\""},   // 10 characters fit, but the name is taken: Abcdefghij_1 does not
     };
     for (const Case& c : cases) {

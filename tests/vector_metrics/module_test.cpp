@@ -214,3 +214,31 @@ TEST_F(MetricsTest, SupportFieldsFollowTheCheckedBoxes) {
 
 }  // namespace
 }  // namespace kvtest
+
+namespace kvtest {
+namespace {
+
+// The median is the middle of the ascending order (the mean of the two
+// middle values for an even count), whatever order the values come in.
+TEST(Median, MiddleOfTheAscendingOrder) {
+    struct Case {
+        std::vector<double> values;
+        double median;
+    };
+    const Case cases[] = {
+        {{}, 0},
+        {{7}, 7},
+        {{3, 1, 2}, 2},
+        {{4, 1, 3, 2}, 2.5},
+        {{5, 5, 1, 5}, 5},
+        {{9, 8, 7, 6, 5, 4, 3, 2, 1, 0}, 4.5},
+        {{0.1, 0.7, 0.3, 0.2, 0.9, 0.3}, 0.3},
+    };
+    for (const Case& c : cases) {
+        std::vector<double> v = c.values;
+        EXPECT_EQ(kv::Median(v), c.median);
+    }
+}
+
+}  // namespace
+}  // namespace kvtest

@@ -338,7 +338,7 @@ void frmAttributeModelling::cmdRenameField_Click() {
                 continue;
             }
             if (!h::isValidDbfFieldName(name)) {
-                MsgBox("Field name may hold letters, digits and \"_\" only, beginning with a letter",
+                MsgBox("Field name may hold printable ASCII characters only, and no blank",
                        h::mb::Information, "Invalid Field Name");
                 continue;
             }

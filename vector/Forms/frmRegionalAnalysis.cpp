@@ -744,31 +744,45 @@ bool frmRegionalAnalysis::RunRegionalSpatialStats(h::Application* app, const std
         scope.divisor = divisor;
         scope.landscapeArea = region ? region->area : 0;
         static const std::map<int32_t, PatchGroup> kNoClasses;
+        // The row's fields, found once for the region's rows (a missing one
+        // fails where a value is set, by its name).
+        auto set = [](h::Row& row, int32_t at, const std::string& name, h::Value v) {
+            if (at >= 0)
+                row.setValue(at, std::move(v));
+            else
+                row.setValue(name, std::move(v));
+        };
+        const int32_t runDateAt = table->findField("RunDate");
+        const int32_t classAt = table->findField("Class");
+        const int32_t regionAt = blnLandscape ? -1 : table->findField(strRegionField);
+        const int32_t tlaAt = table->findField("TLA");
+        const int32_t teAt = table->findField("TE");
+        std::vector<int32_t> metricAt;
+        for (const std::string& code : metrics) metricAt.push_back(table->findField(code));
         for (const auto& [at, group] : region ? region->byClass : kNoClasses) {
             const h::Value& classValue = classes[static_cast<size_t>(at)];
             KV_LINE;
             h::RowPtr row = table->createRow();
-            row->setValue("RunDate", RunDateNow());
-            row->setValue("Class", classValue);
-            if (!blnLandscape) row->setValue(strRegionField, regionValue);
+            set(*row, runDateAt, "RunDate", RunDateNow());
+            set(*row, classAt, "Class", classValue);
+            if (!blnLandscape) set(*row, regionAt, strRegionField, regionValue);
             for (size_t k = 0; k < codes.size(); ++k) {
                 KV_LINE;
                 double v = 0;
                 if (codes[k] == Metric::ED) {
                     // From the row's stored TE and TLA; a region without
                     // area has no edge density to speak of.
-                    auto stored = [&](const char* name) {
-                        int32_t field = table->findField(name);
+                    auto stored = [&](int32_t field) {
                         const h::Value* value = field < 0 ? nullptr : &row->value(field);
                         return (!value || h::isNull(*value)) ? 0.0 : h::toDouble(*value);
                     };
-                    double area = stored("TLA");
-                    v = area == 0 ? 0 : stored("TE") / area;
+                    double area = stored(tlaAt);
+                    v = area == 0 ? 0 : stored(teAt) / area;
                 } else {
                     v = group.value(codes[k], scope);
                 }
                 KV_LINE;
-                row->setValue(metrics[k], v);
+                set(*row, metricAt[k], metrics[k], v);
             }
             KV_LINE;
             row->store();

@@ -52,17 +52,6 @@ std::string upper(std::string s) {
     return s;
 }
 
-// The first n characters of a UTF-8 text.
-std::string firstChars(const std::string& s, size_t n) {
-    size_t i = 0, chars = 0;
-    while (i < s.size() && chars < n) {
-        ++i;
-        while (i < s.size() && (static_cast<unsigned char>(s[i]) & 0xC0) == 0x80) ++i;
-        ++chars;
-    }
-    return s.substr(0, i);
-}
-
 void warn(const std::string& text, const std::string& title) { MsgBox(text, h::mb::Exclamation, title); }
 
 // What a run leaves behind when it ends early, for whatever reason: the
@@ -399,25 +388,81 @@ struct RunGroups {
     int64_t nullClasses = 0;   // class level: patches left out of the class rows
 };
 
-// One pass over the working copy, in object-id order. The support values
-// come as the run computed them (full precision); the class value and the
-// core-area fields are read from the copy.
+// Adds the patches of a run, one row of the working copy at a time, in
+// object-id order: the support values as the run computed them (full
+// precision), the class value and the core-area fields as the copy holds
+// them.
+class PatchGatherer {
+public:
+    PatchGatherer(const RunRequest& r, const h::Table& copy, const std::string& ClassField, bool blnLandscape)
+        : lists_(PatchLists::For(r.chosen)), landscape_(blnLandscape) {
+        if (blnLandscape) g_.groups.emplace_back(lists_);
+        diversity_ = blnLandscape && (r.isChosen(Metric::SDI) || r.isChosen(Metric::SEI));
+        coreFields_ = r.isChosen(Metric::CAD) || r.isChosen(Metric::TCAI);
+        coreArea_ = r.isChosen(Metric::TCAI);
+        classAt_ = copy.findField(ClassField);
+        patchAreaAt_ = copy.findField("Patch_Area");
+        coreAreaAt_ = copy.findField("Core_Area");
+    }
+
+    // Whether the core-area fields that the row's patch would read hold
+    // numbers (a null or a text fails the run where it is read).
+    bool coreFieldsAreNumbers(const h::Row& row) const {
+        auto number = [&](int32_t at) {
+            if (at < 0) return true;
+            const h::Value& v = row.value(at);
+            return std::holds_alternative<int32_t>(v) || std::holds_alternative<float>(v) ||
+                   std::holds_alternative<double>(v);
+        };
+        return !coreFields_ || (number(patchAreaAt_) && (!coreArea_ || number(coreAreaAt_)));
+    }
+
+    // support: area, perimeter, SI, PAR and FD (-1 for those not made).
+    void add(const h::Row& row, PatchValues p) {
+        if (coreFields_) p.patchArea = patchAreaAt_ < 0 ? -1.0 : h::toDouble(row.value(patchAreaAt_));
+        if (coreArea_) p.coreArea = coreAreaAt_ < 0 ? -1.0 : h::toDouble(row.value(coreAreaAt_));
+        g_.totals.add(p);
+
+        PatchGroup* group = nullptr;
+        if (landscape_) {
+            group = &g_.groups.front();
+            if (diversity_) {
+                int32_t dc = g_.diversityClasses.add(row.value(classAt_));
+                if (dc >= 0) {
+                    if (static_cast<size_t>(dc) >= g_.diversityArea.size()) g_.diversityArea.push_back(0);
+                    g_.diversityArea[static_cast<size_t>(dc)] += p.area;
+                }
+            }
+        } else {
+            int32_t ci = g_.classes.add(row.value(classAt_));
+            if (ci >= 0) {
+                if (static_cast<size_t>(ci) == g_.groups.size()) g_.groups.emplace_back(lists_);
+                group = &g_.groups[static_cast<size_t>(ci)];
+            } else {
+                ++g_.nullClasses;  // a null class value belongs to no class
+            }
+        }
+        if (group) group->add(p);
+    }
+
+    RunGroups take() { return std::move(g_); }
+
+private:
+    RunGroups g_;
+    PatchLists lists_;
+    bool landscape_, diversity_ = false, coreFields_ = false, coreArea_ = false;
+    int32_t classAt_ = -1, patchAreaAt_ = -1, coreAreaAt_ = -1;
+};
+
+// One pass over the working copy, in object-id order, with the support
+// values that AddSupportData computed.
 RunGroups GatherPatches(const RunRequest& r, h::FeatureClass& copy, const std::string& ClassField, bool blnLandscape,
                         const SupportValues& support, ProgressSteps& progress) {
-    RunGroups g;
-    const PatchLists lists = PatchLists::For(r.chosen);
-    if (blnLandscape) g.groups.emplace_back(lists);
-    const bool diversity = blnLandscape && (r.isChosen(Metric::SDI) || r.isChosen(Metric::SEI));
-    const bool coreFields = r.isChosen(Metric::CAD) || r.isChosen(Metric::TCAI);
-    const bool coreArea = r.isChosen(Metric::TCAI);
-    const int32_t classAt = copy.findField(ClassField);
-    const int32_t patchAreaAt = copy.findField("Patch_Area");
-    const int32_t coreAreaAt = copy.findField("Core_Area");
+    PatchGatherer gatherer(r, copy, ClassField, blnLandscape);
     auto supportValue = [&](SupportField f, size_t i) {
         const std::vector<double>& v = support.values[f];
         return i < v.size() ? v[i] : -1.0;  // a field the run never made reads as -1
     };
-
     h::Cursor cursor = copy.search(nullptr, true);
     size_t i = 0;
     for (h::RowPtr row = cursor.next(); row; row = cursor.next(), ++i) {
@@ -427,33 +472,92 @@ RunGroups GatherPatches(const RunRequest& r, h::FeatureClass& copy, const std::s
         p.si = supportValue(SupportSI, i);
         p.par = supportValue(SupportPAR, i);
         p.fd = supportValue(SupportFD, i);
-        if (coreFields) p.patchArea = patchAreaAt < 0 ? -1.0 : h::toDouble(row->value(patchAreaAt));
-        if (coreArea) p.coreArea = coreAreaAt < 0 ? -1.0 : h::toDouble(row->value(coreAreaAt));
-        g.totals.add(p);
-
-        PatchGroup* group = nullptr;
-        if (blnLandscape) {
-            group = &g.groups.front();
-            if (diversity) {
-                int32_t dc = g.diversityClasses.add(row->value(classAt));
-                if (dc >= 0) {
-                    if (static_cast<size_t>(dc) >= g.diversityArea.size()) g.diversityArea.push_back(0);
-                    g.diversityArea[static_cast<size_t>(dc)] += p.area;
-                }
-            }
-        } else {
-            int32_t ci = g.classes.add(row->value(classAt));
-            if (ci >= 0) {
-                if (static_cast<size_t>(ci) == g.groups.size()) g.groups.emplace_back(lists);
-                group = &g.groups[static_cast<size_t>(ci)];
-            } else {
-                ++g.nullClasses;  // a null class value belongs to no class
-            }
-        }
-        if (group) group->add(p);
+        gatherer.add(*row, p);
         progress.step();
     }
-    return g;
+    return gatherer.take();
+}
+
+// The working copy trimmed, its support fields made and filled, and the
+// patches gathered, in one pass over it (Table::rewriteFields): what
+// TrimWorkingCopy, AddSupportData and GatherPatches do, with the same
+// files, values and progress. Nothing, with the copy as it was, when the
+// pass cannot be made so; the stages then run one by one.
+std::optional<RunGroups> MeasureInOnePass(const RunRequest& r, h::FeatureClass& copy, const std::string& ClassField,
+                                          const std::vector<std::string>& CheckedBoxes, bool blnRaster,
+                                          bool blnLandscape, frmProgress& window, ProgressSteps& progress) {
+    // As TrimWorkingCopy: the kept fields, the copy made writable.
+    std::vector<std::string> keep;
+    int64_t surplus = 0;
+    const h::Fields& fields = copy.fields();
+    const int64_t fieldCount = fields.count();
+    std::string classUpper = upper(ClassField);
+    for (const h::FieldDef& f : fields.all()) {
+        std::string u = upper(f.name);
+        if (u == "SHAPE" || u == "FID") continue;
+        if (u == "PATCH_AREA" || u == "CORE_AREA" || u == classUpper)
+            keep.push_back(f.name);
+        else
+            ++surplus;
+    }
+    for (const std::string& file : copy.files()) hfs::SetReadOnly(file, false);
+
+    // As AddSupportData: the needed fields, filled from each shape.
+    const std::array<bool, SupportFieldCount> need = SupportFieldsNeeded(CheckedBoxes);
+    int64_t needed = 0;
+    std::vector<h::FieldDef> add;
+    for (int f = 0; f < SupportFieldCount; ++f) {
+        if (!need[f]) continue;
+        ++needed;
+        add.push_back({SupportFieldName(static_cast<SupportField>(f)), h::FieldSingle, 0, 20, 5});
+    }
+    const double k = blnRaster ? 0.25 : 1.0;
+    PatchGatherer gatherer(r, copy, ClassField, blnLandscape);
+    ProgressSteps fill(window);
+    int64_t rows = 0;
+    auto measure = [&](const h::Row& row, h::Table::AddedValues& values) {
+        if (!gatherer.coreFieldsAreNumbers(row)) return false;
+        const h::Geometry shape = MeasuredShape(row.shape());
+        const double a = shape.area();
+        const double p = shape.length();
+        const double value[SupportFieldCount] = {
+            a, p, need[SupportSI] ? ShapeIndex(a, p, blnRaster) : 0, need[SupportPAR] ? PerimAreaRatio(a, p) : 0,
+            need[SupportFD] ? FractalDimension(a, p, k) : 0};
+        values.clear();
+        PatchValues patch;
+        double* support[SupportFieldCount] = {&patch.area, &patch.perimeter, &patch.si, &patch.par, &patch.fd};
+        for (int f = 0; f < SupportFieldCount; ++f) {
+            *support[f] = need[f] ? value[f] : -1.0;
+            if (need[f]) values.emplace_back(value[f]);
+        }
+        gatherer.add(row, patch);
+        ++rows;
+        return true;
+    };
+    // Whatever stops the pass (a shape that cannot be measured, a write that
+    // fails) leaves the copy as it was, and the stages meet it again where
+    // they meet it.
+    bool done = false;
+    try {
+        done = copy.rewriteFields(keep, add, measure);
+    } catch (...) {
+        done = false;
+    }
+    if (!done) return std::nullopt;
+
+    // The progress the stages show.
+    progress.start(fieldCount + 3);
+    progress.step(fieldCount + 3);
+    if (surplus > 0) {
+        progress.start(surplus);
+        progress.step(surplus);
+    }
+    fill.start(needed * (copy.rowCount() + 1));
+    if (needed > 0) {
+        fill.step(static_cast<int64_t>(add.size()) + needed * rows);
+        fill.show();
+    }
+    return gatherer.take();
 }
 
 // One row per group into the table, each with the chosen metrics; false,
@@ -516,6 +620,69 @@ bool WriteRows(const RunRequest& r, h::Table& table, RunGroups& g, const std::st
     return true;
 }
 
+// The output table made ready for this run's rows: the new version under a
+// temporary name, the run number after the table's last, and the chosen
+// metrics' fields; false after a message.
+bool PrepareOutputTable(const RunRequest& r, const std::string& NewTableFileName, bool blnAppend, size_t boxes,
+                        frmProgress& window, ProgressSteps& progress, OutputTable& output, int32_t& runNumber) {
+    window.lblProgress().setCaption("Setting up the output table");
+    progress.start(6);
+    output = GetOutputTable(NewTableFileName, r.folder, r.tableName, blnAppend, progress);
+    if (output.stopped) return false;
+    h::Table& table = *output.table;
+    int64_t limit = largestRun(table);
+    if (output.lastRun >= limit) {
+        warn(fmt::format("The Run field of {} holds run numbers up to {}, and the table already holds run {}.{}"
+                         "Start a new output table or overwrite this one.  Cannot continue.",
+                         NewTableFileName, limit, output.lastRun, kCRLF),
+             "Cannot Continue");
+        return false;
+    }
+    runNumber = output.lastRun + 1;
+
+    window.lblProgress().setCaption("Adding class fields to the table");
+    progress.start(static_cast<int64_t>(boxes) + 2);
+    for (Metric m : r.chosen) {
+        if (table.findField(MetricCode(m)) < 0) table.addField({MetricCode(m), h::FieldSingle, 0, 30, 16});
+        progress.step();
+    }
+    progress.step(static_cast<int64_t>(boxes - r.chosen.size()));
+    return true;
+}
+
+// The new table takes the old one's place, file by file, in one rename each
+// (the old table is never deleted first); the working copy is deleted, or
+// kept under its own name and added to the map with the table.
+void PutResultsInPlace(const RunRequest& r, OutputTable& output, h::FeatureClassPtr copy, std::string& copyName,
+                       bool blnAddNewLayerToMap, RunCleanup& cleanup, frmProgress& window) {
+    h::ShapefileWorkspace ws = h::ShapefileWorkspace::open(r.folder);
+    output.table.reset();
+    h::TablePtr table = output.replacement->commit();
+
+    if (!blnAddNewLayerToMap) {
+        if (copy->canDelete()) {
+            copy.reset();
+            ws.deleteDataset(copyName);
+        }
+        cleanup.copyOnMap = true;  // deleted, or left in place when it cannot be
+        return;
+    }
+    window.lblProgress().setCaption("Adding new shape to map");
+    // The copy takes the name it is kept under (the alias, or alias_n) only
+    // now: until here it bore a temporary name.
+    const std::string keptName = chooseCopyName(r.folder, r.source->name(), r.tableName);
+    copy.reset();
+    copy = std::dynamic_pointer_cast<h::FeatureClass>(ws.renameDataset(copyName, keptName));
+    if (!copy) h::failObjectNotSet();
+    cleanup.copyName = copyName = keptName;
+    auto workingLayer = std::make_shared<h::FeatureLayer>(copy, keptName);
+    workingLayer->setVisible(true);
+    r.map->addLayer(workingLayer);
+    cleanup.copyOnMap = true;
+    window.lblProgress().setCaption("Adding new table to map");
+    Add_Table_TOC(r.map, table);
+}
+
 }  // namespace
 
 void RunSpatialStats(h::Application* ArcMapApp, const std::string& ThemeName, const std::string& ClassField,
@@ -526,8 +693,6 @@ void RunSpatialStats(h::Application* ArcMapApp, const std::string& ThemeName, co
     std::optional<RunRequest> request = CheckRequest(ArcMapApp, ThemeName, ClassField, NewTableFileName, CheckedBoxes);
     if (!request) return;
     const RunRequest& r = *request;
-    const std::string& folder = r.folder;
-    const std::string& tableName = r.tableName;
 
     // ---- progress window ---------------------------------------------------------
     RunCleanup cleanup;
@@ -545,11 +710,17 @@ void RunSpatialStats(h::Application* ArcMapApp, const std::string& ThemeName, co
     if (!copy) return;
     auto workingLayer = std::make_shared<h::FeatureLayer>(copy, copyName);
     progress.step();
-    TrimWorkingCopy(*copy, ClassField, progress);
-
-    // ---- support fields ----------------------------------------------------------
+    // The trimming, the support fields and the gathering of the patches
+    // are one pass over the copy where it can be made so.
+    std::optional<RunGroups> measured =
+        MeasureInOnePass(r, *copy, ClassField, CheckedBoxes, blnRaster, blnLandscape, progressWindow, progress);
     SupportValues support;
-    if (!AddSupportData(copy, CheckedBoxes, blnRaster, progressWindow, &support)) return;
+    if (!measured) {
+        TrimWorkingCopy(*copy, ClassField, progress);
+
+        // ---- support fields --------------------------------------------------------
+        if (!AddSupportData(copy, CheckedBoxes, blnRaster, progressWindow, &support)) return;
+    }
     progress.start(0);
 
     // ---- units divisor -------------------------------------------------------------
@@ -562,36 +733,26 @@ void RunSpatialStats(h::Application* ArcMapApp, const std::string& ThemeName, co
     progress.start(1);
     progress.step();
 
-    // ---- output table --------------------------------------------------------------
-    progressWindow.lblProgress().setCaption("Setting up the output table");
-    progress.start(6);
-    OutputTable output = GetOutputTable(NewTableFileName, folder, tableName, blnAppend, progress);
-    if (output.stopped) return;
-    h::TablePtr table = output.table;
-    int64_t limit = largestRun(*table);
-    if (output.lastRun >= limit) {
-        warn(fmt::format("The Run field of {} holds run numbers up to {}, and the table already holds run {}.{}"
-                         "Start a new output table or overwrite this one.  Cannot continue.",
-                         NewTableFileName, limit, output.lastRun, kCRLF),
-             "Cannot Continue");
+    // ---- output table and its metric fields ----------------------------------------
+    OutputTable output;
+    int32_t runNumber = 0;
+    if (!PrepareOutputTable(r, NewTableFileName, blnAppend, CheckedBoxes.size(), progressWindow, progress, output,
+                            runNumber))
         return;
-    }
-    const int32_t runNumber = output.lastRun + 1;
-
-    // ---- metric fields -------------------------------------------------------------
-    progressWindow.lblProgress().setCaption("Adding class fields to the table");
-    progress.start(static_cast<int64_t>(CheckedBoxes.size()) + 2);
-    for (Metric m : r.chosen) {
-        if (table->findField(MetricCode(m)) < 0) table->addField({MetricCode(m), h::FieldSingle, 0, 30, 16});
-        progress.step();
-    }
-    progress.step(static_cast<int64_t>(CheckedBoxes.size() - r.chosen.size()));
+    h::TablePtr table = output.table;
 
     // ---- calculations ----------------------------------------------------------------
     progressWindow.lblProgress().setCaption("Doing Calculations");
     progress.start(copy->rowCount() + 1);
-    RunGroups groups = GatherPatches(r, *copy, ClassField, blnLandscape, support, progress);
-    support = SupportValues();
+    RunGroups groups;
+    if (measured) {
+        groups = std::move(*measured);
+        measured.reset();
+        progress.step(progress.max() - 1);
+    } else {
+        groups = GatherPatches(r, *copy, ClassField, blnLandscape, support, progress);
+        support = SupportValues();
+    }
 
     // Class values must be searchable in one form or the other (the first
     // class stands for all).
@@ -608,37 +769,9 @@ void RunSpatialStats(h::Application* ArcMapApp, const std::string& ThemeName, co
     // ---- results -------------------------------------------------------------------
     progressWindow.lblProgress().setCaption("Finished spatial calculations");
     table->flush();
-    h::ShapefileWorkspace ws = h::ShapefileWorkspace::open(folder);
-    // The new version takes the old table's place, file by file, in one
-    // rename each; the old table is never deleted first.
     table.reset();
-    output.table.reset();
-    table = output.replacement->commit();
-
-    if (!blnAddNewLayerToMap) {
-        if (copy->canDelete()) {
-            workingLayer.reset();
-            copy.reset();
-            ws.deleteDataset(copyName);
-        }
-        cleanup.copyOnMap = true;  // deleted, or left in place when it cannot be
-    } else {
-        progressWindow.lblProgress().setCaption("Adding new shape to map");
-        // The copy takes the name it is kept under (the alias, or alias_n)
-        // only now: until here it bore a temporary name.
-        const std::string keptName = chooseCopyName(folder, r.source->name(), tableName);
-        workingLayer.reset();
-        copy.reset();
-        copy = std::dynamic_pointer_cast<h::FeatureClass>(ws.renameDataset(copyName, keptName));
-        if (!copy) h::failObjectNotSet();
-        cleanup.copyName = copyName = keptName;
-        workingLayer = std::make_shared<h::FeatureLayer>(copy, keptName);
-        workingLayer->setVisible(true);
-        r.map->addLayer(workingLayer);
-        cleanup.copyOnMap = true;
-        progressWindow.lblProgress().setCaption("Adding new table to map");
-        Add_Table_TOC(r.map, table);
-    }
+    workingLayer.reset();
+    PutResultsInPlace(r, output, std::move(copy), copyName, blnAddNewLayerToMap, cleanup, progressWindow);
     progressWindow.unload();
     if (!blnLandscape) ReportNullsLeftOut(groups.nullClasses);
 }

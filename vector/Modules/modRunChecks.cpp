@@ -12,11 +12,6 @@ namespace kv {
 
 namespace h = korvane::host;
 
-h::Geometry MeasuredShape(const h::Geometry& shape) {
-    if (shape.isEmpty() || shape.isValid()) return shape;
-    return shape.makeValid();
-}
-
 bool IsGeographicLayer(const h::Table& table) {
     auto fc = dynamic_cast<const h::FeatureClass*>(&table);
     return fc && fc->spatialReference() && fc->spatialReference()->geographic;

@@ -3,7 +3,7 @@
 // area tools make so that no wrong result is reported as success: geographic
 // layers, self-intersecting shapes, class values the output cannot tell
 // apart, and null values left out of the rows.
-#include "shared/modMisc.h"   // FitBytes
+#include "shared/modMisc.h"   // FitBytes, MeasuredShape
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -13,10 +13,6 @@
 #include "host/data/Value.h"
 
 namespace kv {
-
-// The shape as it is measured: a self-intersecting ring is first made valid,
-// so that its area and perimeter are those of the ground it covers.
-korvane::host::Geometry MeasuredShape(const korvane::host::Geometry& shape);
 
 // True when the feature class's coordinate system is geographic (degrees).
 bool IsGeographicLayer(const korvane::host::Table& table);

@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include <array>
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <optional>
@@ -165,8 +166,16 @@ double FractalDimension(double area, double perimeter, double k) {
 
 double Median(std::vector<double>& values) {
     if (values.empty()) return 0;
-    ArraySort(values, std::nullopt, false);
     size_t u = values.size() - 1;
+    // The middle values are those of the sorted list; without a NaN (which
+    // orders nothing) they are found without sorting the rest.
+    if (std::none_of(values.begin(), values.end(), [](double x) { return std::isnan(x); })) {
+        auto mid = values.begin() + static_cast<std::ptrdiff_t>(u / 2);
+        std::nth_element(values.begin(), mid, values.end());
+        if (u % 2 == 0) return *mid;
+        return (*mid + *std::min_element(mid + 1, values.end())) / 2;
+    }
+    ArraySort(values, std::nullopt, false);
     if (u % 2 == 1) return (values[u / 2] + values[u / 2 + 1]) / 2;
     return values[u / 2];
 }

@@ -108,7 +108,8 @@ double PerimAreaRatio(double area, double perimeter);
 // k = 1 for vector patches, 0.25 for patches made of raster cells.
 double FractalDimension(double area, double perimeter, double k);
 
-// Median of the values (sorted in place with ArraySort); 0 when empty.
+// Median of the values, the middle of their ascending order (the values
+// are reordered); 0 when empty.
 double Median(std::vector<double>& values);
 // Population standard deviation from the count, the sum of squares and the
 // sum; a variance that rounding takes below 0 counts as 0. 0 for no values.

@@ -81,7 +81,7 @@ SpeciesPlan PlanSpeciesConversion(h::FeatureClass& fc, const std::string& field,
                 if (!h::isValidDbfFieldName(name))
                     refuseRun("The species code \"" + s.code + "\" of feature " + std::to_string(r->oid()) + " (\"" +
                                 text + "\") cannot name a field: " + name +
-                                " is not a dBASE field name (1 to 10 letters, digits or '_', beginning with a letter).");
+                                " is not a dBASE field name (1 to 10 characters of printable ASCII, no blank).");
                 h::FieldDef def{name, h::FieldSmallInteger, 0, 0, 0};
                 taken.add(def);
                 plan.newFields.push_back(def);

@@ -1,0 +1,211 @@
+// Region grouping on fragstat's component labeller, and zonal geometry.
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <mutex>
+#include <unordered_map>
+
+#include "fragstat/fragstat.h"
+#include "host/Failure.h"
+#include "host/data/RasterImpl.h"
+#include "host/data/RasterOperatorsImpl.h"
+#include "host/data/TableImpl.h"
+
+namespace korvane::host {
+
+RasterDatasetPtr regionGroup(const RasterDatasetPtr& input, const RegionGroupOptions& options,
+                             const RasterAnalysisEnvironment& env, const std::string& outPath) {
+    constexpr const char* kSource = "regionGroup";
+    if (!input || !input->isIntegerGrid())
+        fail(err::HostInvalidArg, kSource, "Only a single-band integer grid can be grouped into regions.");
+    ops::checkMaskCrs(env.mask, input->spatialReference(), kSource);
+    RasterLattice lattice = env.outputLattice(*input);
+    ops::LatticeReader reader(*input, lattice);
+    ops::MaskRows byEnv(env.mask, lattice);
+    ops::GridWriter out(outPath, lattice, true, ops::outputCrs(env, input->spatialReference()), kSource);
+
+    // The labeller may ask for rows from several threads: GDAL's handle is
+    // read by one at a time.
+    std::mutex readLock;
+    fragstat::RowSource read = [&](int64_t first, int64_t count, int32_t* cells) {
+        {
+            std::lock_guard<std::mutex> lock(readLock);
+            reader.readInt(first, count, cells);
+            byEnv.apply(first, count, cells);
+        }
+        if (!options.withinZones) {
+            size_t n = static_cast<size_t>(count * lattice.columns);
+            for (size_t i = 0; i < n; ++i)
+                if (cells[i] != kIntegerNoData) cells[i] = 1;
+        }
+    };
+    fragstat::ComponentOptions co;
+    co.diags = options.eightNeighbours;
+    co.none = kIntegerNoData;
+    co.threads = options.threads;
+    // Strips of whole tile rows, so that the writer lets each go when done.
+    co.strip_rows = ops::stripRows(lattice.columns);
+    std::vector<int32_t> ids;
+    fragstat::IdSink sink = [&](int64_t first, int64_t count, const int64_t* labels) {
+        size_t n = static_cast<size_t>(count * lattice.columns);
+        ids.resize(n);
+        for (size_t i = 0; i < n; ++i) {
+            int64_t id = labels[i];
+            if (id > INT32_MAX) fail(err::HostInvalidArg, kSource, "More regions than a long integer grid numbers.");
+            ids[i] = id == 0 ? kIntegerNoData : static_cast<int32_t>(id);
+        }
+        out.write(first, count, ids.data());
+    };
+    fragstat::Components parts = fragstat::label_components(lattice.rows, lattice.columns, read, co, sink);
+
+    ops::ValueTableRows table;
+    table.fields = data::valueTableFields();
+    if (options.addLink) table.fields.push_back({"Link", FieldInteger, 0, 11, 0});
+    table.rows.reserve(static_cast<size_t>(parts.count()));
+    for (int64_t i = 0; i < parts.count(); ++i) {
+        int64_t cells = parts.cells[static_cast<size_t>(i)];
+        if (cells > INT32_MAX)
+            fail(err::HostInvalidArg, kSource, fmt::format("Region {} covers more cells than a Count field holds.", i + 1));
+        std::vector<Value> row{Value(static_cast<int32_t>(i + 1)), Value(static_cast<int32_t>(cells))};
+        if (options.addLink) row.push_back(Value(options.withinZones ? parts.value[static_cast<size_t>(i)] : 1));
+        table.rows.push_back(std::move(row));
+    }
+    return out.finish(&table);
+}
+
+// ---------------------------------------------------------------- zonal geometry
+
+namespace {
+
+// Per zone: cells and cell edges on its border; dense for small
+// non-negative values, a hash map for the others.
+class ZoneSums {
+public:
+    struct Sum {
+        int64_t cells = 0, edges = 0;
+    };
+    Sum& at(int32_t v) {
+        if (v >= 0 && v < kDense) {
+            if (static_cast<size_t>(v) >= dense_.size()) dense_.resize(std::max<size_t>(v + 1, dense_.size() * 2));
+            return dense_[static_cast<size_t>(v)];
+        }
+        return sparse_[v];
+    }
+    template <class F>
+    void each(F&& f) const {
+        std::vector<std::pair<int32_t, Sum>> out;
+        for (auto& [v, s] : sparse_) out.emplace_back(v, s);
+        for (size_t v = 0; v < dense_.size(); ++v)
+            if (dense_[v].cells) out.emplace_back(static_cast<int32_t>(v), dense_[v]);
+        std::sort(out.begin(), out.end(), [](auto& a, auto& b) { return a.first < b.first; });
+        for (auto& [v, s] : out) f(v, s);
+    }
+
+private:
+    static constexpr int32_t kDense = 1 << 26;
+    std::vector<Sum> dense_;
+    std::unordered_map<int32_t, Sum> sparse_;
+};
+
+}  // namespace
+
+ZonalGeometryTable zonalGeometry(const RasterDataset& zones) {
+    constexpr const char* kSource = "zonalGeometry";
+    if (!zones.isIntegerGrid())
+        fail(err::HostInvalidArg, kSource, "Zones come from a single-band integer grid; " + zones.path() + " is not one.");
+    double cs = zones.cellSizeX();
+    if (std::fabs(zones.cellSizeX() - zones.cellSizeY()) > 1e-9 * cs)
+        fail(err::HostInvalidArg, kSource, "The cells of " + zones.path() + " are not square.");
+    RasterLattice lattice = latticeOf(zones);
+    ops::LatticeReader reader(zones, lattice);
+    const int64_t cols = lattice.columns;
+    ZoneSums sums;
+    std::vector<int32_t> cells, above(static_cast<size_t>(cols), kIntegerNoData);
+    ops::forEachStrip(lattice, [&](int64_t first, int64_t rows, size_t size) {
+        cells.resize(size);
+        reader.readInt(first, rows, cells.data());
+        for (int64_t r = 0; r < rows; ++r) {
+            const int32_t* row = cells.data() + r * cols;
+            const int32_t* up = r == 0 ? above.data() : row - cols;
+            int32_t prev = kIntegerNoData;
+            ZoneSums::Sum* cur = nullptr;
+            for (int64_t c = 0; c < cols; ++c) {
+                int32_t v = row[c];
+                if (v != prev) {
+                    // A run ends: the edge between the two runs counts for both.
+                    if (cur) ++cur->edges;
+                    cur = v == kIntegerNoData ? nullptr : &sums.at(v);
+                    if (cur) ++cur->edges;
+                    prev = v;
+                }
+                if (!cur) continue;
+                ++cur->cells;
+                if (up[c] != v) ++cur->edges;
+            }
+            if (cur) ++cur->edges;
+            // Edges facing the row above, from the zones above.
+            for (int64_t c = 0; c < cols; ++c)
+                if (up[c] != row[c] && up[c] != kIntegerNoData) ++sums.at(up[c]).edges;
+        }
+        std::copy(cells.end() - cols, cells.end(), above.begin());
+    });
+    for (int64_t c = 0; c < cols; ++c)
+        if (above[static_cast<size_t>(c)] != kIntegerNoData) ++sums.at(above[static_cast<size_t>(c)]).edges;
+
+    ZonalGeometryTable t;
+    sums.each([&](int32_t v, const ZoneSums::Sum& s) {
+        t.rows_.push_back({v, s.cells, static_cast<double>(s.cells) * cs * cs, static_cast<double>(s.edges) * cs});
+    });
+    if (!t.rows_.empty()) {
+        int64_t lo = t.rows_.front().value, hi = t.rows_.back().value;
+        if (hi - lo < static_cast<int64_t>(t.rows_.size()) * 4 + 1024) {
+            t.denseBase_ = lo;
+            t.dense_.assign(static_cast<size_t>(hi - lo + 1), 0);
+            for (size_t i = 0; i < t.rows_.size(); ++i)
+                t.dense_[static_cast<size_t>(t.rows_[i].value - lo)] = static_cast<int32_t>(i + 1);
+        } else {
+            for (size_t i = 0; i < t.rows_.size(); ++i) t.sparse_.emplace(t.rows_[i].value, static_cast<int32_t>(i + 1));
+        }
+    }
+    return t;
+}
+
+const ZoneGeometry* ZonalGeometryTable::find(int64_t value) const {
+    if (!dense_.empty()) {
+        int64_t i = value - denseBase_;
+        if (i < 0 || i >= static_cast<int64_t>(dense_.size()) || dense_[static_cast<size_t>(i)] == 0) return nullptr;
+        return &rows_[static_cast<size_t>(dense_[static_cast<size_t>(i)] - 1)];
+    }
+    auto it = sparse_.find(value);
+    return it == sparse_.end() ? nullptr : &rows_[static_cast<size_t>(it->second - 1)];
+}
+
+TablePtr ZonalGeometryTable::writeTable(const std::string& dbfPath) const {
+    std::error_code ec;
+    if (std::filesystem::exists(dbfPath, ec))
+        fail(err::HostGeneric, "zonalGeometry", "A file named " + dbfPath + " exists.");
+    TablePtr t = data::createDbf(dbfPath, {{"Value", FieldInteger, 0, 11, 0},
+                                           {"Area", FieldDouble, 0, 20, 5},
+                                           {"Perimeter", FieldDouble, 0, 20, 5}});
+    try {
+        InsertCursor ins = t->insert(true);
+        RowPtr buf = ins.createRowBuffer();
+        for (const ZoneGeometry& z : rows_) {
+            buf->setValue(1, Value(static_cast<int32_t>(z.value)));
+            buf->setValue(2, Value(z.area));
+            buf->setValue(3, Value(z.perimeter));
+            ins.insertRow(*buf);
+        }
+        ins.flush();
+        t->flush();
+    } catch (...) {
+        t->close();
+        data::removeDbf(dbfPath);
+        throw;
+    }
+    return t;
+}
+
+}  // namespace korvane::host

@@ -1,0 +1,62 @@
+#include "raster/Modules/modGridOutput.h"
+
+#include <algorithm>
+
+#include "host/Failure.h"
+#include "host/data/RasterLayer.h"
+#include "host/data/RasterWorkspace.h"
+#include "raster/Modules/modMisc.h"
+
+namespace kv {
+
+namespace h = korvane::host;
+
+ScratchRasters::~ScratchRasters() {
+    for (const h::RasterDatasetPtr& r : rasters_) {
+        try {
+            h::RasterWorkspace::open(r->workspacePath()).deleteDataset(r->name());
+        } catch (const h::Failure&) {
+            // The scratch folder goes when the process ends.
+        }
+    }
+}
+
+const h::RasterDatasetPtr& ScratchRasters::keep(const h::RasterDatasetPtr& r) {
+    rasters_.push_back(r);
+    return r;
+}
+
+void ScratchRasters::release(const h::RasterDatasetPtr& r) { std::erase(rasters_, r); }
+
+h::LayerPtr LayerChoice::find(const std::string& name) const {
+    auto it = std::find(names.begin(), names.end(), name);
+    return it == names.end() ? nullptr : layers[static_cast<size_t>(it - names.begin())];
+}
+
+LayerChoice ListLayers(const h::MapPtr& map, const std::function<bool(const h::Layer&)>& test) {
+    LayerChoice c;
+    if (!map) return c;
+    for (const h::LayerPtr& l : map->allLayers())
+        if (l && test(*l)) {
+            c.names.push_back(l->name());
+            c.layers.push_back(l);
+        }
+    return c;
+}
+
+std::pair<std::string, std::string> SplitSavePath(const std::string& path) {
+    size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) return {".", path};
+    return {slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1)};
+}
+
+bool SaveAndAddGrid(const h::RasterDatasetPtr& result, const std::string& folder, const std::string& name,
+                    const h::MapPtr& map) {
+    if (!MakePermanentRaster(result, folder, name)) return false;
+    h::RasterDatasetPtr saved = OpenRasterDataset(folder, name);
+    if (!saved) return false;
+    map->addLayer(std::make_shared<h::RasterLayer>(saved));
+    return true;
+}
+
+}  // namespace kv

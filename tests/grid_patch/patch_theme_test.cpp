@@ -1,0 +1,287 @@
+// Create Patch Theme from Grid: the click's checks and prompts, the patch
+// raster of a hand grid (patches, class, area and perimeter), its name in
+// the save folder, its unique-value renderer, and the patch counts of the
+// sample grid against fragstat's NP.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "RasterFixtures.h"
+#include "RasterOpsSupport.h"
+#include "TestFiles.h"
+#include "fragstat/fragstat.h"
+#include "host/FileReplace.h"
+#include "host/data/FeatureLayer.h"
+#include "host/data/RasterLayer.h"
+#include "host/data/Workspace.h"
+#include "raster/Classes/clsGridCreatePatch.h"
+#include "tests/support/FaultInjection.h"
+#include "tests/vector_frame/TestUi.h"
+
+namespace h = korvane::host;
+namespace fs = std::filesystem;
+using korvane::test::GridSpec;
+using korvane::test::TempFolder;
+using korvane::test::tableRows;
+
+namespace {
+
+constexpr double X = -9;
+
+// Classes that touch at corners; grid values 1 and 2 share the class "oak".
+h::RasterLayerPtr handGrid(TempFolder& tmp, const std::string& name = "g.tif") {
+    GridSpec g = korvane::test::grid4({1, 1, 2, 2, 1, 2, 1, 2, 3, 3, 1, X, 3, X, 1, 1}, X);
+    auto r = h::RasterDataset::open(korvane::test::writeGrid(tmp.file(name), g));
+    korvane::test::writeValueTable(*r, {{"Value", h::FieldInteger, 0, 9, 0}, {"Count", h::FieldInteger, 0, 9, 0},
+                                        {"KIND", h::FieldString, 8, 0, 0}},
+                                   {{1, 7, "oak"}, {3, 3, "pine"}, {2, 4, "oak"}});
+    return std::make_shared<h::RasterLayer>(r);
+}
+
+struct Patch {
+    TestUi ui;
+    TempFolder in, out;
+    h::Application& app = h::Application::instance();
+    kv::clsG_createPatch cmd;
+    Patch() { cmd.OnCreate(&app); }
+    h::MapPtr map() { return app.document()->focusMap(); }
+    h::RasterLayerPtr selectGrid() {
+        auto g = handGrid(in);
+        map()->addLayer(g);
+        app.document()->setSelectedLayer(g);
+        return g;
+    }
+    // Answers the three prompts of a click.
+    void click(const std::string& field, const std::string& method) {
+        ui.driver.addLines({"choose lstDataSet " + field, "click OKButton", "choose lstDataSet \"" + method + "\"",
+                            "click OKButton", "set Dir1 " + out.path(), "click OKButton"});
+        cmd.OnClick();
+    }
+    h::RasterLayerPtr added() {
+        for (auto& l : map()->layers())
+            if (l->name().find(" by ") != std::string::npos) return std::dynamic_pointer_cast<h::RasterLayer>(l);
+        return nullptr;
+    }
+};
+
+std::vector<std::string> scratchFiles() {
+    std::vector<std::string> out;
+    for (auto& e : fs::directory_iterator(h::scratchFolder())) out.push_back(e.path().filename().string());
+    return out;
+}
+
+}  // namespace
+
+TEST(PatchRasterName, TheLayerNameOrItsStagesNeverAnExistingDataset) {
+    struct Case {
+        const char* layer;
+        std::vector<std::string> existing;  // files; a trailing '/' makes a folder
+        const char* name;                   // "" refused
+    } cases[] = {
+        {"landscape.tif", {}, "landscape.tif"},
+        {"landscape.tif", {"landscape.tif"}, "landscape_1.tif"},
+        {"landscape.tif", {"landscape.tif.vat.dbf"}, "landscape_1.tif"},
+        {"landscape.tif",
+         {"landscape.tif", "landscape_1.tif", "landscape_2.tif", "landscape_3.tif", "landscape_4.tif",
+          "landscape_5.tif", "landscape_6.tif", "landscape_7.tif", "landscape_8.tif", "landscape_9.tif"},
+         "landscape_10.tif"},
+        {"stands", {"stands/"}, "stands_1"},
+        {"stands.img", {"stands.img"}, "stands_1.img"},
+        {"averyveryverylongname", {}, "averyveryverylongname"},
+        {"averyveryverylongname", {"averyveryverylongname/"}, "averyveryve_1"},
+        {"averyveryverylongname",
+         {"averyveryverylongname/", "averyveryve_1/", "averyveryve_2/", "averyveryve_3/", "averyveryve_4/",
+          "averyveryve_5/", "averyveryve_6/", "averyveryve_7/", "averyveryve_8/", "averyveryve_9/"},
+         "averyveryv_10"},
+        {"by.tiff", {"by.tiff"}, "by.tiff_1"},
+        {"../up", {}, ""},
+        {"a/b", {}, ""},
+        {"a\\b", {}, ""},
+        {"x..y.tif", {}, ""},
+    };
+    for (const Case& c : cases) {
+        TempFolder tmp;
+        for (const std::string& e : c.existing) {
+            if (e.back() == '/') fs::create_directory(tmp.file(e.substr(0, e.size() - 1)));
+            else korvane::test::writeText(tmp.file(e), "x");
+        }
+        std::string why;
+        std::optional<std::string> name = kv::PatchRasterName(tmp.path(), c.layer, why);
+        EXPECT_EQ(name.value_or(""), c.name) << c.layer;
+        EXPECT_EQ(why.empty(), name.has_value()) << c.layer;
+    }
+}
+
+TEST(PatchTheme, TheClickRefusesWhatItCannotGroup) {
+    struct Case {
+        const char* what;
+        int layers;  // 0: none; 1: a feature layer selected; 2: a grid, nothing selected
+        std::string message;
+    } cases[] = {
+        {"empty map", 0, "There are no layers loaded.  Cannot continue."},
+        {"feature layer", 1, "Layer must be a grid layer to create patch from."},
+        {"no selection", 2, "You need to have one, and only one, layer selected."},
+    };
+    for (const Case& c : cases) {
+        Patch p;
+        if (c.layers == 1) {
+            auto fc = h::ShapefileWorkspace::open(p.in.path())
+                          .createFeatureClass("shapes", {{"ID", h::FieldInteger, 0, 9, 0}}, h::ShapeType::Polygon);
+            auto l = std::make_shared<h::FeatureLayer>(fc, "shapes");
+            p.map()->addLayer(l);
+            p.app.document()->setSelectedLayer(l);
+        } else if (c.layers == 2) {
+            p.map()->addLayer(handGrid(p.in));
+        }
+        p.cmd.OnClick();
+        ASSERT_FALSE(p.ui.driver.messages.empty()) << c.what;
+        EXPECT_EQ(p.ui.driver.messages.back().text, c.message) << c.what;
+        EXPECT_TRUE(p.ui.driver.errorReports.empty()) << c.what;
+    }
+}
+
+TEST(PatchTheme, CancellingAPromptBuildsNothing) {
+    {
+        Patch p;
+        p.selectGrid();
+        p.ui.driver.echoForms = true;
+        p.cmd.OnClick();  // the class-field list is cancelled
+        EXPECT_EQ(p.ui.out.str().find("Clumping Method"), std::string::npos);
+    }
+    Patch p;
+    p.selectGrid();
+    p.ui.driver.echoForms = true;
+    p.ui.driver.addLines({"choose lstDataSet KIND", "click OKButton", "click CancelButton", "click OKButton"});
+    p.cmd.OnClick();  // no method: the folder is still asked for
+    EXPECT_NE(p.ui.out.str().find("Select Folder to Save New Grid in"), std::string::npos);
+    EXPECT_EQ(p.map()->layerCount(), 1);
+    EXPECT_TRUE(fs::is_empty(p.out.path()));
+}
+
+TEST(PatchTheme, PatchesByGridValueWithClassAreaPerimeterAndOneColourPerClass) {
+    struct Case {
+        const char* method;
+        std::vector<std::string> rows;  // Value Count Link KIND Area Perimeter
+    } cases[] = {
+        {"4N - Use Orthogonals",
+         {"1 3 0 oak 300 80", "2 3 2 oak 300 80", "3 1 2 oak 100 40", "4 4 0 oak 400 100", "5 3 1 pine 300 80"}},
+        {"8N - Use Diagonals", {"1 7 0 oak 700 180", "2 4 2 oak 400 120", "3 3 1 pine 300 80"}},
+    };
+    for (const Case& c : cases) {
+        Patch p;
+        p.selectGrid();
+        korvane::test::FolderSnapshot input(p.in.path());
+        auto before = scratchFiles();
+        p.click("KIND", c.method);
+        EXPECT_TRUE(p.ui.driver.errorReports.empty()) << c.method;
+        auto layer = p.added();
+        ASSERT_TRUE(layer) << c.method;
+        EXPECT_EQ(layer->name(), "g.tif by KIND");
+        EXPECT_EQ(layer->raster()->path(), p.out.file("g.tif"));
+        EXPECT_EQ(tableRows(*layer->raster()), c.rows) << c.method;
+        ASSERT_TRUE(layer->renderer());
+        EXPECT_EQ(layer->renderer()->field, "KIND");
+        ASSERT_EQ(layer->renderer()->classes.size(), 2u);  // oak once, though two grid values carry it
+        EXPECT_EQ(layer->renderer()->classes[0].label, "oak");
+        EXPECT_EQ(layer->renderer()->classes[1].label, "pine");
+        EXPECT_NE(layer->renderer()->classes[0].colour, layer->renderer()->classes[1].colour);
+        EXPECT_TRUE(input.sameAsNow()) << input.differences();
+        EXPECT_EQ(scratchFiles(), before) << c.method;
+    }
+}
+
+TEST(PatchTheme, AValueClassFieldIsOldValueAndAMissingOneFallsBackToValue) {
+    {
+        Patch p;
+        p.selectGrid();
+        p.click("Value", "8N - Use Diagonals");
+        ASSERT_TRUE(p.added());
+        EXPECT_EQ(p.added()->name(), "g.tif by OldValue");
+        EXPECT_EQ(tableRows(*p.added()->raster())[2], "3 3 1 3 300 80");
+    }
+    Patch p;
+    auto g = p.selectGrid();
+    p.cmd.RunClumper(g, "SPECIES", true, p.out.path());
+    ASSERT_FALSE(p.ui.driver.messages.empty());
+    EXPECT_EQ(p.ui.driver.messages[0].text, "Cannot find SPECIES field in the Grid.\r\nUsing Value field instead");
+    EXPECT_EQ(p.ui.driver.messages[0].title, "Missing Field");
+    ASSERT_TRUE(p.added());
+    EXPECT_EQ(tableRows(*p.added()->raster())[2], "3 3 1 3 300 80");
+}
+
+TEST(PatchTheme, LargePatchesKeepEveryDigitOfAreaAndPerimeter) {
+    Patch p;
+    GridSpec g = korvane::test::grid4({1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 2}, X);
+    g.cellX = g.cellY = 3333.3;
+    g.originY = 4 * 3333.3;
+    auto grid = std::make_shared<h::RasterLayer>(h::RasterDataset::open(korvane::test::writeGrid(p.in.file("big.tif"), g)));
+    grid->raster()->buildValueTable();
+    p.map()->addLayer(grid);
+    p.cmd.RunClumper(grid, "Value", true, p.out.path());
+    ASSERT_TRUE(p.added());
+    auto row = p.added()->raster()->attributeTable()->row(0);
+    EXPECT_NEAR(h::toDouble(row->value("Area")), 15 * 3333.3 * 3333.3, 1e-4);
+    EXPECT_NEAR(h::toDouble(row->value("Perimeter")), 16 * 3333.3, 1e-4);
+}
+
+TEST(PatchTheme, AnExistingFileOfTheLayerNameIsNeverReplaced) {
+    Patch p;
+    p.selectGrid();
+    korvane::test::writeText(p.out.file("g.tif"), "not a raster");
+    korvane::test::writeText(p.out.file("g_1.tif.aux.xml"), "<PAMDataset/>");
+    p.click("KIND", "8N - Use Diagonals");
+    ASSERT_TRUE(p.added());
+    EXPECT_EQ(p.added()->raster()->path(), p.out.file("g_2.tif"));
+    EXPECT_EQ(korvane::test::readBytes(p.out.file("g.tif")).size(), 12u);
+}
+
+TEST(PatchTheme, ALayerNameThatIsAPathIsRefusedBeforeAnythingIsBuilt) {
+    Patch p;
+    auto g = p.selectGrid();
+    g->setName("../escape.tif");
+    auto before = scratchFiles();
+    p.click("KIND", "8N - Use Diagonals");
+    ASSERT_FALSE(p.ui.driver.messages.empty());
+    EXPECT_EQ(p.ui.driver.messages.back().title, "Cannot Continue");
+    EXPECT_FALSE(p.added());
+    EXPECT_TRUE(fs::is_empty(p.out.path()));
+    EXPECT_FALSE(fs::exists(fs::path(p.out.path()).parent_path() / "escape.tif"));
+    EXPECT_EQ(scratchFiles(), before);
+}
+
+TEST(PatchTheme, AFailedSaveShowsTheWorkingRasterAndLeavesTheFolder) {
+    Patch p;
+    p.selectGrid();
+    // The last file of the save (its table) cannot be put in place.
+    h::testing::failAt(h::testing::Step::Rename, EIO, "g.tif.vat.dbf");
+    p.click("KIND", "8N - Use Diagonals");
+    h::testing::clearFaults();
+    ASSERT_TRUE(p.added());
+    EXPECT_NE(p.added()->raster()->path(), p.out.file("g.tif"));
+    EXPECT_EQ(tableRows(*p.added()->raster()).size(), 3u);
+    for (auto& e : fs::directory_iterator(p.out.path())) ADD_FAILURE() << e.path();
+}
+
+TEST(PatchTheme, PatchCountsOfTheSampleAreFragstatsNumberOfPatches) {
+    auto grid = h::RasterDataset::open(std::string(KV_SAMPLE_DIR) + "/landscape.tif");
+    korvane::fragstat::ClassGrid cells;
+    cells.rows = grid->height();
+    cells.cols = grid->width();
+    grid->readBlocks([&](const h::RasterBlock& b) {
+        for (double v : b.cells) cells.cells.push_back(std::isnan(v) ? -9999 : static_cast<int32_t>(v));
+    });
+    for (bool eight : {false, true}) {
+        h::RegionGroupOptions o;
+        o.eightNeighbours = eight;
+        h::RasterAnalysisEnvironment env;
+        auto patches = h::regionGroup(grid, o, env);
+        korvane::fragstat::Params params;
+        params.cell_size = grid->cellSizeX();
+        params.diags = eight;
+        params.nndist = false;
+        auto results = korvane::fragstat::compute(cells, params);
+        auto np = results.landscape[korvane::fragstat::Code::NP];
+        ASSERT_TRUE(np);
+        EXPECT_EQ(static_cast<double>(patches->attributeTable()->rowCount()), *np) << eight;
+    }
+}

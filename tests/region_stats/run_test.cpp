@@ -1,0 +1,598 @@
+// Whole region statistics runs on the sample (data/sample: landscape.tif by
+// regions.shp, standage.tif as the response), driven through the dialog as a
+// user drives it: each region's rows equal fragstat's own output for that
+// region's grid cut by hand (GDAL's rasterizer, cell-centre rule), the
+// regions' areas add up to the grid's, the join and its export, the
+// response summary, and the refusals that leave every file as it was.
+#include <gtest/gtest.h>
+
+#include <gdal_alg.h>
+#include <gdal_priv.h>
+#include <ogrsf_frmts.h>
+
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include <fmt/format.h>
+
+#include "FaultInjection.h"
+#include "GridSession.h"
+#include "fragstat/fragstat.h"
+#include "host/Application.h"
+#include "host/Document.h"
+#include "host/FileReplace.h"
+#include "host/Forms.h"
+#include "host/Ui.h"
+#include "host/data/FeatureLayer.h"
+#include "host/data/Raster.h"
+#include "host/data/RasterLayer.h"
+#include "host/data/Table.h"
+#include "raster/Classes/GridCommand.h"
+#include "raster/Classes/clsG_RegionStats.h"
+#include "raster/Forms/frmGridRegionStats.h"
+#include "raster/Modules/modFragStats.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+namespace h = korvane::host;
+
+class RegionSession : public korvane::test::GridSession<kv::clsG_RegionStats> {
+public:
+    RegionSession() : korvane::test::GridSession<kv::clsG_RegionStats>(KV_SAMPLE_DIR, "kv-regionstats") {}
+    h::RasterLayerPtr addGrid(const std::string& name) {
+        h::RasterLayerPtr layer = h::openRasterLayer(sample(name));
+        map()->addLayer(layer);
+        return layer;
+    }
+    h::FeatureLayerPtr addRegions() {
+        h::FeatureLayerPtr layer = h::openFeatureLayer(sample("regions.shp"));
+        map()->addLayer(layer);
+        return layer;
+    }
+    std::string messages() const {
+        std::string t;
+        for (const auto& m : driver.messages) t += m.text + "\n";
+        for (const auto& r : driver.errorReports) t += "report: " + r + "\n";
+        return t;
+    }
+    // A run of the dialog on the sample, landscape and class level.
+    void run(const std::string& table, const std::string& regionField = "REGION", bool response = false) {
+        open();
+        std::vector<std::string> lines = {"choose cboClassLayer landscape.tif", "choose cboClass Value",
+                                          "choose cboRegionLayer regions",       "choose cboRegion " + regionField,
+                                          "click chkLandscape",                  "click txtTableName",
+                                          "file " + table};
+        if (response) {
+            lines.push_back("click chkCaptureResponseLayer");
+            lines.push_back("choose cboResponseLayer standage.tif");
+        }
+        lines.push_back("click cmdOk");
+        act(lines);
+    }
+};
+
+// ---- the command and the dialog ------------------------------------------------------------------
+
+TEST(RegionStatsCommand, EnabledNeedsAFeatureLayerAndAUsableGrid) {
+    RegionSession s;
+    EXPECT_EQ(s.command.Name(), "gridRegionStats");
+    EXPECT_EQ(s.command.Caption(), "Spatial Statistics (by Regions)");
+    s.command.OnClick();
+    ASSERT_EQ(s.driver.messages.size(), 1u);
+    EXPECT_EQ(s.driver.messages[0].text, "There are no layers loaded.  Cannot continue.");
+    EXPECT_EQ(s.command.dialog(), nullptr);
+    s.addGrid("landscape.tif");
+    kv::SetMapLayersChanged(true);
+    EXPECT_FALSE(s.command.Enabled());   // one layer
+    s.addRegions();
+    EXPECT_TRUE(s.command.Enabled());
+    kv::SetMapLayersChanged(false);
+    s.map()->deleteLayer(s.map()->layer(1));   // the grid
+    EXPECT_TRUE(s.command.Enabled());          // cached until the flag is set
+    s.map()->addLayer(h::openFeatureLayer(s.sample("landscape.shp")));
+    kv::SetMapLayersChanged(true);
+    EXPECT_FALSE(s.command.Enabled());         // two feature layers, no grid
+    kv::SetMapLayersChanged(false);
+}
+
+TEST(RegionStatsDialog, LoadSelectsSingleLayersAndOkChecksInOrder) {
+    RegionSession s;
+    s.addGrid("landscape.tif");
+    s.addRegions();
+    kv::frmGridRegionStats& d = s.open();
+    EXPECT_EQ(d.caption(), "Regions Statistics");
+    EXPECT_EQ(d.get<h::ComboBox>("cboClassLayer").text(), "landscape.tif");
+    EXPECT_EQ(d.get<h::ComboBox>("cboRegionLayer").text(), "regions");
+    EXPECT_GE(d.get<h::ComboBox>("cboRegion").find("REGION"), 0);
+    EXPECT_FALSE(d.get<h::Control>("cboResponseLayer").enabled());
+    EXPECT_FALSE(d.get<h::Control>("optAppend").enabled());
+    EXPECT_EQ(d.get<h::TextBox>("txtMPI").text(), "1000000");
+    EXPECT_EQ(d.get<h::TextBox>("txtBoundaryInfl").text(), "1");
+    s.act({"click cmdOk", "choose cboClass Value", "click cmdOk", "choose cboRegion REGION", "click cmdOk",
+           "click chkCaptureResponseLayer", "click txtTableName", "file " + s.path("t.dbf"), "click cmdOk"});
+    std::vector<std::string> titles, texts;
+    for (const auto& m : s.driver.messages) texts.push_back(m.text), titles.push_back(m.title);
+    EXPECT_EQ(texts, (std::vector<std::string>{"A class field needs to be chosen first",
+                                               "A region needs to be chosen first",
+                                               "A table needs to be selected first",
+                                               "A response layer needs to be selected to continue"}));
+    EXPECT_EQ(titles, std::vector<std::string>(4, "Missing Information"));
+    // A new table: Overwrite, both disabled; nothing was written.
+    EXPECT_TRUE(d.get<h::OptionButton>("optOverwrite").value());
+    EXPECT_FALSE(d.get<h::Control>("optOverwrite").enabled());
+    EXPECT_FALSE(fs::exists(s.path("t.dbf")));
+    // An existing table: Append without a question; Overwrite asks, and No goes back to Append.
+    std::ofstream(s.path("old.dbf")) << "x";
+    s.driver.messages.clear();
+    s.act({"click txtTableName", "file " + s.path("old.dbf")});
+    EXPECT_TRUE(d.get<h::OptionButton>("optAppend").value());
+    EXPECT_TRUE(d.get<h::Control>("optOverwrite").enabled());
+    EXPECT_TRUE(s.driver.messages.empty());
+    s.act({"click optOverwrite", "answer No"});
+    ASSERT_EQ(s.driver.messages.size(), 1u);
+    EXPECT_EQ(s.driver.messages[0].text, "Are you sure you want to overwrite all the data in this file?");
+    EXPECT_EQ(s.driver.messages[0].title, "Confirm Overwrite");
+    EXPECT_TRUE(d.get<h::OptionButton>("optAppend").value());
+}
+
+// ---- the region grid cut by hand ---------------------------------------------------------------
+
+struct HandCut {
+    int x0 = 0, y0 = 0, columns = 0, rows = 0;
+    std::vector<uint8_t> inside;   // 1 where the region covers the cell's centre
+};
+
+// The region's window of whole cells of the 10 m sample lattice and its cells.
+HandCut cutRegion(const std::string& shp, const std::string& field, const std::string& value) {
+    GDALAllRegister();
+    HandCut cut;
+    auto* ds = static_cast<GDALDataset*>(GDALOpenEx(shp.c_str(), GDAL_OF_VECTOR, nullptr, nullptr, nullptr));
+    OGRLayer* layer = ds->GetLayer(0);
+    std::vector<OGRGeometry*> shapes;
+    OGREnvelope env;
+    bool first = true;
+    for (auto& f : *layer) {
+        if (f->GetFieldAsString(field.c_str()) != value) continue;
+        OGREnvelope e;
+        f->GetGeometryRef()->getEnvelope(&e);
+        if (first) env = e;
+        else env.Merge(e);
+        first = false;
+        shapes.push_back(f->GetGeometryRef()->clone());
+    }
+    cut.x0 = static_cast<int>(std::floor((env.MinX - 600000) / 10));
+    cut.y0 = static_cast<int>(std::floor((5055000 - env.MaxY) / 10));
+    cut.columns = static_cast<int>(std::ceil((env.MaxX - 600000) / 10)) - cut.x0;
+    cut.rows = static_cast<int>(std::ceil((5055000 - env.MinY) / 10)) - cut.y0;
+    GDALDriver* mem = GetGDALDriverManager()->GetDriverByName("MEM");
+    GDALDataset* grid = mem->Create("", cut.columns, cut.rows, 1, GDT_Byte, nullptr);
+    double gt[6] = {600000.0 + cut.x0 * 10, 10, 0, 5055000.0 - cut.y0 * 10, 0, -10};
+    grid->SetGeoTransform(gt);
+    int band = 1;
+    std::vector<double> burn(shapes.size(), 1.0);
+    std::vector<OGRGeometryH> handles(shapes.begin(), shapes.end());
+    EXPECT_EQ(GDALRasterizeGeometries(grid, 1, &band, static_cast<int>(handles.size()), handles.data(), nullptr,
+                                      nullptr, burn.data(), nullptr, nullptr, nullptr),
+              CE_None);
+    cut.inside.resize(static_cast<size_t>(cut.columns) * cut.rows);
+    EXPECT_EQ(grid->GetRasterBand(1)->RasterIO(GF_Read, 0, 0, cut.columns, cut.rows, cut.inside.data(), cut.columns,
+                                               cut.rows, GDT_Byte, 0, 0),
+              CE_None);
+    GDALClose(grid);
+    for (OGRGeometry* g : shapes) delete g;
+    GDALClose(ds);
+    return cut;
+}
+
+// The cells of a grid in the cut, NoData (-9999) outside the region.
+std::vector<float> cellsOf(const std::string& tif, const HandCut& cut) {
+    auto* ds = static_cast<GDALDataset*>(GDALOpen(tif.c_str(), GA_ReadOnly));
+    std::vector<float> cells(static_cast<size_t>(cut.columns) * cut.rows);
+    EXPECT_EQ(ds->GetRasterBand(1)->RasterIO(GF_Read, cut.x0, cut.y0, cut.columns, cut.rows, cells.data(), cut.columns,
+                                             cut.rows, GDT_Float32, 0, 0),
+              CE_None);
+    GDALClose(ds);
+    for (size_t i = 0; i < cells.size(); ++i)
+        if (!cut.inside[i]) cells[i] = -9999;
+    return cells;
+}
+
+// fragstat's own output for the hand-cut grid, with the run's parameters.
+kv::FragStatsOutput fragstatOn(const HandCut& cut, const std::vector<float>& cells, const std::string& base,
+                               bool landscape) {
+    {
+        std::ofstream flt(base + ".flt", std::ios::binary);
+        flt.write(reinterpret_cast<const char*>(cells.data()), static_cast<std::streamsize>(cells.size() * 4));
+        std::ofstream hdr(base + ".hdr");
+        hdr << "ncols " << cut.columns << "\nnrows " << cut.rows << "\nxllcorner " << 600000 + cut.x0 * 10
+            << "\nyllcorner " << 5055000 - (cut.y0 + cut.rows) * 10
+            << "\ncellsize 10\nNODATA_value -9999\nbyteorder LSBFIRST\n";
+    }
+    std::vector<std::string> args = {base + ".flt", base, "10", "10", "7", std::to_string(cut.rows),
+                                     std::to_string(cut.columns), "-9999", "$", "$", "$", "$", "1", "y",
+                                     "1000000", "n", "NO", "$"};
+    std::ostringstream err;
+    EXPECT_EQ(korvane::fragstat::run(args, err), 0) << err.str();
+    return kv::ReadFragStatsOutput(base + (landscape ? ".land" : ".class"));
+}
+
+const char* const kRegions[] = {"North", "East", "South", "West", "Central"};
+
+std::string columnOf(const std::string& field) {
+    static const std::map<std::string, std::string> m = {{"NumP", "NP"},    {"TLA", "TA"},     {"PSCoV", "PSCV"},
+                                                         {"MCA", "MCA2"},   {"CASD", "CASD2"}, {"CACoV", "CACV2"},
+                                                         {"SDI", "SHDI"},   {"SEI", "SHEI"}};
+    auto it = m.find(field);
+    return it == m.end() ? field : it->second;
+}
+
+TEST(RegionStatsRun, EachRegionsRowsEqualFragstatOnItsHandCutGrid) {
+    RegionSession s;
+    s.addGrid("landscape.tif");
+    s.addRegions();
+    const std::string table = s.path("regions-stats.dbf");
+    s.run(table);
+    ASSERT_TRUE(s.driver.errorReports.empty()) << s.messages();
+    h::TablePtr t = h::Table::open(table);
+    ASSERT_GT(t->rowCount(), 0) << s.messages();
+
+    std::map<std::string, double> caOfClass;
+    double ta = 0;
+    for (int k = 0; k < 5; ++k) {
+        const std::string region = kRegions[k];
+        HandCut cut = cutRegion(s.path("regions.shp"), "REGION", region);
+        std::vector<float> cells = cellsOf(s.path("landscape.tif"), cut);
+        for (bool landscape : {true, false}) {
+            kv::FragStatsOutput own = fragstatOn(cut, cells, s.path(fmt::format("own{}{}", k, landscape)), landscape);
+            ASSERT_TRUE(own.ok()) << own.problem;
+            const kv::FragStatsBlock& b = own.blocks[0];
+            std::vector<h::RowPtr> mine;
+            h::Cursor rows = t->search(nullptr, false);
+            while (h::RowPtr r = rows.next())
+                if (h::toText(r->value("REGION")) == region && (h::toText(r->value("Class")) == "All") == landscape)
+                    mine.push_back(r);
+            ASSERT_EQ(mine.size(), b.rows.size()) << region;
+            for (size_t i = 0; i < mine.size(); ++i) {
+                EXPECT_EQ(h::toDouble(mine[i]->value("Run")), k + 1) << region;
+                if (!landscape) EXPECT_EQ(h::toText(mine[i]->value("Class")), b.rows[i][b.column("TYPE")]);
+                int compared = 0;
+                for (int32_t f = t->findField("ClassHist") + 1; f < t->fields().count(); ++f) {
+                    const std::string name = t->fields().field(f).name;
+                    const int32_t c = b.column(columnOf(name));
+                    if (c < 0) continue;
+                    const std::string& token = b.rows[i][static_cast<size_t>(c)];
+                    const h::Value& v = mine[i]->value(f);
+                    if (token == ".") EXPECT_TRUE(h::isNull(v)) << region << " " << name;
+                    else EXPECT_NEAR(h::toDouble(v), std::stod(token), 0.0051) << region << " " << name;
+                    ++compared;
+                }
+                EXPECT_GE(compared, landscape ? 25 : 20);
+                if (landscape) ta += h::toDouble(mine[i]->value("TLA"));
+                else caOfClass[h::toText(mine[i]->value("Class"))] += h::toDouble(mine[i]->value("CA"));
+            }
+        }
+    }
+    // The regions tile the grid: their areas add up to the grid's (README cell counts, in hectares).
+    EXPECT_NEAR(ta, 2500, 0.05);
+    const std::map<std::string, double> whole = {{"10", 834.08}, {"20", 478.82}, {"30", 239.19},
+                                                 {"40", 257.35}, {"50", 442.68}, {"60", 247.88}};
+    for (const auto& [cls, ca] : whole) EXPECT_NEAR(caOfClass[cls], ca, 0.05) << cls;
+}
+
+TEST(RegionStatsRun, TheJoinCarriesThisCallsClassAreasWithTheRegionsShapes) {
+    RegionSession s;
+    s.addGrid("landscape.tif");
+    h::FeatureLayerPtr regions = s.addRegions();
+    // Join.dbf and a lone Join1.shp are there: the export is Join2.
+    std::ofstream(s.path("Join.dbf")) << "x";
+    std::ofstream(s.path("Join1.shp")) << "x";
+    const std::string table = s.path("stats.dbf");
+    s.run(table);
+    s.run(table);   // appended: the join shows the second call's values, not twice them
+    ASSERT_TRUE(s.driver.errorReports.empty()) << s.messages();
+    ASSERT_TRUE(fs::exists(s.path("Join2.shp"))) << s.messages();
+    ASSERT_TRUE(fs::exists(s.path("Join3.shp")));
+    h::FeatureClassPtr joined = h::FeatureClass::open(s.path("Join3.shp"));
+    EXPECT_EQ(joined->fields().names(), (std::vector<std::string>{"FID", "Shape", "REGION", "REGIONID", "Class-10",
+                                                                  "Class-20", "Class-30", "Class-40", "Class-50",
+                                                                  "Class-60"}));
+    ASSERT_TRUE(joined->spatialReference());
+    EXPECT_EQ(joined->shapeType(), h::ShapeType::Polygon);
+    double total = 0;
+    h::Cursor rows = joined->search(nullptr, false);
+    int64_t n = 0;
+    while (h::RowPtr r = rows.next()) {
+        ++n;
+        EXPECT_NEAR(r->shape().area(), regions->featureClass()->row(r->oid())->shape().area(), 1e-3);
+        for (int32_t f = 4; f < joined->fields().count(); ++f) total += h::toDouble(r->value(f));
+    }
+    EXPECT_EQ(n, 5);
+    EXPECT_NEAR(total, 2500, 0.05);
+    // The map: three tables per call and one layer per call; the region layer without its join.
+    EXPECT_EQ(s.map()->tables().size(), 6u);
+    EXPECT_FALSE(regions->join());
+    EXPECT_EQ(s.map()->layer(0)->name(), "Regions analysis of landscape.tif (Value) by regions");
+    // The cross-tab rows of the second call equal the first's.
+    h::TablePtr area = h::Table::open(s.path("SStatsByRgns--ClassAreaCrosstab.dbf"));
+    std::map<std::string, std::vector<std::string>> byRun;
+    h::Cursor c = area->search(nullptr, false);
+    while (h::RowPtr r = c.next()) byRun[h::toText(r->value("Run"))].push_back(h::toText(r->value("Class-10")));
+    EXPECT_EQ(byRun["0"], byRun["1"]);
+    EXPECT_EQ(byRun.size(), 2u);
+}
+
+TEST(RegionStatsRun, TheResponseSummaryIsJoinedWithItsMeanAsMeanResponse) {
+    RegionSession s;
+    s.addGrid("landscape.tif");
+    s.addGrid("standage.tif");
+    s.addRegions();
+    s.run(s.path("stats.dbf"), "REGIONID", true);
+    ASSERT_TRUE(s.driver.errorReports.empty()) << s.messages();
+    ASSERT_TRUE(fs::exists(s.path("Join.shp"))) << s.messages();
+    h::LayerPtr layer = s.map()->layer(0);
+    EXPECT_FALSE(layer->visible());
+    EXPECT_EQ(layer->fieldAlias("MEAN"), "MeanResponse");
+    h::FeatureClassPtr joined = h::FeatureClass::open(s.path("Join.shp"));
+    for (const char* gone : {"MIN", "MAX", "COUNT", "SUM", "STD", "MEDIAN"}) EXPECT_LT(joined->findField(gone), 0) << gone;
+    ASSERT_GE(joined->findField("MEAN"), 0);
+    h::Cursor rows = joined->search(nullptr, false);
+    while (h::RowPtr r = rows.next()) {
+        const int id = static_cast<int>(h::toDouble(r->value("REGIONID")));
+        HandCut cut = cutRegion(s.path("regions.shp"), "REGIONID", std::to_string(id));
+        std::vector<float> cells = cellsOf(s.path("standage.tif"), cut);
+        double sum = 0;
+        int64_t count = 0;
+        for (float v : cells)
+            if (v != -9999) sum += v, ++count;
+        EXPECT_NEAR(h::toDouble(r->value("MEAN")), sum / count, 1e-6) << id;
+    }
+    // No zonal table is left in the output folder.
+    for (const auto& e : fs::directory_iterator(s.dir))
+        EXPECT_EQ(e.path().filename().string().find("RgnStats"), std::string::npos) << e.path();
+
+    // The response layer gone from the map: said, and the class areas are joined instead.
+    kv::frmGridRegionStats& d = *s.command.dialog();
+    for (const h::LayerPtr& l : s.map()->layers())
+        if (l->name() == "standage.tif") {
+            s.map()->deleteLayer(l);
+            break;
+        }
+    s.driver.messages.clear();
+    ASSERT_TRUE(d.RunGridRegionStats("landscape.tif", "Value", "regions", "REGIONID", "LC", true, "CA, TE, %LAND",
+                                     s.path("stats.dbf"), true, "False"))
+        << s.messages();
+    EXPECT_EQ(s.driver.messages.front().text, "Could not find Response theme standage.tif");
+    h::FeatureClassPtr areas = h::FeatureClass::open(s.path("Join1.shp"));
+    EXPECT_GE(areas->findField("Class-10"), 0);
+    EXPECT_LT(areas->findField("MEAN"), 0);
+    EXPECT_FALSE(s.map()->layer(0)->visible());
+}
+
+// Text keys with quotes, fractional keys and a null key each select their own regions.
+TEST(RegionStatsRun, QuotedTextFractionalAndNullKeysKeepTheirRegions) {
+    RegionSession s;
+    s.addGrid("landscape.tif");
+    h::FeatureLayerPtr regions = s.addRegions();
+    {
+        h::FeatureClassPtr fc = regions->featureClass();
+        fc->addFields({{"OWNER", h::FieldString, 20, 0, 0}, {"SHARE", h::FieldDouble, 0, 8, 2}});
+        const char* owners[] = {"O'Brien", "Crown", nullptr, "O'Brien", "Crown"};
+        h::Cursor rows = fc->update(nullptr, false);
+        int k = 0;
+        while (h::RowPtr r = rows.next()) {
+            if (owners[k]) r->setValue("OWNER", std::string(owners[k]));
+            r->setValue("SHARE", 0.25 + k % 2);
+            rows.updateRow(*r);
+            ++k;
+        }
+        fc->flush();
+    }
+    const std::string table = s.path("owners.dbf");
+    s.run(table, "OWNER");
+    ASSERT_TRUE(s.driver.errorReports.empty()) << s.messages();
+    h::TablePtr t = h::Table::open(table);
+    EXPECT_EQ(t->fields().field(t->findField("OWNER")), (h::FieldDef{"OWNER", h::FieldString, 20, 0, 0}));
+    std::map<std::string, double> ta;
+    h::Cursor rows = t->search(nullptr, false);
+    while (h::RowPtr r = rows.next())
+        if (h::toText(r->value("Class")) == "All") ta[h::isNull(r->value("OWNER")) ? "<null>" : h::toText(r->value("OWNER"))] += h::toDouble(r->value("TLA"));
+    ASSERT_EQ(ta.size(), 3u) << s.messages();
+    EXPECT_NEAR(ta["O'Brien"] + ta["Crown"] + ta["<null>"], 2500, 0.05);
+    EXPECT_NEAR(ta["<null>"], 481.9, 1.0);   // South's 4,818,983 m2 (README)
+
+    const std::string shares = s.path("shares.dbf");
+    s.run(shares, "SHARE");
+    ASSERT_TRUE(s.driver.errorReports.empty()) << s.messages();
+    h::TablePtr st = h::Table::open(shares);
+    EXPECT_EQ(st->fields().field(st->findField("SHARE")), (h::FieldDef{"SHARE", h::FieldDouble, 0, 8, 2}));
+    std::set<double> keys;
+    h::Cursor sr = st->search(nullptr, false);
+    while (h::RowPtr r = sr.next()) keys.insert(h::toDouble(r->value("SHARE")));
+    EXPECT_EQ(keys, (std::set<double>{0.25, 1.25}));
+}
+
+TEST(RegionStatsRun, RefusalsLeaveEveryFileAndTheSelectionAsTheyWere) {
+    RegionSession s;
+    s.addGrid("landscape.tif");
+    h::FeatureLayerPtr regions = s.addRegions();
+    regions->selectionSet().add(std::vector<int64_t>{1, 3});
+    kv::frmGridRegionStats& d = s.open();
+    const std::string table = s.path("stats.dbf");
+    // A selection of two regions: only they get rows, runs 1 and 2.
+    ASSERT_TRUE(d.RunGridRegionStats("landscape.tif", "Value", "regions", "REGION", "C", true, "CA, TE, %LAND", table,
+                                     true, "False"))
+        << s.messages();
+    EXPECT_EQ(regions->selectionSet().ids(), (std::vector<int64_t>{1, 3}));
+    {
+        h::TablePtr t = h::Table::open(table);
+        std::set<std::string> seen;
+        h::Cursor c = t->search(nullptr, false);
+        while (h::RowPtr r = c.next()) seen.insert(h::toText(r->value("REGION")) + h::toText(r->value("Run")));
+        EXPECT_EQ(seen, (std::set<std::string>{"East1", "West2"}));
+    }
+    const std::string scratch = h::scratchFolder();
+    const auto scratchBefore = korvane::test::FolderSnapshot::read(scratch);
+    korvane::test::FolderSnapshot before(s.dir);
+    s.driver.messages.clear();
+    {
+        // Run numbers 996 and on: 996 + 5 region values pass 999.
+        h::TablePtr t = h::Table::open(table);
+        h::Cursor c = t->update(nullptr, false);
+        while (h::RowPtr r = c.next()) {
+            r->setValue("Run", 996);
+            c.updateRow(*r);
+        }
+        t->flush();
+    }
+    regions->featureClass()->addField({"CLASS", h::FieldString, 8, 0, 0});
+    regions->featureClass()->flush();
+    korvane::test::FolderSnapshot high(s.dir);
+    EXPECT_FALSE(d.RunGridRegionStats("landscape.tif", "Value", "regions", "REGION", "C", true, "CA, TE", table, true,
+                                      "False"));
+    ASSERT_EQ(s.driver.messages.size(), 1u) << s.messages();
+    EXPECT_NE(s.driver.messages[0].text.find("up to 999"), std::string::npos) << s.messages();
+    EXPECT_TRUE(high.sameAsNow()) << high.differences();
+    EXPECT_EQ(regions->selectionSet().ids(), (std::vector<int64_t>{1, 3}));
+    // Unknown layers and fields.
+    s.driver.messages.clear();
+    EXPECT_FALSE(d.RunGridRegionStats("nothing", "Value", "regions", "REGION", "C", true, "CA, TE", table, false, "False"));
+    EXPECT_FALSE(d.RunGridRegionStats("landscape.tif", "Nope", "regions", "REGION", "C", true, "CA, TE", table, false, "False"));
+    EXPECT_FALSE(d.RunGridRegionStats("landscape.tif", "Value", "nothing", "REGION", "C", true, "CA, TE", table, false, "False"));
+    EXPECT_FALSE(d.RunGridRegionStats("landscape.tif", "Value", "regions", "NOPE", "C", true, "CA, TE", table, false, "False"));
+    // A list without the cross-tabulated metrics; a region field named like a field of the table.
+    EXPECT_FALSE(d.RunGridRegionStats("landscape.tif", "Value", "regions", "REGION", "C", true, "CA, NumP", table,
+                                      false, "False"));
+    EXPECT_FALSE(d.RunGridRegionStats("landscape.tif", "Value", "regions", "CLASS", "C", true, "CA, TE", table,
+                                      false, "False"));
+    EXPECT_EQ(s.messages(),
+              "Could not find raster layer nothing\n"
+              "Cannot find field 'Nope' in the grid.  Cannot continue.\n"
+              "Could not find region layer nothing\n"
+              "Cannot find field 'NOPE' in the feature layer.  Cannot continue.\n"
+              "The cross-tabulations sum the metrics CA and TE: the list must hold both.  Cannot continue.\n"
+              "The region field CLASS has the name of another field of the statistics table.  Cannot continue.\n");
+    EXPECT_TRUE(high.sameAsNow()) << high.differences();
+    // Every temporary grid of the runs is gone.
+    EXPECT_EQ(korvane::test::FolderSnapshot::read(scratch), scratchBefore);
+}
+
+// A table that cannot be put in place (a failing fsync, close or rename of
+// its new version) stays as it was, and nothing else is written.
+TEST(RegionStatsRun, AFailedReplacementLeavesTheTableAsItWas) {
+    namespace ht = korvane::host::testing;
+    RegionSession s;
+    s.addGrid("landscape.tif");
+    s.addRegions();
+    kv::frmGridRegionStats& d = s.open();
+    const std::string table = s.path("stats.dbf");
+    ASSERT_TRUE(d.RunGridRegionStats("landscape.tif", "Value", "regions", "REGION", "LC", true, "CA, TE, %LAND",
+                                     table, true, "False"))
+        << s.messages();
+    for (ht::Step step : {ht::Step::Fsync, ht::Step::Close, ht::Step::Rename}) {
+        korvane::test::FolderSnapshot before(s.dir);
+        s.driver.messages.clear();
+        ht::failAt(step, EIO, "stats.dbf");
+        EXPECT_FALSE(d.RunGridRegionStats("landscape.tif", "Value", "regions", "REGION", "LC", true, "CA, TE, %LAND",
+                                          table, true, "False"));
+        ht::clearFaults();
+        EXPECT_TRUE(before.sameAsNow()) << before.differences();
+        ASSERT_FALSE(s.driver.messages.empty());
+        EXPECT_NE(s.driver.messages.back().text.find("It is as it was before the run."), std::string::npos)
+            << s.messages();
+        EXPECT_TRUE(korvane::test::temporariesIn(s.dir).empty());
+    }
+}
+
+// fragstat failing, leaving out a file or writing a malformed one: the
+// run ends with a message before anything is written, whatever region it
+// reached.
+TEST(RegionStatsRun, AFailedOrBrokenFragstatRunWritesNothing) {
+    RegionSession s;
+    s.addGrid("landscape.tif");
+    h::FeatureLayerPtr regions = s.addRegions();
+    kv::frmGridRegionStats& d = s.open();
+    fs::create_directory(s.dir / "out");
+    fs::create_directory(s.dir / "bin");
+    const std::string table = (s.dir / "out" / "stats.dbf").string();
+    ASSERT_TRUE(d.RunGridRegionStats("landscape.tif", "Value", "regions", "REGION", "LC", true, "CA, TE, %LAND",
+                                     table, true, "False"))
+        << s.messages();
+    korvane::test::FolderSnapshot before(s.dir / "out");
+    struct Case {
+        const char* what;
+        const char* script;
+        const char* says;
+    } cases[] = {
+        {"exits with an error after writing its files",
+         "printf 'LID TA\\nx 25\\n' > \"$2.land\"; printf 'LID TYPE CA TE %%LAND\\nx 10 3 1 5\\n' > \"$2.class\"; exit 3",
+         "FRAGSTATS failed to run or successfully complete"},
+        {"leaves out the class file", "printf 'LID TA\\nx 25\\n' > \"$2.land\"",
+         "FRAGSTATS failed to run or successfully complete"},
+        {"fails at the fourth region",
+         "n=$(ls \"$(dirname \"$0\")\" | wc -l); touch \"$(dirname \"$0\")/ran$n\"; [ $n -gt 3 ] && exit 1; "
+         "printf 'LID TA\\nx 25\\n' > \"$2.land\"; printf 'LID TYPE CA TE %%LAND\\nx 10 3 1 5\\n' > \"$2.class\"",
+         "FRAGSTATS failed to run or successfully complete"},
+        {"writes a short line",
+         "printf 'LID TA\\nx 25\\n' > \"$2.land\"; printf 'LID TYPE CA TE %%LAND\\nx 10 3\\n' > \"$2.class\"",
+         "is malformed"},
+    };
+    korvane::test::TempFolderHere tmp(s.dir / "tmp");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const auto& e : fs::directory_iterator(s.dir / "bin")) fs::remove(e.path());
+        korvane::test::FragStatsStandIn standIn(s.dir / "bin", c.script);
+        s.driver.messages.clear();
+        EXPECT_FALSE(d.RunGridRegionStats("landscape.tif", "Value", "regions", "REGION", "LC", true,
+                                          "CA, TE, %LAND", table, true, "False"));
+        ASSERT_FALSE(s.driver.messages.empty());
+        EXPECT_NE(s.driver.messages.back().text.find(c.says), std::string::npos) << s.messages();
+        EXPECT_TRUE(s.driver.errorReports.empty()) << s.messages();
+        EXPECT_TRUE(before.sameAsNow()) << before.differences();
+        EXPECT_EQ(regions->selectionSet().count(), 5);
+        EXPECT_TRUE(fs::is_empty(h::scratchFolder()));   // the region's mask and cut grid are gone
+        EXPECT_TRUE(tmp.entries().empty());                 // and so is the region's fragstat folder
+        if (std::string(c.what) == "fails at the fourth region")   // three regions ran well before it
+            EXPECT_EQ(std::distance(fs::directory_iterator(s.dir / "bin"), fs::directory_iterator()), 5);
+    }
+}
+
+// A region grid that fragstat cannot take (cells of -9999, its NoData) gives
+// no output: the run ends with the missing-output message and writes nothing.
+TEST(RegionStatsRun, ARegionWithoutOutputEndsTheRunBeforeAnyWrite) {
+    RegionSession s;
+    {
+        GDALAllRegister();
+        GDALDriver* gtiff = GetGDALDriverManager()->GetDriverByName("GTiff");
+        GDALDataset* ds = gtiff->Create(s.path("odd.tif").c_str(), 500, 500, 1, GDT_Int16, nullptr);
+        double gt[6] = {600000, 10, 0, 5055000, 0, -10};
+        ds->SetGeoTransform(gt);
+        OGRSpatialReference sr;
+        sr.importFromEPSG(26917);
+        ds->SetSpatialRef(&sr);
+        std::vector<int16_t> cells(500 * 500, 1);
+        for (int i = 0; i < 500 * 250; ++i) cells[static_cast<size_t>(i)] = -9999;   // the north half
+        EXPECT_EQ(ds->GetRasterBand(1)->RasterIO(GF_Write, 0, 0, 500, 500, cells.data(), 500, 500, GDT_Int16, 0, 0),
+                  CE_None);
+        GDALClose(ds);
+        s.map()->addLayer(h::openRasterLayer(s.path("odd.tif")));
+    }
+    h::FeatureLayerPtr regions = s.addRegions();
+    kv::frmGridRegionStats& d = s.open();
+    korvane::test::FolderSnapshot before(s.dir);
+    EXPECT_FALSE(d.RunGridRegionStats("odd.tif", "Value", "regions", "REGION", "LC", true, "CA, TE", s.path("t.dbf"), false,
+                                      "False"));
+    ASSERT_FALSE(s.driver.messages.empty());
+    EXPECT_EQ(s.driver.messages.back().text,
+              "The raster file was exported successfully, but FRAGSTATS failed to run or successfully complete, so no "
+              "FRAGSTATS output file was created.  Select the Verbose Error Tracking box to help trace the problem");
+    EXPECT_TRUE(before.sameAsNow()) << before.differences();
+    EXPECT_TRUE(regions->selectionSet().count() == 5);   // the whole layer, as remembered
+    EXPECT_FALSE(regions->join());
+}
+
+}  // namespace
