@@ -27,7 +27,9 @@ constexpr std::string_view kMark = ".kvtmp-";
 [[noreturn]] void refuse(const stdfs::path& target, int error, const std::string& what = {}) {
     int32_t number = (error == EACCES || error == EPERM || error == EROFS) ? err::PermissionDenied : err::HostGeneric;
     std::string why = what.empty() ? std::string(std::strerror(error)) : what;
-    fail(number, "Korvane", "Cannot write " + target.string() + ": " + why + ".");
+    // A temporary that is itself replaced (a working copy) is named as the
+    // user's file it stands for.
+    fail(number, "Korvane", "Cannot write " + fileOfTemporary(target).string() + ": " + why + ".");
 }
 
 // A fresh unique part: process, call and a random number, so that two runs
@@ -49,13 +51,14 @@ stdfs::path markedName(const stdfs::path& target, const std::string& unique) {
 }
 
 // The name of the file a temporary stands for: the temporary's name without
-// its mark.
+// its marks (a temporary of a temporary has two).
 std::string unmarkedName(const stdfs::path& p) {
     std::string name = p.filename().string();
-    size_t at = name.find(kMark);
-    if (at == std::string::npos) return name;
-    size_t dot = name.find('.', at + kMark.size());
-    return name.substr(0, at) + (dot == std::string::npos ? std::string() : name.substr(dot));
+    for (size_t at; (at = name.find(kMark)) != std::string::npos;) {
+        size_t dot = name.find('.', at + kMark.size());
+        name = name.substr(0, at) + (dot == std::string::npos ? std::string() : name.substr(dot));
+    }
+    return name;
 }
 
 // Resolves a link, so that the file it points to is replaced and the link
@@ -189,12 +192,26 @@ void FileReplacement::commit() {
         struct stat old;
         if (::stat(target.c_str(), &old) == 0 && ::access(target.c_str(), W_OK) != 0) refuse(target, errno);
     }
+    // Targets kept together keep their old versions under marked links
+    // until every rename is made.
+    std::vector<stdfs::path> old(targets_.size());
+    if (together_) {
+        for (size_t i = 0; i < targets_.size(); ++i) {
+            stdfs::path link = markedName(targets_[i], unique_ + "-old");
+            named_.push_back(link);
+            if (::link(targets_[i].c_str(), link.c_str()) == 0) old[i] = link;
+        }
+    }
     std::set<stdfs::path> folders;
     for (size_t i = 0; i < targets_.size(); ++i) {
         const stdfs::path& target = targets_[i];
         int injectedError = testing::injected(testing::Step::Rename, temporaries_[i]);
-        if (injectedError) refuse(target, injectedError);
-        if (::rename(temporaries_[i].c_str(), target.c_str()) != 0) refuse(target, errno);
+        int error = injectedError ? injectedError : ::rename(temporaries_[i].c_str(), target.c_str()) != 0 ? errno : 0;
+        if (error) {
+            for (size_t j = i; together_ && j-- > 0;)
+                if (!old[j].empty() && ::rename(old[j].c_str(), targets_[j].c_str()) == 0) renamed_[j] = false;
+            refuse(target, error);
+        }
         renamed_[i] = true;
         folders.insert(target.parent_path());
     }
@@ -244,6 +261,10 @@ void replaceFileContents(const stdfs::path& target, std::string_view bytes) {
 
 bool isKorvaneTemporary(const stdfs::path& p) {
     return p.filename().string().find(kMark) != std::string::npos;
+}
+
+stdfs::path fileOfTemporary(const stdfs::path& p) {
+    return isKorvaneTemporary(p) ? p.parent_path() / unmarkedName(p) : p;
 }
 
 stdfs::path temporaryNameFor(const stdfs::path& target) {

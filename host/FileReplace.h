@@ -52,6 +52,14 @@ public:
     void commit();                            // throws Failure; targets not yet renamed stay as they were
     bool committed() const { return committed_; }
 
+    // Makes commit() all or nothing across the targets, for files that only
+    // make sense together: before the first rename each existing target is
+    // linked under a marked name, and when a rename fails the targets already
+    // renamed are put back from those links (a target that cannot be linked
+    // cannot be put back). A kill between the renames still leaves the files
+    // renamed so far in their new versions.
+    void keepTogether() { together_ = true; }
+
     // Leaves out of commit() every target whose temporary was not written
     // (its old file, if any, stays): for a dataset whose writer makes some
     // sidecars only sometimes. Returns the targets that stay in.
@@ -64,6 +72,7 @@ private:
     std::vector<bool> renamed_;
     std::string unique_;
     bool committed_ = false;
+    bool together_ = false;
 };
 
 // Whole-file replacement of one file's bytes through a FileReplacement.
@@ -71,6 +80,8 @@ void replaceFileContents(const std::filesystem::path& target, std::string_view b
 
 // True for names Korvane gives its temporaries (`*.kvtmp-*`).
 bool isKorvaneTemporary(const std::filesystem::path& p);
+// The file a temporary stands for, for messages (p itself when it is none).
+std::filesystem::path fileOfTemporary(const std::filesystem::path& p);
 
 // The marked temporary name for `name` in `folder` with a fresh unique part:
 // for a file that is made under a temporary name and renamed to its own name

@@ -133,7 +133,10 @@ std::string ListInput(const std::string& prompt, const std::vector<std::string>&
         ShowForm(dlg, true);
         KV_LINE;
         // The entry at the selected index; with none selected, the text typed.
-        result = list.listIndex() >= 0 ? list.list(list.listIndex()) : list.text();
+        // The dialog may have been unloaded (closed from its box): its
+        // controls are then those of a fresh load, so look the list up again.
+        auto& chosen = dlg.get<h::ComboBox>("lstDataSet");
+        result = chosen.listIndex() >= 0 ? chosen.list(chosen.listIndex()) : chosen.text();
     });
     return result;
 }

@@ -5,6 +5,7 @@
 #include <cctype>
 #include <charconv>
 #include <cmath>
+#include <optional>
 
 #include "host/Failure.h"
 #include "host/data/Table.h"
@@ -271,11 +272,14 @@ Value Calculator::valueFor(const Row& row) const {
 
 int64_t Calculator::calculate(Cursor& cursor) const {
     int64_t n = 0;
+    std::optional<EditSession> edit;
     while (RowPtr r = cursor.next()) {
+        if (!edit) edit.emplace(r->table());
         r->setValue(field_, valueFor(*r));
         cursor.updateRow(*r);
         ++n;
     }
+    if (edit) edit->commit();
     return n;
 }
 

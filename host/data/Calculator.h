@@ -70,8 +70,10 @@ public:
     // The value for the row, converted to the field's type; fails when it
     // cannot be stored there.
     Value valueFor(const Row& row) const;
-    // Sets the field of every row the cursor hands out and writes it back;
-    // returns how many rows were written.
+    // Sets the field of every row the cursor hands out and writes it back,
+    // all in one edit session of the table: a value that cannot be stored,
+    // or a failed write, leaves the files as they were. Returns how many rows
+    // were written.
     int64_t calculate(Cursor& cursor) const;
 
 private:

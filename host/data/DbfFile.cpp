@@ -259,8 +259,9 @@ bool dbfChangeFits(const DbfLayout& layout, const DbfFieldChange& change) {
 
 bool restructureDbf(const std::string& dbfPath, const DbfLayout& layout, const DbfFieldChange& change,
                     const DbfRecordFill* fill) {
+    const std::string shown = fileOfTemporary(dbfPath).string();
     auto refuse = [&](const std::string& why) {
-        fail(err::HostGeneric, kSource, "Cannot change the fields of " + dbfPath + ": " + why + ".");
+        fail(err::HostGeneric, kSource, "Cannot change the fields of " + shown + ": " + why + ".");
     };
     Fd in(::open(dbfPath.c_str(), O_RDONLY | O_CLOEXEC));
     if (in.fd < 0) refuse(errnoText());
@@ -319,7 +320,7 @@ bool restructureDbf(const std::string& dbfPath, const DbfLayout& layout, const D
     Fd out(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
     if (out.fd < 0) refuse(errnoText());
     auto passOn = [&](const Failure& f) {
-        fail(f.number(), kSource, "Cannot change the fields of " + dbfPath + ": " + f.description());
+        fail(f.number(), kSource, "Cannot change the fields of " + shown + ": " + f.description());
     };
     auto write = [&](const void* p, size_t n) {
         try {
@@ -560,14 +561,16 @@ void DbfRecordWriter::flush() {
     // Each record keeps its deletion flag as the file has it.
     std::vector<char> flags(bytes);
     if (!readAll(fd_, flags.data(), bytes, at))
-        fail(err::HostGeneric, kSource, "Cannot read the records of " + path_ + ": " + errnoText());
+        fail(err::HostGeneric, kSource, "Cannot read the records of " + fileOfTemporary(path_).string() + ": " + errnoText());
     for (int64_t r = 0; r < count; ++r) run_[static_cast<size_t>(r) * len] = flags[static_cast<size_t>(r) * len];
+    if (int e = testing::injected(testing::Step::Write, path_))
+        fail(err::HostGeneric, kSource, "Cannot write the records of " + fileOfTemporary(path_).string() + ": " + std::strerror(e));
     if (!writeAll(fd_, run_.data(), bytes, at))
-        fail(err::HostGeneric, kSource, "Cannot write the records of " + path_ + ": " + errnoText());
+        fail(err::HostGeneric, kSource, "Cannot write the records of " + fileOfTemporary(path_).string() + ": " + errnoText());
     if (!dated_) {
         auto date = dbfUpdateDate();
         if (!writeAll(fd_, date.data(), 3, 1))
-            fail(err::HostGeneric, kSource, "Cannot write the header of " + path_ + ": " + errnoText());
+            fail(err::HostGeneric, kSource, "Cannot write the header of " + fileOfTemporary(path_).string() + ": " + errnoText());
         dated_ = true;
     }
 }
@@ -610,6 +613,46 @@ void DbfRecordWriter::flushAppended() {
 void DbfRecordWriter::refreshCount() {
     uint8_t n[4];
     if (readAll(fd_, n, 4, 4)) layout_.records = le32(n);
+}
+
+// ---- copies ------------------------------------------------------------------------
+
+void copyFileInto(const std::filesystem::path& from, const std::filesystem::path& to) {
+    auto refuse = [&](const char* what) {
+        fail(err::HostGeneric, kSource, std::string("Cannot ") + what + " " + from.string() + ": " + errnoText() + ".");
+    };
+    Fd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
+    if (in.fd < 0) refuse("read");
+    Fd out(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    if (out.fd < 0) refuse("write");
+    if (int e = testing::injected(testing::Step::Write, to)) {
+        errno = e;
+        refuse("write");
+    }
+    // The kernel copies (much cheaper for the writes that follow into the
+    // copy); where it cannot, the bytes go through here.
+    bool copied = false;
+    for (;;) {
+        ssize_t n = ::copy_file_range(in.fd, nullptr, out.fd, nullptr, size_t{1} << 30, 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && !copied && (errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP || errno == EINVAL)) break;
+        if (n < 0) refuse("write");
+        if (n == 0) break;
+        copied = true;
+    }
+    if (!copied) {
+        std::vector<char> buffer(size_t{1} << 20);
+        for (;;) {
+            ssize_t n = ::read(in.fd, buffer.data(), buffer.size());
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) refuse("read");
+            if (n == 0) break;
+            writeAllTo(out.fd, std::string_view(buffer.data(), static_cast<size_t>(n)), to);
+        }
+    }
+    int fd = out.fd;
+    out.fd = -1;
+    if (::close(fd) != 0) refuse("write");
 }
 
 bool readAt(int fd, void* buf, size_t n, off_t at) { return readAll(fd, buf, n, at); }

@@ -10,6 +10,7 @@
 
 #include <array>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -94,6 +95,10 @@ bool dbfChangeFits(const DbfLayout& layout, const DbfFieldChange& change);
 // was and this returns false.
 bool restructureDbf(const std::string& dbfPath, const DbfLayout& layout, const DbfFieldChange& change,
                     const DbfRecordFill* fill = nullptr);
+
+// Copies the file `from` whole into the new temporary `to` (see
+// host/FileReplace.h), every error checked; fails (HostGeneric) naming `from`.
+void copyFileInto(const std::filesystem::path& from, const std::filesystem::path& to);
 
 // Writes whole records of an open dataset's .dbf in place, formatted as the
 // driver formats a feature that it stores. Consecutive records are gathered

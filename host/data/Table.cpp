@@ -120,6 +120,18 @@ void copyDatasetTypes(const std::string& fromDbf, const std::string& toDbf) {
         add.emplace_back(to + it->first.substr(from.size()), it->second);
     for (auto& [k, v] : add) r[k] = v;
 }
+std::vector<std::pair<std::string, int32_t>> datasetTypes(const std::string& dbfPath) {
+    std::string prefix = canonical(dbfPath) + '\n';
+    auto& r = typeRegistry();
+    std::vector<std::pair<std::string, int32_t>> out;
+    for (auto it = r.lower_bound(prefix); it != r.end() && it->first.compare(0, prefix.size(), prefix) == 0; ++it)
+        out.emplace_back(it->first.substr(prefix.size()), it->second);
+    return out;
+}
+void restoreDatasetTypes(const std::string& dbfPath, const std::vector<std::pair<std::string, int32_t>>& types) {
+    forgetDataset(dbfPath);
+    for (const auto& [field, type] : types) rememberFieldType(dbfPath, field, type);
+}
 
 std::string canonical(const std::string& path) {
     std::error_code ec;
@@ -326,7 +338,7 @@ GDALDataset* openShapefile(const std::string& path, bool forUpdate) {
 }  // namespace
 
 void Table::Impl::openDataset(bool forUpdate) {
-    GDALDataset* d = openShapefile(path, forUpdate);
+    GDALDataset* d = openShapefile(workingPath(), forUpdate);
     closeDataset();
     ds = d;
     layer = d->GetLayer(0);
@@ -382,7 +394,7 @@ OGRLayer& Table::Impl::lyr(const char* source) {
     if (closed) fail(err::HostGeneric, source, "The dataset " + name + " has been closed or deleted.");
     if (appender) finishAppending();
     if (!layer) {
-        ds = openShapefile(path, update);
+        ds = openShapefile(workingPath(), update);
         layer = ds->GetLayer(0);
     }
     return *layer;
@@ -412,7 +424,7 @@ void Table::Impl::prepareWrite(const char* source) {
     lyr(source);
     if (readOnly.readOnly(folder, base))
         fail(err::HostAccessDenied, source, "Cannot write to " + name + ": the file is read-only.");
-    if (!update) openDataset(true);
+    if (!update && !edit) openDataset(true);
 }
 
 int64_t Table::Impl::recordCount(const char* source) {
@@ -422,6 +434,7 @@ int64_t Table::Impl::recordCount(const char* source) {
 
 void Table::Impl::deleteRecord(int64_t oid, const char* source) {
     prepareWrite(source);
+    readyForDriverWrite(source);
     // The driver marks the record in its copy of it, which must be current.
     flushRecords();
     if (isDirty(oid)) {
@@ -472,7 +485,7 @@ int64_t Table::Impl::liveRowCount(const char* source) {
         flushRecords();
         gdal::ErrorTrap trap;
         if (update) layer->SyncToDisk();
-        deleted = deletedRecords(base + ".dbf");
+        deleted = deletedRecords(workingBase() + ".dbf");
         deletedKnown = true;
     }
     return records - deleted;
@@ -613,7 +626,7 @@ bool Table::Impl::writeDirect(const Row& row) {
         gdal::ErrorTrap trap;
         if (layer->SyncToDisk() != OGRERR_NONE) return false;
         driverWrote = false;
-        records = data::DbfRecordWriter::open(base + ".dbf", *layer);
+        records = data::DbfRecordWriter::open(workingBase() + ".dbf", *layer);
         if (!records) return false;
     } else if (driverWrote) {
         // What the driver holds goes to the file first, so that it cannot
@@ -647,6 +660,7 @@ int64_t Table::Impl::appendRow(const Row& row) {
     if (row.values_.size() != static_cast<size_t>(fields.count())) return -1;
     if (!appender) {
         prepareWrite(kSource);
+        readyForDriverWrite(kSource);
         // The driver writes out what it holds and lets go of the files.
         flushRecords();
         {
@@ -656,7 +670,7 @@ int64_t Table::Impl::appendRow(const Row& row) {
                 return -1;
             }
         }
-        auto a = data::ShapefileAppender::open(base, *layer);
+        auto a = data::ShapefileAppender::open(workingBase(), *layer);
         if (!a) {
             appendRefused = true;
             return -1;
@@ -685,6 +699,7 @@ int64_t Table::Impl::writeRow(const Row& row, bool insert) {
     }
     // Gathered records go first, so that the driver's writes land after them.
     flushRecords();
+    readyForDriverWrite(kSource);
     FeatureHandle f(OGRFeature::CreateFeature(layer->GetLayerDefn()));
     fill(*f, row);
     gdal::ErrorTrap trap;
@@ -711,7 +726,7 @@ bool Table::Impl::changeFieldsDirect(const data::DbfFieldChange& change) {
         if (layer->SyncToDisk() != OGRERR_NONE) return false;
     }
     releaseDataset();
-    std::string dbf = base + ".dbf";
+    std::string dbf = workingBase() + ".dbf";
     std::optional<data::DbfLayout> layout;
     {
         int fd = ::open(dbf.c_str(), O_RDONLY | O_CLOEXEC);
@@ -831,6 +846,7 @@ void Table::addFields(const std::vector<FieldDef>& defs) {
     if (!impl_->changeFieldsDirect({true, checked, -1})) {
         // The driver adds one field at a time; when one fails, the ones it
         // added before it are taken out again.
+        impl_->readyForDriverWrite("Table.addField");
         impl_->syncDriver();
         int32_t before = impl_->layer->GetLayerDefn()->GetFieldCount();
         for (const FieldDef& f : checked) {
@@ -860,6 +876,7 @@ void Table::deleteField(std::string_view fieldName) {
         fail(err::HostInvalidArg, "Table.deleteField", "The field " + std::string(fieldName) + " cannot be deleted.");
     impl_->prepareWrite("Table.deleteField");
     if (!impl_->changeFieldsDirect({false, {}, i - impl_->offset})) {
+        impl_->readyForDriverWrite("Table.deleteField");
         impl_->syncDriver();
         gdal::ErrorTrap trap;
         impl_->driverWrote = true;
@@ -908,7 +925,7 @@ bool Table::rewriteFields(const std::vector<std::string>& keep, const std::vecto
         if (t.layer->SyncToDisk() != OGRERR_NONE) return false;
     }
     t.releaseDataset();
-    const std::string dbf = t.base + ".dbf";
+    const std::string dbf = t.workingBase() + ".dbf";
     std::optional<data::DbfLayout> layout;
     {
         int fd = ::open(dbf.c_str(), O_RDONLY | O_CLOEXEC);
@@ -992,7 +1009,7 @@ bool Table::rewriteFields(const std::vector<std::string>& keep, const std::vecto
         gdal::ErrorTrap trap;
         const char* const drivers[] = {"ESRI Shapefile", nullptr};
         d.ds = static_cast<GDALDataset*>(
-            GDALOpenEx(t.path.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY, drivers, nullptr, nullptr));
+            GDALOpenEx(t.workingPath().c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY, drivers, nullptr, nullptr));
         return d.ds && d.ds->GetLayerCount() > 0;
     };
     OGRLayer* reader = nullptr;
@@ -1015,7 +1032,7 @@ bool Table::rewriteFields(const std::vector<std::string>& keep, const std::vecto
         reader->ResetReading();
     }
     std::unique_ptr<data::ShpRecords> shp;
-    if (t.featureClass) shp = std::make_unique<data::ShpRecords>(t.base);
+    if (t.featureClass) shp = std::make_unique<data::ShpRecords>(t.workingBase());
 
     auto row = std::make_shared<Row>();
     row->table_ = shared_from_this();

@@ -212,7 +212,9 @@ public:
     // Rows in object-id order that match the filter (nullptr: all). The
     // where clause is compiled before the first row: a bad clause fails here.
     Cursor search(const QueryFilter* filter, bool recycling);
-    // The same rows, for changing (updateRow) or deleting (deleteRow).
+    // The same rows, for changing (updateRow) or deleting (deleteRow). Each
+    // write reaches the files as it is made; a run whose changes must reach
+    // them whole (or not at all) makes them in an EditSession.
     Cursor update(const QueryFilter* filter, bool recycling);
     InsertCursor insert(bool buffered);
     // Writes pending changes to the files.
@@ -233,6 +235,38 @@ private:
     friend class SelectionSet;
     friend class ShapefileWorkspace;
     friend struct TableAccess;
+};
+
+// The changes of one run to a table, put in place whole. From the session's
+// start to commit(), every change to the table (rows stored or updated,
+// fields added or deleted, rows added or deleted) is written into a working
+// copy of its files under marked temporary names in its folder (see
+// host/FileReplace.h), and the table reads its rows from there. commit()
+// closes the working copy with every error checked and renames it over the
+// files, the .dbf last; the .shp and .shx are replaced only when the
+// shapefile driver itself wrote them (a row it stored), otherwise they are
+// not touched. A session that ends without a commit (a failure, an
+// exception, a kill) leaves the files as they were, byte for byte, and the
+// table's fields as they were when it began; its working copy is removed.
+//
+// Starting fails as any write does when the files are read-only. A session
+// started while one is open on the same table joins it: only the outermost
+// one commits, and if a joined one ends without its commit the outer commit
+// fails and writes nothing.
+class EditSession {
+public:
+    explicit EditSession(Table& table);
+    ~EditSession();
+    EditSession(const EditSession&) = delete;
+    EditSession& operator=(const EditSession&) = delete;
+
+    // Puts the changes in place; fails (HostGeneric, or PermissionDenied when
+    // a file cannot be written) with the files as they were.
+    void commit();
+
+private:
+    TablePtr table_;
+    bool done_ = false;
 };
 
 class FeatureClass : public Table {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "host/FileReplace.h"
 #include "host/data/DbfFile.h"
 #include "host/data/ReadOnlyWatch.h"
 #include "host/data/ShapefileAppend.h"
@@ -51,6 +52,41 @@ struct Table::Impl {
     bool driverWrote = false;    // the driver wrote since it was last synced
     std::vector<uint64_t> dirty;
     int64_t dirtyCount = 0;
+
+    // An open edit session (see EditSession): the driver and the dBASE
+    // writer work on a working copy of the files under marked names, which
+    // its commit renames over the files.
+    struct Edit {
+        // The .shp and .shx of a feature class, then the .dbf.
+        std::unique_ptr<FileReplacement> files;
+        std::string base;  // the working copy's folder/name
+        std::string path;  // its main file
+        // Whether its .shp and .shx are files of its own; until then they are
+        // links to the originals, which the driver opens only for reading.
+        bool ownShapes = false;
+        int depth = 1;
+        bool spoiled = false;  // a joined session ended without its commit
+        // What the table is again when the edit is dropped.
+        Fields fields;
+        std::vector<std::pair<std::string, int32_t>> types;
+        bool deletedKnown = false;
+        bool deletedThisSession = false;
+        int64_t deleted = 0;
+        std::vector<bool> deletedIds;
+    };
+    std::unique_ptr<Edit> edit;
+    // The files the driver and the writer use: the working copy's in an edit.
+    std::string workingBase() const;
+    std::string workingPath() const;
+    void beginEdit(const char* source);
+    void commitEdit(const char* source);
+    // Drops the working copy; the table is as it was when the edit began.
+    void abandonEdit() noexcept;
+    // Before the driver itself writes (a row it stores, a field change or
+    // deletion it makes) or the appender adds rows: in an edit, the working
+    // copy's shapes become files of its own, and the driver reopens them for
+    // update.
+    void readyForDriverWrite(const char* source);
 
     // Inserts into a polygon shapefile are appended by this code (see
     // ShapefileAppend.h) while nothing else needs the driver; any other use
@@ -146,6 +182,9 @@ void rememberFieldType(const std::string& dbfPath, const std::string& field, int
 void forgetFieldType(const std::string& dbfPath, const std::string& field);
 void forgetDataset(const std::string& dbfPath);
 void copyDatasetTypes(const std::string& fromDbf, const std::string& toDbf);
+// The registered types of a dataset's fields, and putting them back.
+std::vector<std::pair<std::string, int32_t>> datasetTypes(const std::string& dbfPath);
+void restoreDatasetTypes(const std::string& dbfPath, const std::vector<std::pair<std::string, int32_t>>& types);
 
 // Checks a new field definition and fills in default widths; fails with a
 // clear description. checkName: refuse names the dBASE file cannot hold.

@@ -4,13 +4,17 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <fstream>
 #include <iterator>
 
+#include "FaultInjection.h"
 #include "Fixture.h"
+#include "host/FileReplace.h"
 #include "host/System.h"
 #include "shared/App.h"
 #include "vector/Classes/clsAreaPerimeter.h"
+#include "vector/Modules/modMisc.h"
 
 namespace h = korvane::host;
 
@@ -230,6 +234,40 @@ TEST(AreaPerimeterCommand, LayersThatCannotTakeTheFieldsAreLeftUnchanged) {
     EXPECT_NE(fx.driver.errorReports[0].find("AddAreaAndPerimFields Modules/modMisc Line : "), std::string::npos);
     EXPECT_EQ(gone->featureClass()->findField("Area"), -1);
     EXPECT_FALSE(std::filesystem::exists(fx.dir / "gone.dbf"));
+}
+
+// The new fields and the values reach the file together: a failure or a
+// kill after the fields are made leaves the layer's files as they were, and
+// no value is handed on as written.
+TEST(AreaPerimeterCommand, AFailureOrAKillPartWayLeavesTheFilesAsTheyWere) {
+    namespace t = korvane::host::testing;
+    for (const auto& f : korvane::test::partWayFailures()) {
+        AreaPerimeter fx;
+        fx.map()->setMapUnits(h::UnitMeters);
+        auto layer = fx.selectSquares("stands", 3);
+        korvane::test::FolderSnapshot before(fx.dir);
+        f.inject();
+        kv::AreaAndPerimeter written;
+        kv::AddAreaAndPerimFields(layer, true, &written);
+        t::clearFaults();
+        EXPECT_EQ(fx.driver.errorReports.size(), 1u) << f.name;
+        EXPECT_TRUE(written.area.empty()) << f.name;
+        EXPECT_EQ(layer->featureClass()->findField("Area"), -1) << f.name;
+        EXPECT_TRUE(before.sameAsNow()) << f.name << "\n" << before.differences();
+        EXPECT_TRUE(korvane::test::temporariesIn(fx.dir).empty()) << f.name;
+    }
+    AreaPerimeter fx;
+    fx.map()->setMapUnits(h::UnitMeters);
+    auto layer = fx.selectSquares("stands", 3);
+    korvane::test::FolderSnapshot before(fx.dir);
+    korvane::test::ChildOutcome out = korvane::test::runInChild([&](std::string&) {
+        // The copy (one write), each field added (three), then the rows.
+        t::killAt(t::Step::Write, ".dbf", 7);
+        kv::AddAreaAndPerimFields(layer, true, nullptr);
+        return 0;
+    });
+    EXPECT_EQ(out.signal, SIGKILL) << korvane::test::describe(out);
+    EXPECT_TRUE(before.sameAsNow()) << before.differences();
 }
 
 namespace {

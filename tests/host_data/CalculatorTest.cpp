@@ -2,10 +2,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <random>
 
+#include "FaultInjection.h"
 #include "TestFiles.h"
 #include "host/Failure.h"
+#include "host/FileReplace.h"
 #include "host/data/Calculator.h"
 #include "host/data/PointIndex.h"
 #include "host/data/Workspace.h"
@@ -177,4 +180,38 @@ TEST(PointIndex, FindsWhatAComparisonWithEveryPointFinds) {
     EXPECT_NE(std::find(got.begin(), got.end(), 3001), got.end());  // at exactly 10
     EXPECT_NE(std::find(got.begin(), got.end(), 3002), got.end());
     EXPECT_NE(std::find(got.begin(), got.end(), 3000), got.end());  // the duplicate, at 0
+}
+
+// The rows of a calculation reach the file together: a value that cannot be
+// stored in a later row, or a failed write, leaves the files as they were.
+TEST(Calculator, AValueThatCannotBeStoredOrAFailedWriteChangesNothing) {
+    struct Case {
+        const char* name;
+        std::function<void()> inject;
+        const char* expression;
+    };
+    std::vector<Case> cases = {{"division by zero at the fourth row", [] {}, "1 / ([Code] - 3)"},
+                               {"too wide for the field at the fourth row", [] {}, "[Code] * 40"}};
+    for (const auto& f : korvane::test::partWayFailures()) cases.push_back({f.name, f.inject, "[Code] / 4"});
+    for (const Case& c : cases) {
+        TempFolder tmp;
+        auto ws = ShapefileWorkspace::open(tmp.path());
+        auto fc = ws.createFeatureClass("t", {{"Code", FieldSmallInteger, 0, 4, 0}, {"Ratio", FieldDouble, 0, 6, 3}},
+                                        ShapeType::Polygon);
+        for (int i = 0; i < 5; ++i) {
+            RowPtr r = fc->createRow();
+            r->setValue("Code", i);
+            r->setShape(Geometry::polygon({{{i * 1.0, 0}, {i + 1.0, 0}, {i + 1.0, 1}, {i * 1.0, 1}}}));
+            r->store();
+        }
+        fc->flush();
+        korvane::test::FolderSnapshot before(tmp.path());
+        c.inject();
+        Cursor cursor = fc->update(nullptr, false);
+        EXPECT_THROW(Calculator(fc->fields(), "Ratio", c.expression).calculate(cursor), Failure) << c.name;
+        korvane::host::testing::clearFaults();
+        EXPECT_TRUE(before.sameAsNow()) << c.name << "\n" << before.differences();
+        EXPECT_TRUE(korvane::test::temporariesIn(tmp.path()).empty()) << c.name;
+        EXPECT_TRUE(isNull(fc->row(0)->value("Ratio"))) << c.name;
+    }
 }

@@ -95,8 +95,9 @@ std::string copyOf(const std::string& from, const std::string& to) {
     return to + "/base.shp";
 }
 
-// Runs the same work on two copies of the fixture, once through the driver
-// and once the direct way, and expects the same files.
+// Runs the same work on three copies of the fixture, once through the
+// driver, once the direct way and once in an edit session, and expects the
+// same files.
 void expectSameFiles(const std::function<void(FeatureClass&)>& work, const std::string& source = {}) {
     TempFolder tmp;
     std::string fixture = tmp.file("fixture");
@@ -111,6 +112,16 @@ void expectSameFiles(const std::function<void(FeatureClass&)>& work, const std::
     }
     std::string viaDriver = copyOf(fixture, tmp.file("driver"));
     std::string direct = copyOf(fixture, tmp.file("direct"));
+    std::string edited = copyOf(fixture, tmp.file("edited"));
+    {
+        // The same work in one edit session: its working copy is written the
+        // same way and replaces the files at the commit.
+        auto fc = FeatureClass::open(edited);
+        EditSession edit(*fc);
+        work(*fc);
+        edit.commit();
+        fc->close();
+    }
     {
         DriverWrites on(true);
         auto fc = FeatureClass::open(viaDriver);
@@ -128,9 +139,12 @@ void expectSameFiles(const std::function<void(FeatureClass&)>& work, const std::
     EXPECT_GT(after.fieldChanges + after.records, before.fieldChanges + before.records);
     for (const char* ext : {".dbf", ".shp", ".shx", ".cpg"}) {
         std::string a = tmp.file(std::string("driver/base") + ext), b = tmp.file(std::string("direct/base") + ext);
+        std::string c = tmp.file(std::string("edited/base") + ext);
         ASSERT_EQ(stdfs::exists(a), stdfs::exists(b)) << ext;
+        ASSERT_EQ(stdfs::exists(a), stdfs::exists(c)) << ext;
         if (stdfs::exists(a)) {
             EXPECT_EQ(dbfBytes(a), dbfBytes(b)) << ext;
+            EXPECT_EQ(dbfBytes(a), dbfBytes(c)) << ext << " in an edit session";
         }
     }
     std::vector<uint8_t> header = readBytes(tmp.file("direct/base.dbf"));

@@ -179,6 +179,33 @@ TEST_F(FileReplaceTest, RenamesFollowTheOrderGiven) {
     EXPECT_TRUE(korvane::test::temporariesIn(dir).empty());
 }
 
+// Files kept together: a failed rename puts back those renamed before it.
+TEST_F(FileReplaceTest, FilesKeptTogetherAreAllReplacedOrNone) {
+    makeTable();
+    spill(dir / "t.shp", std::string(200, 's'));
+    FolderSnapshot before(dir);
+    for (const char* failing : {".shx", ".dbf"}) {
+        ht::failAt(ht::Step::Rename, EIO, failing);
+        {
+            h::FileReplacement r({dir / "t.shp", dir / "t.shx", dir / "t.dbf"});
+            r.keepTogether();
+            for (size_t i = 0; i < r.size(); ++i) spill(r.temporary(i), "new");
+            EXPECT_THROW(r.commit(), h::Failure);
+        }
+        ht::clearFaults();
+        EXPECT_TRUE(before.sameAsNow()) << failing << "\n" << before.differences();
+        EXPECT_TRUE(korvane::test::temporariesIn(dir).empty()) << failing;
+    }
+    {
+        h::FileReplacement r({dir / "t.shp", dir / "t.shx", dir / "t.dbf"});
+        r.keepTogether();
+        for (size_t i = 0; i < r.size(); ++i) spill(r.temporary(i), "new");
+        r.commit();
+    }
+    for (const char* name : {"t.shp", "t.shx", "t.dbf"}) EXPECT_EQ(slurp(dir / name), "new") << name;
+    EXPECT_TRUE(korvane::test::temporariesIn(dir).empty());
+}
+
 // A kill at any step leaves the old file or the new one, whole, and nothing
 // unmarked beside it.
 TEST_F(FileReplaceTest, AKillAtAnyStepLeavesOneWholeVersion) {

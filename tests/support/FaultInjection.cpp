@@ -240,4 +240,14 @@ void copyFolderFiles(const fs::path& from, const fs::path& to) {
         if (e.is_regular_file()) fs::copy_file(e.path(), to / e.path().filename(), fs::copy_options::overwrite_existing);
 }
 
+std::vector<PartWayFailure> partWayFailures(const std::string& ending) {
+    namespace t = korvane::host::testing;
+    return {
+        {"a write part-way", [ending] { t::failAt(t::Step::Write, EIO, ending, 1); }},
+        {"a full disk part-way", [ending] { t::failAt(t::Step::Write, ENOSPC, ending, 1); }},
+        {"the close", [ending] { t::failAt(t::Step::Close, EIO, ending); }},
+        {"the rename", [ending] { t::failAt(t::Step::Rename, EIO, ending); }},
+    };
+}
+
 }  // namespace korvane::test

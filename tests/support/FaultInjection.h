@@ -21,6 +21,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <vector>
 
 namespace korvane::test {
 
@@ -92,6 +93,16 @@ private:
     bool active_ = false;
     std::string reason_;
 };
+
+// The failures a run that writes a user's files meets part-way, each set
+// through the host's test hooks for the files ending `ending` (undone by
+// korvane::host::testing::clearFaults): a write after the first (the first
+// makes the working copy), a close, a rename.
+struct PartWayFailure {
+    const char* name;
+    std::function<void()> inject;
+};
+std::vector<PartWayFailure> partWayFailures(const std::string& ending = ".dbf");
 
 // A text for a child outcome, for a failure message.
 std::string describe(const ChildOutcome& o);

@@ -195,6 +195,26 @@ TEST(AttributeModellingDialog, RenameFieldChecksTheNameAndCopiesTheValues) {
     EXPECT_EQ(fc->fields().names(), (Lines{"FID", "Shape", "AGE", "YEARS", "SORT"}));
 }
 
+// The new field, its values and the old field's deletion reach the file
+// together: a failure on the way changes nothing.
+TEST(AttributeModellingDialog, RenameFieldThatFailsPartWayChangesNothing) {
+    for (const auto& f : korvane::test::partWayFailures()) {
+        Dialog fx;
+        fx.map()->addLayer(fx.stands);
+        fx.app.document()->setSelectedLayer(fx.stands);
+        fx.form.show(false);
+        korvane::test::FolderSnapshot before(fx.dir);
+        f.inject();
+        fx.driver.addLines({"choose lstDataSet AGE", "click OKButton", "input YEARS", "answer Yes"});
+        fx.button("cmdRenameField").click();
+        korvane::host::testing::clearFaults();
+        EXPECT_EQ(fx.driver.errorReports.size(), 1u) << f.name;
+        EXPECT_EQ(fx.stands->featureClass()->fields().names(), (Lines{"FID", "Shape", "AGE", "KIND"})) << f.name;
+        EXPECT_TRUE(before.sameAsNow()) << f.name << "\n" << before.differences();
+        EXPECT_TRUE(korvane::test::temporariesIn(fx.dir).empty()) << f.name;
+    }
+}
+
 TEST(AttributeModellingCommand, OpensOneDialogOwnedByTheHost) {
     DataFixture fx;
     kv::clsAttributeModelling cmd;

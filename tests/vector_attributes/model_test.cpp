@@ -2,9 +2,12 @@
 // whole before anything is written.
 #include <gtest/gtest.h>
 
+#include <csignal>
+
 #include "FaultInjection.h"
 #include "Fixture.h"
 #include "host/Failure.h"
+#include "host/FileReplace.h"
 #include "shared/App.h"
 #include "vector/Forms/frmAttributeModelling.h"
 #include "vector/Modules/modAttributeModel.h"
@@ -130,4 +133,69 @@ TEST(AttributeModel, AReadOnlyLayerOrAFailedWriteIsReported) {
     fx.run("HSI");
     EXPECT_EQ(fx.driver.errorReports.size(), 1u);
     EXPECT_TRUE(before.sameAsNow()) << before.differences();
+}
+
+// The rows reach the file together: a failure or a kill on the way, also
+// between two rows, leaves the layer's files as they were and is reported.
+TEST(AttributeModel, AFailureOrAKillPartWayLeavesTheFilesAsTheyWere) {
+    namespace t = korvane::host::testing;
+    for (const auto& f : korvane::test::partWayFailures()) {
+        Model fx;
+        fx.entry("[AGE]/4", "[KIND] = 'b'");  // the odd features: written apart
+        korvane::test::FolderSnapshot before(fx.dir);
+        f.inject();
+        fx.run("HSI");
+        t::clearFaults();
+        EXPECT_EQ(fx.driver.errorReports.size(), 1u) << f.name;
+        EXPECT_TRUE(before.sameAsNow()) << f.name << "\n" << before.differences();
+        EXPECT_TRUE(korvane::test::temporariesIn(fx.dir).empty()) << f.name;
+        EXPECT_TRUE(h::isNull(fx.column("HSI")[1])) << f.name;
+    }
+    Model fx;
+    fx.entry("[AGE]/4", "[KIND] = 'b'");
+    korvane::test::FolderSnapshot before(fx.dir);
+    korvane::test::ChildOutcome out = korvane::test::runInChild([&](std::string&) {
+        t::killAt(t::Step::Write, ".dbf", 2);  // after the first row, before the second
+        fx.run("HSI");
+        return 0;
+    });
+    EXPECT_EQ(out.signal, SIGKILL) << korvane::test::describe(out);
+    EXPECT_TRUE(before.sameAsNow()) << before.differences();
+    // Unhindered, the same run writes the values.
+    fx.run("HSI");
+    EXPECT_EQ(fx.column("HSI")[1], h::Value(5.0));
+    EXPECT_TRUE(h::isNull(fx.column("HSI")[0]));
+}
+
+// Written through its working copy, the model gives the files that storing
+// each planned row in place gives, byte for byte (the header's date aside).
+TEST(AttributeModel, TheFilesAreThoseOfRowsStoredInPlace) {
+    Model fx;
+    h::FeatureClassPtr fc = fx.layer->featureClass();
+    const std::filesystem::path plain = fx.dir / "plain";
+    korvane::test::copyFolderFiles(fx.dir, plain);
+    kv::ModelPlan plan = kv::PlanAttributeModel(
+        *fc, nullptr, {kv::QueryListEntry("[AGE]/3", "[KIND] = 'b'"), kv::QueryListEntry("7", "[AGE] < 30")}, "HSI");
+    kv::WriteAttributeModel(*fc, plan);
+    {
+        auto other = h::FeatureClass::open((plain / "stands.shp").string());
+        h::Cursor c = other->update(nullptr, true);
+        size_t i = 0;
+        while (h::RowPtr r = c.next()) {
+            if (i >= plan.ids.size() || plan.ids[i] != r->oid()) continue;
+            r->setValue(plan.target, plan.values[i++]);
+            c.updateRow(*r);
+        }
+        other->close();
+    }
+    fc->flush();
+    auto bytes = [](const std::filesystem::path& folder) {
+        std::map<std::string, std::string> files = korvane::test::FolderSnapshot::read(folder);
+        for (auto& [name, b] : files)
+            if (name.ends_with(".dbf")) b.replace(1, 3, "---");
+        return files;
+    };
+    auto mine = bytes(fx.dir), theirs = bytes(plain);
+    EXPECT_EQ(mine, theirs);
+    EXPECT_EQ(fx.column("HSI")[1], h::Value(7.0));
 }

@@ -2,12 +2,15 @@
 // the command's prompts and refusals.
 #include <gtest/gtest.h>
 
+#include <csignal>
+
 #include <cmath>
 #include <random>
 
 #include "FaultInjection.h"
 #include "Fixture.h"
 #include "host/Failure.h"
+#include "host/FileReplace.h"
 #include "shared/App.h"
 #include "vector/Classes/clsNeighbourhoodMean.h"
 #include "vector/Modules/modNeighbourhoodMean.h"
@@ -127,6 +130,38 @@ TEST(NeighbourhoodMean, CommandWritesMeansOfTheSelectedOrAllFeatures) {
     EXPECT_EQ(mean[1], h::Value((1.5 + 1.5 + 5.0 + 8.0) / 4));
     EXPECT_TRUE(h::isNull(mean[2]));
     EXPECT_EQ(mean[0], h::Value(1.0));
+}
+
+// The means reach the file together: a failure or a kill on the way, also
+// between two features, leaves the layer's files as they were.
+TEST(NeighbourhoodMean, AFailureOrAKillPartWayLeavesTheFilesAsTheyWere) {
+    namespace t = korvane::host::testing;
+    const std::vector<h::Point> at = {{0, 0}, {10, 0}, {20, 0}};
+    for (const auto& f : korvane::test::partWayFailures()) {
+        Means fx;
+        auto l = fx.layer(at, {1, 2, 3});
+        l->selectionSet().add(std::vector<int64_t>{0, 2});  // written apart
+        korvane::test::FolderSnapshot before(fx.dir);
+        f.inject();
+        fx.run("VAL", "10", "MEAN");
+        t::clearFaults();
+        EXPECT_EQ(fx.driver.errorReports.size(), 1u) << f.name;
+        EXPECT_TRUE(before.sameAsNow()) << f.name << "\n" << before.differences();
+        EXPECT_TRUE(korvane::test::temporariesIn(fx.dir).empty()) << f.name;
+    }
+    Means fx;
+    auto l = fx.layer(at, {1, 2, 3});
+    l->selectionSet().add(std::vector<int64_t>{0, 2});
+    korvane::test::FolderSnapshot before(fx.dir);
+    korvane::test::ChildOutcome out = korvane::test::runInChild([&](std::string&) {
+        t::killAt(t::Step::Write, ".dbf", 2);
+        fx.run("VAL", "10", "MEAN");
+        return 0;
+    });
+    EXPECT_EQ(out.signal, SIGKILL) << korvane::test::describe(out);
+    EXPECT_TRUE(before.sameAsNow()) << before.differences();
+    fx.run("VAL", "10", "MEAN");
+    EXPECT_EQ(Means::column(l, "MEAN"), (std::vector<h::Value>{1.5, h::Value{}, 2.5}));
 }
 
 TEST(NeighbourhoodMean, PromptsRefuseBadAnswersAndChangeNothing) {

@@ -2,6 +2,8 @@
 // per-species fields, through the command as the host runs it.
 #include <gtest/gtest.h>
 
+#include <csignal>
+
 #include "FaultInjection.h"
 #include "Fixture.h"
 #include "host/Failure.h"
@@ -155,6 +157,37 @@ TEST(SpeciesConversion, AFailedWriteOrAReadOnlyLayerLeavesTheFilesAsTheyWere) {
         EXPECT_TRUE(before.sameAsNow()) << before.differences();
         EXPECT_TRUE(korvane::test::temporariesIn(fx.dir).empty());
     }
+}
+
+// The new fields and their values reach the file together: a failure or a
+// kill after the fields are made, or between two rows, changes nothing.
+TEST(SpeciesConversion, AFailureOrAKillPartWayLeavesTheFilesAsTheyWere) {
+    namespace t = korvane::host::testing;
+    const std::vector<const char*> strings = {"Sb 8Bw 2", nullptr, "Po 5Sb 5"};
+    for (const auto& f : korvane::test::partWayFailures()) {
+        Conversion fx;
+        auto l = fx.layer(strings);
+        korvane::test::FolderSnapshot before(fx.dir);
+        f.inject();
+        fx.run();
+        t::clearFaults();
+        EXPECT_EQ(fx.driver.errorReports.size(), 1u) << f.name;
+        EXPECT_EQ(fx.fieldNames(l).size(), 3u) << f.name;
+        EXPECT_TRUE(before.sameAsNow()) << f.name << "\n" << before.differences();
+        EXPECT_TRUE(korvane::test::temporariesIn(fx.dir).empty()) << f.name;
+    }
+    // The copy (one write), the fields added (three: header, records, end),
+    // the first row: the kill comes before the second.
+    Conversion fx;
+    auto l = fx.layer(strings);
+    korvane::test::FolderSnapshot before(fx.dir);
+    korvane::test::ChildOutcome out = korvane::test::runInChild([&](std::string&) {
+        t::killAt(t::Step::Write, ".dbf", 5);
+        fx.run();
+        return 0;
+    });
+    EXPECT_EQ(out.signal, SIGKILL) << korvane::test::describe(out);
+    EXPECT_TRUE(before.sameAsNow()) << before.differences();
 }
 
 TEST(SpeciesConversion, LayersOfMoreThan32767FeaturesAreConverted) {

@@ -354,10 +354,12 @@ void frmAttributeModelling::cmdRenameField_Click() {
         KV_LINE;
         h::FieldDef def = fc.fields().field(oldIndex);
         def.name = name;
+        // The new field, its values and the old field's deletion reach the
+        // files together: every value is copied or nothing changes.
+        h::EditSession edit(fc);
         fc.addField(def);
         KV_LINE;
-        try {
-            // Every value is copied or the new field goes again.
+        {
             int32_t from = fc.findField(old), to = fc.findField(name);
             frmProgress progress;
             h::Cursor c = fc.update(nullptr, true);
@@ -371,17 +373,11 @@ void frmAttributeModelling::cmdRenameField_Click() {
                 c.updateRow(*r);
                 if (++done <= INT32_MAX) progress.setValue(static_cast<int32_t>(done));
             }
-            fc.flush();
             progress.hide();
-        } catch (...) {
-            try {
-                fc.deleteField(name);
-            } catch (...) {
-            }
-            throw;
         }
         KV_LINE;
         if (deleteOld) fc.deleteField(old);
+        edit.commit();
     });
 }
 

@@ -8,6 +8,7 @@ namespace h = korvane::host;
 
 void WriteRowsById(h::FeatureClass& fc, const std::vector<int64_t>& ids, const std::function<void(h::Row&, size_t)>& set) {
     if (ids.empty()) return;
+    h::EditSession edit(fc);
     h::SelectionSet rows(fc.shared_from_this());
     rows.add(ids);
     h::Cursor c = rows.update(nullptr, true);
@@ -17,7 +18,7 @@ void WriteRowsById(h::FeatureClass& fc, const std::vector<int64_t>& ids, const s
         set(*r, i);
         c.updateRow(*r);
     }
-    fc.flush();
+    edit.commit();
 }
 
 }  // namespace kv

@@ -22,7 +22,9 @@ public:
 [[noreturn]] inline void refuseRun(std::string why) { throw RunRefused(std::move(why)); }
 
 // Stores each feature of ids (ascending) once: set(row, i) gives it the
-// values planned for ids[i] before it is written back.
+// values planned for ids[i] before it is written back. The rows reach the
+// files together, in one edit session (joined when the caller holds one):
+// a failure on the way leaves them as they were.
 void WriteRowsById(korvane::host::FeatureClass& fc, const std::vector<int64_t>& ids,
                    const std::function<void(korvane::host::Row&, size_t)>& set);
 

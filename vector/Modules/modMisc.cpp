@@ -169,6 +169,9 @@ void AddAreaAndPerimFields(const h::LayerPtr& layer, bool noConfirm, AreaAndPeri
                                         std::string(name) == "Area" ? "area" : "perimeter", v, name, fc->name()));
             }
         }
+        // The new fields and the values reach the files together, in one
+        // edit session: a failure on the way leaves them as they were.
+        h::EditSession edit(*fc);
         auto prepare = [&](const char* name, const char* question) {
             int32_t index = fc->findField(name);
             if (index == -1) {
@@ -204,6 +207,8 @@ void AddAreaAndPerimFields(const h::LayerPtr& layer, bool noConfirm, AreaAndPeri
                 values.perimeter.push_back(perimeter);
             }
         }
+        KV_LINE;
+        edit.commit();
         if (written && areaIndex >= 0 && perimIndex >= 0 &&
             static_cast<int64_t>(values.area.size()) == fc->rowCount())
             *written = std::move(values);

@@ -105,6 +105,8 @@ SpeciesPlan PlanSpeciesConversion(h::FeatureClass& fc, const std::string& field,
 
 void WriteSpeciesConversion(h::FeatureClass& fc, const SpeciesPlan& plan, const std::function<void(int64_t)>& progress) {
     if (plan.newFields.empty()) return;
+    // The new fields and their values replace the attribute file together.
+    h::EditSession edit(fc);
     fc.addFields(plan.newFields);
     std::vector<int32_t> index;
     for (const h::FieldDef& f : plan.newFields) index.push_back(fc.findField(f.name));
@@ -112,6 +114,7 @@ void WriteSpeciesConversion(h::FeatureClass& fc, const SpeciesPlan& plan, const 
         for (auto [f, t] : plan.shares[i]) r.setValue(index[static_cast<size_t>(f)], static_cast<int32_t>(t));
         if (progress && (i + 1) % 4096 == 0) progress(static_cast<int64_t>(i + 1));
     });
+    edit.commit();
 }
 
 }  // namespace kv
