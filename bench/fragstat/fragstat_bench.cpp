@@ -1,7 +1,12 @@
 // Median of 3 runs: all metrics of generated clustered landscapes (10 classes, a few per cent
 // no-data) of 1000², 4000² and 10000² cells, with nearest neighbours off and
-// on. Peak memory: run one size per process under /usr/bin/time -v, or read
-// the `peak_rss_mb` counter (getrusage, so it includes the kept input grid).
+// on; then the proximity radius series (1 km, 10 km, 100 km and the default)
+// at 30 m cells, whose time follows the same-class pairs within the radius.
+// CPU time is the process's (every thread), from getrusage; with nearest
+// neighbours on, `pairs` is the same-class pairs the proximity index took
+// and `pairs_per_cpu_second` their rate per core. Peak memory: run one size
+// per process under /usr/bin/time -v, or read the `peak_rss_mb` counter
+// (getrusage, so it includes the kept input grid).
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 
@@ -69,9 +74,14 @@ const ClassGrid& landscape(int64_t n) {
     return it->second;
 }
 
-void BM_AllMetrics(benchmark::State& state) {
-    const int64_t n = state.range(0);
-    const bool nn = state.range(1) != 0;
+double cpu_seconds() {
+    rusage ru{};
+    getrusage(RUSAGE_SELF, &ru);
+    return static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
+           static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+}
+
+void run(benchmark::State& state, int64_t n, bool nn, double radius) {
     const ClassGrid& g = landscape(n);
     Params p;
     p.cell_size = 30;
@@ -79,21 +89,41 @@ void BM_AllMetrics(benchmark::State& state) {
     p.bwt = 1;
     p.diags = true;
     p.nndist = nn;
-    int64_t patches = 0;
+    p.prox_dist = radius;
+    int64_t patches = 0, pairs = 0;
+    double cpu = 0;
     for (auto _ : state) {
         state.PauseTiming();
         ClassGrid copy = g;
+        const double cpu0 = cpu_seconds();
         state.ResumeTiming();
         Results r = compute(std::move(copy), p);
+        state.PauseTiming();
+        cpu += cpu_seconds() - cpu0;
         patches = static_cast<int64_t>(*r.landscape[Code::NP]);
+        pairs = r.proximity_pairs;
         benchmark::DoNotOptimize(r);
+        state.ResumeTiming();
     }
     rusage ru{};
     getrusage(RUSAGE_SELF, &ru);
+    const auto iterations = static_cast<double>(state.iterations());
     state.counters["cells_per_second"] =
         benchmark::Counter(static_cast<double>(n * n), benchmark::Counter::kIsIterationInvariantRate);
     state.counters["patches"] = static_cast<double>(patches);
+    state.counters["process_cpu_s"] = cpu / iterations;
+    if (nn) {
+        state.counters["pairs"] = static_cast<double>(pairs);
+        state.counters["pairs_per_cpu_second"] = static_cast<double>(pairs) * iterations / cpu;
+    }
     state.counters["peak_rss_mb"] = static_cast<double>(ru.ru_maxrss) / 1024.0;
+}
+
+void BM_AllMetrics(benchmark::State& state) { run(state, state.range(0), state.range(1) != 0, kDefaultProxDist); }
+
+// All metrics with nearest neighbours, by proximity radius in metres.
+void BM_ProximityRadius(benchmark::State& state) {
+    run(state, state.range(0), true, state.range(1) > 0 ? static_cast<double>(state.range(1)) : kDefaultProxDist);
 }
 
 BENCHMARK(BM_AllMetrics)
@@ -104,6 +134,23 @@ BENCHMARK(BM_AllMetrics)
     ->Args({4000, 1})
     ->Args({10000, 0})
     ->Args({10000, 1})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(1)
+    ->Repetitions(3)
+    ->ReportAggregatesOnly(true);
+
+// Radius 0: the default, every pair of a class.
+BENCHMARK(BM_ProximityRadius)
+    ->ArgNames({"side", "radius_m"})
+    ->Args({4000, 1000})
+    ->Args({4000, 10000})
+    ->Args({4000, 100000})
+    ->Args({4000, 0})
+    ->Args({10000, 1000})
+    ->Args({10000, 10000})
+    ->Args({10000, 100000})
+    ->Args({10000, 0})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->Iterations(1)

@@ -1,7 +1,9 @@
 // Nearest-neighbour distance and proximity of every patch, against the
 // distances of all pairs of cells, on landscapes large enough that classes
 // hold many patches of all sizes (single cells up to patches spanning the
-// grid), for both patch rules and radii from none to all pairs.
+// grid), for both patch rules and radii from none to all pairs; proximity
+// sums exactly as the engine documents their order.
+#include <map>
 #include <queue>
 
 #include "support.h"
@@ -93,15 +95,29 @@ TEST(Isolation, MatchesAllPairsOfCells) {
                 const Results r = compute(g, p);
                 ASSERT_EQ(static_cast<int>(r.patches.size()), o.patches);
                 const double limit = radius * radius * (1 + 1e-9);
+                // Each patch's terms in the documented order: its class's
+                // patches in patch order, in blocks, each block's terms added
+                // in order, then the blocks' sums.
+                std::vector<int> rank(o.patches, 0);
+                std::map<int64_t, int> members;
+                for (int a = 0; a < o.patches; ++a) rank[a] = members[r.patches[a].type]++;
+                std::vector<double> prox(o.patches, 0.0);
                 for (int a = 0; a < o.patches; ++a) {
                     int64_t nn = -1;
-                    double prox = 0;
+                    double part = 0;
+                    int block = 0;
                     for (int b = 0; b < o.patches; ++b) {
                         const int64_t d = o.d2[a][b];
                         if (d < 0) continue;
                         if (nn < 0 || d < nn) nn = d;
-                        if (static_cast<double>(d) <= limit) prox += static_cast<double>(o.cells[b]) / static_cast<double>(d);
+                        if (rank[b] / kProximityBlock != block) {
+                            prox[a] += part;
+                            part = 0;
+                            block = rank[b] / kProximityBlock;
+                        }
+                        if (static_cast<double>(d) <= limit) part += static_cast<double>(o.cells[b]) / static_cast<double>(d);
                     }
+                    prox[a] += part;
                     const auto& rec = r.patches[a];
                     if (nn < 0) {
                         EXPECT_FALSE(rec.nearest.has_value()) << "patch " << a;
@@ -110,7 +126,22 @@ TEST(Isolation, MatchesAllPairsOfCells) {
                         EXPECT_DOUBLE_EQ(*rec.nearest, std::sqrt(static_cast<double>(nn)) * cell) << "patch " << a;
                     }
                     ASSERT_TRUE(rec.proximity.has_value());
-                    EXPECT_NEAR(*rec.proximity, prox, 1e-12 * std::max(1.0, prox)) << "patch " << a;
+                    EXPECT_EQ(*rec.proximity, prox[a]) << "patch " << a;
+                }
+                // The printed MPI of each class and of the landscape: means
+                // of the patch values summed in patch order.
+                std::map<int64_t, std::pair<double, int>> by_class;
+                double all = 0;
+                for (int a = 0; a < o.patches; ++a) {
+                    auto& [sum, n] = by_class[r.patches[a].type];
+                    sum += prox[a];
+                    ++n;
+                    all += prox[a];
+                }
+                EXPECT_EQ(format_value(r.landscape[Code::MPI], false), format_value(all / o.patches, false));
+                for (const auto& cr : r.classes) {
+                    const auto [sum, n] = by_class.at(cr.type);
+                    EXPECT_EQ(format_value(cr.row[Code::MPI], false), format_value(sum / n, false)) << "class " << cr.type;
                 }
             }
         }

@@ -239,6 +239,7 @@ struct Isolation {
     static constexpr int64_t kNone = std::numeric_limits<int64_t>::max();
     std::vector<int64_t> nn_d2;
     std::vector<double> prox;
+    int64_t pairs = 0;  // same-class pairs within the radius
 };
 // `offsets[p] .. offsets[p + 1]`: the perimeter cells (row, column) of patch
 // p in `cells`, in raster order. radius2: the squared search radius in cells

@@ -10,17 +10,30 @@
 //  - proximity within a radius: only the grid cells within the radius.
 // When the radius covers the whole extent of a class every pair of its
 // patches counts by definition, and each pair's exact distance is needed;
-// pairs are then taken once each, small patches through a flat loop.
+// pairs are then taken once each, in tiles of patches, small patches through
+// a flat loop over their cells that the compiler vectorises.
 //
 // Every result is a function of the landscape alone: minima are exact
-// integers, and each sum is taken in an order fixed by the patch numbering,
-// never by the number of threads or their timing.
+// integers, and each sum is taken in the order kProximityBlock fixes by the
+// patch numbering, never by the number of threads or their timing.
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cmath>
+#include <exception>
+#include <mutex>
 #include <thread>
 
 #include "engine.h"
+#include "fragstat/fragstat.h"
+
+// The cell loops are also built for AVX2 where the compiler can pick the
+// version at load time; the portable build is the default.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define KV_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define KV_VECTOR_CLONES
+#endif
 
 namespace korvane::fragstat::detail {
 namespace {
@@ -201,7 +214,43 @@ private:
     std::vector<int32_t> ids_;
 };
 
-// One class: its patches (small ones first), their trees and boxes.
+// out[j] = the smallest squared distance from the n cells `p` to the cell
+// (R[j], C[j]), j < m; exact while squared distances stay below 2^53.
+KV_VECTOR_CLONES void cells_to_cells(const Pt* p, int32_t n, const double* R, const double* C, int64_t m,
+                                      double* out) {
+    for (int32_t i = 0; i < n; ++i) {
+        const double r = p[i].r, c = p[i].c;
+        if (i == 0) {
+            for (int64_t j = 0; j < m; ++j) out[j] = (R[j] - r) * (R[j] - r) + (C[j] - c) * (C[j] - c);
+        } else {
+            for (int64_t j = 0; j < m; ++j) {
+                const double d = (R[j] - r) * (R[j] - r) + (C[j] - c) * (C[j] - c);
+                out[j] = d < out[j] ? d : out[j];
+            }
+        }
+    }
+}
+
+// out[j] = the smallest squared distance from the n cells (Ar[i], Ac[i])
+// to the cell (Br[j], Bc[j]), j < m; exact while squared distances stay
+// below 2^53.
+KV_VECTOR_CLONES void sets_to_cells(const double* Ar, const double* Ac, int64_t n, const double* Br,
+                                     const double* Bc, int64_t m, double* out) {
+    for (int64_t j = 0; j < m; ++j) out[j] = (Br[j] - Ar[0]) * (Br[j] - Ar[0]) + (Bc[j] - Ac[0]) * (Bc[j] - Ac[0]);
+    for (int64_t i = 1; i < n; ++i) {
+        const double r = Ar[i], c = Ac[i];
+        for (int64_t j = 0; j < m; ++j) {
+            const double d = (Br[j] - r) * (Br[j] - r) + (Bc[j] - c) * (Bc[j] - c);
+            out[j] = d < out[j] ? d : out[j];
+        }
+    }
+}
+
+// Cell pairs up to which two facing sides are compared cell by cell rather
+// than through the trees.
+constexpr int64_t kFlatPairs = 1024;
+
+// One class: its patches in patch order, their trees and boxes.
 struct ClassIndex {
     std::vector<int32_t> patch;   // member -> patch id
     std::vector<int32_t> offset;  // member -> first point in the forest
@@ -209,12 +258,20 @@ struct ClassIndex {
     std::vector<Box> boxes;
     Forest forest;
     Box extent{INT32_MAX, INT32_MIN, INT32_MAX, INT32_MIN};
-    int32_t small = 0;  // members [0, small) are single-leaf patches
     // Per member and direction (2 * (rows grow) + (columns grow)): the cells
     // not beaten in that direction by another cell of the patch, i.e. no
     // other cell lies at least as far along both axes.
     std::vector<Pt> stair;
+    std::vector<double> stair_r, stair_c;  // the same cells, rows and columns apart
     std::vector<int64_t> stair_at;  // member * 4 + direction -> first cell; 4m + 1 entries
+    // Per member and side (0: top of each column, 1: bottom of each column,
+    // 2: left end of each row, 3: right end of each row), rows and columns
+    // apart: when b's box lies wholly beyond a's on one side (touching
+    // allowed), a's cells on that side and b's on the opposite one hold the
+    // closest pair, for no other cell of a row (column) comes nearer.
+    std::vector<double> end_r, end_c;
+    std::vector<int64_t> end_at;  // member * 4 + side -> first cell; 4m + 1 entries
+    bool exact_in_double = false;  // squared distances of cells are exact in double
 
     // From the cells in raster order, before the trees reorder them: the
     // first and last cell of each row, scanned from the far side.
@@ -240,9 +297,50 @@ struct ClassIndex {
                     if (along > reach) {
                         reach = along;
                         stair.push_back(p);
+                        stair_r.push_back(p.r);
+                        stair_c.push_back(p.c);
                     }
                 }
                 stair_at[static_cast<size_t>(a) * 4 + dir + 1] = static_cast<int64_t>(stair.size());
+            }
+        }
+    }
+
+    // From the cells in raster order, before the trees reorder them: each
+    // row's first and last cell, and each column's first and last (every
+    // column of a patch's box holds one of its cells).
+    void build_ends() {
+        const auto m = static_cast<int32_t>(patch.size());
+        end_at.assign(static_cast<size_t>(m) * 4 + 1, 0);
+        std::vector<int32_t> top, bottom;
+        for (int32_t a = 0; a < m; ++a) {
+            const Pt* p = forest.pts.data() + offset[a];
+            const int32_t n = offset[a + 1] - offset[a];
+            int32_t c0 = INT32_MAX, c1 = INT32_MIN;
+            for (int32_t i = 0; i < n; ++i) {
+                c0 = std::min(c0, p[i].c);
+                c1 = std::max(c1, p[i].c);
+            }
+            top.assign(static_cast<size_t>(c1 - c0 + 1), INT32_MAX);
+            bottom.assign(static_cast<size_t>(c1 - c0 + 1), INT32_MIN);
+            for (int32_t i = 0; i < n; ++i) {
+                top[p[i].c - c0] = std::min(top[p[i].c - c0], p[i].r);
+                bottom[p[i].c - c0] = std::max(bottom[p[i].c - c0], p[i].r);
+            }
+            auto put = [&](int32_t r, int32_t c) {
+                end_r.push_back(r);
+                end_c.push_back(c);
+            };
+            for (const auto* side : {&top, &bottom}) {
+                for (int32_t c = c0; c <= c1; ++c) put((*side)[c - c0], c);
+                end_at[static_cast<size_t>(a) * 4 + (side == &top ? 1 : 2)] = static_cast<int64_t>(end_r.size());
+            }
+            for (int last = 0; last < 2; ++last) {
+                for (int32_t i = 0; i < n; ++i) {
+                    const bool start = i == 0 || p[i - 1].r != p[i].r, end = i + 1 == n || p[i + 1].r != p[i].r;
+                    if (last ? end : start) put(p[i].r, p[i].c);
+                }
+                end_at[static_cast<size_t>(a) * 4 + 3 + last] = static_cast<int64_t>(end_r.size());
             }
         }
     }
@@ -258,7 +356,8 @@ struct ClassIndex {
             const int dir = (down ? 2 : 0) + (right ? 1 : 0);
             const int64_t i0 = stair_at[int64_t{a} * 4 + dir], i1 = stair_at[int64_t{a} * 4 + dir + 1];
             const int64_t j0 = stair_at[int64_t{b} * 4 + 3 - dir], j1 = stair_at[int64_t{b} * 4 + 4 - dir];
-            if ((i1 - i0) * (j1 - j0) <= 64) {  // beyond that the trees are quicker
+            const int64_t pairs = (i1 - i0) * (j1 - j0);
+            if (pairs <= 64) {
                 int64_t best = bound;
                 for (int64_t i = i0; i < i1; ++i)
                     for (int64_t j = j0; j < j1; ++j) {
@@ -267,15 +366,36 @@ struct ClassIndex {
                     }
                 return best;
             }
+            if (pairs <= kFlatPairs && exact_in_double)
+                return flat_d2(stair_r.data(), stair_c.data(), i0, i1, j0, j1, bound);
+        }
+        if ((down || up || right || left) && exact_in_double) {
+            const int side = right ? 3 : left ? 2 : down ? 1 : 0, facing = side ^ 1;
+            const int64_t i0 = end_at[int64_t{a} * 4 + side], i1 = end_at[int64_t{a} * 4 + side + 1];
+            const int64_t j0 = end_at[int64_t{b} * 4 + facing], j1 = end_at[int64_t{b} * 4 + facing + 1];
+            if ((i1 - i0) * (j1 - j0) <= kFlatPairs) return flat_d2(end_r.data(), end_c.data(), i0, i1, j0, j1, bound);
         }
         return forest.closest(a, b, bound, stack);
+    }
+
+    // The smallest squared distance between cells [i0, i1) and [j0, j1) of
+    // (R, C) if below `bound`, else `bound`.
+    static int64_t flat_d2(const double* R, const double* C, int64_t i0, int64_t i1, int64_t j0, int64_t j1,
+                           int64_t bound) {
+        thread_local std::vector<double> d2;
+        d2.resize(static_cast<size_t>(j1 - j0));
+        sets_to_cells(R + i0, C + i0, i1 - i0, R + j0, C + j0, j1 - j0, d2.data());
+        double best = d2[0];
+        for (double d : d2) best = d < best ? d : best;
+        return std::min(bound, static_cast<int64_t>(best));
     }
 };
 
 struct Scratch {
     std::vector<std::pair<int32_t, int32_t>> stack;
     std::vector<int32_t> stamp;  // last focal member that met each member, plus one
-    std::vector<double> d2;
+    std::vector<double> d2, dt;
+    std::vector<double> dist = std::vector<double>(kProximityBlock), terms_a = std::vector<double>(kProximityBlock);
 };
 
 // Squared distance from member a to its nearest same-class member: grid
@@ -317,102 +437,223 @@ int64_t nearest(const ClassIndex& ci, const BoxGrid& grid, int32_t a, Scratch& s
     return best;
 }
 
-// Proximity of member a within the squared radius r2: the grid cells within
-// the radius of a's box, in grid order.
-double proximity_within(const ClassIndex& ci, const BoxGrid& grid, int32_t a, double r2, Scratch& s) {
-    const Box& box = ci.boxes[a];
-    const auto reach = static_cast<int64_t>(std::ceil(std::sqrt(r2)));
-    const int64_t bound = static_cast<int64_t>(r2) + 1;  // exact distances needed below this
-    const int64_t gr0 = std::max<int64_t>(0, grid.row_of(static_cast<int32_t>(std::max<int64_t>(
-                                                 box.r0 - reach, ci.extent.r0))));
-    const int64_t gr1 = grid.row_of(static_cast<int32_t>(std::min<int64_t>(box.r1 + reach, ci.extent.r1)));
-    const int64_t gc0 = grid.col_of(static_cast<int32_t>(std::max<int64_t>(box.c0 - reach, ci.extent.c0)));
-    const int64_t gc1 = grid.col_of(static_cast<int32_t>(std::min<int64_t>(box.c1 + reach, ci.extent.c1)));
-    double sum = 0;
-    for (int64_t gr = gr0; gr <= gr1; ++gr)
-        for (int64_t gc = gc0; gc <= gc1; ++gc)
-            grid.each_in(gr, gc, [&](int32_t b) {
-                if (b == a || s.stamp[b] == a + 1) return;
-                s.stamp[b] = a + 1;
-                if (static_cast<double>(gap2(box, ci.boxes[b])) > r2) return;
-                const int64_t d2 = ci.pair_d2(a, b, bound, s.stack);
-                if (static_cast<double>(d2) <= r2) sum += ci.cells[b] / static_cast<double>(d2);
-            });
+// Small patches' cells side by side (rows and columns apart), for the flat
+// loop of the all-pairs tiles; a larger patch has none here.
+struct SmallCells {
+    std::vector<double> r, c;
+    std::vector<int64_t> at;  // member -> first cell; m + 1 entries
+    explicit SmallCells(const ClassIndex& ci) {
+        const auto m = static_cast<int32_t>(ci.patch.size());
+        at.assign(static_cast<size_t>(m) + 1, 0);
+        for (int32_t a = 0; a < m; ++a) {
+            if (ci.offset[a + 1] - ci.offset[a] <= kLeafSize)
+                for (int32_t i = ci.offset[a]; i < ci.offset[a + 1]; ++i) {
+                    r.push_back(ci.forest.pts[i].r);
+                    c.push_back(ci.forest.pts[i].c);
+                }
+            at[a + 1] = static_cast<int64_t>(r.size());
+        }
+    }
+};
+
+// The terms of one row of a tile, from the squared distances d[k] of member
+// a (of `ca` cells) to the n members of cells[k]: to_b[k] gains ca / d[k];
+// the terms cells[k] / d[k] are added to `sum` in order, which is returned.
+KV_VECTOR_CLONES double add_terms(double ca, const double* cells, const double* d, int64_t n, double sum,
+                                   double* to_b, double* terms) {
+    for (int64_t k = 0; k < n; ++k) {
+        to_b[k] += ca / d[k];
+        terms[k] = cells[k] / d[k];
+    }
+    for (int64_t k = 0; k < n; ++k) sum += terms[k];
     return sum;
 }
 
-// Proximity of every member when every pair of the class lies within the
-// radius. Each pair is resolved once: rows of focal members in fixed blocks,
-// a row taking the pairs (a, b > a) of its members; what b receives from a
-// row is kept per row and added up in row order afterwards.
-std::vector<double> proximity_all_pairs(const ClassIndex& ci, unsigned threads, bool exact_in_double) {
+// The top cell of each column of every patch with at most kFlatCells
+// columns, rows and columns apart, side by side: a patch whose box lies
+// wholly below another's (touching allowed) meets it through these and the
+// other's bottom cells, in the flat loop.
+struct ColumnTops {
+    std::vector<double> r, c;
+    std::vector<int64_t> at;  // member -> first cell; m + 1 entries
+    explicit ColumnTops(const ClassIndex& ci);
+};
+
+// Patches with at most this many perimeter cells meet the small patches of a
+// tile through the flat loop; larger ones through their trees.
+constexpr int32_t kFlatCells = 64;
+
+ColumnTops::ColumnTops(const ClassIndex& ci) {
     const auto m = static_cast<int32_t>(ci.patch.size());
-    const int32_t S = ci.small;
-    const int32_t block = std::max<int32_t>(64, (m + 63) / 64);
-    const int32_t rows = (m + block - 1) / block;
-    std::vector<double> own(static_cast<size_t>(m), 0.0);
-    std::vector<std::vector<double>> received(static_cast<size_t>(rows));
-    // Small patches' cells side by side, for the flat loop below.
-    const int32_t small_end = ci.offset[S];
-    std::vector<double> pr, pc;
-    if (exact_in_double) {
-        pr.resize(static_cast<size_t>(small_end));
-        pc.resize(static_cast<size_t>(small_end));
-        for (int32_t j = 0; j < small_end; ++j) {
-            pr[j] = ci.forest.pts[j].r;
-            pc[j] = ci.forest.pts[j].c;
+    at.assign(static_cast<size_t>(m) + 1, 0);
+    for (int32_t a = 0; a < m; ++a) {
+        const int64_t i0 = ci.end_at[int64_t{a} * 4], i1 = ci.end_at[int64_t{a} * 4 + 1];
+        if (i1 - i0 <= kFlatCells) {
+            r.insert(r.end(), ci.end_r.begin() + i0, ci.end_r.begin() + i1);
+            c.insert(c.end(), ci.end_c.begin() + i0, ci.end_c.begin() + i1);
         }
+        at[a + 1] = static_cast<int64_t>(r.size());
     }
-    std::vector<Scratch> scratch(threads);
-    parallel_for(rows, threads, [&](int64_t row, unsigned t) {
-        Scratch& s = scratch[t];
-        const int32_t first = static_cast<int32_t>(row) * block;
-        const int32_t last = std::min(m, first + block);
-        std::vector<double>& recv = received[row];
-        recv.assign(static_cast<size_t>(m - first), 0.0);
-        for (int32_t a = first; a < last; ++a) {
-            double sum = 0;
-            const double ca = ci.cells[a];
-            int32_t b = a + 1;
-            if (exact_in_double && a < S) {
-                // Small against small: squared distances from a's cells to
-                // every later small patch's cells, then the minimum per patch.
-                const int32_t j0 = ci.offset[a + 1];
-                s.d2.assign(static_cast<size_t>(small_end - j0), 0.0);
-                double* d2 = s.d2.data();
-                const double* R = pr.data() + j0;
-                const double* C = pc.data() + j0;
-                const int32_t n = small_end - j0;
-                for (int32_t i = ci.offset[a]; i < j0; ++i) {
-                    const double r = pr[i], c = pc[i];
-                    if (i == ci.offset[a]) {
-                        for (int32_t j = 0; j < n; ++j) d2[j] = (R[j] - r) * (R[j] - r) + (C[j] - c) * (C[j] - c);
-                    } else {
-                        for (int32_t j = 0; j < n; ++j)
-                            d2[j] = std::min(d2[j], (R[j] - r) * (R[j] - r) + (C[j] - c) * (C[j] - c));
-                    }
-                }
-                for (; b < S; ++b) {
-                    double d = d2[ci.offset[b] - j0];
-                    for (int32_t j = ci.offset[b] + 1; j < ci.offset[b + 1]; ++j) d = std::min(d, d2[j - j0]);
-                    sum += ci.cells[b] / d;
-                    recv[b - first] += ca / d;
-                }
-            }
-            for (; b < m; ++b) {
-                const auto d = static_cast<double>(ci.pair_d2(a, b, kFar, s.stack));
-                sum += ci.cells[b] / d;
-                recv[b - first] += ca / d;
-            }
-            own[a] = sum;
+}
+
+// The smallest of x[0 .. n), n > 0.
+inline double smallest(const double* x, int64_t n) {
+    double best = x[0];
+    for (int64_t k = 1; k < n; ++k) best = x[k] < best ? x[k] : best;
+    return best;
+}
+
+// The radius of a proximity run (squared, in cells).
+struct Reach {
+    double r2;
+    int64_t bound;     // pair_d2's bound: exact distances are needed below it
+    bool every = false;  // every pair of the class lies within it
+};
+
+// The pairs (a, b > a) of members a in [a0, a1) and b in [b0, b1): to_a[a -
+// a0] and to_b[b - b0] receive their terms, each in member order; a pair
+// beyond the radius adds nothing (a term of 0). `within` counts the pairs
+// within the radius.
+void pair_tile(const ClassIndex& ci, const SmallCells& sm, const ColumnTops& tops, bool flat_ok, const Reach& reach,
+               int32_t a0, int32_t a1, int32_t b0, int32_t b1, double* to_a, double* to_b, Scratch& s,
+               int64_t& within) {
+    constexpr double kBeyond = std::numeric_limits<double>::infinity();
+    for (int32_t a = a0; a < a1; ++a) {
+        const int32_t first = std::max(b0, a + 1);
+        if (first >= b1) continue;
+        const Box& box = ci.boxes[a];
+        // Members below a through the column tops, small ones through their
+        // cells, the rest through their trees.
+        const int64_t bottom0 = ci.end_at[int64_t{a} * 4 + 1], bottom1 = ci.end_at[int64_t{a} * 4 + 2];
+        const int64_t t0 = tops.at[first], t1 = tops.at[b1];
+        const bool by_tops = flat_ok && bottom1 - bottom0 <= kFlatCells && t1 > t0;
+        auto below = [&](int32_t b) { return by_tops && tops.at[b + 1] > tops.at[b] && ci.boxes[b].r0 >= box.r1; };
+        const int64_t j0 = sm.at[first], j1 = sm.at[b1];
+        const int32_t na = ci.offset[a + 1] - ci.offset[a];
+        bool flat = false;
+        if (flat_ok && na <= kFlatCells && j1 > j0)
+            for (int32_t b = first; b < b1 && !flat; ++b) flat = sm.at[b + 1] > sm.at[b] && !below(b);
+        if (by_tops) {
+            s.dt.resize(static_cast<size_t>(t1 - t0));
+            sets_to_cells(ci.end_r.data() + bottom0, ci.end_c.data() + bottom0, bottom1 - bottom0, tops.r.data() + t0,
+                          tops.c.data() + t0, t1 - t0, s.dt.data());
         }
-    });
-    for (int32_t row = 0; row < rows; ++row) {
-        const int32_t first = row * block;
-        for (int32_t b = first; b < m; ++b) own[b] += received[row][b - first];
-        std::vector<double>().swap(received[row]);
+        if (flat) {
+            s.d2.resize(static_cast<size_t>(j1 - j0));
+            cells_to_cells(ci.forest.pts.data() + ci.offset[a], na, sm.r.data() + j0, sm.c.data() + j0, j1 - j0,
+                           s.d2.data());
+        }
+        double* d = s.dist.data();
+        for (int32_t b = first; b < b1; ++b) {
+            double& x = d[b - first];
+            if (!reach.every && static_cast<double>(gap2(box, ci.boxes[b])) > reach.r2) {
+                x = kBeyond;
+                continue;
+            }
+            if (below(b)) x = smallest(s.dt.data() + (tops.at[b] - t0), tops.at[b + 1] - tops.at[b]);
+            else if (flat && sm.at[b + 1] > sm.at[b]) x = smallest(s.d2.data() + (sm.at[b] - j0), sm.at[b + 1] - sm.at[b]);
+            else x = static_cast<double>(ci.pair_d2(a, b, reach.every ? kFar : reach.bound, s.stack));
+            if (reach.every) continue;
+            if (x <= reach.r2) ++within;
+            else x = kBeyond;
+        }
+        if (reach.every) within += b1 - first;
+        to_a[a - a0] = add_terms(ci.cells[a], ci.cells.data() + first, d, b1 - first, to_a[a - a0],
+                                 to_b + (first - b0), s.terms_a.data());
     }
-    return own;
+}
+
+// Proximity of every member. Each pair is resolved once, in tiles of
+// kProximityBlock x kProximityBlock members handed out row by row (I, J >=
+// I); a tile whose two blocks lie apart beyond the radius is passed over. Tile (I, J)
+// sums block J's terms for I's members and block I's terms for J's; the
+// partial sums join the members' totals in block order: column J takes rows
+// I in order (a tile waits its turn, which a tile handed out earlier gives
+// it), and row I's own partial sums are kept until its last tile is done,
+// then added in order. The earliest unfinished tile always proceeds, and no
+// result depends on the threads.
+std::vector<double> proximity(const ClassIndex& ci, const Reach& reach, unsigned threads, bool exact_in_double,
+                              int64_t& pairs) {
+    const auto m = static_cast<int32_t>(ci.patch.size());
+    constexpr int32_t B = kProximityBlock;
+    const int32_t nb = (m + B - 1) / B;
+    const SmallCells sm(ci);
+    const ColumnTops tops(ci);
+    std::vector<Box> block_box(static_cast<size_t>(nb), Box{INT32_MAX, INT32_MIN, INT32_MAX, INT32_MIN});
+    for (int32_t a = 0; a < m; ++a) {
+        Box& x = block_box[a / B];
+        const Box& y = ci.boxes[a];
+        x = Box{std::min(x.r0, y.r0), std::max(x.r1, y.r1), std::min(x.c0, y.c0), std::max(x.c1, y.c1)};
+    }
+    std::vector<double> total(static_cast<size_t>(m), 0.0);
+    std::vector<int64_t> row_start(static_cast<size_t>(nb) + 1, 0);
+    for (int32_t I = 0; I < nb; ++I) row_start[I + 1] = row_start[I] + (nb - I);
+    struct Row {
+        std::once_flag made;
+        std::vector<double> part;  // [J - I][a - I * B]
+        std::atomic<int32_t> left{0};
+    };
+    std::vector<Row> row(static_cast<size_t>(nb));
+    std::vector<std::atomic<int32_t>> column_turn(static_cast<size_t>(nb));  // rows added to each column
+    for (int32_t I = 0; I < nb; ++I) {
+        column_turn[I] = 0;
+        row[I].left = nb - I;
+    }
+    auto await = [](std::atomic<int32_t>& turn, int32_t want) {
+        for (int32_t v; (v = turn.load(std::memory_order_acquire)) != want;) turn.wait(v, std::memory_order_acquire);
+    };
+    const auto workers = static_cast<unsigned>(std::clamp<int64_t>(threads, 1, row_start[nb]));
+    std::vector<Scratch> scratch(workers);
+    std::vector<int64_t> within(workers, 0);
+    std::atomic<int64_t> next{0};
+    std::atomic<bool> failed{false};
+    std::exception_ptr error;
+    std::mutex error_mutex;
+    auto work = [&](unsigned t) {
+        for (int64_t k; !failed.load(std::memory_order_relaxed) &&
+                        (k = next.fetch_add(1, std::memory_order_relaxed)) < row_start[nb];) {
+            const auto I = static_cast<int32_t>(std::upper_bound(row_start.begin(), row_start.end(), k) -
+                                                row_start.begin() - 1);
+            const auto J = static_cast<int32_t>(I + (k - row_start[I]));
+            const int32_t a0 = I * B, a1 = std::min(m, a0 + B), b0 = J * B, b1 = std::min(m, b0 + B);
+            Row& r = row[I];
+            std::array<double, B> to_b{};
+            double* to_a = nullptr;
+            try {
+                std::call_once(r.made, [&] { r.part.assign(static_cast<size_t>(nb - I) * B, 0.0); });
+                to_a = r.part.data() + static_cast<size_t>(J - I) * B;
+                // A diagonal tile keeps one sum per member: earlier members' terms come first.
+                if (reach.every || static_cast<double>(gap2(block_box[I], block_box[J])) <= reach.r2)
+                    pair_tile(ci, sm, tops, exact_in_double, reach, a0, a1, b0, b1, to_a, J == I ? to_a : to_b.data(),
+                              scratch[t], within[t]);
+            } catch (...) {
+                std::lock_guard<std::mutex> lock(error_mutex);
+                if (!error) error = std::current_exception();
+                failed = true;
+            }
+            // Turns are passed on even after a failure, so that no wait is left hanging.
+            if (J > I) {
+                await(column_turn[J], I);
+                for (int32_t b = b0; b < b1; ++b) total[b] += to_b[b - b0];
+                column_turn[J].store(I + 1, std::memory_order_release);
+                column_turn[J].notify_all();
+            }
+            if (r.left.fetch_sub(1, std::memory_order_acq_rel) == 1) {  // the row's last tile
+                await(column_turn[I], I);
+                if (!r.part.empty())
+                    for (int32_t j = 0; j < nb - I; ++j)
+                        for (int32_t a = a0; a < a1; ++a) total[a] += r.part[static_cast<size_t>(j) * B + (a - a0)];
+                std::vector<double>().swap(r.part);
+            }
+        }
+    };
+    std::vector<std::thread> pool;
+    for (unsigned t = 1; t < workers; ++t) pool.emplace_back(work, t);
+    work(0);
+    for (auto& th : pool) th.join();
+    if (error) std::rethrow_exception(error);
+    for (int64_t w : within) pairs += w;
+    return total;
 }
 
 }  // namespace
@@ -435,21 +676,18 @@ Isolation isolation(const std::vector<int64_t>& offsets, std::vector<Cell> all, 
     for (const auto& members : by_class) {
         const auto m = static_cast<int32_t>(members.size());
         if (m < 2) continue;
-        // The class's trees side by side in memory: small patches first,
-        // each group in raster order of the patches' first cells.
+        // The class's trees side by side in memory, in patch order.
         ClassIndex ci;
-        ci.patch.reserve(static_cast<size_t>(m));
-        for (int pass = 0; pass < 2; ++pass)
-            for (int32_t P : members)
-                if ((offsets[P + 1] - offsets[P] <= kLeafSize) == (pass == 0)) ci.patch.push_back(P);
+        ci.patch = members;
         ci.offset.assign(static_cast<size_t>(m) + 1, 0);
         for (int32_t a = 0; a < m; ++a) {
             const int32_t P = ci.patch[a];
             ci.forest.pts.insert(ci.forest.pts.end(), all.begin() + offsets[P], all.begin() + offsets[P + 1]);
             ci.offset[a + 1] = static_cast<int32_t>(ci.forest.pts.size());
-            if (offsets[P + 1] - offsets[P] <= kLeafSize) ci.small = a + 1;
         }
+        ci.exact_in_double = exact_in_double;
         ci.build_stairs();
+        ci.build_ends();
         ci.forest.build(ci.offset);
         ci.boxes.resize(static_cast<size_t>(m));
         ci.cells.resize(static_cast<size_t>(m));
@@ -475,16 +713,9 @@ Isolation isolation(const std::vector<int64_t>& offsets, std::vector<Cell> all, 
         // Proximity.
         const double h = static_cast<double>(ci.extent.r1) - ci.extent.r0;
         const double w = static_cast<double>(ci.extent.c1) - ci.extent.c0;
-        if (h * h + w * w <= r2) {
-            const std::vector<double> prox = proximity_all_pairs(ci, threads, exact_in_double);
-            for (int32_t a = 0; a < m; ++a) out.prox[ci.patch[a]] = prox[a];
-        } else {
-            parallel_for((m + kChunk - 1) / kChunk, threads, [&](int64_t chunk, unsigned t) {
-                const auto end = static_cast<int32_t>(std::min<int64_t>(m, (chunk + 1) * kChunk));
-                for (auto a = static_cast<int32_t>(chunk * kChunk); a < end; ++a)
-                    out.prox[ci.patch[a]] = proximity_within(ci, grid, a, r2, scratch[t]);
-            });
-        }
+        const Reach reach{r2, static_cast<int64_t>(r2) + 1, h * h + w * w <= r2};
+        const std::vector<double> prox = proximity(ci, reach, threads, exact_in_double, out.pairs);
+        for (int32_t a = 0; a < m; ++a) out.prox[ci.patch[a]] = prox[a];
     }
     return out;
 }

@@ -528,6 +528,7 @@ Results compute(const GridRows& grid, const Params& p) {
         std::vector<int64_t>().swap(patch_final);
         const double rad = p.prox_dist / c;
         iso = isolation(offsets, std::move(cells), patches, K, rad * rad * (1 + kRelTolerance), rows, cols, threads);
+        res.proximity_pairs = iso.pairs;
     }
     std::vector<StripResult>().swap(strips);
 

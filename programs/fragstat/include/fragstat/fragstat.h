@@ -227,11 +227,18 @@ struct PatchRecord {
     Value nearest;    // m
     Value proximity;
 };
+// A patch's proximity index sums one term per same-class patch within the
+// radius, in a fixed order: the class's patches in patch order are cut into
+// blocks of this many; the terms of each block are added in patch order,
+// then the blocks' sums in block order. No value depends on the threads.
+inline constexpr int32_t kProximityBlock = 64;
+
 struct Results {
     MetricRow landscape;
     std::vector<ClassResult> classes;  // ascending class value
     std::vector<PatchRecord> patches;  // only with Params::patch_records
     std::vector<std::string> warnings;
+    int64_t proximity_pairs = 0;  // same-class patch pairs within the radius (with nearest neighbours on)
 };
 
 // Computes everything. The grid is taken in strips of rows, on
