@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <limits>
 #include <mutex>
 #include <thread>
@@ -241,13 +242,18 @@ struct Isolation {
     std::vector<double> prox;
     int64_t pairs = 0;  // same-class pairs within the radius
 };
-// `offsets[p] .. offsets[p + 1]`: the perimeter cells (row, column) of patch
-// p in `cells`, in raster order. radius2: the squared search radius in cells
-// (inclusive).
+// A perimeter cell (row, column).
 struct Cell {
     int32_t r, c;
 };
-Isolation isolation(const std::vector<int64_t>& offsets, std::vector<Cell> cells, const PatchTable& patches,
-                    int32_t class_count, double radius2, int64_t rows, int64_t cols, unsigned threads);
+// The perimeter cells of one class's patches, asked for class by class so
+// that only one class's are unpacked at a time: gather(members, offset,
+// cells) puts the cells of patch members[k] (ascending patch numbers of one
+// class) at cells[offset[k] .. offset[k + 1]), each patch's in raster order.
+using PerimeterGather =
+    std::function<void(const std::vector<int32_t>& members, std::vector<int32_t>& offset, std::vector<Cell>& cells)>;
+// radius2: the squared search radius in cells (inclusive).
+Isolation isolation(const PerimeterGather& gather, const PatchTable& patches, int32_t class_count, double radius2,
+                    int64_t rows, int64_t cols, unsigned threads);
 
 }  // namespace korvane::fragstat::detail

@@ -658,8 +658,8 @@ std::vector<double> proximity(const ClassIndex& ci, const Reach& reach, unsigned
 
 }  // namespace
 
-Isolation isolation(const std::vector<int64_t>& offsets, std::vector<Cell> all, const PatchTable& patches,
-                    int32_t class_count, double radius2, int64_t rows, int64_t cols, unsigned threads) {
+Isolation isolation(const PerimeterGather& gather, const PatchTable& patches, int32_t class_count, double radius2,
+                    int64_t rows, int64_t cols, unsigned threads) {
     const auto np = static_cast<int64_t>(patches.cells.size());
     Isolation out;
     out.nn_d2.assign(static_cast<size_t>(np), Isolation::kNone);
@@ -679,12 +679,7 @@ Isolation isolation(const std::vector<int64_t>& offsets, std::vector<Cell> all, 
         // The class's trees side by side in memory, in patch order.
         ClassIndex ci;
         ci.patch = members;
-        ci.offset.assign(static_cast<size_t>(m) + 1, 0);
-        for (int32_t a = 0; a < m; ++a) {
-            const int32_t P = ci.patch[a];
-            ci.forest.pts.insert(ci.forest.pts.end(), all.begin() + offsets[P], all.begin() + offsets[P + 1]);
-            ci.offset[a + 1] = static_cast<int32_t>(ci.forest.pts.size());
-        }
+        gather(members, ci.offset, ci.forest.pts);
         ci.exact_in_double = exact_in_double;
         ci.build_stairs();
         ci.build_ends();

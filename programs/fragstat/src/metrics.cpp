@@ -193,7 +193,11 @@ struct StripResult {
     std::vector<int64_t> class_cells;      // per local class
     std::vector<std::tuple<int32_t, int32_t, int64_t>> inner, border;  // local class pairs
     int64_t background_cells = 0;
-    std::vector<std::pair<int32_t, Cell>> perimeter;  // (patch, cell), raster order
+    // Perimeter cells as own-row indices (row within the strip * columns +
+    // column), grouped by patch, each group in raster order; patch q's are
+    // perimeter[perimeter_at[q] .. perimeter_at[q + 1]).
+    std::vector<uint32_t> perimeter, perimeter_at;
+    int64_t first_row = 0;
     // First and last own row: raw cell codes, patch and core numbers; kept
     // until both seams of the strip are stitched.
     std::vector<int32_t> top_value, top_patch, top_core, bottom_value, bottom_patch, bottom_core;
@@ -222,6 +226,7 @@ struct StripScratch {
     std::vector<int32_t> buf, lab, g, run, core_id;
     std::vector<char> core;
     std::vector<int64_t> d2, sbuf, tbuf;
+    std::vector<uint32_t> perimeter;
 };
 thread_local StripScratch strip_scratch;
 
@@ -257,6 +262,9 @@ void process_strip(const GridRows& grid, int64_t r0, int64_t r1, int64_t halo, i
     PairCounts inner(K), border(K);
     out.sides.assign(static_cast<size_t>(K), ClassSides{});
     out.class_cells.assign(static_cast<size_t>(K), 0);
+    out.first_row = r0;
+    std::vector<uint32_t>& perimeter_cells = sc.perimeter;
+    perimeter_cells.clear();
     for (int64_t r = 0; r < h; ++r) {
         const int64_t gr = r0 + r;
         for (int64_t col = 0; col < cols; ++col) {
@@ -299,9 +307,19 @@ void process_strip(const GridRows& grid, int64_t r0, int64_t r1, int64_t halo, i
             side(col > 0, i - 1, false);
             side(col + 1 < cols, i + 1, true);
             side(gr + 1 < rows, i + cols, true);
-            if (perimeter && p.nndist)
-                out.perimeter.push_back({P, Cell{static_cast<int32_t>(gr), static_cast<int32_t>(col)}});
+            if (perimeter && p.nndist) perimeter_cells.push_back(static_cast<uint32_t>(i));
         }
+    }
+    if (p.nndist) {  // grouped by patch, in a list of its exact size
+        std::vector<uint32_t>& at = out.perimeter_at;
+        at.assign(static_cast<size_t>(np) + 1, 0);
+        for (uint32_t i : perimeter_cells) ++at[lab[i] + 1];
+        for (int64_t q = 0; q < np; ++q) at[q + 1] += at[q];
+        std::vector<uint32_t> grouped(perimeter_cells.size());
+        for (uint32_t i : perimeter_cells) grouped[at[lab[i]]++] = i;
+        for (int64_t q = np; q > 0; --q) at[q] = at[q - 1];
+        at[0] = 0;
+        out.perimeter = std::move(grouped);
     }
     inner.for_each([&](int32_t a, int32_t b, int64_t cnt) { out.inner.emplace_back(a, b, cnt); });
     border.for_each([&](int32_t a, int32_t b, int64_t cnt) { out.border.emplace_back(a, b, cnt); });
@@ -472,7 +490,6 @@ Results compute(const GridRows& grid, const Params& p) {
     std::vector<ClassSides> cs(static_cast<size_t>(K));
     std::vector<int64_t> class_cells(static_cast<size_t>(K), 0);
     int64_t background_cells = 0;
-    int64_t perimeter_cells = 0;
     for (size_t s = 0; s < strips.size(); ++s) {
         StripResult& st = strips[s];
         const auto& gl = to_global[s];
@@ -503,31 +520,75 @@ Results compute(const GridRows& grid, const Params& p) {
         for (auto [a, b, cnt] : st.inner) inner.add(std::min(gl[a], gl[b]), std::max(gl[a], gl[b]), cnt);
         for (auto [a, b, cnt] : st.border) border.add(gl[a], gl[b], cnt);
         background_cells += st.background_cells;
-        perimeter_cells += static_cast<int64_t>(st.perimeter.size());
         StripResult kept;
         kept.perimeter = std::move(st.perimeter);
+        kept.perimeter_at = std::move(st.perimeter_at);
+        kept.first_row = st.first_row;
         st = std::move(kept);
     }
 
     // --- isolation ------------------------------------------------------------
     Isolation iso;
     if (p.nndist && np > 0) {
-        // Perimeter cells grouped by patch, each group in raster order.
-        std::vector<int64_t> offsets(static_cast<size_t>(np) + 1, 0);
-        for (size_t s = 0; s < strips.size(); ++s)
-            for (auto [q, cell] : strips[s].perimeter) ++offsets[patch_final[patch_seams.first[s] + q] + 1];
-        for (int64_t P = 0; P < np; ++P) offsets[P + 1] += offsets[P];
-        std::vector<Cell> cells(static_cast<size_t>(perimeter_cells));
-        {
-            std::vector<int64_t> fill(offsets.begin(), offsets.end() - 1);
-            for (size_t s = 0; s < strips.size(); ++s) {
-                for (auto [q, cell] : strips[s].perimeter) cells[fill[patch_final[patch_seams.first[s] + q]]++] = cell;
-                std::vector<std::pair<int32_t, Cell>>().swap(strips[s].perimeter);
-            }
-        }
-        std::vector<int64_t>().swap(patch_final);
+        // A class's cells come from the strips' lists in strip order; a patch
+        // met in one strip as several of its components gets that strip's
+        // cells put back in raster order.
+        std::vector<int32_t> member_of(static_cast<size_t>(np), 0);
+        auto gather = [&](const std::vector<int32_t>& members, std::vector<int32_t>& offset, std::vector<Cell>& cells) {
+            const auto m = static_cast<int32_t>(members.size());
+            const int32_t cls = patches.cls[members[0]];
+            for (int32_t k = 0; k < m; ++k) member_of[members[k]] = k;
+            std::vector<int64_t> count(static_cast<size_t>(m) + 1, 0);
+            auto each_patch = [&](auto&& f) {
+                for (size_t s = 0; s < strips.size(); ++s) {
+                    const auto& at = strips[s].perimeter_at;
+                    for (size_t q = 0; q + 1 < at.size(); ++q) {
+                        const int64_t P = patch_final[patch_seams.first[s] + static_cast<int64_t>(q)];
+                        if (patches.cls[P] == cls && at[q + 1] > at[q]) f(s, q, member_of[P]);
+                    }
+                }
+            };
+            each_patch([&](size_t s, size_t q, int32_t k) {
+                count[k + 1] += strips[s].perimeter_at[q + 1] - strips[s].perimeter_at[q];
+            });
+            for (int32_t k = 0; k < m; ++k) count[k + 1] += count[k];
+            if (count[m] > INT32_MAX)
+                throw InputError(fmt::format("a class has {} perimeter cells, more than supported", count[m]));
+            offset.assign(count.begin(), count.end());
+            std::vector<int64_t>().swap(count);
+            cells.resize(static_cast<size_t>(offset[m]));
+            std::vector<int32_t> fill(offset.begin(), offset.end() - 1), since(static_cast<size_t>(m), 0);
+            std::vector<int64_t> last_strip(static_cast<size_t>(m), -1);
+            std::vector<int32_t> mixed;
+            int64_t current = -1;
+            auto put_back_in_order = [&] {
+                std::sort(mixed.begin(), mixed.end());
+                mixed.erase(std::unique(mixed.begin(), mixed.end()), mixed.end());
+                for (int32_t k : mixed)
+                    std::sort(cells.begin() + since[k], cells.begin() + fill[k],
+                              [](Cell x, Cell y) { return x.r != y.r ? x.r < y.r : x.c < y.c; });
+                mixed.clear();
+            };
+            each_patch([&](size_t s, size_t q, int32_t k) {
+                const StripResult& st = strips[s];
+                if (static_cast<int64_t>(s) != current) {
+                    put_back_in_order();
+                    current = static_cast<int64_t>(s);
+                }
+                if (last_strip[k] == current) mixed.push_back(k);
+                else {
+                    last_strip[k] = current;
+                    since[k] = fill[k];
+                }
+                for (uint32_t j = st.perimeter_at[q]; j < st.perimeter_at[q + 1]; ++j) {
+                    const uint32_t i = st.perimeter[j];
+                    cells[fill[k]++] = Cell{static_cast<int32_t>(st.first_row + i / cols), static_cast<int32_t>(i % cols)};
+                }
+            });
+            put_back_in_order();
+        };
         const double rad = p.prox_dist / c;
-        iso = isolation(offsets, std::move(cells), patches, K, rad * rad * (1 + kRelTolerance), rows, cols, threads);
+        iso = isolation(gather, patches, K, rad * rad * (1 + kRelTolerance), rows, cols, threads);
         res.proximity_pairs = iso.pairs;
     }
     std::vector<StripResult>().swap(strips);
