@@ -69,6 +69,9 @@ public:
     void build(const std::vector<int32_t>& offsets) {
         const auto np = static_cast<int64_t>(offsets.size()) - 1;
         root.resize(static_cast<size_t>(np));
+        int64_t total = 0;
+        for (int64_t p = 0; p < np; ++p) total += tree_nodes(offsets[p + 1] - offsets[p]);
+        nodes.reserve(static_cast<size_t>(total));  // no spare room: the trees are most of a class's memory
         std::vector<int32_t> stack;
         for (int64_t p = 0; p < np; ++p) {
             root[p] = add(offsets[p], offsets[p + 1]);
@@ -139,6 +142,9 @@ public:
     bool is_leaf(int32_t patch) const { return nodes[root[patch]].left < 0; }
 
 private:
+    // Nodes of the tree over n points (the split halves of `build`).
+    static int64_t tree_nodes(int32_t n) { return n <= kLeafSize ? 1 : 1 + tree_nodes(n / 2) + tree_nodes(n - n / 2); }
+
     // A cell of x whose distance to y's box is no better skips y's cells.
     int64_t leaf_pair(const Node& x, const Node& y, int64_t best) const {
         const Box& yb = y.box;
@@ -312,6 +318,20 @@ struct ClassIndex {
     void build_ends() {
         const auto m = static_cast<int32_t>(patch.size());
         end_at.assign(static_cast<size_t>(m) * 4 + 1, 0);
+        int64_t total = 0;  // each column's two ends and each row's two
+        for (int32_t a = 0; a < m; ++a) {
+            const Pt* p = forest.pts.data() + offset[a];
+            const int32_t n = offset[a + 1] - offset[a];
+            int32_t c0 = INT32_MAX, c1 = INT32_MIN;
+            for (int32_t i = 0; i < n; ++i) {
+                c0 = std::min(c0, p[i].c);
+                c1 = std::max(c1, p[i].c);
+                total += 2 * (i == 0 || p[i - 1].r != p[i].r);
+            }
+            total += 2 * (int64_t{c1} - c0 + 1);
+        }
+        end_r.reserve(static_cast<size_t>(total));
+        end_c.reserve(static_cast<size_t>(total));
         std::vector<int32_t> top, bottom;
         for (int32_t a = 0; a < m; ++a) {
             const Pt* p = forest.pts.data() + offset[a];
