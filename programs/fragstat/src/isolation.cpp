@@ -318,16 +318,23 @@ struct ClassIndex {
     void build_ends() {
         const auto m = static_cast<int32_t>(patch.size());
         end_at.assign(static_cast<size_t>(m) * 4 + 1, 0);
-        int64_t total = 0;  // each column's two ends and each row's two
-        for (int32_t a = 0; a < m; ++a) {
+        // The columns a patch spans and how many rows it holds.
+        auto extent = [&](int32_t a, int32_t& c0, int32_t& c1) {
             const Pt* p = forest.pts.data() + offset[a];
-            const int32_t n = offset[a + 1] - offset[a];
-            int32_t c0 = INT32_MAX, c1 = INT32_MIN;
-            for (int32_t i = 0; i < n; ++i) {
+            int64_t rows_held = 0;
+            c0 = INT32_MAX;
+            c1 = INT32_MIN;
+            for (int32_t i = 0; i < offset[a + 1] - offset[a]; ++i) {
                 c0 = std::min(c0, p[i].c);
                 c1 = std::max(c1, p[i].c);
-                total += 2 * (i == 0 || p[i - 1].r != p[i].r);
+                rows_held += i == 0 || p[i - 1].r != p[i].r;
             }
+            return rows_held;
+        };
+        int64_t total = 0;  // each column's two ends and each row's two
+        for (int32_t a = 0; a < m; ++a) {
+            int32_t c0, c1;
+            total += 2 * extent(a, c0, c1);
             total += 2 * (int64_t{c1} - c0 + 1);
         }
         end_r.reserve(static_cast<size_t>(total));
@@ -336,11 +343,8 @@ struct ClassIndex {
         for (int32_t a = 0; a < m; ++a) {
             const Pt* p = forest.pts.data() + offset[a];
             const int32_t n = offset[a + 1] - offset[a];
-            int32_t c0 = INT32_MAX, c1 = INT32_MIN;
-            for (int32_t i = 0; i < n; ++i) {
-                c0 = std::min(c0, p[i].c);
-                c1 = std::max(c1, p[i].c);
-            }
+            int32_t c0, c1;
+            extent(a, c0, c1);
             top.assign(static_cast<size_t>(c1 - c0 + 1), INT32_MAX);
             bottom.assign(static_cast<size_t>(c1 - c0 + 1), INT32_MIN);
             for (int32_t i = 0; i < n; ++i) {
