@@ -24,6 +24,10 @@
 #include <mutex>
 #include <thread>
 
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#endif
+
 #include "engine.h"
 #include "fragstat/fragstat.h"
 
@@ -252,6 +256,55 @@ KV_VECTOR_CLONES void sets_to_cells(const double* Ar, const double* Ac, int64_t 
     }
 }
 
+// A cell as two 16-bit halves (row low, column high), for grids whose rows
+// and columns are numbered below 2^15: then every difference of two such
+// halves fits 16 bits and every squared distance 31 bits.
+constexpr int64_t kPackedLimit = int64_t{1} << 15;
+inline uint32_t pack_cell(int32_t r, int32_t c) {
+    return static_cast<uint32_t>(static_cast<uint16_t>(r)) | static_cast<uint32_t>(static_cast<uint16_t>(c)) << 16;
+}
+
+// out[j] = the smallest squared distance from the n packed cells A to the
+// packed cell B[j], j < m (exact integers).
+void packed_to_cells_portable(const uint32_t* A, int64_t n, const uint32_t* B, int64_t m, int32_t* out) {
+    for (int64_t j = 0; j < m; ++j) {
+        const int32_t br = static_cast<int16_t>(B[j] & 0xffff), bc = static_cast<int16_t>(B[j] >> 16);
+        int32_t best = INT32_MAX;
+        for (int64_t i = 0; i < n; ++i) {
+            const int32_t dr = br - static_cast<int16_t>(A[i] & 0xffff), dc = bc - static_cast<int16_t>(A[i] >> 16);
+            best = std::min(best, dr * dr + dc * dc);
+        }
+        out[j] = best;
+    }
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+// Eight cells of B at a time: one 16-bit subtraction gives both differences
+// and one multiply-add their squared sum.
+__attribute__((target("avx2"))) void packed_to_cells_avx2(const uint32_t* A, int64_t n, const uint32_t* B, int64_t m,
+                                                          int32_t* out) {
+    int64_t j = 0;
+    for (; j + 8 <= m; j += 8) {
+        const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(B + j));
+        __m256i best = _mm256_set1_epi32(INT32_MAX);
+        for (int64_t i = 0; i < n; ++i) {
+            const __m256i d = _mm256_sub_epi16(b, _mm256_set1_epi32(static_cast<int32_t>(A[i])));
+            best = _mm256_min_epi32(best, _mm256_madd_epi16(d, d));
+        }
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + j), best);
+    }
+    packed_to_cells_portable(A, n, B + j, m - j, out + j);
+}
+#endif
+
+void packed_to_cells(const uint32_t* A, int64_t n, const uint32_t* B, int64_t m, int32_t* out) {
+#if defined(__x86_64__) && defined(__GNUC__)
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    if (avx2) return packed_to_cells_avx2(A, n, B, m, out);
+#endif
+    packed_to_cells_portable(A, n, B, m, out);
+}
+
 // Cell pairs up to which two facing sides are compared cell by cell rather
 // than through the trees.
 constexpr int64_t kFlatPairs = 1024;
@@ -278,6 +331,7 @@ struct ClassIndex {
     std::vector<double> end_r, end_c;
     std::vector<int64_t> end_at;  // member * 4 + side -> first cell; 4m + 1 entries
     bool exact_in_double = false;  // squared distances of cells are exact in double
+    bool packed = false;           // cells fit pack_cell
 
     // From the cells in raster order, before the trees reorder them: the
     // first and last cell of each row, scanned from the far side.
@@ -415,10 +469,12 @@ struct ClassIndex {
     }
 };
 
-struct Scratch {
+struct alignas(64) Scratch {  // one per thread, each on its own cache lines
     std::vector<std::pair<int32_t, int32_t>> stack;
     std::vector<int32_t> stamp;  // last focal member that met each member, plus one
     std::vector<double> d2, dt;
+    std::vector<uint32_t> bottoms;
+    std::vector<int32_t> dti;
     std::vector<double> dist = std::vector<double>(kProximityBlock), terms_a = std::vector<double>(kProximityBlock);
 };
 
@@ -499,6 +555,7 @@ KV_VECTOR_CLONES double add_terms(double ca, const double* cells, const double* 
 // other's bottom cells, in the flat loop.
 struct ColumnTops {
     std::vector<double> r, c;
+    std::vector<uint32_t> packed;  // the same cells packed, when the class's cells fit pack_cell
     std::vector<int64_t> at;  // member -> first cell; m + 1 entries
     explicit ColumnTops(const ClassIndex& ci);
 };
@@ -515,6 +572,9 @@ ColumnTops::ColumnTops(const ClassIndex& ci) {
         if (i1 - i0 <= kFlatCells) {
             r.insert(r.end(), ci.end_r.begin() + i0, ci.end_r.begin() + i1);
             c.insert(c.end(), ci.end_c.begin() + i0, ci.end_c.begin() + i1);
+            if (ci.packed)
+                for (int64_t i = i0; i < i1; ++i)
+                    packed.push_back(pack_cell(static_cast<int32_t>(ci.end_r[i]), static_cast<int32_t>(ci.end_c[i])));
         }
         at[a + 1] = static_cast<int64_t>(r.size());
     }
@@ -540,8 +600,9 @@ struct Reach {
 // within the radius.
 void pair_tile(const ClassIndex& ci, const SmallCells& sm, const ColumnTops& tops, bool flat_ok, const Reach& reach,
                int32_t a0, int32_t a1, int32_t b0, int32_t b1, double* to_a, double* to_b, Scratch& s,
-               int64_t& within) {
+               int64_t& within_tile) {
     constexpr double kBeyond = std::numeric_limits<double>::infinity();
+    int64_t within = 0;  // counted here, so no thread writes a line another is reading
     for (int32_t a = a0; a < a1; ++a) {
         const int32_t first = std::max(b0, a + 1);
         if (first >= b1) continue;
@@ -557,7 +618,13 @@ void pair_tile(const ClassIndex& ci, const SmallCells& sm, const ColumnTops& top
         bool flat = false;
         if (flat_ok && na <= kFlatCells && j1 > j0)
             for (int32_t b = first; b < b1 && !flat; ++b) flat = sm.at[b + 1] > sm.at[b] && !below(b);
-        if (by_tops) {
+        if (by_tops && ci.packed) {
+            s.bottoms.clear();
+            for (int64_t i = bottom0; i < bottom1; ++i)
+                s.bottoms.push_back(pack_cell(static_cast<int32_t>(ci.end_r[i]), static_cast<int32_t>(ci.end_c[i])));
+            s.dti.resize(static_cast<size_t>(t1 - t0));
+            packed_to_cells(s.bottoms.data(), bottom1 - bottom0, tops.packed.data() + t0, t1 - t0, s.dti.data());
+        } else if (by_tops) {
             s.dt.resize(static_cast<size_t>(t1 - t0));
             sets_to_cells(ci.end_r.data() + bottom0, ci.end_c.data() + bottom0, bottom1 - bottom0, tops.r.data() + t0,
                           tops.c.data() + t0, t1 - t0, s.dt.data());
@@ -574,7 +641,10 @@ void pair_tile(const ClassIndex& ci, const SmallCells& sm, const ColumnTops& top
                 x = kBeyond;
                 continue;
             }
-            if (below(b)) x = smallest(s.dt.data() + (tops.at[b] - t0), tops.at[b + 1] - tops.at[b]);
+            if (below(b))
+                x = ci.packed ? static_cast<double>(*std::min_element(s.dti.data() + (tops.at[b] - t0),
+                                                                      s.dti.data() + (tops.at[b + 1] - t0)))
+                              : smallest(s.dt.data() + (tops.at[b] - t0), tops.at[b + 1] - tops.at[b]);
             else if (flat && sm.at[b + 1] > sm.at[b]) x = smallest(s.d2.data() + (sm.at[b] - j0), sm.at[b + 1] - sm.at[b]);
             else x = static_cast<double>(ci.pair_d2(a, b, reach.every ? kFar : reach.bound, s.stack));
             if (reach.every) continue;
@@ -585,6 +655,7 @@ void pair_tile(const ClassIndex& ci, const SmallCells& sm, const ColumnTops& top
         to_a[a - a0] = add_terms(ci.cells[a], ci.cells.data() + first, d, b1 - first, to_a[a - a0],
                                  to_b + (first - b0), s.terms_a.data());
     }
+    within_tile += within;
 }
 
 // Proximity of every member. Each pair is resolved once, in tiles of
@@ -628,7 +699,10 @@ std::vector<double> proximity(const ClassIndex& ci, const Reach& reach, unsigned
     };
     const auto workers = static_cast<unsigned>(std::clamp<int64_t>(threads, 1, row_start[nb]));
     std::vector<Scratch> scratch(workers);
-    std::vector<int64_t> within(workers, 0);
+    struct alignas(64) Count {
+        int64_t n = 0;
+    };
+    std::vector<Count> within(workers);
     std::atomic<int64_t> next{0};
     std::atomic<bool> failed{false};
     std::exception_ptr error;
@@ -649,7 +723,7 @@ std::vector<double> proximity(const ClassIndex& ci, const Reach& reach, unsigned
                 // A diagonal tile keeps one sum per member: earlier members' terms come first.
                 if (reach.every || static_cast<double>(gap2(block_box[I], block_box[J])) <= reach.r2)
                     pair_tile(ci, sm, tops, exact_in_double, reach, a0, a1, b0, b1, to_a, J == I ? to_a : to_b.data(),
-                              scratch[t], within[t]);
+                              scratch[t], within[t].n);
             } catch (...) {
                 std::lock_guard<std::mutex> lock(error_mutex);
                 if (!error) error = std::current_exception();
@@ -676,7 +750,7 @@ std::vector<double> proximity(const ClassIndex& ci, const Reach& reach, unsigned
     work(0);
     for (auto& th : pool) th.join();
     if (error) std::rethrow_exception(error);
-    for (int64_t w : within) pairs += w;
+    for (const Count& w : within) pairs += w.n;
     return total;
 }
 
@@ -705,6 +779,7 @@ Isolation isolation(const PerimeterGather& gather, const PatchTable& patches, in
         ci.patch = members;
         gather(members, ci.offset, ci.forest.pts);
         ci.exact_in_double = exact_in_double;
+        ci.packed = rows <= kPackedLimit && cols <= kPackedLimit;
         ci.build_stairs();
         ci.build_ends();
         ci.forest.build(ci.offset);
