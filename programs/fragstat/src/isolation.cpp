@@ -321,7 +321,8 @@ struct ClassIndex {
     // not beaten in that direction by another cell of the patch, i.e. no
     // other cell lies at least as far along both axes.
     std::vector<Pt> stair;
-    std::vector<double> stair_r, stair_c;  // the same cells, rows and columns apart
+    std::vector<double> stair_r, stair_c;  // the same cells, rows and columns apart (unless packed)
+    std::vector<uint32_t> stair_packed;      // the same cells packed, when they fit pack_cell
     std::vector<int64_t> stair_at;  // member * 4 + direction -> first cell; 4m + 1 entries
     // Per member and side (0: top of each column, 1: bottom of each column,
     // 2: left end of each row, 3: right end of each row), rows and columns
@@ -330,6 +331,7 @@ struct ClassIndex {
     // closest pair, for no other cell of a row (column) comes nearer.
     std::vector<double> end_r, end_c;
     std::vector<int64_t> end_at;  // member * 4 + side -> first cell; 4m + 1 entries
+    std::vector<uint32_t> end_packed;  // the same cells packed, when they fit pack_cell
     bool exact_in_double = false;  // squared distances of cells are exact in double
     bool packed = false;           // cells fit pack_cell
 
@@ -357,8 +359,12 @@ struct ClassIndex {
                     if (along > reach) {
                         reach = along;
                         stair.push_back(p);
-                        stair_r.push_back(p.r);
-                        stair_c.push_back(p.c);
+                        if (packed) {
+                            stair_packed.push_back(pack_cell(p.r, p.c));
+                        } else {
+                            stair_r.push_back(p.r);
+                            stair_c.push_back(p.c);
+                        }
                     }
                 }
                 stair_at[static_cast<size_t>(a) * 4 + dir + 1] = static_cast<int64_t>(stair.size());
@@ -392,6 +398,7 @@ struct ClassIndex {
             total += 2 * (int64_t{c1} - c0 + 1);
         }
         end_r.reserve(static_cast<size_t>(total));
+        if (packed) end_packed.reserve(static_cast<size_t>(total));
         end_c.reserve(static_cast<size_t>(total));
         std::vector<int32_t> top, bottom;
         for (int32_t a = 0; a < m; ++a) {
@@ -407,6 +414,7 @@ struct ClassIndex {
             }
             auto put = [&](int32_t r, int32_t c) {
                 end_r.push_back(r);
+                if (packed) end_packed.push_back(pack_cell(r, c));
                 end_c.push_back(c);
             };
             for (const auto* side : {&top, &bottom}) {
@@ -435,7 +443,9 @@ struct ClassIndex {
             const int64_t i0 = stair_at[int64_t{a} * 4 + dir], i1 = stair_at[int64_t{a} * 4 + dir + 1];
             const int64_t j0 = stair_at[int64_t{b} * 4 + 3 - dir], j1 = stair_at[int64_t{b} * 4 + 4 - dir];
             const int64_t pairs = (i1 - i0) * (j1 - j0);
-            if (pairs <= 64) {
+            if (packed) {
+                if (pairs <= kFlatPairs) return packed_d2(stair_packed.data(), i0, i1, j0, j1, bound);
+            } else if (pairs <= 64) {
                 int64_t best = bound;
                 for (int64_t i = i0; i < i1; ++i)
                     for (int64_t j = j0; j < j1; ++j) {
@@ -444,16 +454,32 @@ struct ClassIndex {
                     }
                 return best;
             }
-            if (pairs <= kFlatPairs && exact_in_double)
+            else if (pairs <= kFlatPairs && exact_in_double)
                 return flat_d2(stair_r.data(), stair_c.data(), i0, i1, j0, j1, bound);
         }
         if ((down || up || right || left) && exact_in_double) {
             const int side = right ? 3 : left ? 2 : down ? 1 : 0, facing = side ^ 1;
             const int64_t i0 = end_at[int64_t{a} * 4 + side], i1 = end_at[int64_t{a} * 4 + side + 1];
             const int64_t j0 = end_at[int64_t{b} * 4 + facing], j1 = end_at[int64_t{b} * 4 + facing + 1];
-            if ((i1 - i0) * (j1 - j0) <= kFlatPairs) return flat_d2(end_r.data(), end_c.data(), i0, i1, j0, j1, bound);
+            if ((i1 - i0) * (j1 - j0) <= kFlatPairs)
+                return packed ? packed_d2(end_packed.data(), i0, i1, j0, j1, bound)
+                              : flat_d2(end_r.data(), end_c.data(), i0, i1, j0, j1, bound);
         }
         return forest.closest(a, b, bound, stack);
+    }
+
+    // The smallest squared distance between packed cells [i0, i1) and [j0,
+    // j1) of P if below `bound`, else `bound`; the longer run is taken eight
+    // cells at a time.
+    static int64_t packed_d2(const uint32_t* P, int64_t i0, int64_t i1, int64_t j0, int64_t j1, int64_t bound) {
+        if (i1 - i0 > j1 - j0) {
+            std::swap(i0, j0);
+            std::swap(i1, j1);
+        }
+        thread_local std::vector<int32_t> d2;
+        d2.resize(static_cast<size_t>(j1 - j0));
+        packed_to_cells(P + i0, i1 - i0, P + j0, j1 - j0, d2.data());
+        return std::min<int64_t>(bound, *std::min_element(d2.begin(), d2.end()));
     }
 
     // The smallest squared distance between cells [i0, i1) and [j0, j1) of
