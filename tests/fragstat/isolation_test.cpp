@@ -72,10 +72,26 @@ ClassGrid fixture(uint32_t seed) {
     return g;
 }
 
+// The same patches at the east end of a grid too wide for cells to be
+// compared as 16-bit halves.
+ClassGrid wide(const ClassGrid& g) {
+    ClassGrid w;
+    w.rows = g.rows;
+    w.cols = (int64_t{1} << 15) + 100;
+    w.cells.assign(static_cast<size_t>(w.rows * w.cols), kOutsideCell);
+    for (int64_t r = 0; r < g.rows; ++r)
+        std::copy_n(g.cells.begin() + r * g.cols, g.cols, w.cells.begin() + r * w.cols + (w.cols - g.cols));
+    return w;
+}
+
 TEST(Isolation, MatchesAllPairsOfCells) {
     const double cell = 10;
-    for (uint32_t seed : {5u, 6u}) {
-        const ClassGrid g = fixture(seed);
+    struct Case {
+        const char* name;
+        ClassGrid grid;
+    };
+    for (const Case& k : {Case{"seed 5", fixture(5)}, Case{"seed 6", fixture(6)}, Case{"seed 5, wide", wide(fixture(5))}}) {
+        const ClassGrid& g = k.grid;
         for (bool diags : {true, false}) {
             const Oracle o = oracle(g, diags);
             int largest_class = 0;
@@ -88,7 +104,7 @@ TEST(Isolation, MatchesAllPairsOfCells) {
             // In cells: none, touching corners only, exact distances at the
             // limit, moderate, just short of the grid's diagonal, everything.
             for (double radius : {0.0, 1.5, 2.0, std::sqrt(8.0), 5.0, 12.5, 60.0, 67.0, 1e9}) {
-                SCOPED_TRACE(testing::Message() << "seed " << seed << " diags " << diags << " radius " << radius);
+                SCOPED_TRACE(testing::Message() << k.name << " diags " << diags << " radius " << radius);
                 Params p = params(cell, 0, 1, diags);
                 p.prox_dist = radius * cell;
                 p.patch_records = true;
