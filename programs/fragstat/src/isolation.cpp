@@ -297,6 +297,14 @@ __attribute__((target("avx2"))) void packed_to_cells_avx2(const uint32_t* A, int
 }
 #endif
 
+// The smallest of x[0 .. n), n > 0, by value (a loop the compiler can
+// vectorise).
+inline int32_t least(const int32_t* x, int64_t n) {
+    int32_t best = INT32_MAX;
+    for (int64_t k = 0; k < n; ++k) best = std::min(best, x[k]);
+    return best;
+}
+
 void packed_to_cells(const uint32_t* A, int64_t n, const uint32_t* B, int64_t m, int32_t* out) {
 #if defined(__x86_64__) && defined(__GNUC__)
     static const bool avx2 = __builtin_cpu_supports("avx2");
@@ -479,7 +487,7 @@ struct ClassIndex {
         thread_local std::vector<int32_t> d2;
         d2.resize(static_cast<size_t>(j1 - j0));
         packed_to_cells(P + i0, i1 - i0, P + j0, j1 - j0, d2.data());
-        return std::min<int64_t>(bound, *std::min_element(d2.begin(), d2.end()));
+        return std::min<int64_t>(bound, least(d2.data(), j1 - j0));
     }
 
     // The smallest squared distance between cells [i0, i1) and [j0, j1) of
@@ -668,8 +676,7 @@ void pair_tile(const ClassIndex& ci, const SmallCells& sm, const ColumnTops& top
                 continue;
             }
             if (below(b))
-                x = ci.packed ? static_cast<double>(*std::min_element(s.dti.data() + (tops.at[b] - t0),
-                                                                      s.dti.data() + (tops.at[b + 1] - t0)))
+                x = ci.packed ? static_cast<double>(least(s.dti.data() + (tops.at[b] - t0), tops.at[b + 1] - tops.at[b]))
                               : smallest(s.dt.data() + (tops.at[b] - t0), tops.at[b + 1] - tops.at[b]);
             else if (flat && sm.at[b + 1] > sm.at[b]) x = smallest(s.d2.data() + (sm.at[b] - j0), sm.at[b + 1] - sm.at[b]);
             else x = static_cast<double>(ci.pair_d2(a, b, reach.every ? kFar : reach.bound, s.stack));
