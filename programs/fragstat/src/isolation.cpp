@@ -305,6 +305,42 @@ inline int32_t least(const int32_t* x, int64_t n) {
     return best;
 }
 
+// d[k] = the smallest of x[at[k] - base .. at[k + 1] - base), k < n; no run is
+// empty.
+void segment_minima_portable(const int32_t* x, const int64_t* at, int64_t base, int64_t n, double* d) {
+    for (int64_t k = 0; k < n; ++k) d[k] = static_cast<double>(least(x + (at[k] - base), at[k + 1] - at[k]));
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+// Runs of up to eight values are read in one masked load, without a branch
+// on their length.
+__attribute__((target("avx2"))) void segment_minima_avx2(const int32_t* x, const int64_t* at, int64_t base, int64_t n,
+                                                          double* d) {
+    const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7), none = _mm256_set1_epi32(INT32_MAX);
+    for (int64_t k = 0; k < n; ++k) {
+        const int64_t len = at[k + 1] - at[k];
+        if (len > 8) {
+            d[k] = static_cast<double>(least(x + (at[k] - base), len));
+            continue;
+        }
+        const __m256i mask = _mm256_cmpgt_epi32(_mm256_set1_epi32(static_cast<int32_t>(len)), lanes);
+        __m256i v = _mm256_blendv_epi8(none, _mm256_maskload_epi32(x + (at[k] - base), mask), mask);
+        v = _mm256_min_epi32(v, _mm256_permute2x128_si256(v, v, 1));
+        v = _mm256_min_epi32(v, _mm256_shuffle_epi32(v, 0x4e));
+        v = _mm256_min_epi32(v, _mm256_shuffle_epi32(v, 0xb1));
+        d[k] = static_cast<double>(_mm256_cvtsi256_si32(v));
+    }
+}
+#endif
+
+void segment_minima(const int32_t* x, const int64_t* at, int64_t base, int64_t n, double* d) {
+#if defined(__x86_64__) && defined(__GNUC__)
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    if (avx2) return segment_minima_avx2(x, at, base, n, d);
+#endif
+    segment_minima_portable(x, at, base, n, d);
+}
+
 void packed_to_cells(const uint32_t* A, int64_t n, const uint32_t* B, int64_t m, int32_t* out) {
 #if defined(__x86_64__) && defined(__GNUC__)
     static const bool avx2 = __builtin_cpu_supports("avx2");
@@ -669,7 +705,12 @@ void pair_tile(const ClassIndex& ci, const SmallCells& sm, const ColumnTops& top
                            s.d2.data());
         }
         double* d = s.dist.data();
-        for (int32_t b = first; b < b1; ++b) {
+        // The common case: every pair counts and every member lies below a,
+        // each met through its column tops alone.
+        bool all_below = reach.every && by_tops && ci.packed;
+        for (int32_t b = first; b < b1 && all_below; ++b) all_below = below(b);
+        if (all_below) segment_minima(s.dti.data(), tops.at.data() + first, t0, b1 - first, d);
+        for (int32_t b = all_below ? b1 : first; b < b1; ++b) {
             double& x = d[b - first];
             if (!reach.every && static_cast<double>(gap2(box, ci.boxes[b])) > reach.r2) {
                 x = kBeyond;
