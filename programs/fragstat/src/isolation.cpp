@@ -88,8 +88,12 @@ public:
                 const Box b = nodes[k].box;
                 const bool by_row = (b.r1 - b.r0) >= (b.c1 - b.c0);
                 const int32_t mid = lo + (hi - lo) / 2;
-                std::nth_element(pts.begin() + lo, pts.begin() + mid, pts.begin() + hi,
-                                 [by_row](const Pt& x, const Pt& y) { return by_row ? x.r < y.r : x.c < y.c; });
+                if (by_row)
+                    std::nth_element(pts.begin() + lo, pts.begin() + mid, pts.begin() + hi,
+                                     [](const Pt& x, const Pt& y) { return x.r < y.r; });
+                else
+                    std::nth_element(pts.begin() + lo, pts.begin() + mid, pts.begin() + hi,
+                                     [](const Pt& x, const Pt& y) { return x.c < y.c; });
                 const int32_t l = add(lo, mid), r = add(mid, hi);
                 nodes[k].left = l;
                 nodes[k].right = r;
