@@ -293,25 +293,13 @@ ValueTableRows valueCountRows(const std::vector<std::pair<int64_t, int64_t>>& co
 }
 
 void ValueCounts::add(const int32_t* cells, size_t n) {
-    constexpr int32_t kDenseLimit = 1 << 24;
-    for (size_t i = 0; i < n; ++i) {
-        int32_t v = cells[i];
-        if (v == kIntegerNoData) continue;
-        if (v >= 0 && v < kDenseLimit) {
-            if (static_cast<size_t>(v) >= dense_.size()) dense_.resize(std::max<size_t>(v + 1, dense_.size() * 2), 0);
-            ++dense_[static_cast<size_t>(v)];
-        } else {
-            ++sparse_[v];
-        }
-    }
+    for (size_t i = 0; i < n; ++i)
+        if (cells[i] != kIntegerNoData) ++slots_.at(cells[i]);
 }
 
 std::vector<std::pair<int64_t, int64_t>> ValueCounts::sorted() const {
     std::vector<std::pair<int64_t, int64_t>> out;
-    for (auto [v, n] : sparse_) out.emplace_back(v, n);
-    for (size_t v = 0; v < dense_.size(); ++v)
-        if (dense_[v]) out.emplace_back(static_cast<int64_t>(v), dense_[v]);
-    std::sort(out.begin(), out.end());
+    for (auto [v, n] : slots_.sorted([](int64_t n) { return n > 0; })) out.emplace_back(v, n);
     return out;
 }
 
