@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <limits>
 #include <map>
 #include <unordered_map>
 
@@ -67,14 +68,21 @@ TablePtr zonalStatisticsAsTable(const FeatureClassPtr& zones, const std::string&
             while (RowPtr r = c.next())
                 textOfCode[static_cast<int32_t>(toDouble(r->value(v)))] = toText(r->value(t));
         }
+        // Zones cover runs of cells: the last zone's slot is kept.
+        double lastZone = std::numeric_limits<double>::quiet_NaN();
+        int32_t lastSlot = -1;
         zoneGrid->readBlocks([&](const RasterBlock& b) {
             const size_t first = static_cast<size_t>(b.firstRow * lattice.columns);
             for (size_t i = 0; i < b.cells.size(); ++i) {
                 const double z = b.cells[i];
                 if (std::isnan(z)) continue;
-                auto [it, added] = slotOfZone.emplace(z, static_cast<int32_t>(zoneValue.size()));
-                if (added) zoneValue.push_back(z);
-                slotOf[first + i] = it->second;
+                if (z != lastZone) {
+                    auto [it, added] = slotOfZone.emplace(z, static_cast<int32_t>(zoneValue.size()));
+                    if (added) zoneValue.push_back(z);
+                    lastZone = z;
+                    lastSlot = it->second;
+                }
+                slotOf[first + i] = lastSlot;
             }
         });
     } catch (...) {
