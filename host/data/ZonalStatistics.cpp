@@ -24,7 +24,7 @@ struct Accumulator {
     bool noData = false;
     double mean = 0, m2 = 0, sum = 0;   // Welford's running mean and squared deviations
     double min = 0, max = 0;
-    std::map<double, int64_t> histogram;
+    std::unordered_map<double, int64_t> histogram;   // ordered once, for the table
 
     void add(double v) {
         if (count == 0) min = max = v;
@@ -141,7 +141,10 @@ TablePtr zonalStatisticsAsTable(const FeatureClassPtr& zones, const std::string&
             double majority = 0, minority = 0, median = 0;
             const int64_t middle = (a.count - 1) / 2;
             bool medianFound = false;
-            for (const auto& [v, n] : a.histogram) {
+            std::vector<std::pair<double, int64_t>> ascending(a.histogram.begin(), a.histogram.end());
+            std::sort(ascending.begin(), ascending.end(),
+                      [](const auto& x, const auto& y) { return x.first < y.first; });
+            for (const auto& [v, n] : ascending) {
                 if (n > most) most = n, majority = v;
                 if (n < least) least = n, minority = v;
                 if (!medianFound && seen + n > middle) median = v, medianFound = true;
