@@ -92,11 +92,12 @@ public:
     void apply(int64_t firstRow, int64_t rows, double* cells);
 
 private:
+    // The mask's cells of the rows into buf_: NaN where it leaves a cell out.
+    void fill(int64_t firstRow, int64_t rows);
     RasterLattice lattice_;
     std::unique_ptr<LatticeReader> raster_;
     std::unique_ptr<FeatureBurner> burner_;
     std::vector<double> buf_;
-    std::vector<uint8_t> keep_;
 };
 
 // Fails (HostInvalidArg) when the mask's coordinate system is not crs.
