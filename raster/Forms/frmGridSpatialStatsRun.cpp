@@ -18,6 +18,7 @@
 #include "raster/Modules/UtilModule.h"
 #include "raster/Modules/modFragStats.h"
 #include "raster/Modules/modGridStatsTable.h"
+#include "raster/Modules/modMisc.h"
 #include "raster/Modules/modRunFragStats.h"
 #include "shared/App.h"
 #include "shared/ErrorHandling.h"
@@ -37,24 +38,6 @@ constexpr const char* kCRLF = "\r\n";
 std::string lower(std::string s) {
     for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return s;
-}
-
-// The distinct values of a field of a raster table, in row order.
-std::vector<h::Value> distinctValues(h::Table& table, int32_t field) {
-    std::vector<h::Value> values;
-    std::set<double> numbers;
-    std::set<std::string> texts;
-    h::Cursor rows = table.search(nullptr, true);
-    while (h::RowPtr row = rows.next()) {
-        const h::Value& v = row->value(field);
-        if (h::isNumber(v)) {
-            if (!numbers.insert(h::toDouble(v)).second) continue;
-        } else if (!texts.insert(h::toText(v)).second) {
-            continue;
-        }
-        values.push_back(v);
-    }
-    return values;
 }
 
 // A warning for a raster whose map units are not metres: fragstat states
@@ -91,7 +74,7 @@ std::optional<std::vector<h::Value>> frmGridSpatialStats::GetClassValues(const h
             return;
         }
         KV_LINE;
-        result = distinctValues(*table, field);
+        result = DistinctFieldValues(*table, field);
     });
     return result;
 }
