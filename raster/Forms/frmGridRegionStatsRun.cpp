@@ -87,16 +87,6 @@ h::Envelope envelopeOf(const h::SelectionSet& selection) {
     return all;
 }
 
-std::string missingOutputMessage(bool verbose) {
-    std::string text =
-        "The raster file was exported successfully, but FRAGSTATS failed to run or successfully complete, so no "
-        "FRAGSTATS output file was created.  ";
-    text += verbose ? "This suggests that the file is too large, or too complex, for PC Fragstats.  Try "
-                      "RECLASSIFYING to set a larger cell size, and/or fewer classes "
-                    : "Select the Verbose Error Tracking box to help trace the problem";
-    return text;
-}
-
 // Whether any file of a shapefile of that name is in the folder.
 bool anyDatasetFile(const std::string& folder, const std::string& name) {
     for (const char* ext : {".shp", ".shx", ".dbf", ".prj", ".cpg", ".sbn", ".sbx", ".qix", ".shp.xml"})
@@ -374,11 +364,9 @@ bool frmGridRegionStats::RunGridRegionStats(const std::string& strRasterLayer, c
                 // A program that failed is not trusted with what it may have left.
                 const bool failed = runInfo_ && runInfo_->exitCode != 0;
                 if (path.empty() || failed || !hfs::FileExists(path)) {
-                    std::string text = missingOutputMessage(verbose);
+                    std::string text = FragStatsMissingOutputMessage(verbose);
                     if (verbose && runInfo_ && runInfo_->exitCode != -1)
-                        text += fmt::format("{}{}fragstat ended with exit code {}{}{}{}The files of the run are in {}",
-                                            kCRLF, kCRLF, runInfo_->exitCode, runInfo_->errorText.empty() ? "" : ": ",
-                                            runInfo_->errorText, kCRLF, runFolder_->path());
+                        text += FragStatsExitReport(*runInfo_, runFolder_->path());
                     MsgBox(text, h::mb::Exclamation);
                     return;
                 }

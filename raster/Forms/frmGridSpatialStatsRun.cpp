@@ -198,18 +198,8 @@ bool frmGridSpatialStats::RunGridSpatialStats(const std::string& strRasterLayerI
             const std::string path = base + (landscape ? ".land" : ".class");
             // A program that failed is not trusted with what it may have left.
             if (info.exitCode != 0 || !hfs::FileExists(path)) {
-                std::string text =
-                    "The raster file was exported successfully, but FRAGSTATS failed to run or successfully "
-                    "complete, so no FRAGSTATS output file was created.  ";
-                if (TrackErrors) {
-                    text += "This suggests that the file is too large, or too complex, for PC Fragstats.  Try "
-                            "RECLASSIFYING to set a larger cell size, and/or fewer classes ";
-                    text += fmt::format("{}{}fragstat ended with exit code {}{}{}{}The files of the run are in {}",
-                                        kCRLF, kCRLF, info.exitCode, info.errorText.empty() ? "" : ": ",
-                                        info.errorText, kCRLF, folder.path());
-                } else {
-                    text += "Select the Verbose Error Tracking box to help trace the problem";
-                }
+                std::string text = FragStatsMissingOutputMessage(TrackErrors);
+                if (TrackErrors) text += FragStatsExitReport(info, folder.path());
                 MsgBox(text, h::mb::Exclamation);
                 return;
             }

@@ -31,6 +31,21 @@ std::string& programInstead() {
 }
 }  // namespace
 
+std::string FragStatsMissingOutputMessage(bool TrackErrors) {
+    std::string text =
+        "The raster file was exported successfully, but FRAGSTATS failed to run or successfully complete, so no "
+        "FRAGSTATS output file was created.  ";
+    text += TrackErrors ? "This suggests that the file is too large, or too complex, for PC Fragstats.  Try "
+                          "RECLASSIFYING to set a larger cell size, and/or fewer classes "
+                        : "Select the Verbose Error Tracking box to help trace the problem";
+    return text;
+}
+
+std::string FragStatsExitReport(const FragStatsRunInfo& info, const std::string& folder) {
+    return fmt::format("{}{}fragstat ended with exit code {}{}{}{}The files of the run are in {}", kCRLF, kCRLF,
+                       info.exitCode, info.errorText.empty() ? "" : ": ", info.errorText, kCRLF, folder);
+}
+
 std::string FragStatsProgram() {
     return programInstead().empty() ? hfs::BuildPath(App::Path(), "fragstat") : programInstead();
 }

@@ -61,6 +61,13 @@ std::string RunFragStats(FragStatsFolder& folder, const FragStatsSource& source,
                          const std::string& BoundaryInfluence, const std::string& CWEDFileName, bool TrackErrors,
                          const FragStatsOptions& options = {}, FragStatsRunInfo* info = nullptr);
 
+// The message for a run whose output file is missing or not to be trusted;
+// with TrackErrors it names the likely cause, else it points to the box.
+std::string FragStatsMissingOutputMessage(bool TrackErrors);
+// What a started fragstat left for a look: two line breaks, its exit code,
+// what it wrote on its error output, and the folder of the run's files.
+std::string FragStatsExitReport(const FragStatsRunInfo& info, const std::string& folder);
+
 // The space question's estimate: rows x cols x 4 bytes, in megabytes.
 double FragStatsMegabytes(int64_t rows, int64_t cols);
 // The text of the space question.
