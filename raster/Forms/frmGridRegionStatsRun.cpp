@@ -108,10 +108,13 @@ std::string frmGridRegionStats::RunFragStats(const h::RasterLayer& prlIn, bool b
     std::string result;
     KV_PROCEDURE("RunFragStats", TopLevel).run([&] {
         KV_LINE;
+        // What the call before left goes first: a call that stops before
+        // fragstat starts has no exit to report and no folder.
+        runInfo_.reset();
+        runFolder_.reset();
         const h::RasterDatasetPtr& raster = prlIn.raster();
         if (!raster) h::failObjectNotSet(KV_PROJECT_NAME);
-        // Each call has a folder of its own; the one before goes with it.
-        runFolder_.reset();
+        // Each call has a folder of its own.
         runFolder_ = std::make_unique<FragStatsFolder>();
         if (TrackErrors) runFolder_->keep();
         FragStatsSource source;
