@@ -373,16 +373,9 @@ bool frmGridRegionStats::RunGridRegionStats(const std::string& strRasterLayer, c
                     MsgBox(text, h::mb::Exclamation);
                     return;
                 }
-                GridStatsFile file;
-                file.landscape = land;
-                file.output = ReadFragStatsOutput(path);
-                if (!file.output.ok()) {
-                    MsgBox(fmt::format("The fragstat output {} is malformed: {}.{}Nothing was written to the table.",
-                                       path, file.output.problem, kCRLF),
-                           h::mb::Exclamation, "Malformed Output");
-                    return;
-                }
-                files.push_back(std::move(file));
+                std::optional<GridStatsFile> file = ReadGridStatsFile(path, land);
+                if (!file) return;
+                files.push_back(std::move(*file));
             }
             runFolder_.reset();   // read: the folder goes
             ++runBase;

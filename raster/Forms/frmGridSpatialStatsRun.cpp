@@ -203,16 +203,9 @@ bool frmGridSpatialStats::RunGridSpatialStats(const std::string& strRasterLayerI
                 MsgBox(text, h::mb::Exclamation);
                 return;
             }
-            GridStatsFile file;
-            file.landscape = landscape;
-            file.output = ReadFragStatsOutput(path);
-            if (!file.output.ok()) {
-                MsgBox(fmt::format("The fragstat output {} is malformed: {}.{}Nothing was written to the table.", path,
-                                   file.output.problem, kCRLF),
-                       h::mb::Exclamation, "Malformed Output");
-                return;
-            }
-            files.push_back(std::move(file));
+            std::optional<GridStatsFile> file = ReadGridStatsFile(path, landscape);
+            if (!file) return;
+            files.push_back(std::move(*file));
         }
         KV_LINE;
         GridStatsRows rows = BuildGridStatsRows(files, ChosenStats, renames_, classOfValue);

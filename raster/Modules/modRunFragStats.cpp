@@ -46,6 +46,17 @@ std::string FragStatsExitReport(const FragStatsRunInfo& info, const std::string&
                        info.exitCode, info.errorText.empty() ? "" : ": ", info.errorText, kCRLF, folder);
 }
 
+std::optional<GridStatsFile> ReadGridStatsFile(const std::string& path, bool landscape) {
+    GridStatsFile file;
+    file.landscape = landscape;
+    file.output = ReadFragStatsOutput(path);
+    if (file.output.ok()) return file;
+    MsgBox(fmt::format("The fragstat output {} is malformed: {}.{}Nothing was written to the table.", path,
+                       file.output.problem, kCRLF),
+           h::mb::Exclamation, "Malformed Output");
+    return std::nullopt;
+}
+
 std::string FragStatsProgram() {
     return programInstead().empty() ? hfs::BuildPath(App::Path(), "fragstat") : programInstead();
 }
