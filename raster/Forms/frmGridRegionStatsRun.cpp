@@ -304,7 +304,7 @@ bool frmGridRegionStats::RunGridRegionStats(const std::string& strRasterLayer, c
         status("Creating a list of class values", "Setting up the output table");
         KV_LINE;
         const std::string tablePath = GridStatsTablePath(strOutputTable);
-        RegionStatsTableState state =
+        GridStatsTableState state =
             CheckRegionStatsTable(tablePath, blnAppend, static_cast<int64_t>(regionValues.size()));
         if (!state.refusal.empty()) {
             MsgBox(state.refusal, h::mb::Exclamation, state.refusalTitle);
