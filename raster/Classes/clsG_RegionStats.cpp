@@ -31,13 +31,13 @@ bool clsG_RegionStats::EnabledTest() {
 void clsG_RegionStats::OnClick() {
     KV_MEMBER("ICommand_OnClick").run([&] {
         KV_LINE;
-        h::MapPtr map = hook() ? Map() : nullptr;
-        if (hook() && (!map || map->layerCount() == 0)) {
-            MsgBox("There are no layers loaded.  Cannot continue.", h::mb::OKOnly);
-            return;
-        }
         if (!hook()) {
             MsgBox("Error with ArcMap hook", h::mb::Exclamation, "Cannot Continue");
+            return;
+        }
+        h::MapPtr map = Map();
+        if (!map || map->layerCount() == 0) {
+            MsgBox("There are no layers loaded.  Cannot continue.", h::mb::OKOnly);
             return;
         }
         KV_LINE;

@@ -446,12 +446,7 @@ std::optional<std::vector<h::Value>> frmGridRegionStats::GetClassValues(const h:
                    "Missing Field in Raster GetClasses");
             return;
         }
-        std::vector<h::Value> values;
-        std::set<std::string> seen;
-        h::Cursor rows = table->search(nullptr, true);
-        while (h::RowPtr r = rows.next())
-            if (seen.insert(h::toText(r->value(at))).second) values.push_back(r->value(at));
-        result = std::move(values);
+        result = DistinctFieldValues(*table, at);
     });
     return result;
 }

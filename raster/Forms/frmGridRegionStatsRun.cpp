@@ -87,16 +87,6 @@ h::Envelope envelopeOf(const h::SelectionSet& selection) {
     return all;
 }
 
-std::string missingOutputMessage(bool verbose) {
-    std::string text =
-        "The raster file was exported successfully, but FRAGSTATS failed to run or successfully complete, so no "
-        "FRAGSTATS output file was created.  ";
-    text += verbose ? "This suggests that the file is too large, or too complex, for PC Fragstats.  Try "
-                      "RECLASSIFYING to set a larger cell size, and/or fewer classes "
-                    : "Select the Verbose Error Tracking box to help trace the problem";
-    return text;
-}
-
 // Whether any file of a shapefile of that name is in the folder.
 bool anyDatasetFile(const std::string& folder, const std::string& name) {
     for (const char* ext : {".shp", ".shx", ".dbf", ".prj", ".cpg", ".sbn", ".sbx", ".qix", ".shp.xml"})
@@ -118,10 +108,13 @@ std::string frmGridRegionStats::RunFragStats(const h::RasterLayer& prlIn, bool b
     std::string result;
     KV_PROCEDURE("RunFragStats", TopLevel).run([&] {
         KV_LINE;
+        // What the call before left goes first: a call that stops before
+        // fragstat starts has no exit to report and no folder.
+        runInfo_.reset();
+        runFolder_.reset();
         const h::RasterDatasetPtr& raster = prlIn.raster();
         if (!raster) h::failObjectNotSet(KV_PROJECT_NAME);
-        // Each call has a folder of its own; the one before goes with it.
-        runFolder_.reset();
+        // Each call has a folder of its own.
         runFolder_ = std::make_unique<FragStatsFolder>();
         if (TrackErrors) runFolder_->keep();
         FragStatsSource source;
@@ -311,7 +304,7 @@ bool frmGridRegionStats::RunGridRegionStats(const std::string& strRasterLayer, c
         status("Creating a list of class values", "Setting up the output table");
         KV_LINE;
         const std::string tablePath = GridStatsTablePath(strOutputTable);
-        RegionStatsTableState state =
+        GridStatsTableState state =
             CheckRegionStatsTable(tablePath, blnAppend, static_cast<int64_t>(regionValues.size()));
         if (!state.refusal.empty()) {
             MsgBox(state.refusal, h::mb::Exclamation, state.refusalTitle);
@@ -374,24 +367,15 @@ bool frmGridRegionStats::RunGridRegionStats(const std::string& strRasterLayer, c
                 // A program that failed is not trusted with what it may have left.
                 const bool failed = runInfo_ && runInfo_->exitCode != 0;
                 if (path.empty() || failed || !hfs::FileExists(path)) {
-                    std::string text = missingOutputMessage(verbose);
+                    std::string text = FragStatsMissingOutputMessage(verbose);
                     if (verbose && runInfo_ && runInfo_->exitCode != -1)
-                        text += fmt::format("{}{}fragstat ended with exit code {}{}{}{}The files of the run are in {}",
-                                            kCRLF, kCRLF, runInfo_->exitCode, runInfo_->errorText.empty() ? "" : ": ",
-                                            runInfo_->errorText, kCRLF, runFolder_->path());
+                        text += FragStatsExitReport(*runInfo_, runFolder_->path());
                     MsgBox(text, h::mb::Exclamation);
                     return;
                 }
-                GridStatsFile file;
-                file.landscape = land;
-                file.output = ReadFragStatsOutput(path);
-                if (!file.output.ok()) {
-                    MsgBox(fmt::format("The fragstat output {} is malformed: {}.{}Nothing was written to the table.",
-                                       path, file.output.problem, kCRLF),
-                           h::mb::Exclamation, "Malformed Output");
-                    return;
-                }
-                files.push_back(std::move(file));
+                std::optional<GridStatsFile> file = ReadGridStatsFile(path, land);
+                if (!file) return;
+                files.push_back(std::move(*file));
             }
             runFolder_.reset();   // read: the folder goes
             ++runBase;

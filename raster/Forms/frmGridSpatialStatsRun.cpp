@@ -18,6 +18,7 @@
 #include "raster/Modules/UtilModule.h"
 #include "raster/Modules/modFragStats.h"
 #include "raster/Modules/modGridStatsTable.h"
+#include "raster/Modules/modMisc.h"
 #include "raster/Modules/modRunFragStats.h"
 #include "shared/App.h"
 #include "shared/ErrorHandling.h"
@@ -37,24 +38,6 @@ constexpr const char* kCRLF = "\r\n";
 std::string lower(std::string s) {
     for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return s;
-}
-
-// The distinct values of a field of a raster table, in row order.
-std::vector<h::Value> distinctValues(h::Table& table, int32_t field) {
-    std::vector<h::Value> values;
-    std::set<double> numbers;
-    std::set<std::string> texts;
-    h::Cursor rows = table.search(nullptr, true);
-    while (h::RowPtr row = rows.next()) {
-        const h::Value& v = row->value(field);
-        if (h::isNumber(v)) {
-            if (!numbers.insert(h::toDouble(v)).second) continue;
-        } else if (!texts.insert(h::toText(v)).second) {
-            continue;
-        }
-        values.push_back(v);
-    }
-    return values;
 }
 
 // A warning for a raster whose map units are not metres: fragstat states
@@ -91,7 +74,7 @@ std::optional<std::vector<h::Value>> frmGridSpatialStats::GetClassValues(const h
             return;
         }
         KV_LINE;
-        result = distinctValues(*table, field);
+        result = DistinctFieldValues(*table, field);
     });
     return result;
 }
@@ -215,31 +198,14 @@ bool frmGridSpatialStats::RunGridSpatialStats(const std::string& strRasterLayerI
             const std::string path = base + (landscape ? ".land" : ".class");
             // A program that failed is not trusted with what it may have left.
             if (info.exitCode != 0 || !hfs::FileExists(path)) {
-                std::string text =
-                    "The raster file was exported successfully, but FRAGSTATS failed to run or successfully "
-                    "complete, so no FRAGSTATS output file was created.  ";
-                if (TrackErrors) {
-                    text += "This suggests that the file is too large, or too complex, for PC Fragstats.  Try "
-                            "RECLASSIFYING to set a larger cell size, and/or fewer classes ";
-                    text += fmt::format("{}{}fragstat ended with exit code {}{}{}{}The files of the run are in {}",
-                                        kCRLF, kCRLF, info.exitCode, info.errorText.empty() ? "" : ": ",
-                                        info.errorText, kCRLF, folder.path());
-                } else {
-                    text += "Select the Verbose Error Tracking box to help trace the problem";
-                }
+                std::string text = FragStatsMissingOutputMessage(TrackErrors);
+                if (TrackErrors) text += FragStatsExitReport(info, folder.path());
                 MsgBox(text, h::mb::Exclamation);
                 return;
             }
-            GridStatsFile file;
-            file.landscape = landscape;
-            file.output = ReadFragStatsOutput(path);
-            if (!file.output.ok()) {
-                MsgBox(fmt::format("The fragstat output {} is malformed: {}.{}Nothing was written to the table.", path,
-                                   file.output.problem, kCRLF),
-                       h::mb::Exclamation, "Malformed Output");
-                return;
-            }
-            files.push_back(std::move(file));
+            std::optional<GridStatsFile> file = ReadGridStatsFile(path, landscape);
+            if (!file) return;
+            files.push_back(std::move(*file));
         }
         KV_LINE;
         GridStatsRows rows = BuildGridStatsRows(files, ChosenStats, renames_, classOfValue);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
+#include <set>
 
 #include "host/Application.h"
 #include "host/Failure.h"
@@ -65,6 +66,23 @@ void PopulateFieldListBox(const h::LayerPtr& layer, h::ComboBox& combo) {
             if (u != "OBJECTID" && u != "FID" && u != "SHAPE") combo.addItem(name);
         }
     });
+}
+
+std::vector<h::Value> DistinctFieldValues(h::Table& table, int32_t field) {
+    std::vector<h::Value> values;
+    std::set<double> numbers;
+    std::set<std::string> texts;
+    h::Cursor rows = table.search(nullptr, true);
+    while (h::RowPtr row = rows.next()) {
+        const h::Value& v = row->value(field);
+        if (h::isNumber(v)) {
+            if (!numbers.insert(h::toDouble(v)).second) continue;
+        } else if (!texts.insert(h::toText(v)).second) {
+            continue;
+        }
+        values.push_back(v);
+    }
+    return values;
 }
 
 bool SetSpatialAnalysisSettings(h::RasterAnalysisEnvironment* target, const h::RasterAnalysisEnvironment* source) {

@@ -1,12 +1,15 @@
 #pragma once
 // Layer, field and permanent-raster utilities of the raster library.
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "host/Forms.h"
 #include "host/Layer.h"
 #include "host/data/AnalysisEnvironment.h"
 #include "host/data/Raster.h"
 #include "host/data/RasterWorkspace.h"
+#include "host/data/Table.h"
 
 namespace korvane::host { class Application; }
 
@@ -20,6 +23,10 @@ bool IsRasterLayerSelected(korvane::host::Application* app);
 // attribute table's), without OBJECTID, FID and Shape in any letter case.
 // No layer, or a layer without fields, gives a message and leaves the box.
 void PopulateFieldListBox(const korvane::host::LayerPtr& layer, korvane::host::ComboBox& combo);
+
+// The distinct values of the table's field, in row order (numbers compared
+// by value, texts by text). Failures of the read are raised to the caller.
+std::vector<korvane::host::Value> DistinctFieldValues(korvane::host::Table& table, int32_t field);
 
 // Copies the source's settings onto the target: output workspace, output
 // spatial reference (when set), the two prefixes, mask (when set), cell size

@@ -149,13 +149,8 @@ std::string AddRegionRows(RegionStatsRows& into, const std::vector<GridStatsFile
     return {};
 }
 
-RegionStatsTableState CheckRegionStatsTable(const std::string& tablePath, bool blnAppend, int64_t regionValues) {
-    GridStatsTableState grid = CheckGridStatsTable(tablePath, blnAppend, 0);
-    RegionStatsTableState state;
-    state.exists = grid.exists;
-    state.lastRun = blnAppend ? grid.lastRun : 0;
-    state.refusal = grid.refusal;
-    state.refusalTitle = grid.refusalTitle;
+GridStatsTableState CheckRegionStatsTable(const std::string& tablePath, bool blnAppend, int64_t regionValues) {
+    GridStatsTableState state = CheckGridStatsTable(tablePath, blnAppend, 0);
     if (state.refusal.empty() && state.lastRun + regionValues > kGridStatsMaxRun) {
         state.refusal = fmt::format(
             "The Run field of {} holds run numbers up to {}: {} region values after run {} would pass it.\r\n"

@@ -69,15 +69,11 @@ struct RegionStatsRows {
 std::string AddRegionRows(RegionStatsRows& into, const std::vector<GridStatsFile>& files,
                           const std::vector<std::string>& codes, int32_t run, const korvane::host::Value& region);
 
-// What the run knows about its output table before anything is written.
-struct RegionStatsTableState {
-    bool exists = false;
-    int32_t lastRun = 0;
-    std::string refusal, refusalTitle;
-};
-// Refuses a table that cannot be opened or replaced, and a run whose run
-// numbers (the base + one per region value) would pass 999.
-RegionStatsTableState CheckRegionStatsTable(const std::string& tablePath, bool blnAppend, int64_t regionValues);
+// What the run knows about its output table before anything is written
+// (CheckGridStatsTable's answer): refuses a table that cannot be opened or
+// replaced, and a run whose run numbers (the base + one per region value)
+// would pass 999.
+GridStatsTableState CheckRegionStatsTable(const std::string& tablePath, bool blnAppend, int64_t regionValues);
 
 // Writes the rows (appended to the table's, or as a new table in place of
 // an old one) under a temporary name and puts the table in place. Fails (a

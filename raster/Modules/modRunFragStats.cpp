@@ -31,6 +31,32 @@ std::string& programInstead() {
 }
 }  // namespace
 
+std::string FragStatsMissingOutputMessage(bool TrackErrors) {
+    std::string text =
+        "The raster file was exported successfully, but FRAGSTATS failed to run or successfully complete, so no "
+        "FRAGSTATS output file was created.  ";
+    text += TrackErrors ? "This suggests that the file is too large, or too complex, for PC Fragstats.  Try "
+                          "RECLASSIFYING to set a larger cell size, and/or fewer classes "
+                        : "Select the Verbose Error Tracking box to help trace the problem";
+    return text;
+}
+
+std::string FragStatsExitReport(const FragStatsRunInfo& info, const std::string& folder) {
+    return fmt::format("{}{}fragstat ended with exit code {}{}{}{}The files of the run are in {}", kCRLF, kCRLF,
+                       info.exitCode, info.errorText.empty() ? "" : ": ", info.errorText, kCRLF, folder);
+}
+
+std::optional<GridStatsFile> ReadGridStatsFile(const std::string& path, bool landscape) {
+    GridStatsFile file;
+    file.landscape = landscape;
+    file.output = ReadFragStatsOutput(path);
+    if (file.output.ok()) return file;
+    MsgBox(fmt::format("The fragstat output {} is malformed: {}.{}Nothing was written to the table.", path,
+                       file.output.problem, kCRLF),
+           h::mb::Exclamation, "Malformed Output");
+    return std::nullopt;
+}
+
 std::string FragStatsProgram() {
     return programInstead().empty() ? hfs::BuildPath(App::Path(), "fragstat") : programInstead();
 }

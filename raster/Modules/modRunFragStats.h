@@ -4,10 +4,12 @@
 // it and read the .land and .class files it leaves under the base path.
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "raster/Modules/modFragStats.h"
+#include "raster/Modules/modGridStatsTable.h"
 
 namespace kv {
 
@@ -60,6 +62,18 @@ std::string RunFragStats(FragStatsFolder& folder, const FragStatsSource& source,
                          bool blnDiag, const std::string& bufferDistance, const std::string& MPIValue,
                          const std::string& BoundaryInfluence, const std::string& CWEDFileName, bool TrackErrors,
                          const FragStatsOptions& options = {}, FragStatsRunInfo* info = nullptr);
+
+// The message for a run whose output file is missing or not to be trusted;
+// with TrackErrors it names the likely cause, else it points to the box.
+std::string FragStatsMissingOutputMessage(bool TrackErrors);
+// What a started fragstat left for a look: two line breaks, its exit code,
+// what it wrote on its error output, and the folder of the run's files.
+std::string FragStatsExitReport(const FragStatsRunInfo& info, const std::string& folder);
+
+// Reads a run's output file of that level for the table. Nothing, after the
+// message "The fragstat output <path> is malformed: ...", when the file
+// cannot be used.
+std::optional<GridStatsFile> ReadGridStatsFile(const std::string& path, bool landscape);
 
 // The space question's estimate: rows x cols x 4 bytes, in megabytes.
 double FragStatsMegabytes(int64_t rows, int64_t cols);
