@@ -259,7 +259,9 @@ TEST(RegionStatsRun, EachRegionsRowsEqualFragstatOnItsHandCutGrid) {
             ASSERT_EQ(mine.size(), b.rows.size()) << region;
             for (size_t i = 0; i < mine.size(); ++i) {
                 EXPECT_EQ(h::toDouble(mine[i]->value("Run")), k + 1) << region;
-                if (!landscape) EXPECT_EQ(h::toText(mine[i]->value("Class")), b.rows[i][b.column("TYPE")]);
+                if (!landscape) {
+                    EXPECT_EQ(h::toText(mine[i]->value("Class")), b.rows[i][b.column("TYPE")]);
+                }
                 int compared = 0;
                 for (int32_t f = t->findField("ClassHist") + 1; f < t->fields().count(); ++f) {
                     const std::string name = t->fields().field(f).name;
@@ -556,8 +558,9 @@ TEST(RegionStatsRun, AFailedOrBrokenFragstatRunWritesNothing) {
         EXPECT_EQ(regions->selectionSet().count(), 5);
         EXPECT_TRUE(fs::is_empty(h::scratchFolder()));   // the region's mask and cut grid are gone
         EXPECT_TRUE(tmp.entries().empty());                 // and so is the region's fragstat folder
-        if (std::string(c.what) == "fails at the fourth region")   // three regions ran well before it
+        if (std::string(c.what) == "fails at the fourth region") {   // three regions ran well before it
             EXPECT_EQ(std::distance(fs::directory_iterator(s.dir / "bin"), fs::directory_iterator()), 5);
+        }
     }
 }
 
