@@ -34,6 +34,7 @@
 #include "raster/Modules/modGridStatsTable.h"
 #include "raster/Modules/modRunFragStats.h"
 #include "tools/landgen/landgen.h"
+#include "bench/support/QuietUi.h"
 
 namespace {
 
@@ -183,10 +184,7 @@ void BM_WholeRun(benchmark::State& state) {
     const int64_t n = state.range(0);
     const bool nn = state.range(1) != 0;
     Landscape& l = landscape(n);
-    std::ostringstream sink;
-    h::ScriptDriver driver(sink);
-    driver.echoForms = false;
-    h::setUi(&driver);
+    korvane::bench::QuietUi ui;
     auto& app = h::Application::instance();
     auto doc = std::make_shared<h::Document>();
     doc->focusMap()->addLayer(l.layer);
@@ -202,7 +200,6 @@ void BM_WholeRun(benchmark::State& state) {
             state.SkipWithError("the run failed");
     }
     dialog.unload();
-    h::setUi(nullptr);
 }
 
 void sizes(benchmark::internal::Benchmark* b) {

@@ -35,6 +35,7 @@
 #include "host/data/Workspace.h"
 #include "raster/Forms/frmGridRegionStats.h"
 #include "tools/landgen/landgen.h"
+#include "bench/support/QuietUi.h"
 
 namespace {
 
@@ -85,10 +86,7 @@ void BM_WholeRun(benchmark::State& state) {
     const std::map<int64_t, std::pair<int, int>> tiles = {{10, {5, 2}}, {100, {10, 10}}, {999, {37, 27}}};
     h::RasterLayerPtr layer = grid();
     h::FeatureLayerPtr zones = regions(tiles.at(n).first, tiles.at(n).second);
-    std::ostringstream sink;
-    h::ScriptDriver driver(sink);
-    driver.echoForms = false;
-    h::setUi(&driver);
+    korvane::bench::QuietUi ui;
     auto& app = h::Application::instance();
     auto doc = std::make_shared<h::Document>();
     doc->focusMap()->addLayer(layer);
@@ -106,12 +104,11 @@ void BM_WholeRun(benchmark::State& state) {
         const std::string table = fmt::format("{}/stats{}.dbf", out, run++);
         if (!dialog.RunGridRegionStats(layer->name(), "Value", zones->name(), "REGIONID", "LC", true,
                                        kv::RegionStatsToRun(true, false, false, false, false), table, false, "False"))
-            state.SkipWithError(sink.str().substr(0, 2000).c_str());
+            state.SkipWithError(ui.sink.str().substr(0, 2000).c_str());
         dialog.unload();
     }
     const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     state.counters["per_region_ms"] = ms / static_cast<double>(run) / static_cast<double>(n);
-    h::setUi(nullptr);
     app.setDocument(std::make_shared<h::Document>());
 }
 

@@ -20,6 +20,7 @@
 #include "host/data/FeatureLayer.h"
 #include "tools/landgen/landgen.h"
 #include "vector/Forms/frmCores.h"
+#include "bench/support/QuietUi.h"
 
 namespace {
 
@@ -41,19 +42,11 @@ std::string freshOutputFolder() {
     return out;
 }
 
-double peakMegabytes(int who) {
-    rusage u{};
-    getrusage(who, &u);
-    return static_cast<double>(u.ru_maxrss) / 1024.0;
-}
-
 void BM_Cores(benchmark::State& state) {
     const int64_t patches = state.range(0);
     std::string shp = landscape(patches);
-    std::ostringstream sink;
-    h::ScriptDriver driver(sink);
-    driver.echoForms = false;
-    h::setUi(&driver);
+    korvane::bench::QuietUi ui;
+    h::ScriptDriver& driver = ui.driver;
     auto& app = h::Application::instance();
     app.modelessAllowed = true;
     for (auto _ : state) {
@@ -70,8 +63,7 @@ void BM_Cores(benchmark::State& state) {
         form.CreateCores(out, "cores", layerName, "PATCHID", kEdge, true, false);
     }
     if (!driver.messages.empty() || !driver.errorReports.empty()) state.SkipWithError("the run showed a message");
-    h::setUi(nullptr);
-    state.counters["peak_MB"] = peakMegabytes(RUSAGE_SELF);
+    state.counters["peak_MB"] = korvane::bench::peakMegabytes(RUSAGE_SELF);
     state.counters["patches"] = static_cast<double>(patches);
 }
 
@@ -89,7 +81,7 @@ void BM_Ogr2OgrBuffer(benchmark::State& state) {
                                  1, true);
         if (code != 0) state.SkipWithError("ogr2ogr failed");
     }
-    state.counters["peak_MB"] = peakMegabytes(RUSAGE_CHILDREN);
+    state.counters["peak_MB"] = korvane::bench::peakMegabytes(RUSAGE_CHILDREN);
     state.counters["patches"] = static_cast<double>(patches);
 }
 

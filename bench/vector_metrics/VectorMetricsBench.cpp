@@ -29,6 +29,7 @@
 #include "tools/landgen/landgen.h"
 #include "vector/Forms/frmSpatialStat1Run.h"
 #include "vector/Modules/modSpatialStats.h"
+#include "bench/support/QuietUi.h"
 
 namespace {
 
@@ -83,22 +84,14 @@ std::string landscape(int classes) {
     return cores;
 }
 
-double peakMegabytes() {
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return static_cast<double>(u.ru_maxrss) / 1024.0;
-}
-
 // Arguments: the number of classes, and whether the working copy is added
 // to the map ("Add Korvane layer to map").
 void BM_Run(benchmark::State& state) {
     int classes = static_cast<int>(state.range(0));
     bool addToMap = state.range(1) != 0;
     std::string shp = landscape(classes);
-    std::ostringstream sink;
-    h::ScriptDriver driver(sink);
-    driver.echoForms = false;
-    h::setUi(&driver);
+    korvane::bench::QuietUi ui;
+    h::ScriptDriver& driver = ui.driver;
     auto& app = h::Application::instance();
     app.modelessAllowed = true;
     std::string out = kCache + "/out";
@@ -115,8 +108,7 @@ void BM_Run(benchmark::State& state) {
         kv::RunSpatialStats(&app, layerName, "CLASS", false, addToMap, out + "/stats.dbf", true, allBoxes(), false, true);
     }
     if (!driver.messages.empty() || !driver.errorReports.empty()) state.SkipWithError("the run showed a message");
-    h::setUi(nullptr);
-    state.counters["peak_MB"] = peakMegabytes();
+    state.counters["peak_MB"] = korvane::bench::peakMegabytes();
     state.counters["patches"] = static_cast<double>(kPatches);
 }
 
@@ -141,7 +133,7 @@ void BM_OgrScan(benchmark::State& state) {
         benchmark::DoNotOptimize(sum);
         if (n != kPatches) state.SkipWithError("unexpected feature count");
     }
-    state.counters["peak_MB"] = peakMegabytes();
+    state.counters["peak_MB"] = korvane::bench::peakMegabytes();
 }
 
 }  // namespace

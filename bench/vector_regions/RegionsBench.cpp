@@ -13,6 +13,7 @@
 #include "host/data/Workspace.h"
 #include "tools/landgen/landgen.h"
 #include "vector/Classes/clsRegionalAnalysis.h"
+#include "bench/support/QuietUi.h"
 
 namespace {
 
@@ -49,10 +50,8 @@ void BM_Regions(benchmark::State& state) {
     int regions = static_cast<int>(state.range(0));
     std::string shp = landscape(regions);
     std::string out = std::string(KORVANE_BENCH_CACHE) + "/out";
-    std::ostringstream sink;
-    h::ScriptDriver driver(sink);
-    driver.echoForms = false;
-    h::setUi(&driver);
+    korvane::bench::QuietUi ui;
+    h::ScriptDriver& driver = ui.driver;
     auto& app = h::Application::instance();
     app.modelessAllowed = true;
     for (auto _ : state) {
@@ -77,7 +76,6 @@ void BM_Regions(benchmark::State& state) {
         state.ResumeTiming();
     }
     if (!driver.errorReports.empty()) state.SkipWithError("the run showed an error report");
-    h::setUi(nullptr);
     state.counters["patches"] = static_cast<double>(kPatches);
     state.counters["regions"] = regions;
 }
