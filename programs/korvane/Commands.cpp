@@ -43,7 +43,7 @@ void explainDisabled(h::ICommand& cmd, const h::Document& doc) {
                              shown(cmd.Caption()), needs.empty() ? "something the current map does not have" : needs);
     auto layers = doc.focusMap()->allLayers();
     if (layers.empty()) {
-        std::cerr << "  The map has no layers: add one with `korvane add FILE.shp`.\n";
+        std::cerr << "  The map has no layers: add one with `korvane add FILE`.\n";
         return;
     }
     if (needs.find("table of contents") != std::string::npos) {

@@ -67,6 +67,7 @@ cases=(
   "missing table file|2|cannot read none.dbf: there is no such file, and no layer or table|--doc land.json show-table none.dbf"
   "empty map|3|needs a layer on the map.*|--doc empty.json run Spatial_Statistics"
   "no selected layer|3|korvane toc LAYER|--doc land.json run Make_Hexagon_Regions"
+  "no second grid|3|it needs two grid layers on the map|--doc land.json run Intersect_(Combine)_Grids"
   "no layer chosen|5|A layer must first be chosen|--doc land.json run Spatial_Statistics --script nolayer.kvs"
   "no output table|5|No filename provided for output table|--doc land.json run Spatial_Statistics --script notable.kvs"
   "no Korvane.ini|5|Korvane.ini' could not be found|--libs nolibini --doc land.json run Spatial_Statistics --script notable.kvs"
