@@ -79,34 +79,9 @@ RasterDatasetPtr regionGroup(const RasterDatasetPtr& input, const RegionGroupOpt
 
 namespace {
 
-// Per zone: cells and cell edges on its border; dense for small
-// non-negative values, a hash map for the others.
-class ZoneSums {
-public:
-    struct Sum {
-        int64_t cells = 0, edges = 0;
-    };
-    Sum& at(int32_t v) {
-        if (v >= 0 && v < kDense) {
-            if (static_cast<size_t>(v) >= dense_.size()) dense_.resize(std::max<size_t>(v + 1, dense_.size() * 2));
-            return dense_[static_cast<size_t>(v)];
-        }
-        return sparse_[v];
-    }
-    template <class F>
-    void each(F&& f) const {
-        std::vector<std::pair<int32_t, Sum>> out;
-        for (auto& [v, s] : sparse_) out.emplace_back(v, s);
-        for (size_t v = 0; v < dense_.size(); ++v)
-            if (dense_[v].cells) out.emplace_back(static_cast<int32_t>(v), dense_[v]);
-        std::sort(out.begin(), out.end(), [](auto& a, auto& b) { return a.first < b.first; });
-        for (auto& [v, s] : out) f(v, s);
-    }
-
-private:
-    static constexpr int32_t kDense = 1 << 26;
-    std::vector<Sum> dense_;
-    std::unordered_map<int32_t, Sum> sparse_;
+// Per zone: cells and cell edges on its border.
+struct ZoneSum {
+    int64_t cells = 0, edges = 0;
 };
 
 }  // namespace
@@ -121,7 +96,7 @@ ZonalGeometryTable zonalGeometry(const RasterDataset& zones) {
     RasterLattice lattice = latticeOf(zones);
     ops::LatticeReader reader(zones, lattice);
     const int64_t cols = lattice.columns;
-    ZoneSums sums;
+    ops::ValueSlots<ZoneSum> sums;
     std::vector<int32_t> cells, above(static_cast<size_t>(cols), kIntegerNoData);
     ops::forEachStrip(lattice, [&](int64_t first, int64_t rows, size_t size) {
         cells.resize(size);
@@ -130,7 +105,7 @@ ZonalGeometryTable zonalGeometry(const RasterDataset& zones) {
             const int32_t* row = cells.data() + r * cols;
             const int32_t* up = r == 0 ? above.data() : row - cols;
             int32_t prev = kIntegerNoData;
-            ZoneSums::Sum* cur = nullptr;
+            ZoneSum* cur = nullptr;
             for (int64_t c = 0; c < cols; ++c) {
                 int32_t v = row[c];
                 if (v != prev) {
@@ -155,9 +130,8 @@ ZonalGeometryTable zonalGeometry(const RasterDataset& zones) {
         if (above[static_cast<size_t>(c)] != kIntegerNoData) ++sums.at(above[static_cast<size_t>(c)]).edges;
 
     ZonalGeometryTable t;
-    sums.each([&](int32_t v, const ZoneSums::Sum& s) {
+    for (const auto& [v, s] : sums.sorted([](const ZoneSum& s) { return s.cells > 0; }))
         t.rows_.push_back({v, s.cells, static_cast<double>(s.cells) * cs * cs, static_cast<double>(s.edges) * cs});
-    });
     if (!t.rows_.empty()) {
         int64_t lo = t.rows_.front().value, hi = t.rows_.back().value;
         if (hi - lo < static_cast<int64_t>(t.rows_.size()) * 4 + 1024) {

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <limits>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -237,28 +238,32 @@ MaskRows::MaskRows(const GeoDataset& mask, const RasterLattice& lattice) : latti
     }
 }
 
-void MaskRows::read(int64_t firstRow, int64_t rows, std::vector<uint8_t>& keep) {
-    size_t n = static_cast<size_t>(rows * lattice_.columns);
-    keep.assign(n, 1);
-    if (!active()) return;
-    buf_.resize(n);
+void MaskRows::fill(int64_t firstRow, int64_t rows) {
+    buf_.resize(static_cast<size_t>(rows * lattice_.columns));
     if (raster_) raster_->readDouble(firstRow, rows, buf_.data());
     else burner_->burn(firstRow, rows, buf_.data());
-    for (size_t i = 0; i < n; ++i) keep[i] = !std::isnan(buf_[i]);
+}
+
+void MaskRows::read(int64_t firstRow, int64_t rows, std::vector<uint8_t>& keep) {
+    keep.assign(static_cast<size_t>(rows * lattice_.columns), 1);
+    if (!active()) return;
+    fill(firstRow, rows);
+    for (size_t i = 0; i < buf_.size(); ++i) keep[i] = !std::isnan(buf_[i]);
 }
 
 void MaskRows::apply(int64_t firstRow, int64_t rows, int32_t* cells) {
     if (!active()) return;
-    read(firstRow, rows, keep_);
-    for (size_t i = 0; i < keep_.size(); ++i)
-        if (!keep_[i]) cells[i] = kIntegerNoData;
+    fill(firstRow, rows);
+    for (size_t i = 0; i < buf_.size(); ++i)
+        if (std::isnan(buf_[i])) cells[i] = kIntegerNoData;
 }
 
 void MaskRows::apply(int64_t firstRow, int64_t rows, double* cells) {
     if (!active()) return;
-    read(firstRow, rows, keep_);
-    for (size_t i = 0; i < keep_.size(); ++i)
-        if (!keep_[i]) cells[i] = std::nan("");
+    fill(firstRow, rows);
+    constexpr double none = std::numeric_limits<double>::quiet_NaN();
+    for (size_t i = 0; i < buf_.size(); ++i)
+        if (std::isnan(buf_[i])) cells[i] = none;
 }
 
 void checkMaskCrs(const GeoDataset& mask, const std::optional<SpatialReference>& crs, const char* source) {
@@ -293,25 +298,13 @@ ValueTableRows valueCountRows(const std::vector<std::pair<int64_t, int64_t>>& co
 }
 
 void ValueCounts::add(const int32_t* cells, size_t n) {
-    constexpr int32_t kDenseLimit = 1 << 24;
-    for (size_t i = 0; i < n; ++i) {
-        int32_t v = cells[i];
-        if (v == kIntegerNoData) continue;
-        if (v >= 0 && v < kDenseLimit) {
-            if (static_cast<size_t>(v) >= dense_.size()) dense_.resize(std::max<size_t>(v + 1, dense_.size() * 2), 0);
-            ++dense_[static_cast<size_t>(v)];
-        } else {
-            ++sparse_[v];
-        }
-    }
+    for (size_t i = 0; i < n; ++i)
+        if (cells[i] != kIntegerNoData) ++slots_.at(cells[i]);
 }
 
 std::vector<std::pair<int64_t, int64_t>> ValueCounts::sorted() const {
     std::vector<std::pair<int64_t, int64_t>> out;
-    for (auto [v, n] : sparse_) out.emplace_back(v, n);
-    for (size_t v = 0; v < dense_.size(); ++v)
-        if (dense_[v]) out.emplace_back(static_cast<int64_t>(v), dense_[v]);
-    std::sort(out.begin(), out.end());
+    for (auto [v, n] : slots_.sorted([](int64_t n) { return n > 0; })) out.emplace_back(v, n);
     return out;
 }
 

@@ -10,6 +10,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "host/data/RasterOperators.h"
@@ -90,11 +92,12 @@ public:
     void apply(int64_t firstRow, int64_t rows, double* cells);
 
 private:
+    // The mask's cells of the rows into buf_: NaN where it leaves a cell out.
+    void fill(int64_t firstRow, int64_t rows);
     RasterLattice lattice_;
     std::unique_ptr<LatticeReader> raster_;
     std::unique_ptr<FeatureBurner> burner_;
     std::vector<double> buf_;
-    std::vector<uint8_t> keep_;
 };
 
 // Fails (HostInvalidArg) when the mask's coordinate system is not crs.
@@ -109,8 +112,37 @@ struct ValueTableRows {
 // Value and Count rows of counts (value -> cells), ascending by value.
 ValueTableRows valueCountRows(const std::vector<std::pair<int64_t, int64_t>>& counts);
 
-// Cell counts of an integer result as it is written: dense for small
-// non-negative values, a hash map for the others.
+// One T per integer value met: dense for small non-negative values, a hash
+// map for the others.
+template <class T>
+class ValueSlots {
+public:
+    T& at(int32_t v) {
+        if (v >= 0 && v < kDenseLimit) {
+            if (static_cast<size_t>(v) >= dense_.size()) dense_.resize(std::max<size_t>(v + 1, dense_.size() * 2));
+            return dense_[static_cast<size_t>(v)];
+        }
+        return sparse_[v];
+    }
+    // The (value, slot) pairs whose slot `used` accepts, ascending by value.
+    template <class Used>
+    std::vector<std::pair<int32_t, T>> sorted(Used&& used) const {
+        std::vector<std::pair<int32_t, T>> out;
+        for (const auto& [v, s] : sparse_)
+            if (used(s)) out.emplace_back(v, s);
+        for (size_t v = 0; v < dense_.size(); ++v)
+            if (used(dense_[v])) out.emplace_back(static_cast<int32_t>(v), dense_[v]);
+        std::sort(out.begin(), out.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+        return out;
+    }
+
+private:
+    static constexpr int32_t kDenseLimit = 1 << 24;
+    std::vector<T> dense_;
+    std::unordered_map<int32_t, T> sparse_;
+};
+
+// Cell counts of an integer result as it is written.
 class ValueCounts {
 public:
     void add(const int32_t* cells, size_t n);
@@ -118,8 +150,7 @@ public:
     std::vector<std::pair<int64_t, int64_t>> sorted() const;
 
 private:
-    std::vector<int64_t> dense_;
-    std::unordered_map<int32_t, int64_t> sparse_;
+    ValueSlots<int64_t> slots_;
 };
 
 // Writes a result: a GeoTIFF of the lattice (Int32 with kIntegerNoData, or

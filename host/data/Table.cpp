@@ -717,28 +717,33 @@ int64_t Table::Impl::writeRow(const Row& row, bool insert) {
     return f->GetFID();
 }
 
-bool Table::Impl::changeFieldsDirect(const data::DbfFieldChange& change) {
-    if (!data::directDbfWrites()) return false;
+std::optional<data::DbfLayout> Table::Impl::releasedDbfLayout() {
     // The driver writes out what it holds and lets go of the file.
     flushRecords();
     {
         gdal::ErrorTrap trap;
-        if (layer->SyncToDisk() != OGRERR_NONE) return false;
+        if (layer->SyncToDisk() != OGRERR_NONE) return std::nullopt;
     }
     releaseDataset();
-    std::string dbf = workingBase() + ".dbf";
     std::optional<data::DbfLayout> layout;
     {
-        int fd = ::open(dbf.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) return false;
+        int fd = ::open((workingBase() + ".dbf").c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) return std::nullopt;
         layout = data::DbfLayout::read(fd);
         ::close(fd);
     }
-    if (!layout || layout->columns.size() != static_cast<size_t>(fields.count() - offset)) return false;
+    if (!layout || layout->columns.size() != static_cast<size_t>(fields.count() - offset)) return std::nullopt;
     for (size_t i = 0; i < layout->columns.size(); ++i)
-        if (!sameFieldName(layout->columns[i].name, fields.all()[i + static_cast<size_t>(offset)].name)) return false;
-    if (!data::dbfChangeFits(*layout, change)) return false;
-    data::restructureDbf(dbf, *layout, change);
+        if (!sameFieldName(layout->columns[i].name, fields.all()[i + static_cast<size_t>(offset)].name))
+            return std::nullopt;
+    return layout;
+}
+
+bool Table::Impl::changeFieldsDirect(const data::DbfFieldChange& change) {
+    if (!data::directDbfWrites()) return false;
+    std::optional<data::DbfLayout> layout = releasedDbfLayout();
+    if (!layout || !data::dbfChangeFits(*layout, change)) return false;
+    data::restructureDbf(workingBase() + ".dbf", *layout, change);
     ++data::directDbfCounts().fieldChanges;
     return true;
 }
@@ -918,24 +923,9 @@ bool Table::rewriteFields(const std::vector<std::string>& keep, const std::vecto
         return false;
     }
 
-    // The driver writes out what it holds and lets go of the files.
-    t.flushRecords();
-    {
-        gdal::ErrorTrap trap;
-        if (t.layer->SyncToDisk() != OGRERR_NONE) return false;
-    }
-    t.releaseDataset();
+    std::optional<data::DbfLayout> layout = t.releasedDbfLayout();
+    if (!layout) return false;
     const std::string dbf = t.workingBase() + ".dbf";
-    std::optional<data::DbfLayout> layout;
-    {
-        int fd = ::open(dbf.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) return false;
-        layout = data::DbfLayout::read(fd);
-        ::close(fd);
-    }
-    if (!layout || layout->columns.size() != static_cast<size_t>(t.fields.count() - t.offset)) return false;
-    for (size_t i = 0; i < layout->columns.size(); ++i)
-        if (!sameFieldName(layout->columns[i].name, t.fields.all()[i + static_cast<size_t>(t.offset)].name)) return false;
     data::DbfFieldChange change{true, checked, -1, keptColumns};
     if (!data::dbfChangeFits(*layout, change)) return false;
     std::vector<data::DbfColumn> addedColumns;

@@ -120,6 +120,10 @@ struct Table::Impl {
     // Attribute-only update of an existing row, straight into the .dbf;
     // false when the row must go through the driver.
     bool writeDirect(const Row& row);
+    // After the driver has written out what it holds and let go of the
+    // files: the layout of the working .dbf, nothing when it cannot be read
+    // or its columns are not the table's fields.
+    std::optional<data::DbfLayout> releasedDbfLayout();
     // A field change written by this code in one pass; false when it must go
     // through the driver.
     bool changeFieldsDirect(const data::DbfFieldChange& change);

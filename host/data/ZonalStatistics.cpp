@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <limits>
 #include <map>
 #include <unordered_map>
 
@@ -23,7 +24,7 @@ struct Accumulator {
     bool noData = false;
     double mean = 0, m2 = 0, sum = 0;   // Welford's running mean and squared deviations
     double min = 0, max = 0;
-    std::map<double, int64_t> histogram;
+    std::unordered_map<double, int64_t> histogram;   // ordered once, for the table
 
     void add(double v) {
         if (count == 0) min = max = v;
@@ -67,14 +68,21 @@ TablePtr zonalStatisticsAsTable(const FeatureClassPtr& zones, const std::string&
             while (RowPtr r = c.next())
                 textOfCode[static_cast<int32_t>(toDouble(r->value(v)))] = toText(r->value(t));
         }
+        // Zones cover runs of cells: the last zone's slot is kept.
+        double lastZone = std::numeric_limits<double>::quiet_NaN();
+        int32_t lastSlot = -1;
         zoneGrid->readBlocks([&](const RasterBlock& b) {
             const size_t first = static_cast<size_t>(b.firstRow * lattice.columns);
             for (size_t i = 0; i < b.cells.size(); ++i) {
                 const double z = b.cells[i];
                 if (std::isnan(z)) continue;
-                auto [it, added] = slotOfZone.emplace(z, static_cast<int32_t>(zoneValue.size()));
-                if (added) zoneValue.push_back(z);
-                slotOf[first + i] = it->second;
+                if (z != lastZone) {
+                    auto [it, added] = slotOfZone.emplace(z, static_cast<int32_t>(zoneValue.size()));
+                    if (added) zoneValue.push_back(z);
+                    lastZone = z;
+                    lastSlot = it->second;
+                }
+                slotOf[first + i] = lastSlot;
             }
         });
     } catch (...) {
@@ -133,7 +141,10 @@ TablePtr zonalStatisticsAsTable(const FeatureClassPtr& zones, const std::string&
             double majority = 0, minority = 0, median = 0;
             const int64_t middle = (a.count - 1) / 2;
             bool medianFound = false;
-            for (const auto& [v, n] : a.histogram) {
+            std::vector<std::pair<double, int64_t>> ascending(a.histogram.begin(), a.histogram.end());
+            std::sort(ascending.begin(), ascending.end(),
+                      [](const auto& x, const auto& y) { return x.first < y.first; });
+            for (const auto& [v, n] : ascending) {
                 if (n > most) most = n, majority = v;
                 if (n < least) least = n, minority = v;
                 if (!medianFound && seen + n > middle) median = v, medianFound = true;
