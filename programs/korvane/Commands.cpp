@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <iostream>
 #include <map>
@@ -41,7 +43,7 @@ void explainDisabled(h::ICommand& cmd, const h::Document& doc) {
                              shown(cmd.Caption()), needs.empty() ? "something the current map does not have" : needs);
     auto layers = doc.focusMap()->allLayers();
     if (layers.empty()) {
-        std::cerr << "  The map has no layers: add one with `korvane add FILE.shp`.\n";
+        std::cerr << "  The map has no layers: add one with `korvane add FILE`.\n";
         return;
     }
     if (needs.find("table of contents") != std::string::npos) {
@@ -163,7 +165,8 @@ int runDataCommand(CLI::App& cli, Session& session, const Options& opt) {
     if (cli.got_subcommand("add")) {
         std::error_code ec;
         if (!sfs::is_regular_file(opt.path, ec) && !(sfs::is_directory(opt.path, ec) && h::RasterDataset::isRasterPath(opt.path))) {
-            std::cerr << fmt::format("korvane: cannot read {}\n", shown(opt.path));
+            std::cerr << fmt::format("korvane: cannot read {}{}\n", shown(opt.path),
+                                     sfs::exists(opt.path, ec) ? "" : ": there is no such file");
             return ExitBadInput;
         }
         h::OpenedData data = h::openData(opt.path);
@@ -208,6 +211,15 @@ int runDataCommand(CLI::App& cli, Session& session, const Options& opt) {
             for (auto& t : doc.focusMap()->tables())
                 if (t->name() == opt.path) path = t->path();
             if (path.empty()) {
+                // A name that reads as a table file and is neither a file nor
+                // on the map: say the file is missing rather than the layer.
+                std::string ext = sfs::path(opt.path).extension().string();
+                std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
+                if ((ext == ".dbf" || ext == ".shp") && !findLayer(doc, opt.path).layer && !sfs::exists(opt.path, ec)) {
+                    std::cerr << fmt::format("korvane: cannot read {}: there is no such file, and no layer or table "
+                                             "of that name on the map\n", shown(opt.path));
+                    return ExitBadInput;
+                }
                 h::LayerPtr layer = lookup(opt.path);
                 if (!layer) return ExitBadInput;
                 path = layer->path();

@@ -43,6 +43,8 @@ void printChanges(const std::vector<std::string>& before, const std::vector<std:
 }
 
 void warnSharedNames(const h::Document& doc) {
+    // What was printed so far comes first, also when both streams go to one pipe.
+    std::cout.flush();
     for (auto& w : sharedNameWarnings(doc)) std::cerr << "korvane: warning: " << w << "\n";
 }
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "host/Application.h"
+#include "host/Component.h"
 #include "host/Forms.h"
 #include "shared/CommandFrame.h"
 #include "shared/modMisc.h"
@@ -24,10 +25,14 @@ namespace kv {
 bool MapLayersChanged();
 void SetMapLayersChanged(bool changed);
 
-class GridCommand : public CommandFrame {
+class GridCommand : public CommandFrame, public korvane::host::ICommandNeeds {
 public:
     // setsTitle is false only for a command that leaves the title alone.
     GridCommand(const char* modulePath, std::string name, std::string caption, bool setsTitle = true);
+
+    // What the map lacks while the command is disabled, for the korvane
+    // program's refusal; empty for a command that is always enabled.
+    std::string Needs() override { return {}; }
 
     void OnCreate(korvane::host::Application* hook) override;
 

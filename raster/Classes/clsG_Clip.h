@@ -10,6 +10,7 @@ namespace kv {
 
 class clsG_Clip : public GridCachingCommand {
 public:
+    std::string Needs() override { return "a grid layer and a feature layer on the map"; }
     clsG_Clip();
     void OnClick() override;
 

@@ -9,6 +9,7 @@ namespace kv {
 
 class clsG_Intersect : public GridCachingCommand {
 public:
+    std::string Needs() override { return "two grid layers on the map"; }
     clsG_Intersect();
     void OnClick() override;
 

@@ -13,6 +13,7 @@ namespace kv {
 // grid.
 class clsG_RegionStats : public GridCachingCommand {
 public:
+    std::string Needs() override { return "an integer grid layer and a feature layer on the map"; }
     clsG_RegionStats();
     void OnClick() override;
 

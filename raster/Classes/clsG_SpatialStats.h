@@ -13,6 +13,7 @@ namespace kv {
 // map holds a usable integer grid.
 class clsG_SpatialStats : public GridCachingCommand {
 public:
+    std::string Needs() override { return "an integer grid layer on the map"; }
     clsG_SpatialStats();
     void OnClick() override;
 

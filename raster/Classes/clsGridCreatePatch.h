@@ -33,6 +33,7 @@ public:
     clsG_createPatch();
     ~clsG_createPatch() override;
     bool Enabled() override;
+    std::string Needs() override { return "a grid layer selected in the table of contents"; }
     void OnClick() override;
 
     // Groups the grid into patches by the class field (8 or 4 neighbours),

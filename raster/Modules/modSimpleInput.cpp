@@ -1,6 +1,8 @@
 #include "raster/Modules/modSimpleInput.h"
 
 #include "host/Forms.h"
+#include "host/System.h"
+#include "host/Ui.h"
 #include "raster/Forms/frmSaveDir.h"
 #include "shared/ErrorHandling.h"
 #include "shared/modMisc.h"
@@ -37,6 +39,15 @@ std::string GetSaveLocation() {
         dlg.filter = "Grids |*.";
         KV_LINE;
         if (dlg.showSave()) result = dlg.fileName;
+        // The overwrite question that the dialog's flag asks for, put here
+        // because the host's file chooser hands back any name. Yes is the
+        // default, so a script that does not answer replaces the file as
+        // it always did; No leaves it and saves nothing.
+        KV_LINE;
+        if (!result.empty() && korvane::host::fs::FileExists(result) &&
+            h::MsgBox(result + " already exists.\r\nDo you want to replace it?", h::mb::YesNo | h::mb::Exclamation,
+                      "Save As") != h::mb::Yes)
+            result.clear();
     });
     form.unload();
     return result;

@@ -147,6 +147,28 @@ TEST(ClipGrids, EmptyListsAndFailedSavesAddNothing) {
     EXPECT_EQ(t.map()->layerCount(), 2);
 }
 
+TEST(ClipGrids, AnExistingFileIsReplacedOnlyAfterTheUserSaysYes) {
+    Tool t;
+    t.map()->addLayer(gridLayer(t.data, "g.tif", kGrid));
+    t.map()->addLayer(t.polygons());
+    korvane::test::writeText(t.out.file("cut.tif"), "mine");
+    korvane::test::FolderSnapshot out(t.out.path());
+    const std::vector<std::string> pick = {"choose lstDataSet g.tif", "click OKButton", "choose lstDataSet zones",
+                                           "click OKButton", "file " + t.out.file("cut.tif")};
+    auto lines = pick;
+    lines.push_back("answer No");
+    click<kv::clsG_Clip>(t, lines);
+    EXPECT_EQ(t.lastMessage(), t.out.file("cut.tif") + " already exists.\r\nDo you want to replace it?");
+    EXPECT_TRUE(out.sameAsNow()) << out.differences();
+    EXPECT_FALSE(t.layerOf("cut.tif"));
+    lines = pick;
+    lines.push_back("answer Yes");
+    click<kv::clsG_Clip>(t, lines);
+    ASSERT_TRUE(t.layerOf("cut.tif"));
+    EXPECT_EQ(cellsOf(*t.layerOf("cut.tif")->raster()),
+              (std::vector<int32_t>{1, 1, 2, 2, 1, 3, 3, 2, N, N, N, N, N, N, N, N}));
+}
+
 TEST(ClipGrids, AKillBeforeTheSaveLeavesTheOlderDatasetWhole) {
     TempFolder out;
     {
