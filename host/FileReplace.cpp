@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cctype>
+#include <optional>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -18,6 +20,11 @@
 
 namespace korvane::host {
 
+namespace data {
+// host/data/Integrity.cpp: why a dataset's files disagree, if they do.
+std::optional<std::string> datasetDamage(const std::string& base);
+}  // namespace data
+
 namespace stdfs = std::filesystem;
 
 namespace {
@@ -29,7 +36,18 @@ constexpr std::string_view kMark = ".kvtmp-";
     std::string why = what.empty() ? std::string(std::strerror(error)) : what;
     // A temporary that is itself replaced (a working copy) is named as the
     // user's file it stands for.
-    fail(number, "Korvane", "Cannot write " + fileOfTemporary(target).string() + ": " + why + ".");
+    noteFailedWrite(target);
+    fail(number, "Korvane", "Cannot write " + fileOfTemporary(target).string() + ": " + withoutTemporaryNames(why) + ".");
+}
+
+std::mutex failedMutex;
+std::vector<stdfs::path> failed;
+
+// The extension of a file name in lower case.
+std::string lowerExtension(const stdfs::path& p) {
+    std::string ext = p.extension().string();
+    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ext;
 }
 
 // A fresh unique part: process, call and a random number, so that two runs
@@ -187,6 +205,19 @@ void FileReplacement::commit() {
         }
         closeChecked(fd, target, temp);
     }
+    // A table or shapefile is put in place only whole: a driver that could
+    // not write all of it does not always say so.
+    std::set<stdfs::path> datasets;
+    for (size_t i = 0; i < targets_.size(); ++i) {
+        std::string ext = lowerExtension(temporaries_[i]);
+        if (ext == ".dbf" || ext == ".shp") {
+            stdfs::path base = temporaries_[i];
+            base.replace_extension();
+            if (!datasets.insert(base).second) continue;
+            if (auto damage = data::datasetDamage(base.string()))
+                refuse(targets_[i], EIO, "its new version is incomplete (" + *damage + ")");
+        }
+    }
     // A target that this user may not write is not replaced behind its back.
     for (const stdfs::path& target : targets_) {
         struct stat old;
@@ -257,6 +288,38 @@ void replaceFileContents(const stdfs::path& target, std::string_view bytes) {
     }
     closeChecked(fd, r.target(0), temp);
     r.commit();
+}
+
+std::string withoutTemporaryNames(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t at = 0;;) {
+        size_t mark = text.find(kMark, at);
+        if (mark == std::string_view::npos) {
+            out.append(text.substr(at));
+            return out;
+        }
+        out.append(text.substr(at, mark - at));
+        // The unique part: process, call, random number (and "-old", "lock").
+        size_t end = mark + kMark.size();
+        while (end < text.size() && (std::isalnum(static_cast<unsigned char>(text[end])) || text[end] == '-')) ++end;
+        at = end;
+    }
+}
+
+void noteFailedWrite(const stdfs::path& file) {
+    std::lock_guard<std::mutex> lock(failedMutex);
+    failed.push_back(fileOfTemporary(file));
+}
+
+std::vector<stdfs::path> failedWrites() {
+    std::lock_guard<std::mutex> lock(failedMutex);
+    return failed;
+}
+
+void clearFailedWrites() {
+    std::lock_guard<std::mutex> lock(failedMutex);
+    failed.clear();
 }
 
 bool isKorvaneTemporary(const stdfs::path& p) {

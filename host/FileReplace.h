@@ -88,6 +88,18 @@ std::filesystem::path fileOfTemporary(const std::filesystem::path& p);
 // later (a working copy), without a FileReplacement.
 std::filesystem::path temporaryNameFor(const std::filesystem::path& target);
 
+// `text` with every Korvane temporary name in it given as the name of the
+// file it stands for ("Cannot write …/clip.kvtmp-4711-1-9c0e.tif" becomes
+// "Cannot write …/clip.tif"): what the user sees names the user's files.
+std::string withoutTemporaryNames(std::string_view text);
+
+// A write of a user's file that failed (the file named as the user's). The
+// program exits with a code of its own when a run recorded one.
+void noteFailedWrite(const std::filesystem::path& file);
+// The files whose writes failed since the last clearFailedWrites().
+std::vector<std::filesystem::path> failedWrites();
+void clearFailedWrites();
+
 // Writes all of `bytes` to `fd` (the temporary `file`), with every error
 // checked; throws Failure naming `file`. Writers of temporaries use it so
 // that the test hook's write failures reach them.

@@ -17,6 +17,7 @@
 #include <map>
 
 #include "host/Failure.h"
+#include "host/FileReplace.h"
 #include "host/data/GdalSupport.h"
 #include "host/data/ShpRecords.h"
 #include "host/data/TableImpl.h"
@@ -298,7 +299,11 @@ void Table::Impl::closeDataset() {
         }
     }
     records.reset();
-    releaseDataset();
+    try {
+        releaseDataset();
+    } catch (...) {
+        if (!failure) failure = std::current_exception();
+    }
     deletedKnown = deletedThisSession = false;
     deleted = 0;
     deletedIds.clear();
@@ -308,16 +313,27 @@ void Table::Impl::closeDataset() {
 void Table::Impl::releaseDataset() {
     std::unique_ptr<data::DbfRecordWriter> w = std::move(records);
     recordsTried = false;
+    std::string closeError;
     if (ds) {
+        // The driver writes what it still holds as it closes: a dataset open
+        // for writing reports what went wrong there.
+        const bool writing = update;
         gdal::ErrorTrap trap;
+        CPLErrorReset();
         GDALClose(ds);
         ds = nullptr;
         layer = nullptr;
+        if (writing && (trap.failed() || CPLGetLastErrorType() >= CE_Failure))
+            closeError = trap.message().empty() ? std::string(CPLGetLastErrorMsg()) : trap.message();
     }
     dirty.clear();
     dirtyCount = 0;
     driverWrote = false;
     if (w) w->flush();
+    if (!closeError.empty()) {
+        noteFailedWrite(base + ".dbf");
+        fail(err::HostGeneric, kSource, "Cannot write " + name + ": " + closeError + ".");
+    }
 }
 
 namespace {

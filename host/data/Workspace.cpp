@@ -145,6 +145,12 @@ TablePtr ShapefileWorkspace::create(const std::string& rawName, const std::vecto
     for (int32_t i = 0; i < checked.count(); ++i)
         if (checked.field(i).type != FieldOID && checked.field(i).type != FieldGeometry)
             data::rememberFieldType(dbf, checked.field(i).name, checked.field(i).type);
+    // A full disk may cut the new files short without the driver saying so.
+    if (auto damage = data::datasetDamage(datasetPath(name, ""))) {
+        cleanup();
+        noteFailedWrite(file);
+        fail(err::HostGeneric, kSource, "Cannot write " + file + ": it is incomplete (" + *damage + ").");
+    }
     try {
         return Table::open(file);
     } catch (const Failure&) {
@@ -302,10 +308,7 @@ TablePtr DatasetReplacement::commit() {
     // An open table of the old files must let go of them, with what it still
     // had to write.
     closeOpen(base);
-    // A driver that could not write all of it does not always say so: the
-    // files must agree before they replace anything.
-    if (auto damage = data::datasetDamage((stdfs::path(folder_) / temporaryName_).string()))
-        fail(err::HostGeneric, kSource, "Cannot write " + name_ + ": its new version is incomplete (" + *damage + ").");
+    // The files must agree before they replace anything: the commit checks.
     std::vector<stdfs::path> placed = files_->leaveOutUnwritten();
     files_->commit();
     committed_ = true;

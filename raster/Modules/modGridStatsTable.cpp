@@ -240,8 +240,13 @@ int32_t WriteGridStatsTable(const std::string& tablePath, bool blnAppend, const 
             for (const GridStatsRows::Row& r : rows.rows) files = std::max(files, r.file);
             if (base + files > kGridStatsMaxRun)
                 h::fail(h::err::Overflow, "Korvane", runLimitMessage(tablePath, base));
-            for (size_t i = 0; i < targets.size(); ++i)
-                stdfs::copy_file(targets[i], replacement.temporary(i), stdfs::copy_options::none);
+            for (size_t i = 0; i < targets.size(); ++i) {
+                std::error_code ec;
+                if (!stdfs::copy_file(targets[i], replacement.temporary(i), stdfs::copy_options::none, ec)) {
+                    h::noteFailedWrite(targets[i]);
+                    h::fail(h::err::HostGeneric, "Korvane", "Cannot write " + targets[i].string() + ": " + ec.message() + ".");
+                }
+            }
             table = h::Table::open(temp);
             for (const h::FieldDef& f : leadingFields())
                 if (table->findField(f.name) < 0) table->addField(f);

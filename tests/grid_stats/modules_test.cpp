@@ -9,6 +9,8 @@
 #include <fstream>
 #include <iterator>
 
+#include <fmt/format.h>
+
 #include "FaultInjection.h"
 #include "host/Failure.h"
 #include "host/FileReplace.h"
@@ -334,6 +336,64 @@ TEST(GridStatsTable, AFailedWriteLeavesTheOldTableByteIdentical) {
         EXPECT_THROW(kv::WriteGridStatsTable(path, false, "landscape.tif", twoFileRows()), h::Failure);
         EXPECT_TRUE(before.sameAsNow()) << before.differences();
     }
+}
+
+// Rows of many classes, so that a table of them is larger than a few blocks.
+kv::GridStatsRows manyClassRows(int classes) {
+    std::string text = "LID TYPE CA NP PLAND LPI\n";
+    for (int c = 1; c <= classes; ++c) text += fmt::format("x {} {} 1 {}.25 {}.5\n", c, c * 3, c, c);
+    return kv::BuildGridStatsRows({file(true, "LID TA NP\nx 16 2\n"), file(false, text)},
+                                  {"TA", "NP", "CA", "PLAND", "LPI"}, kv::GridFieldRenameMap(), std::nullopt);
+}
+
+TEST(GridStatsTable, AFullDiskNeverLeavesADamagedTable) {
+    TestUi ui;
+    TempDir dir;
+    const fs::path disk = dir.path / "disk";
+    const std::string path = (disk / "stats.dbf").string();
+    const kv::GridStatsRows rows = manyClassRows(120);
+    korvane::test::ChildOutcome o = korvane::test::runOnFullDisk(disk, 1024 * 1024, [&](std::string& why) {
+        for (uint64_t room = 0; room <= 64 * 1024; room += 4 * 1024) {
+            for (bool append : {true, false}) {
+                fs::remove(disk / "filler");
+                fs::remove(path);
+                kv::WriteGridStatsTable(path, false, "landscape.tif", rows);
+                korvane::test::fillDisk(disk, room);
+                korvane::test::FolderSnapshot before(disk);
+                const std::string what =
+                    fmt::format("{} KiB free, {}: ", room / 1024, append ? "append" : "overwrite");
+                bool failed = false;
+                try {
+                    kv::WriteGridStatsTable(path, append, "landscape.tif", rows);
+                } catch (const h::Failure&) {
+                    failed = true;
+                }
+                if (failed && !before.sameAsNow()) {
+                    why = what + "a failed write changed the folder: " + before.differences();
+                    return 1;
+                }
+                if (!korvane::test::temporariesIn(disk).empty()) {
+                    why = what + "a temporary was left";
+                    return 1;
+                }
+                size_t got = 0;
+                try {
+                    got = readTable(path).size();   // a damaged table is refused here
+                } catch (const h::Failure& f) {
+                    why = what + (failed ? "after a failure: " : "after a success: ") + f.description();
+                    return 1;
+                }
+                const size_t expected = (append && !failed ? 2 : 1) * rows.rows.size();
+                if (got != expected) {
+                    why = what + fmt::format("{} rows, expected {}", got, expected);
+                    return 1;
+                }
+            }
+        }
+        return 0;
+    });
+    if (o.skipped) GTEST_SKIP() << o.message;
+    EXPECT_TRUE(o.exited && o.code == 0) << korvane::test::describe(o);
 }
 
 // ---- RunFragStats on a hand grid ------------------------------------------------------------------
