@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "host/Failure.h"
+#include "host/FileReplace.h"
 #include "host/Ui.h"
 
 namespace korvane::host {
@@ -108,6 +109,6 @@ Extension* Application::findExtensionByCLSID(const UID& clsid) {
     return raw;
 }
 
-void ErrorReportViewer::show(bool /*modal*/) { ui().showErrorReport(text_); }
+void ErrorReportViewer::show(bool /*modal*/) { ui().showErrorReport(withoutTemporaryNames(text_)); }
 
 }  // namespace korvane::host

@@ -208,7 +208,7 @@ void FileReplacement::commit() {
     // A table or shapefile is put in place only whole: a driver that could
     // not write all of it does not always say so.
     std::set<stdfs::path> datasets;
-    for (size_t i = 0; i < targets_.size(); ++i) {
+    for (size_t i = 0; checkDatasets_ && i < targets_.size(); ++i) {
         std::string ext = lowerExtension(temporaries_[i]);
         if (ext == ".dbf" || ext == ".shp") {
             stdfs::path base = temporaries_[i];

@@ -60,6 +60,12 @@ public:
     // renamed so far in their new versions.
     void keepTogether() { together_ = true; }
 
+    // Makes commit() check each new table or shapefile among the targets
+    // (a .dbf or .shp) whole, with its sidecars, before anything is renamed:
+    // a driver that could not write all of it does not always say so. Every
+    // replacement of a dataset asks for it.
+    void checkDatasets() { checkDatasets_ = true; }
+
     // Leaves out of commit() every target whose temporary was not written
     // (its old file, if any, stays): for a dataset whose writer makes some
     // sidecars only sometimes. Returns the targets that stay in.
@@ -73,6 +79,7 @@ private:
     std::string unique_;
     bool committed_ = false;
     bool together_ = false;
+    bool checkDatasets_ = false;
 };
 
 // Whole-file replacement of one file's bytes through a FileReplacement.

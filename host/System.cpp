@@ -18,6 +18,7 @@
 
 #include "host/Failure.h"
 #include "host/FileReplace.h"
+#include "host/OutputLock.h"
 #include "host/Ui.h"
 
 extern char** environ;
@@ -215,7 +216,9 @@ void WriteTextFile(const std::string& path, const std::vector<std::string>& line
         }
         return;
     }
-    // An append adds all its lines or none: a failed write is cut back off.
+    // An append adds all its lines or none: a failed write is cut back off,
+    // which only this run may do while it holds the file.
+    OutputLock lock(path);
     int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0) fail(err::PathNotFound, "FileSystem", "Cannot write " + path);
     struct stat st {};

@@ -9,6 +9,7 @@
 
 #include "host/Application.h"
 #include "host/Failure.h"
+#include "host/FileReplace.h"
 #include "host/Forms.h"
 
 namespace korvane::host {
@@ -172,7 +173,7 @@ UiDriver& ui() { return g_driver ? *g_driver : defaultDriver(); }
 void setUi(UiDriver* d) { g_driver = d; }
 
 int32_t MsgBox(const std::string& text, int32_t style, const std::string& title) {
-    MessageBoxInfo m{text, style, title.empty() ? Application::instance().caption() : title};
+    MessageBoxInfo m{withoutTemporaryNames(text), style, title.empty() ? Application::instance().caption() : title};
     return ui().messageBox(m);
 }
 

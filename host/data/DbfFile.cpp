@@ -316,6 +316,7 @@ bool restructureDbf(const std::string& dbfPath, const DbfLayout& layout, const D
     // leaves the old file as it was. The new file keeps the old one's mode
     // and owner.
     FileReplacement replacement({std::filesystem::path(dbfPath)});
+    replacement.checkDatasets();
     const std::filesystem::path& temp = replacement.temporary(0);
     Fd out(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
     if (out.fd < 0) refuse(errnoText());

@@ -67,6 +67,7 @@ void Table::Impl::beginEdit(const char* source) {
     if (featureClass) targets = {path, base + ".shx"};
     targets.push_back(base + ".dbf");
     e->files = std::make_unique<FileReplacement>(targets);
+    e->files->checkDatasets();
     const FileReplacement& files = *e->files;
     // The driver finds a dataset's files by their common name.
     const stdfs::path main = files.temporary(0);

@@ -324,6 +324,7 @@ RasterDatasetPtr RasterWorkspace::saveReplacing(const RasterDataset& source, con
     if (!grid) {
         std::vector<stdfs::path> targets = {target, target + ".vat.cpg", target + ".aux.xml", target + ".vat.dbf"};
         FileReplacement r(targets);
+        r.checkDatasets();
         data::DatasetFiles files{r.temporary(0).string(), r.temporary(3).string(), r.temporary(1).string(),
                                  r.temporary(2).string()};
         data::writeDatasetFiles(source, format, files);

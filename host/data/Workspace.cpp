@@ -281,6 +281,7 @@ DatasetReplacement::DatasetReplacement(const ShapefileWorkspace& ws, const std::
     std::vector<stdfs::path> targets;
     for (const char* ext : replacedFiles(featureClass)) targets.push_back(stdfs::path(folder_) / (name_ + ext));
     files_ = std::make_unique<FileReplacement>(std::move(targets));
+    files_->checkDatasets();
     temporaryName_ = files_->temporary(0).stem().string();
 }
 

@@ -204,7 +204,8 @@ OutputWriter::OutputWriter(const std::string& shpPath, const std::vector<FieldDe
     folder_ = p.parent_path().string();
     name_ = p.stem().string();
     auto ws = ShapefileWorkspace::open(folder_);
-    fc_ = ws.createFeatureClass(name_, fields, type, sr ? &*sr : nullptr);
+    next_ = std::make_unique<DatasetReplacement>(ws, name_, true);
+    fc_ = ws.createFeatureClass(next_->temporaryName(), fields, type, sr ? &*sr : nullptr);
     try {
         cursor_ = fc_->insert(true);
         buffer_ = cursor_.createRowBuffer();
@@ -218,16 +219,12 @@ OutputWriter::OutputWriter(const std::string& shpPath, const std::vector<FieldDe
 OutputWriter::~OutputWriter() { discard(); }
 
 void OutputWriter::discard() {
-    if (done_ || !fc_) return;
+    if (done_) return;
     done_ = true;
     cursor_ = InsertCursor();
     buffer_.reset();
-    try {
-        ShapefileWorkspace::open(folder_).deleteDataset(name_);
-    } catch (const Failure&) {
-        // What cannot be removed stays; the failure that brought us here is the one reported.
-    }
     fc_.reset();
+    next_.reset();   // the temporary files go with it
 }
 
 void OutputWriter::add(const std::vector<Value>& values, GeosPtr shape) {
@@ -242,6 +239,10 @@ void OutputWriter::finish() {
     fc_->flush();
     cursor_ = InsertCursor();
     buffer_.reset();
+    fc_->close();
+    fc_.reset();
+    next_->commit();
+    next_.reset();
     done_ = true;
 }
 

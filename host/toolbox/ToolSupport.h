@@ -13,6 +13,7 @@
 #include "host/data/FeatureLayer.h"
 #include "host/data/GeosSupport.h"
 #include "host/data/Table.h"
+#include "host/data/Workspace.h"
 #include "host/toolbox/Toolbox.h"
 
 namespace korvane::host::tools {
@@ -94,8 +95,10 @@ protected:
     virtual std::string run(Plan& plan, const ToolContext& ctx) const = 0;
 };
 
-// Writes the new shapefile: created when opened, features added one by
-// one; on any failure before finish() the files are removed again.
+// Writes the new shapefile: created under a marked temporary name when
+// opened, features added one by one, and put in place under its own name by
+// finish() (checked whole, through DatasetReplacement). On any failure
+// before then, or a kill, no file of the output's name is there.
 class OutputWriter {
 public:
     OutputWriter(const std::string& shpPath, const std::vector<FieldDef>& fields, ShapeType type,
@@ -112,6 +115,7 @@ public:
 private:
     void discard();   // removes the files of an unfinished output
     std::string folder_, name_;
+    std::unique_ptr<DatasetReplacement> next_;
     FeatureClassPtr fc_;
     InsertCursor cursor_;
     RowPtr buffer_;

@@ -20,6 +20,7 @@ enum Exit : int {
     ExitErrorReport = 4,   // an error report was shown
     ExitStopMessage = 5,   // a message box other than a question or information was shown
     ExitNotSaved = 6,      // the map document could not be saved
+    ExitNotWritten = 7,    // an output could not be written (what was there is kept)
 };
 
 struct Options {

@@ -12,6 +12,7 @@
 
 #include "host/Application.h"
 #include "host/Failure.h"
+#include "host/FileReplace.h"
 #include "host/Ui.h"
 #include "programs/korvane/Commands.h"
 #include "programs/korvane/DocumentFile.h"
@@ -71,7 +72,8 @@ int main(int argc, char** argv) {
     cli.set_version_flag("--version", fmt::format("korvane {}.{}.{}", KORVANE_VERSION_MAJOR, KORVANE_VERSION_MINOR,
                                                   KORVANE_VERSION_REVISION));
     cli.footer("Exit codes: 0 success, 1 bad command line, 2 bad input, 3 command disabled, 4 error report shown,\n"
-               "5 a message box stopped the command, 6 the map document could not be saved.");
+               "5 a message box stopped the command, 6 the map document could not be saved, 7 an output could not be\n"
+               "written (a full disk, a failed write, a file that may not be replaced: what was there is kept).");
     std::string docPath = defaultDocument();
     std::string libFolder = programFolder();
     Options opt;
@@ -136,6 +138,9 @@ int main(int argc, char** argv) {
             rc = runDataCommand(cli, session, opt);
         }
         if (!run->parsed()) warnSharedNames(*app.document());
+        // A write of the command's that failed; the document's own save is
+        // told apart below.
+        const bool notWritten = !h::failedWrites().empty();
         if (!readOnly) {
             printChanges(before, documentItems(*app.document()));
             if (!saveDocument(*app.document(), docPath) && rc == ExitOk) rc = ExitNotSaved;
@@ -148,12 +153,13 @@ int main(int argc, char** argv) {
         if (rc == ExitOk && !driver.errorReports.empty()) rc = ExitErrorReport;
         if (rc == ExitOk && std::any_of(driver.messages.begin(), driver.messages.end(), isStopMessage))
             rc = ExitStopMessage;
+        if (notWritten && (rc == ExitOk || rc == ExitErrorReport || rc == ExitStopMessage)) rc = ExitNotWritten;
         return rc;
     } catch (const h::Failure& f) {
-        std::cerr << "korvane: " << h::escapeControls(f.description()) << "\n";
-        return ExitBadInput;
+        std::cerr << "korvane: " << h::escapeControls(h::withoutTemporaryNames(f.description())) << "\n";
+        return h::failedWrites().empty() ? ExitBadInput : ExitNotWritten;
     } catch (const std::exception& e) {
-        std::cerr << "korvane: " << h::escapeControls(e.what()) << "\n";
-        return ExitBadInput;
+        std::cerr << "korvane: " << h::escapeControls(h::withoutTemporaryNames(e.what())) << "\n";
+        return h::failedWrites().empty() ? ExitBadInput : ExitNotWritten;
     }
 }

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <set>
 
+#include "host/OutputLock.h"
 #include "host/Failure.h"
 #include "host/System.h"
 #include "host/Ui.h"
@@ -304,8 +305,11 @@ bool frmGridRegionStats::RunGridRegionStats(const std::string& strRasterLayer, c
         status("Creating a list of class values", "Setting up the output table");
         KV_LINE;
         const std::string tablePath = GridStatsTablePath(strOutputTable);
-        GridStatsTableState state =
-            CheckRegionStatsTable(tablePath, blnAppend, static_cast<int64_t>(regionValues.size()));
+        // Held for the rest of the run: run numbers are taken from what is
+        // read here, and a second run on the table waits and reads it anew.
+        h::OutputLock tableLock(tablePath);
+        GridStatsTableState state = CheckRegionStatsTable(tablePath, blnAppend,
+                                                          static_cast<int64_t>(regionValues.size()), regionDef.name);
         if (!state.refusal.empty()) {
             MsgBox(state.refusal, h::mb::Exclamation, state.refusalTitle);
             return;

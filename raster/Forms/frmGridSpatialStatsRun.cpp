@@ -8,6 +8,7 @@
 #include <cctype>
 #include <set>
 
+#include "host/OutputLock.h"
 #include "host/Document.h"
 #include "host/Failure.h"
 #include "host/System.h"
@@ -135,6 +136,9 @@ bool frmGridSpatialStats::RunGridSpatialStats(const std::string& strRasterLayerI
         }
         KV_LINE;
         const std::string tablePath = GridStatsTablePath(outputTableName);
+        // Held from this first read of the table to its commit: a second run
+        // on the table waits and then reads it anew.
+        h::OutputLock tableLock(tablePath);
         GridStatsTableState state = CheckGridStatsTable(tablePath, blnAppend, static_cast<int32_t>(levels.size()));
         if (!state.refusal.empty()) {
             MsgBox(state.refusal, h::mb::Exclamation, state.refusalTitle);

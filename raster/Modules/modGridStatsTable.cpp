@@ -9,6 +9,8 @@
 
 #include "host/Failure.h"
 #include "host/FileReplace.h"
+#include "host/OutputLock.h"
+#include "host/data/OutputTable.h"
 #include "host/System.h"
 #include "host/data/Table.h"
 #include "host/data/Workspace.h"
@@ -99,12 +101,26 @@ std::string GridStatsTablePath(const std::string& outputTableName) {
     return stdfs::absolute(path).lexically_normal().string();
 }
 
-GridStatsTableState CheckGridStatsTable(const std::string& tablePath, bool blnAppend, int32_t filesToWrite) {
+// The leading fields of a statistics table, by name.
+std::vector<std::string> leadingFieldNames(const std::string& regionField) {
+    std::vector<std::string> names;
+    for (const h::FieldDef& f : leadingFields()) names.push_back(f.name);
+    if (!regionField.empty()) names.insert(names.begin() + 3, regionField);
+    return names;
+}
+
+GridStatsTableState CheckGridStatsTable(const std::string& tablePath, bool blnAppend, int32_t filesToWrite,
+                                        const std::string& regionField) {
     GridStatsTableState state;
     const std::string folder = stdfs::path(tablePath).parent_path().string();
     if (!h::fs::FolderExists(folder)) {
         state.refusal = "The folder " + folder + " does not exist.  Choose another output table.";
         state.refusalTitle = "Missing Data";
+        return state;
+    }
+    state.refusal = h::foreignOutputTable(tablePath, nullptr, {});
+    if (!state.refusal.empty()) {
+        state.refusalTitle = "Not a Statistics Table";
         return state;
     }
     state.exists = h::fs::FileExists(tablePath);
@@ -121,6 +137,11 @@ GridStatsTableState CheckGridStatsTable(const std::string& tablePath, bool blnAp
         return state;
     }
     if (blnAppend) {
+        state.refusal = h::foreignOutputTable(tablePath, table.get(), leadingFieldNames(regionField));
+        if (!state.refusal.empty()) {
+            state.refusalTitle = "Not a Statistics Table";
+            return state;
+        }
         state.lastRun = LargestRun(*table);
         if (state.lastRun + filesToWrite > kGridStatsMaxRun) {
             state.refusal = runLimitMessage(tablePath, state.lastRun);
@@ -216,6 +237,11 @@ GridStatsRows BuildGridStatsRows(const std::vector<GridStatsFile>& files, const 
 
 int32_t WriteGridStatsTable(const std::string& tablePath, bool blnAppend, const std::string& layerName,
                             const GridStatsRows& rows) {
+    // From the first read of the table to its commit, no other run writes it.
+    h::OutputLock lock(tablePath);
+    const int32_t filesToWrite = rows.rows.empty() ? 0 : std::max_element(rows.rows.begin(), rows.rows.end(), [](const auto& a, const auto& b) { return a.file < b.file; })->file;
+    GridStatsTableState state = CheckGridStatsTable(tablePath, blnAppend, filesToWrite);
+    if (!state.refusal.empty()) h::fail(h::err::HostInvalidArg, "Korvane", state.refusal);
     const bool exists = h::fs::FileExists(tablePath);
     const bool append = blnAppend && exists;
     const std::string cpg = sidecar(tablePath, ".cpg");
@@ -226,6 +252,7 @@ int32_t WriteGridStatsTable(const std::string& tablePath, bool blnAppend, const 
     if (!append || h::fs::FileExists(cpg)) targets.push_back(cpg);
     targets.push_back(tablePath);
     h::FileReplacement replacement(targets);
+    replacement.checkDatasets();
     const std::string temp = replacement.temporary(targets.size() - 1).string();
 
     int32_t base = 0;
@@ -248,8 +275,6 @@ int32_t WriteGridStatsTable(const std::string& tablePath, bool blnAppend, const 
                 }
             }
             table = h::Table::open(temp);
-            for (const h::FieldDef& f : leadingFields())
-                if (table->findField(f.name) < 0) table->addField(f);
         } else {
             // A new table gets all its fields at once.
             std::vector<h::FieldDef> fields = leadingFields();

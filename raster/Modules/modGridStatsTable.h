@@ -46,8 +46,12 @@ struct GridStatsTableState {
     std::string refusal;   // a message and its title when the table cannot be used
     std::string refusalTitle;
 };
-// Opens an existing table to see that it can be appended to or replaced.
-GridStatsTableState CheckGridStatsTable(const std::string& tablePath, bool blnAppend, int32_t filesToWrite);
+// Opens an existing table to see that it can be appended to or replaced:
+// refuses a table that is no statistics table (a shapefile's or raster's
+// table, or one lacking a leading field: Name, RunDate, Run, Class and
+// `regionField` when given). The caller holds the table's OutputLock.
+GridStatsTableState CheckGridStatsTable(const std::string& tablePath, bool blnAppend, int32_t filesToWrite,
+                                        const std::string& regionField = {});
 
 // One output file read for the table: landscape (.land) or class (.class).
 struct GridStatsFile {

@@ -6,6 +6,7 @@
 
 #include <fmt/format.h>
 
+#include "host/OutputLock.h"
 #include "host/Failure.h"
 #include "host/System.h"
 #include "host/data/Workspace.h"
@@ -149,8 +150,9 @@ std::string AddRegionRows(RegionStatsRows& into, const std::vector<GridStatsFile
     return {};
 }
 
-GridStatsTableState CheckRegionStatsTable(const std::string& tablePath, bool blnAppend, int64_t regionValues) {
-    GridStatsTableState state = CheckGridStatsTable(tablePath, blnAppend, 0);
+GridStatsTableState CheckRegionStatsTable(const std::string& tablePath, bool blnAppend, int64_t regionValues,
+                                          const std::string& regionField) {
+    GridStatsTableState state = CheckGridStatsTable(tablePath, blnAppend, 0, regionField);
     if (state.refusal.empty() && state.lastRun + regionValues > kGridStatsMaxRun) {
         state.refusal = fmt::format(
             "The Run field of {} holds run numbers up to {}: {} region values after run {} would pass it.\r\n"
@@ -166,12 +168,14 @@ h::TablePtr WriteRegionStatsTable(const std::string& tablePath, bool blnAppend, 
     const stdfs::path path(tablePath);
     h::ShapefileWorkspace ws = h::ShapefileWorkspace::open(path.parent_path().string());
     const std::string name = path.stem().string();
+    h::OutputLock lock(tablePath);   // the run holds it already: taken at once
     const bool append = blnAppend && h::fs::FileExists(tablePath);
     h::DatasetReplacement next(ws, name, false);
     h::TablePtr table;
     if (append) {
         h::TablePtr old = ws.openTable(name);
         table = ws.copyDataset(*old, next.temporaryName());
+        // ClassProp and ClassHist came later: an older table gets them.
         std::vector<h::FieldDef> missing;
         for (const h::FieldDef& f : leadingFields(regionField))
             if (table->findField(f.name) < 0) missing.push_back(f);
@@ -261,6 +265,8 @@ h::TablePtr BuildCrossTab(const std::string& folder, const std::string& name, h:
     }
 
     h::ShapefileWorkspace ws = h::ShapefileWorkspace::open(folder);
+    // From the read of the old cross-tab (its largest run) to its commit.
+    h::OutputLock lock(stdfs::path(ws.path()) / (name + ".dbf"));
     const bool exists = ws.exists(name);
     h::DatasetReplacement next(ws, name, false);
     h::TablePtr table;

@@ -73,7 +73,10 @@ std::string AddRegionRows(RegionStatsRows& into, const std::vector<GridStatsFile
 // (CheckGridStatsTable's answer): refuses a table that cannot be opened or
 // replaced, and a run whose run numbers (the base + one per region value)
 // would pass 999.
-GridStatsTableState CheckRegionStatsTable(const std::string& tablePath, bool blnAppend, int64_t regionValues);
+// An appended table must have the region field `regionField`. The caller
+// holds the table's OutputLock until the table and its cross-tabs are written.
+GridStatsTableState CheckRegionStatsTable(const std::string& tablePath, bool blnAppend, int64_t regionValues,
+                                          const std::string& regionField);
 
 // Writes the rows (appended to the table's, or as a new table in place of
 // an old one) under a temporary name and puts the table in place. Fails (a

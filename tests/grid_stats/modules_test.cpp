@@ -8,14 +8,21 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
+#include <set>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <fmt/format.h>
 
 #include "FaultInjection.h"
 #include "host/Failure.h"
 #include "host/FileReplace.h"
+#include "host/OutputLock.h"
 #include "host/System.h"
 #include "host/data/Table.h"
+#include "host/data/Workspace.h"
 #include "raster/Modules/modFragStats.h"
 #include "raster/Modules/modGridStatsTable.h"
 #include "raster/Modules/modRunFragStats.h"
@@ -314,6 +321,42 @@ TEST(GridStatsTable, CheckRefusesTablesThatCannotBeUsedAndRunsPast999) {
     EXPECT_TRUE(before.sameAsNow()) << before.differences();
 }
 
+TEST(GridStatsTable, AForeignTableIsRefusedBeforeAnyWrite) {
+    TestUi ui;
+    TempDir dir;
+    // A statistics table in every place a user might point the run at.
+    struct Case {
+        const char* name;
+        const char* table;          // in the folder
+        const char* beside;         // a file next to it, or nullptr
+        const char* lacking;        // a leading field the table lacks, or nullptr
+        const char* said;           // in the refusal
+        bool overwriteRefused;
+    };
+    const Case cases[] = {
+        {"a shapefile's table", "regions.dbf", "regions.shp", nullptr, "attribute table of the shapefile", true},
+        {"a raster's value table", "landscape.tif.vat.dbf", nullptr, nullptr, "value table of a raster", true},
+        {"a table without Run", "other.dbf", nullptr, "Run", "has no field Run", false},
+        {"a table without Class", "other2.dbf", nullptr, "Class", "has no field Class", false},
+    };
+    for (const Case& c : cases) {
+        const std::string path = (dir.path / c.table).string();
+        std::vector<h::FieldDef> fields;
+        for (const char* f : {"Name", "RunDate", "Run", "Class"})
+            if (!c.lacking || std::string(f) != c.lacking) fields.push_back({f, h::FieldString, 20, 0, 0});
+        h::ShapefileWorkspace::open(dir.path.string()).createTable(fs::path(c.table).stem().string(), fields);
+        if (c.beside) spill(dir.path / c.beside, "a shape file");
+        korvane::test::FolderSnapshot before(dir.path);
+        kv::GridStatsTableState state = kv::CheckGridStatsTable(path, true, 2);
+        EXPECT_NE(state.refusal.find(c.said), std::string::npos) << c.name << ": " << state.refusal;
+        EXPECT_NE(state.refusal.find(path), std::string::npos) << c.name << ": " << state.refusal;
+        EXPECT_EQ(kv::CheckGridStatsTable(path, false, 2).refusal.empty(), !c.overwriteRefused) << c.name;
+        EXPECT_THROW(kv::WriteGridStatsTable(path, true, "x", twoFileRows()), h::Failure) << c.name;
+        if (c.overwriteRefused) EXPECT_THROW(kv::WriteGridStatsTable(path, false, "x", twoFileRows()), h::Failure);
+        EXPECT_TRUE(before.sameAsNow()) << c.name << ": " << before.differences();
+    }
+}
+
 TEST(GridStatsTable, AFailedWriteLeavesTheOldTableByteIdentical) {
     TestUi ui;
     TempDir dir;
@@ -394,6 +437,48 @@ TEST(GridStatsTable, AFullDiskNeverLeavesADamagedTable) {
     });
     if (o.skipped) GTEST_SKIP() << o.message;
     EXPECT_TRUE(o.exited && o.code == 0) << korvane::test::describe(o);
+}
+
+TEST(GridStatsTable, TwoRunsAppendingTogetherKeepEveryRowWithRunsOfTheirOwn) {
+    TestUi ui;
+    TempDir dir;
+    const std::string path = (dir.path / "stats.dbf").string();
+    const kv::GridStatsRows rows = manyClassRows(30);
+    kv::WriteGridStatsTable(path, false, "first", rows);
+    constexpr int kRuns = 6;
+    std::vector<pid_t> children;
+    for (const char* name : {"left", "right"}) {
+        pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            int code = 0;
+            try {
+                for (int i = 0; i < kRuns; ++i) kv::WriteGridStatsTable(path, true, name, rows);
+            } catch (...) {
+                code = 1;
+            }
+            ::_exit(code);
+        }
+        children.push_back(pid);
+    }
+    for (pid_t pid : children) {
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    }
+    // Each run's rows under run numbers no other run has.
+    std::map<int32_t, std::set<std::string>> namesOfRun;
+    std::map<std::string, size_t> rowsOf;
+    for (const TableRow& r : readTable(path)) {
+        namesOfRun[r.run].insert(r.name);
+        ++rowsOf[r.name];
+    }
+    EXPECT_EQ(rowsOf["left"], kRuns * rows.rows.size());
+    EXPECT_EQ(rowsOf["right"], kRuns * rows.rows.size());
+    EXPECT_EQ(namesOfRun.size(), static_cast<size_t>(2 * (2 * kRuns + 1)));
+    for (const auto& [run, names] : namesOfRun) EXPECT_EQ(names.size(), 1u) << "run " << run;
+    EXPECT_FALSE(fs::exists(h::OutputLock::lockFileOf(path)));
+    EXPECT_TRUE(korvane::test::temporariesIn(dir.path).empty());
 }
 
 // ---- RunFragStats on a hand grid ------------------------------------------------------------------

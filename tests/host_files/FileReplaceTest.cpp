@@ -305,4 +305,57 @@ TEST_F(FileReplaceTest, AProtectedTargetIsRefusedBeforeAnyRename) {
     EXPECT_TRUE(korvane::test::temporariesIn(dir).empty());
 }
 
+// A dBASE header (32 bytes and the end mark) for `records` records of
+// `recordLength` bytes, with the records it has room for after it.
+std::string dbfBytes(uint32_t records, uint16_t recordLength, uint32_t recordsWritten) {
+    std::string h(32, '\0');
+    h[0] = 3;
+    for (int i = 0; i < 4; ++i) h[4 + i] = static_cast<char>((records >> (8 * i)) & 0xff);
+    h[8] = 33;
+    h[10] = static_cast<char>(recordLength & 0xff);
+    h[11] = static_cast<char>(recordLength >> 8);
+    return h + '\r' + std::string(static_cast<size_t>(recordsWritten) * recordLength, ' ');
+}
+
+TEST_F(FileReplaceTest, ADatasetCutShortIsRefusedBeforeAnyRename) {
+    // The driver's writes fell short of what its header says, and it did not
+    // say so: the table checked whole is refused, its sidecar left as well.
+    spill(dir / "t.cpg", "UTF-8");
+    spill(dir / "t.dbf", dbfBytes(2, 10, 2));
+    FolderSnapshot before(dir);
+    {
+        h::FileReplacement r({dir / "t.cpg", dir / "t.dbf"});
+        r.checkDatasets();
+        spill(r.temporary(0), "LATIN1");
+        spill(r.temporary(1), dbfBytes(7, 10, 4));
+        try {
+            r.commit();
+            ADD_FAILURE() << "a table cut short was put in place";
+        } catch (const h::Failure& f) {
+            // Named as the user's table, never as the temporary.
+            EXPECT_NE(f.description().find((dir / "t.dbf").string()), std::string::npos) << f.description();
+            EXPECT_EQ(h::withoutTemporaryNames(f.description()).find(".kvtmp-"), std::string::npos);
+        }
+    }
+    EXPECT_TRUE(before.sameAsNow()) << before.differences();
+    EXPECT_TRUE(korvane::test::temporariesIn(dir).empty());
+    // Whole, it goes in.
+    h::FileReplacement r({dir / "t.dbf"});
+    r.checkDatasets();
+    spill(r.temporary(0), dbfBytes(7, 10, 7));
+    r.commit();
+    EXPECT_EQ(slurp(dir / "t.dbf"), dbfBytes(7, 10, 7));
+}
+
+TEST(TemporaryNames, MessagesNameTheUsersFiles) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"Cannot write /d/clip.kvtmp-23662-1-0f9d0620.tif: No space left.", "Cannot write /d/clip.tif: No space left."},
+        {"a.kvtmp-1-2-ab.dbf and a.kvtmp-1-2-ab-old.shp", "a.dbf and a.shp"},
+        {"x.kvtmp-1-1-aa.kvtmp-2-2-bb.dbf", "x.dbf"},
+        {"stats.dbf.kvtmp-lock", "stats.dbf"},
+        {"nothing marked here", "nothing marked here"},
+    };
+    for (const auto& [text, shown] : cases) EXPECT_EQ(h::withoutTemporaryNames(text), shown) << text;
+}
+
 }  // namespace

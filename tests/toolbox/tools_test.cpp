@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <filesystem>
 #include <map>
 
+#include "FaultInjection.h"
 #include "ToolFixture.h"
+#include "host/FileReplace.h"
 #include "host/Failure.h"
 #include "host/toolbox/ToolSupport.h"
 
@@ -256,10 +259,75 @@ TEST(ToolOutput, AnUnfinishedOutputLeavesNoFiles) {
     {
         h::tools::OutputWriter w(out, {{"N", h::FieldInteger, 0, 4, 0}}, h::ShapeType::Polygon, Tools::utm());
         w.add({1}, h::tools::readPolygons(h::Geometry::polygon({DataFixture::square(0, 0, 1)})));
-        EXPECT_TRUE(std::filesystem::exists(out));
+        // Written under a marked name: the output's own name is not there yet.
+        EXPECT_FALSE(std::filesystem::exists(out));
+        EXPECT_FALSE(korvane::test::temporariesIn(std::filesystem::path(out).parent_path()).empty());
         // A failure while writing: a value the field cannot take.
         EXPECT_THROW(w.add({1e12}, nullptr), h::Failure);
     }
     for (const char* ext : {".shp", ".shx", ".dbf", ".prj", ".cpg"})
         EXPECT_FALSE(std::filesystem::exists(fx.path(std::string("half") + ext))) << ext;
+    EXPECT_TRUE(korvane::test::temporariesIn(std::filesystem::path(out).parent_path()).empty());
+}
+
+// Writes `n` squares to `out` through the tools' writer; the number of
+// features an opened output holds, or -1 when it was refused.
+int64_t writeSquares(const std::string& out, int n) {
+    h::tools::OutputWriter w(out, {{"N", h::FieldInteger, 0, 9, 0}, {"NAME", h::FieldString, 40, 0, 0}},
+                             h::ShapeType::Polygon, Tools::utm());
+    for (int i = 0; i < n; ++i)
+        w.add({i, "stand " + std::to_string(i)},
+              h::tools::readPolygons(h::Geometry::polygon({DataFixture::square(i * 20.0, 0, 10)})));
+    w.finish();
+    return h::FeatureClass::open(out)->rowCount();
+}
+
+TEST(ToolOutput, AFullDiskOrAKillLeavesNoOutputOrAWholeOne) {
+    namespace kt = korvane::test;
+    namespace fs = std::filesystem;
+    Tools fx;
+    const fs::path disk = fx.path("disk");
+    const std::string out = (disk / "dissolved.shp").string();
+    constexpr int kFeatures = 400;
+    auto outputFiles = [&] {
+        int n = 0;
+        for (const auto& e : fs::directory_iterator(disk))
+            if (e.path().stem() == "dissolved") ++n;
+        return n;
+    };
+    kt::ChildOutcome full = kt::runOnFullDisk(disk, 1024 * 1024, [&](std::string& why) {
+        for (uint64_t room = 0; room <= 96 * 1024; room += 4 * 1024) {
+            for (const auto& e : fs::directory_iterator(disk)) fs::remove(e.path());
+            kt::fillDisk(disk, room);
+            int64_t got = -1;
+            try {
+                got = writeSquares(out, kFeatures);
+            } catch (const h::Failure&) {
+            }
+            const std::string what = std::to_string(room / 1024) + " KiB free: ";
+            if (!kt::temporariesIn(disk).empty()) return why = what + "a temporary was left", 1;
+            if (got < 0 && outputFiles() != 0) return why = what + "a failed write left files of the output", 1;
+            if (got >= 0 && got != kFeatures) return why = what + std::to_string(got) + " features", 1;
+        }
+        return 0;
+    });
+    if (full.skipped) GTEST_SKIP() << full.message;
+    EXPECT_TRUE(full.exited && full.code == 0) << kt::describe(full);
+
+    // Killed while it writes, flushes or closes any of its files: nothing of
+    // the output's name is there.
+    fs::create_directories(disk);
+    for (auto step : {h::testing::Step::Fsync, h::testing::Step::Close, h::testing::Step::Rename}) {
+        for (const char* ending : {".shp", ".shx", ".dbf", ".prj"}) {
+            if (step == h::testing::Step::Rename && std::string(ending) != ".prj") continue;   // the first rename
+            kt::ChildOutcome killed = kt::runInChild([&](std::string&) {
+                h::testing::killAt(step, ending);
+                writeSquares(out, kFeatures);
+                return 0;
+            });
+            EXPECT_EQ(killed.signal, SIGKILL) << ending << ": " << kt::describe(killed);
+            EXPECT_EQ(outputFiles(), 0) << ending;
+            for (const auto& e : fs::directory_iterator(disk)) fs::remove(e.path());
+        }
+    }
 }

@@ -15,6 +15,7 @@
 
 #include <fmt/format.h>
 
+#include "host/OutputLock.h"
 #include "host/Failure.h"
 #include "host/FileReplace.h"
 #include "host/Forms.h"
@@ -581,6 +582,7 @@ void frmRegionalAnalysis::cmdOK_Click() {
         // Every region's rows go to one new table under a temporary name,
         // put in place of the old one once, after the last region.
         KV_LINE;
+        h::OutputLock tableLock(std::filesystem::path(folderOf(tablePath)) / (withoutExtension(fileOf(tablePath)) + ".dbf"));
         h::DatasetReplacement next(h::ShapefileWorkspace::open(folderOf(tablePath)), withoutExtension(fileOf(tablePath)),
                                    false);
         const std::string workPath = next.temporaryPath(".dbf");

@@ -19,6 +19,8 @@
 #include <memory>
 #include <optional>
 
+#include "host/OutputLock.h"
+#include "host/data/OutputTable.h"
 #include "host/Failure.h"
 #include "host/FileReplace.h"
 #include "host/System.h"
@@ -145,6 +147,9 @@ OutputTable GetOutputTable(const std::string& NewTableFileName, const std::strin
                 // Run cannot be read is passed over.
                 KV_LINE;
                 int32_t run = existing->findField("Run");
+                if (run < 0)
+                    h::fail(h::err::HostInvalidArg, "Fields",
+                            "The table " + NewTableFileName + " has no field Run: it is not a statistics table.");
                 h::Cursor rows = existing->search(nullptr, true);
                 while (h::RowPtr row = rows.next()) {
                     try {
@@ -301,6 +306,12 @@ std::optional<RunRequest> CheckRequest(h::Application* ArcMapApp, const std::str
         warn("Cannot write the output table " + NewTableFileName + ": its file is the attribute table of the " +
                  "shapefile " + hfs::BuildPath(r.folder, r.tableName + ".shp") + "." + kCRLF +
                  "Choose another table name.  Cannot continue.",
+             "Cannot Continue");
+        return std::nullopt;
+    }
+    if (std::string refusal = h::foreignOutputTable(hfs::BuildPath(r.folder, r.tableName + ".dbf"), nullptr, {});
+        !refusal.empty()) {
+        warn("Cannot write the output table " + NewTableFileName + ": " + refusal + kCRLF + "Cannot continue.",
              "Cannot Continue");
         return std::nullopt;
     }
@@ -693,6 +704,9 @@ void RunSpatialStats(h::Application* ArcMapApp, const std::string& ThemeName, co
     std::optional<RunRequest> request = CheckRequest(ArcMapApp, ThemeName, ClassField, NewTableFileName, CheckedBoxes);
     if (!request) return;
     const RunRequest& r = *request;
+    // From the first read of the output table to its commit, no other run
+    // writes it; a second run waits and reads it anew.
+    h::OutputLock tableLock(hfs::BuildPath(r.folder, r.tableName + ".dbf"));
 
     // ---- progress window ---------------------------------------------------------
     RunCleanup cleanup;

@@ -1,0 +1,42 @@
+#include "host/data/OutputTable.h"
+
+#include <filesystem>
+
+#include "host/data/Table.h"
+
+namespace korvane::host {
+
+namespace stdfs = std::filesystem;
+
+namespace {
+
+std::string lowered(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+}  // namespace
+
+std::string foreignOutputTable(const std::string& dbfPath, const Table* table,
+                               const std::vector<std::string>& leadingFields) {
+    const stdfs::path dbf(dbfPath);
+    const std::string name = lowered(dbf.filename().string());
+    if (name.ends_with(".vat.dbf"))
+        return dbfPath + " is the value table of a raster, not a statistics table.  Choose another output table.";
+    std::error_code ec;
+    for (const char* ext : {".shp", ".SHP"}) {
+        stdfs::path shp = dbf;
+        shp.replace_extension(ext);
+        if (stdfs::exists(shp, ec))
+            return dbfPath + " is the attribute table of the shapefile " + shp.string() +
+                   ", not a statistics table.  Choose another output table.";
+    }
+    if (table)
+        for (const std::string& field : leadingFields)
+            if (table->findField(field) < 0)
+                return dbfPath + " is not a statistics table: it has no field " + field +
+                       ".  Choose another output table.";
+    return {};
+}
+
+}  // namespace korvane::host
