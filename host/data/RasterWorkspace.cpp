@@ -189,9 +189,12 @@ bool RasterWorkspace::canDelete(const std::string& name) const {
     std::error_code ec;
     std::string p = datasetPath(name);
     if (stdfs::is_directory(p, ec)) {
-        if (fs::IsReadOnly(p)) return false;
+        // An immutable file cannot be removed, not even by root: access()
+        // says so where the mode bits do not.
+        auto fixed = [](const std::string& f) { return fs::IsReadOnly(f) || ::access(f.c_str(), W_OK) != 0; };
+        if (fixed(p)) return false;
         for (const auto& e : stdfs::recursive_directory_iterator(p, ec))
-            if (fs::IsReadOnly(e.path().string())) return false;
+            if (fixed(e.path().string())) return false;
         return true;
     }
     for (const char* s : {"", ".aux.xml", ".vat.dbf", ".vat.cpg", ".aux", ".ovr"})
@@ -376,7 +379,13 @@ RasterDatasetPtr RasterWorkspace::saveReplacing(const RasterDataset& source, con
         }
         return openRasterDataset(name);
     }
-    // A GRID: the new folder is written whole beside the old one, then swapped in.
+    // A GRID: the new folder is written whole beside the old one, then swapped
+    // in. An old one that cannot be removed is refused before anything is written.
+    const bool had = stdfs::exists(target, ec);
+    if (had && !canDelete(name)) {
+        noteFailedWrite(target);
+        fail(err::HostAccessDenied, kSource, "Cannot replace " + target + ": it is read-only.");
+    }
     stdfs::path fresh = temporaryNameFor(target);
     stdfs::create_directory(fresh, ec);
     if (ec) fail(err::PathNotFound, kSource, "Cannot create the folder " + fresh.string() + ": " + ec.message());
@@ -391,13 +400,8 @@ RasterDatasetPtr RasterWorkspace::saveReplacing(const RasterDataset& source, con
         throw;
     }
     data::forgetDataset((fresh / (name + ".tif.vat.dbf")).string());
-    bool had = stdfs::exists(target, ec);
     stdfs::path old = temporaryNameFor(target);
     if (had) {
-        if (!canDelete(name)) {
-            dropFresh();
-            fail(err::HostAccessDenied, kSource, "Cannot replace " + target + ": it is read-only.");
-        }
         releaseFolder(target);
         stdfs::rename(target, old, ec);
         if (ec) {

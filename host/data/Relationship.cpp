@@ -1,5 +1,6 @@
 #include "host/data/Relationship.h"
 
+#include <algorithm>
 #include <fmt/format.h>
 
 #include "host/Failure.h"
@@ -95,7 +96,8 @@ std::vector<JoinedField> joinedFields(const MemoryRelationshipClass& rel) {
 }
 
 FeatureClassPtr exportJoinedLayer(const FeatureLayer& layer, const SelectionSet* selection,
-                                  const ShapefileWorkspace& ws, const std::string& name) {
+                                  const ShapefileWorkspace& ws, const std::string& name,
+                                  const std::vector<std::string>& leaveOut) {
     FeatureClass& origin = *layer.featureClass();
     if (ws.exists(name)) fail(err::HostGeneric, kSource, "A dataset named " + name + " already exists in " + ws.path() + ".");
     if (selection && selection->target().get() != &origin)
@@ -110,6 +112,10 @@ FeatureClassPtr exportJoinedLayer(const FeatureLayer& layer, const SelectionSet*
             if (f.type != FieldOID && f.type != FieldGeometry) fields.push_back({f, false, i});
         }
     }
+    // The export is written once, without the fields the caller leaves out.
+    std::erase_if(fields, [&](const JoinedField& f) {
+        return std::any_of(leaveOut.begin(), leaveOut.end(), [&](const std::string& n) { return sameFieldName(n, f.def.name); });
+    });
     std::vector<FieldDef> defs;
     for (const JoinedField& f : fields) defs.push_back(f.def);
 

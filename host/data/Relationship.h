@@ -81,8 +81,10 @@ std::vector<JoinedField> joinedFields(const MemoryRelationshipClass& rel);
 // fields null for features without a match; an inner join leaves those
 // features out. Written under a temporary name and given its own name at
 // the end: a failure leaves no dataset of that name. Fails (HostGeneric)
-// when a dataset of that name exists.
+// when a dataset of that name exists. Fields named in `leaveOut` (by the
+// name they would have, in either letter case) are not written.
 FeatureClassPtr exportJoinedLayer(const FeatureLayer& layer, const SelectionSet* selection,
-                                  const ShapefileWorkspace& ws, const std::string& name);
+                                  const ShapefileWorkspace& ws, const std::string& name,
+                                  const std::vector<std::string>& leaveOut = {});
 
 }  // namespace korvane::host

@@ -203,7 +203,8 @@ TablePtr ShapefileWorkspace::copyDataset(Table& source, const std::string& rawNa
                 stdfs::permissions(c, stdfs::perms::owner_write, stdfs::perm_options::add, ignore);
                 stdfs::remove(c, ignore);
             }
-            fail(err::HostGeneric, kSource, "Cannot copy " + f + ": " + ec.message());
+            noteFailedWrite(target);
+            fail(err::HostGeneric, kSource, "Cannot copy " + f + " to " + target + ": " + ec.message());
         }
         copied.push_back(target);
     }

@@ -475,24 +475,21 @@ bool frmGridRegionStats::RunGridRegionStats(const std::string& strRasterLayer, c
         h::ShapefileWorkspace ws = h::ShapefileWorkspace::open(folder);
         std::string joinName = "Join";
         for (int k = 1; anyDatasetFile(folder, joinName); ++k) joinName = "Join" + std::to_string(k);
-        h::FeatureClassPtr joined = h::exportJoinedLayer(*regions, &*remembered, ws, joinName);
-        status("Loading the new join shapefile onto the map");
-        status("Removing the joins from the region layer");
-        regions->removeJoin();
-        zonal.reset();
-        zonalFolder.reset();
-
-        status("Cleaning out unneeded fields");
-        KV_LINE;
+        // The fields the new layer does not need are left out of the export,
+        // which is written whole under a temporary name, once.
         std::vector<std::string> drop =
             joinZonal ? std::vector<std::string>{"MIN", "MAX", "MINORITY", "RANGE", "STD", "VARIETY", "MAJORITY",
                                                  "MEDIAN", "AREA", "SUM", "COUNT", "Name", "RunDate", "Class-All",
                                                  "Run"}
                       : std::vector<std::string>{"Class-All", "Name", "RunDate", "Run", "oid_",
                                                  h::dbfFieldNameFor(strRegionField, {strRegionField})};
-        for (const std::string& f : drop)
-            if (joined->findField(f) >= 0) joined->deleteField(f);
-        joined->flush();
+        h::FeatureClassPtr joined = h::exportJoinedLayer(*regions, &*remembered, ws, joinName, drop);
+        status("Loading the new join shapefile onto the map");
+        status("Removing the joins from the region layer");
+        regions->removeJoin();
+        zonal.reset();
+        zonalFolder.reset();
+        status("Cleaning out unneeded fields");
 
         auto layer = std::make_shared<h::FeatureLayer>(
             joined, "Regions analysis of " + strRasterLayer + " (" + strClassField + ") by " + strRegionLayer);

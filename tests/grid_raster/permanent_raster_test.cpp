@@ -3,6 +3,7 @@
 
 #include <filesystem>
 
+#include "FaultInjection.h"
 #include "RasterFixtures.h"
 #include "TestFiles.h"
 #include "host/Failure.h"
@@ -110,6 +111,17 @@ TEST(MakePermanentRaster, ReplacesADatasetWithoutItsOldSidecarsAndKeepsItOnFailu
     korvane::test::setReadOnly(tmp.file("out/clip1"), true);
     EXPECT_FALSE(kv::MakePermanentRaster(src, tmp.file("out"), "clip1"));
     korvane::test::setReadOnly(tmp.file("out/clip1"), false);
+    EXPECT_EQ(korvane::test::readBytes(tmp.file("out/clip1/clip1.tif")), oldGrid);
+    for (auto& e : stdfs::directory_iterator(tmp.file("out"))) EXPECT_FALSE(h::isKorvaneTemporary(e.path())) << e.path();
+    // An immutable file in the GRID folder: refused as a read-only one is,
+    // before anything is written, and no copy of the old folder stays behind.
+    {
+        korvane::test::ImmutableFile locked(tmp.file("out/clip1/clip1.tif"));
+        if (locked.active()) {
+            EXPECT_FALSE(kv::MakePermanentRaster(src, tmp.file("out"), "clip1"));
+            EXPECT_NE(ui.driver.messages.back().text.find("clip1"), std::string::npos);
+        }
+    }
     EXPECT_EQ(korvane::test::readBytes(tmp.file("out/clip1/clip1.tif")), oldGrid);
     for (auto& e : stdfs::directory_iterator(tmp.file("out"))) EXPECT_FALSE(h::isKorvaneTemporary(e.path())) << e.path();
 

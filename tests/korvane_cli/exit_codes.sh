@@ -45,6 +45,7 @@ script overwrite "${layer[@]}" "click txtOutputTableName" "file output/landscape
   "click optOverwrite" "answer Yes" "click cmdOK"
 script batchrun "click cmdRun"
 script cancel "click cmdCancel"
+script full "${layer[@]}" "click txtOutputTableName" "file full/x.dbf" "click cmdOK"
 script banana "choose lstLayers landscape" "# a comment" "set chkHectares banana" "click cmdOK"
 script nocontrol "click cmdNoSuch"
 script noaction "frobnicate"
@@ -102,6 +103,21 @@ if [ $rc != 0 ] || grep -q -- '- done\.' <<<"$out" || [ ! -f output/x.dbf ]; the
   printf 'FAIL quiet: exit %s, output:\n%s\n' "$rc" "$out"
   failures=$((failures + 1))
 fi
+
+# An output that could not be written exits 7 and names the user's file,
+# never a temporary: the output folder is a full disk of its own (a private
+# mount; passed over where this user cannot make one).
+mkdir -p full
+for size in 8k 40k; do
+  out=$(unshare -m sh -c "mount -t tmpfs -o size=$size kvfull full || exit 77
+    \"\$0\" -q --doc land.json run 'Spatial Statistics' --script full.kvs" "$korvane" </dev/null 2>&1)
+  rc=$?
+  [ $rc = 77 ] && break
+  if [ $rc != 7 ] || grep -q 'kvtmp' <<<"$out" || ! grep -q 'full/' <<<"$out"; then
+    printf 'FAIL full disk (%s): exit %s (want 7), output:\n%s\n' "$size" "$rc" "$out"
+    failures=$((failures + 1))
+  fi
+done
 
 ((failures == 0)) && echo "exit codes: ok"
 exit $((failures > 0))

@@ -4,6 +4,7 @@
 // region's grid cut by hand (GDAL's rasterizer, cell-centre rule), the
 // regions' areas add up to the grid's, the join and its export, the
 // response summary, and the refusals that leave every file as it was.
+#include <csignal>
 #include <gtest/gtest.h>
 
 #include <gdal_alg.h>
@@ -20,6 +21,7 @@
 #include <fmt/format.h>
 
 #include "FaultInjection.h"
+#include "host/data/Workspace.h"
 #include "GridSession.h"
 #include "fragstat/fragstat.h"
 #include "host/Application.h"
@@ -507,6 +509,31 @@ TEST(RegionStatsRun, AFailedReplacementLeavesTheTableAsItWas) {
         EXPECT_NE(s.driver.messages.back().text.find("It is as it was before the run."), std::string::npos)
             << s.messages();
         EXPECT_TRUE(korvane::test::temporariesIn(s.dir).empty());
+    }
+}
+
+TEST(RegionStatsRun, AKillWhileTheJoinIsWrittenLeavesNoJoinOrAWholeOne) {
+    namespace ht = korvane::host::testing;
+    RegionSession s;
+    s.addGrid("landscape.tif");
+    s.addRegions();
+    // Killed at any flush of the join's files after the first: the export is
+    // written once, so only a join without the fields it leaves out is seen.
+    for (int skip : {0, 1, 2}) {
+        korvane::test::ChildOutcome o = korvane::test::runInChild([&](std::string& why) {
+            ht::killAt(ht::Step::Fsync, "Join.dbf", skip);
+            s.run(s.path("stats.dbf"));
+            if (!s.driver.errorReports.empty()) return why = s.messages(), 1;
+            return 0;
+        });
+        EXPECT_TRUE(o.signal == SIGKILL || (o.exited && o.code == 0)) << korvane::test::describe(o);
+        if (fs::exists(s.path("Join.dbf"))) {
+            h::FeatureClassPtr joined = h::FeatureClass::open(s.path("Join.shp"));
+            for (const char* left : {"OID_", "Name", "RunDate", "Run", "Class-All"})
+                EXPECT_LT(joined->findField(left), 0) << "skip " << skip << ": " << left;
+            joined.reset();
+            h::ShapefileWorkspace::open(s.dir.string()).deleteDataset("Join");
+        }
     }
 }
 
