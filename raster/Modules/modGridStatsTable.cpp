@@ -239,9 +239,8 @@ int32_t WriteGridStatsTable(const std::string& tablePath, bool blnAppend, const 
                             const GridStatsRows& rows) {
     // From the first read of the table to its commit, no other run writes it.
     h::OutputLock lock(tablePath);
-    const int32_t filesToWrite = rows.rows.empty() ? 0 : std::max_element(rows.rows.begin(), rows.rows.end(), [](const auto& a, const auto& b) { return a.file < b.file; })->file;
-    GridStatsTableState state = CheckGridStatsTable(tablePath, blnAppend, filesToWrite);
-    if (!state.refusal.empty()) h::fail(h::err::HostInvalidArg, "Korvane", state.refusal);
+    if (std::string refusal = h::foreignOutputTable(tablePath, nullptr, {}); !refusal.empty())
+        h::fail(h::err::HostInvalidArg, "Korvane", refusal);
     const bool exists = h::fs::FileExists(tablePath);
     const bool append = blnAppend && exists;
     const std::string cpg = sidecar(tablePath, ".cpg");
@@ -261,6 +260,9 @@ int32_t WriteGridStatsTable(const std::string& tablePath, bool blnAppend, const 
         if (append) {
             {
                 h::TablePtr old = h::Table::open(tablePath);
+                if (std::string refusal = h::foreignOutputTable(tablePath, old.get(), leadingFieldNames({}));
+                    !refusal.empty())
+                    h::fail(h::err::HostInvalidArg, "Korvane", refusal);
                 base = LargestRun(*old);
             }
             int32_t files = 0;

@@ -8,6 +8,7 @@
 #include "MetricsFixture.h"
 #include "host/Failure.h"
 #include "host/FileReplace.h"
+#include "host/data/Workspace.h"
 #include "vector/Forms/frmSpatialStat1Run.h"
 
 namespace kvtest {
@@ -164,6 +165,31 @@ TEST_F(RunSafetyTest, AnImmutableTableIsNeitherReplacedNorAppendedTo) {
     EXPECT_NE(messages().size(), 0u);
     EXPECT_NE(messages().back().find("Cannot delete"), std::string::npos) << messages().back();
     EXPECT_FALSE(run(true));
+    EXPECT_TRUE(before.sameAsNow()) << before.differences();
+    EXPECT_TRUE(kt::temporariesIn(out.path()).empty());
+}
+
+// Tables that are no statistics tables take no rows: a raster's value table
+// is refused with a message, an unrelated table with an error report that
+// names the field it lacks.
+TEST_F(RunSafetyTest, AForeignTableIsRefusedBeforeAnyWrite) {
+    auto ws = h::ShapefileWorkspace::open(out.path());
+    ws.createTable("landscape.tif.vat", {{"Value", h::FieldInteger, 0, 9, 0}, {"Count", h::FieldInteger, 0, 9, 0}});
+    ws.createTable("other", {{"A", h::FieldString, 10, 0, 0}, {"B", h::FieldInteger, 0, 9, 0}});
+    kt::FolderSnapshot before(out.path());
+    run(true, out.file("landscape.tif.vat.dbf"));
+    ASSERT_NE(messages().size(), 0u);
+    EXPECT_NE(messages().back().find("value table of a raster"), std::string::npos) << messages().back();
+    std::string report;
+    try {
+        kv::RunSpatialStats(&h::Application::instance(), "patches", "CLS", false, false, out.file("other.dbf"), true,
+                            {"chkClassArea", "chkTotalEdge"}, false, false);
+    } catch (const h::Failure& f) {
+        report = f.description();
+    }
+    for (const std::string& r : ui.driver.errorReports) report += r;
+    EXPECT_NE(report.find("has no field Run"), std::string::npos) << report;
+    EXPECT_EQ(report.find("index -1"), std::string::npos) << report;
     EXPECT_TRUE(before.sameAsNow()) << before.differences();
     EXPECT_TRUE(kt::temporariesIn(out.path()).empty());
 }
