@@ -18,6 +18,11 @@ namespace korvane::host {
 
 namespace stdfs = std::filesystem;
 
+namespace data {
+// host/data/OutputTable.cpp: closes this process's open table of `path`.
+void closeCachedTable(const std::string& path);
+}  // namespace data
+
 namespace {
 
 // The outputs this process holds, with how many locks of it are open.
@@ -84,8 +89,13 @@ OutputLock::OutputLock(const stdfs::path& output) : key_(keyOf(output)) {
     }
     if (told) std::cerr << "korvane: the other run has finished; " << escapeControls(key_.string()) << " is read anew.\n";
     held_ = true;
-    std::lock_guard<std::mutex> guard(heldMutex);
-    heldHere[key_] = 1;
+    {
+        std::lock_guard<std::mutex> guard(heldMutex);
+        heldHere[key_] = 1;
+    }
+    // What this process read of the output before it held the lock may be
+    // out of date: another run may have replaced it since.
+    data::closeCachedTable(key_.string());
 }
 
 OutputLock::~OutputLock() {

@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "host/data/Table.h"
+#include "host/data/TableImpl.h"
 
 namespace korvane::host {
 
@@ -38,5 +39,20 @@ std::string foreignOutputTable(const std::string& dbfPath, const Table* table,
                        ".  Choose another output table.";
     return {};
 }
+
+namespace data {
+
+// For OutputLock: a table this process still has open from before the lock
+// (its own last run, say) shows the files as they were then; once the lock
+// is taken the table is read anew.
+void closeCachedTable(const std::string& path) {
+    stdfs::path p(path);
+    std::string ext = lowered(p.extension().string());
+    if (ext != ".dbf" && ext != ".shp") return;
+    p.replace_extension();
+    if (TablePtr t = cachedTable(canonical(p.string()))) t->close();
+}
+
+}  // namespace data
 
 }  // namespace korvane::host

@@ -5,6 +5,8 @@
 // regions' areas add up to the grid's, the join and its export, the
 // response summary, and the refusals that leave every file as it was.
 #include <csignal>
+#include <unistd.h>
+#include <sys/wait.h>
 #include <gtest/gtest.h>
 
 #include <gdal_alg.h>
@@ -510,6 +512,45 @@ TEST(RegionStatsRun, AFailedReplacementLeavesTheTableAsItWas) {
             << s.messages();
         EXPECT_TRUE(korvane::test::temporariesIn(s.dir).empty());
     }
+}
+
+TEST(RegionStatsRun, TwoRunsAppendingTogetherKeepEveryRowWithRunsOfTheirOwn) {
+    RegionSession s;
+    s.addGrid("landscape.tif");
+    s.addRegions();
+    const std::string table = s.path("stats.dbf");
+    s.run(table);   // the table both append to (the dialog appends from now on)
+    constexpr int kRuns = 3;
+    std::vector<pid_t> children;
+    for (int c = 0; c < 2; ++c) {
+        pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            for (int i = 0; i < kRuns; ++i) s.run(table);
+            ::_exit(s.driver.errorReports.empty() ? 0 : 1);
+        }
+        children.push_back(pid);
+    }
+    for (pid_t pid : children) {
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    }
+    // Every run's rows: one run number per region value, none shared.
+    std::map<std::string, int> rowsOfRun;
+    h::Cursor c = h::Table::open(table)->search(nullptr, false);
+    int total = 0;
+    while (h::RowPtr r = c.next()) {
+        ++rowsOfRun[h::toText(r->value("Run"))];
+        ++total;
+    }
+    ASSERT_FALSE(rowsOfRun.empty());
+    const int regions = static_cast<int>(rowsOfRun.size()) / (2 * kRuns + 1);
+    EXPECT_EQ(static_cast<int>(rowsOfRun.size()), (2 * kRuns + 1) * regions);
+    EXPECT_EQ(total % (2 * kRuns + 1), 0);
+    EXPECT_EQ(rowsOfRun.count(std::to_string((2 * kRuns + 1) * regions)), 1u);
+    for (const auto& [run, n] : rowsOfRun) EXPECT_EQ(n, total / static_cast<int>(rowsOfRun.size())) << "run " << run << " of " << rowsOfRun.size() << ", " << total << " rows";
+    EXPECT_FALSE(fs::exists(table + ".kvtmp-lock"));
 }
 
 TEST(RegionStatsRun, AKillWhileTheJoinIsWrittenLeavesNoJoinOrAWholeOne) {
