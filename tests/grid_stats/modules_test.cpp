@@ -352,7 +352,9 @@ TEST(GridStatsTable, AForeignTableIsRefusedBeforeAnyWrite) {
         EXPECT_NE(state.refusal.find(path), std::string::npos) << c.name << ": " << state.refusal;
         EXPECT_EQ(kv::CheckGridStatsTable(path, false, 2).refusal.empty(), !c.overwriteRefused) << c.name;
         EXPECT_THROW(kv::WriteGridStatsTable(path, true, "x", twoFileRows()), h::Failure) << c.name;
-        if (c.overwriteRefused) EXPECT_THROW(kv::WriteGridStatsTable(path, false, "x", twoFileRows()), h::Failure);
+        if (c.overwriteRefused) {
+            EXPECT_THROW(kv::WriteGridStatsTable(path, false, "x", twoFileRows()), h::Failure);
+        }
         EXPECT_TRUE(before.sameAsNow()) << c.name << ": " << before.differences();
     }
 }
