@@ -432,24 +432,12 @@ RasterDatasetPtr GridWriter::finish(const ValueTableRows* table) {
         if (!ok || trap.failed()) fail(err::HostGeneric, source_, gdal::describe("Cannot write " + path_, trap));
     }
     if (table) {
-        TablePtr t = data::createDbf(path_ + ".vat.dbf", table->fields);
-        InsertCursor ins = t->insert(true);
-        RowPtr buf = ins.createRowBuffer();
-        std::vector<int32_t> idx;
-        for (const FieldDef& f : table->fields) idx.push_back(t->fields().find(f.name));
-        for (const auto& row : table->rows) {
-            for (size_t k = 0; k < row.size(); ++k) buf->setValue(idx[k], row[k]);
-            ins.insertRow(*buf);
-        }
-        ins.flush();
-        t->flush();
-        t->close();
-        data::forgetDataset(path_ + ".vat.dbf");
+        data::writeDbfRows(path_ + ".vat.dbf", *table);
+        // The GDAL copy of the table is for other software: a working result
+        // in the scratch folder goes without it (a saved copy gets its own).
+        if (keep_) data::writeGdalTableXml(path_ + ".aux.xml", *table);
     }
-    RasterDatasetPtr r = RasterDataset::open(path_);
-    // The GDAL copy of the table is for other software: a working result in
-    // the scratch folder goes without it (a saved copy gets its own).
-    if (table && keep_) r->writeGdalAttributeTable();
+    RasterDatasetPtr r = RasterAccess::open(path_, table && keep_);
     finished_ = true;
     return r;
 }
