@@ -11,14 +11,15 @@
 # grid; the fixed cost per region is (t(999) - t(10)) / 989), vector
 # (Analysis by Regions of 1,000,000 patches in 10 regions, beside Spatial
 # Statistics of the same layer). Landscapes are made once under
-# BUILD_DIR/bench-cache/commands (bench/patch/setup.sh installs GRASS).
+# BUILD_DIR/bench-cache/commands, or KV_BENCH_CACHE (bench/patch/setup.sh
+# installs GRASS).
 # korvane runs with -q, so that drawing progress costs nothing.
 set -euo pipefail
 build=$(cd "$1" && pwd)
 repeats=${2:-3}
 shift; [ $# -gt 0 ] && shift
 want=${*:-"patch clip combine regions vector"}
-cache=$build/bench-cache/commands
+cache=${KV_BENCH_CACHE:-$build/bench-cache/commands}
 work=$cache/runs
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/landscapes.sh"

@@ -24,6 +24,7 @@
 #include "raster/Forms/frmGridRegionStats.h"
 #include "raster/Modules/UtilModule.h"
 #include "raster/Modules/modFragStats.h"
+#include "raster/Modules/modGridOutput.h"
 #include "raster/Modules/modRegionStats.h"
 #include "raster/Modules/modRunFragStats.h"
 #include "shared/App.h"
@@ -394,7 +395,16 @@ bool frmGridRegionStats::MeasureRegions(RegionRun& run) {
     int32_t runBase = run.state.lastRun;
     const int64_t n = static_cast<int64_t>(run.regionValues.size());
     auto& cwedBox = get<h::TextBox>("txtCWEDFilename");
+    // The regions done, drawn on a progress window; each region's own work
+    // reports nothing there.
+    StageProgress progress;
+    progress.stage("Measuring the regions by " + run.strRegionField);
     for (int64_t i = 0; i < n; ++i) {
+        struct Done {
+            int64_t done, of;
+            ~Done() { h::reportProgress(static_cast<double>(done) / static_cast<double>(of)); }
+        } done{i + 1, n};
+        h::ProgressScope quiet({});
         const h::Value& value = run.regionValues[static_cast<size_t>(i)];
         const std::string valueText = h::isNull(value) ? std::string("<null>") : RegionValueText(value);
         const std::string regionStatus = RegionStatusText(run.strRegionField, valueText, i, n);

@@ -17,6 +17,7 @@
 #include "raster/Forms/frmGridSpatialStats.h"
 #include "raster/Modules/UtilModule.h"
 #include "raster/Modules/modFragStats.h"
+#include "raster/Modules/modGridOutput.h"
 #include "raster/Modules/modGridStatsTable.h"
 #include "raster/Modules/modMisc.h"
 #include "raster/Modules/modRunFragStats.h"
@@ -173,8 +174,13 @@ bool frmGridSpatialStats::RunGridSpatialStats(const std::string& strRasterLayerI
         source.cellX = raster.cellSizeX();
         source.cellY = raster.cellSizeY();
         source.classValues = [&] { return values; };
+        StageProgress progress;
         source.exportGrid = [&](const std::string& flt) {
-            h::exportFloatGrid(raster, flt.substr(0, flt.size() - 4));
+            progress.stage("Exporting " + strRasterLayerIn);
+            h::exportFloatGrid(raster, flt.substr(0, flt.size() - 4), [](int64_t done, int64_t rows) {
+                h::reportProgress(static_cast<double>(done) / static_cast<double>(std::max<int64_t>(rows, 1)));
+            });
+            progress.stage("Running fragstat on " + strRasterLayerIn);
         };
         FragStatsOptions options;
         options.confirmSpace = true;
