@@ -83,11 +83,12 @@ LatticeReader::LatticeReader(const RasterDataset& raster, const RasterLattice& l
 
 namespace {
 
-// Strips of a stream are read once, top down: GDAL need not keep their
-// blocks. Small windows (a region's cut) stay in the block cache, which is
-// bounded, so that windows over the same rows read them once.
-void dropStripBlocks(RasterDataset::Impl& m, int64_t rows) {
-    if (rows * m.width >= (int64_t{1} << 22)) m.band0().FlushCache();
+// Strips of a stream (whole rows, or many cells) are read once, top down:
+// GDAL need not keep their blocks. Narrow windows (a region's cut) stay in
+// the block cache, which is bounded, so that windows over the same rows
+// read them once.
+void dropStripBlocks(RasterDataset::Impl& m, int64_t rows, int64_t columns) {
+    if (columns >= m.width || rows * columns >= (int64_t{1} << 22)) m.band0().FlushCache();
 }
 
 }  // namespace
@@ -124,7 +125,7 @@ void LatticeReader::read(int64_t firstRow, int64_t rows, T* out, T none) {
         if (m.band0().RasterIO(GF_Read, 0, static_cast<int>(lo), static_cast<int>(cols), static_cast<int>(rows), out,
                                static_cast<int>(cols), static_cast<int>(rows), type, 0, 0, nullptr) != CE_None)
             fail(err::HostGeneric, "RasterOperators", gdal::describe("Cannot read the cells of " + m.path, trap));
-        dropStripBlocks(m, rows);
+        dropStripBlocks(m, rows, cols);
         const size_t n = static_cast<size_t>(rows * cols);
         if constexpr (std::is_same_v<T, int32_t>) {
             if (ndInt)
@@ -147,7 +148,7 @@ void LatticeReader::read(int64_t firstRow, int64_t rows, T* out, T none) {
                            static_cast<int>(h), buf.data(), static_cast<int>(w), static_cast<int>(h), type, 0, 0,
                            nullptr) != CE_None)
         fail(err::HostGeneric, "RasterOperators", gdal::describe("Cannot read the cells of " + m.path, trap));
-    dropStripBlocks(m, h);
+    dropStripBlocks(m, h, w);
     for (int64_t r = 0; r < rows; ++r) {
         int64_t s = srcRow[static_cast<size_t>(r)];
         if (s < 0) continue;
