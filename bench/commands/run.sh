@@ -83,6 +83,7 @@ once() {
 }
 
 mkdir -p "$work"
+load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 declare -A secs peaks
 for ((i = 1; i <= repeats; ++i)); do
     for row in "${rows[@]}"; do
@@ -93,7 +94,7 @@ for ((i = 1; i <= repeats; ++i)); do
     done
 done
 median() { tr ' ' '\n' | grep -v '^$' | grep -v '^-$' | sort -g | awk '{ v[NR] = $1 } END { if (NR == 0) print "-"; else print (NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2) }'; }
-echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "load average before: $load_before"
 printf "%-16s %10s %12s   %s\n" row "median s" "peak MiB" "runs (s)"
 for row in "${rows[@]}"; do
     m=$(echo "${secs[$row]}" | median)

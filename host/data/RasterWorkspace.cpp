@@ -101,7 +101,9 @@ void writeDatasetFiles(const RasterDataset& src, RasterFormat format, const Data
             gdal::ErrorTrap trap;
             std::vector<std::string> args = {"-b", "1", "-of", format == RasterFormat::Imagine ? "HFA" : "GTiff"};
             if (format != RasterFormat::Imagine) {
-                for (const char* co : {"COMPRESS=DEFLATE", "TILED=YES", "BIGTIFF=IF_SAFER"}) {
+                // Tiles are compressed on every core: each alone, written in
+                // order, so the file is the same as from one.
+                for (const char* co : {"COMPRESS=DEFLATE", "TILED=YES", "BIGTIFF=IF_SAFER", "NUM_THREADS=ALL_CPUS"}) {
                     args.push_back("-co");
                     args.push_back(co);
                 }
