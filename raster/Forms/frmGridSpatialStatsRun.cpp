@@ -177,9 +177,7 @@ bool frmGridSpatialStats::RunGridSpatialStats(const std::string& strRasterLayerI
         StageProgress progress;
         source.exportGrid = [&](const std::string& flt) {
             progress.stage("Exporting " + strRasterLayerIn);
-            h::exportFloatGrid(raster, flt.substr(0, flt.size() - 4), [](int64_t done, int64_t rows) {
-                h::reportProgress(static_cast<double>(done) / static_cast<double>(std::max<int64_t>(rows, 1)));
-            });
+            h::exportFloatGrid(raster, flt.substr(0, flt.size() - 4), ReportRowsDone);
             progress.stage("Running fragstat on " + strRasterLayerIn);
         };
         FragStatsOptions options;

@@ -41,6 +41,10 @@ void StageProgress::stage(const std::string& caption) {
         [this](double share) { window_->setValue(static_cast<int32_t>(share * 1000.0)); });
 }
 
+void ReportRowsDone(int64_t rowsDone, int64_t rows) {
+    h::reportProgress(static_cast<double>(rowsDone) / static_cast<double>(std::max<int64_t>(rows, 1)));
+}
+
 ScratchRasters::~ScratchRasters() {
     for (const h::RasterDatasetPtr& r : rasters_) {
         try {

@@ -33,6 +33,9 @@ private:
     std::unique_ptr<korvane::host::ProgressScope> scope_;
 };
 
+// Reports rowsDone of rows to the current stage (a row-wise progress).
+void ReportRowsDone(int64_t rowsDone, int64_t rows);
+
 // Working rasters of one run, deleted (with their tables) when this goes,
 // however the run ends.
 class ScratchRasters {
