@@ -14,6 +14,16 @@
 # BUILD_DIR/bench-cache/commands, or KV_BENCH_CACHE (bench/patch/setup.sh
 # installs GRASS).
 # korvane runs with -q, so that drawing progress costs nothing.
+#
+# On the 8-core development machine (a virtual one, where page faults and
+# process starts are dear), three interleaved runs, load average 3.1 before:
+#   patch 4.46 s, 370 MiB      r.clump -d 6.37 s, 43 MiB
+#   clip 3.53 s, 206 MiB       gdalwarp -cutline 8.14 s, 865 MiB
+#   combine 3.99 s, 204 MiB    r.cross 7.99 s, 36 MiB
+#   regions10 1.96 s, regions999 25.19 s (23.5 ms more per region; one
+#   fragstat start on a region's cut alone takes about 10 ms there),
+#   one fragstat run over the grid 0.22 s
+#   Analysis by Regions 16.04 s    Spatial Statistics 1.21 s
 set -euo pipefail
 build=$(cd "$1" && pwd)
 repeats=${2:-3}
