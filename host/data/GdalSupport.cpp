@@ -1,5 +1,6 @@
 #include "host/data/GdalSupport.h"
 
+#include <cpl_conv.h>
 #include <gdal.h>
 
 #include <mutex>
@@ -11,6 +12,11 @@ void init() {
     std::call_once(once, [] {
         CPLSetErrorHandler(CPLQuietErrorHandler);
         GDALAllRegister();
+        // Every reader and writer here works strip by strip and lets each
+        // strip's blocks go; GDAL's own default cache (a share of the
+        // machine's memory) would only keep blocks nobody reads again. A
+        // cache the user sets (GDAL_CACHEMAX) is left as it is.
+        if (!CPLGetConfigOption("GDAL_CACHEMAX", nullptr)) GDALSetCacheMax64(kBlockCacheBytes);
     });
 }
 

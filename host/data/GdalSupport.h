@@ -8,7 +8,11 @@
 
 namespace korvane::host::gdal {
 
-// Registers the drivers once and silences GDAL's default error printing.
+// GDAL's block cache, unless GDAL_CACHEMAX says otherwise.
+inline constexpr int64_t kBlockCacheBytes = int64_t{128} << 20;
+
+// Registers the drivers once, silences GDAL's default error printing and
+// sets the block cache.
 void init();
 
 // Collects the GDAL errors and warnings raised on this thread while it lives,

@@ -117,8 +117,16 @@ void RasterDataset::Impl::closeHandle() {
 GDALDataset& RasterDataset::Impl::handle() {
     if (!ds) {
         gdal::ErrorTrap trap;
+        if (ownAuxiliary) CPLSetThreadLocalConfigOption("GDAL_PAM_ENABLED", "NO");
         ds = static_cast<GDALDataset*>(GDALOpenEx(dataPath.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY, nullptr,
                                                   nullptr, nullptr));
+        if (ds && ownAuxiliary) {
+            // The driver looks for the auxiliary file when it is first asked
+            // for the georeferencing, and from then on never again.
+            double gt[6];
+            ds->GetGeoTransform(gt);
+        }
+        if (ownAuxiliary) CPLSetThreadLocalConfigOption("GDAL_PAM_ENABLED", nullptr);
         if (!ds) fail(err::HostGeneric, kSource, gdal::describe("Cannot read the raster " + path, trap));
     }
     return *ds;
@@ -240,7 +248,10 @@ bool RasterDataset::isRasterPath(const std::string& path) {
     return ext == ".tif" || ext == ".tiff" || ext == ".img";
 }
 
-RasterDatasetPtr RasterDataset::open(const std::string& rawPath) {
+RasterDatasetPtr RasterDataset::open(const std::string& rawPath) { return RasterAccess::open(rawPath, false); }
+
+RasterDatasetPtr RasterAccess::open(const std::string& rawPath, bool ownAuxiliary) {
+    using Impl = RasterDataset::Impl;
     gdal::init();
     data::RasterLocation loc = data::locateRaster(rawPath);
     auto& cache = rasterCache();
@@ -248,6 +259,7 @@ RasterDatasetPtr RasterDataset::open(const std::string& rawPath) {
         if (auto r = it->second.lock()) return r;
 
     auto impl = std::make_unique<Impl>();
+    impl->ownAuxiliary = ownAuxiliary;
     impl->path = loc.path;
     impl->dataPath = loc.dataPath;
     impl->name = loc.name;
@@ -499,6 +511,15 @@ bool RasterDataset::buildValueTable(const std::function<void(int64_t, int64_t)>&
         }
     }
     return true;
+}
+
+void RasterDataset::writeValueTable(const RasterTableRows& rows) {
+    Impl& m = *impl_;
+    if (attributeTable()) fail(err::HostGeneric, kSource, "The raster " + m.path + " has a value table already.");
+    std::string sidecar = newSidecarPath(m);
+    data::writeDbfRows(sidecar, rows);
+    m.table = Table::open(sidecar);
+    m.tableStatus.clear();
 }
 
 void RasterDataset::writeGdalAttributeTable() {

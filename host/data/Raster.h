@@ -36,6 +36,13 @@
 
 namespace korvane::host {
 
+// A value table held in memory: its fields (Value and Count first) and one
+// vector of values per row, in field order.
+struct RasterTableRows {
+    std::vector<FieldDef> fields;
+    std::vector<std::vector<Value>> rows;
+};
+
 enum class PixelType { Unknown, UInt8, Int8, UInt16, Int16, UInt32, Int32, Float32, Float64 };
 const char* pixelTypeName(PixelType t);
 bool isIntegerPixelType(PixelType t);
@@ -113,6 +120,9 @@ public:
     // Returns whether there is a table afterwards. progress(rowsDone, rows)
     // is called once per block when given.
     bool buildValueTable(const std::function<void(int64_t, int64_t)>& progress = {});
+    // Writes the rows as the value table (its sidecar) of a dataset that has
+    // none, such as an operator's working result made without one.
+    void writeValueTable(const RasterTableRows& rows);
     // Writes the attribute table's rows as the GDAL raster attribute table
     // (x.tif.aux.xml; an ArcInfo grid or an IMAGINE file keeps only the sidecar).
     void writeGdalAttributeTable();

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <filesystem>
 #include <mutex>
+#include <optional>
+#include <thread>
 #include <unordered_map>
 
 #include "fragstat/fragstat.h"
@@ -21,6 +23,9 @@ RasterDatasetPtr regionGroup(const RasterDatasetPtr& input, const RegionGroupOpt
     if (!input || !input->isIntegerGrid())
         fail(err::HostInvalidArg, kSource, "Only a single-band integer grid can be grouped into regions.");
     ops::checkMaskCrs(env.mask, input->spatialReference(), kSource);
+    double cs = input->cellSizeX();
+    if (options.geometry && std::fabs(input->cellSizeX() - input->cellSizeY()) > 1e-9 * cs)
+        fail(err::HostInvalidArg, kSource, "The cells of " + input->path() + " are not square.");
     RasterLattice lattice = env.outputLattice(*input);
     ops::LatticeReader reader(*input, lattice);
     ops::MaskRows byEnv(env.mask, lattice);
@@ -35,6 +40,21 @@ RasterDatasetPtr regionGroup(const RasterDatasetPtr& input, const RegionGroupOpt
             reader.readInt(first, count, cells);
             byEnv.apply(first, count, cells);
         }
+        if (options.codes) {
+            // Runs of one value are common in class grids: the last lookup is kept.
+            size_t n = static_cast<size_t>(count * lattice.columns);
+            int32_t lastIn = kIntegerNoData, lastOut = kIntegerNoData;
+            for (size_t i = 0; i < n; ++i) {
+                int32_t v = cells[i];
+                if (v == kIntegerNoData) continue;
+                if (v != lastIn) {
+                    auto it = options.codes->find(v);
+                    lastIn = v;
+                    lastOut = it == options.codes->end() ? kIntegerNoData : it->second;
+                }
+                cells[i] = lastOut;
+            }
+        }
         if (!options.withinZones) {
             size_t n = static_cast<size_t>(count * lattice.columns);
             for (size_t i = 0; i < n; ++i)
@@ -45,9 +65,15 @@ RasterDatasetPtr regionGroup(const RasterDatasetPtr& input, const RegionGroupOpt
     co.diags = options.eightNeighbours;
     co.none = kIntegerNoData;
     co.threads = options.threads;
-    // Strips of whole tile rows, so that the writer lets each go when done.
-    co.strip_rows = ops::stripRows(lattice.columns);
+    // The strips the workers hold at once stay within about eight million
+    // cells whatever the number of cores (a strip costs some 17 bytes a cell
+    // while it is labelled); the writer lets each row of tiles go when done.
+    const int64_t workers = options.threads ? options.threads : std::max(1u, std::thread::hardware_concurrency());
+    co.strip_rows = std::clamp<int64_t>((int64_t{8} << 20) / std::max<int64_t>(1, workers * lattice.columns), 16,
+                                        ops::stripRows(lattice.columns));
     std::vector<int32_t> ids;
+    std::optional<ops::ZoneGeometryCounter> geometry;
+    if (options.geometry) geometry.emplace(lattice.columns);
     fragstat::IdSink sink = [&](int64_t first, int64_t count, const int64_t* labels) {
         size_t n = static_cast<size_t>(count * lattice.columns);
         ids.resize(n);
@@ -57,6 +83,8 @@ RasterDatasetPtr regionGroup(const RasterDatasetPtr& input, const RegionGroupOpt
             ids[i] = id == 0 ? kIntegerNoData : static_cast<int32_t>(id);
         }
         out.write(first, count, ids.data());
+        if (geometry) geometry->add(ids.data(), count);
+        reportProgress(static_cast<double>(first + count) / static_cast<double>(lattice.rows));
     };
     fragstat::Components parts = fragstat::label_components(lattice.rows, lattice.columns, read, co, sink);
 
@@ -72,65 +100,55 @@ RasterDatasetPtr regionGroup(const RasterDatasetPtr& input, const RegionGroupOpt
         if (options.addLink) row.push_back(Value(options.withinZones ? parts.value[static_cast<size_t>(i)] : 1));
         table.rows.push_back(std::move(row));
     }
+    if (geometry) *options.geometry = geometry->finish(lattice.cellSize);
+    if (options.table) {
+        *options.table = std::move(table);
+        return out.finish(nullptr);
+    }
     return out.finish(&table);
 }
 
 // ---------------------------------------------------------------- zonal geometry
 
-namespace {
+namespace ops {
 
-// Per zone: cells and cell edges on its border.
-struct ZoneSum {
-    int64_t cells = 0, edges = 0;
-};
+ZoneGeometryCounter::ZoneGeometryCounter(int64_t columns)
+    : columns_(columns), above_(static_cast<size_t>(columns), kIntegerNoData) {}
 
-}  // namespace
-
-ZonalGeometryTable zonalGeometry(const RasterDataset& zones) {
-    constexpr const char* kSource = "zonalGeometry";
-    if (!zones.isIntegerGrid())
-        fail(err::HostInvalidArg, kSource, "Zones come from a single-band integer grid; " + zones.path() + " is not one.");
-    double cs = zones.cellSizeX();
-    if (std::fabs(zones.cellSizeX() - zones.cellSizeY()) > 1e-9 * cs)
-        fail(err::HostInvalidArg, kSource, "The cells of " + zones.path() + " are not square.");
-    RasterLattice lattice = latticeOf(zones);
-    ops::LatticeReader reader(zones, lattice);
-    const int64_t cols = lattice.columns;
-    ops::ValueSlots<ZoneSum> sums;
-    std::vector<int32_t> cells, above(static_cast<size_t>(cols), kIntegerNoData);
-    ops::forEachStrip(lattice, [&](int64_t first, int64_t rows, size_t size) {
-        cells.resize(size);
-        reader.readInt(first, rows, cells.data());
-        for (int64_t r = 0; r < rows; ++r) {
-            const int32_t* row = cells.data() + r * cols;
-            const int32_t* up = r == 0 ? above.data() : row - cols;
-            int32_t prev = kIntegerNoData;
-            ZoneSum* cur = nullptr;
-            for (int64_t c = 0; c < cols; ++c) {
-                int32_t v = row[c];
-                if (v != prev) {
-                    // A run ends: the edge between the two runs counts for both.
-                    if (cur) ++cur->edges;
-                    cur = v == kIntegerNoData ? nullptr : &sums.at(v);
-                    if (cur) ++cur->edges;
-                    prev = v;
-                }
-                if (!cur) continue;
-                ++cur->cells;
-                if (up[c] != v) ++cur->edges;
+void ZoneGeometryCounter::add(const int32_t* cells, int64_t rows) {
+    const int64_t cols = columns_;
+    for (int64_t r = 0; r < rows; ++r) {
+        const int32_t* row = cells + r * cols;
+        const int32_t* up = r == 0 ? above_.data() : row - cols;
+        int32_t prev = kIntegerNoData;
+        ZoneSum* cur = nullptr;
+        for (int64_t c = 0; c < cols; ++c) {
+            int32_t v = row[c];
+            if (v != prev) {
+                // A run ends: the edge between the two runs counts for both.
+                if (cur) ++cur->edges;
+                cur = v == kIntegerNoData ? nullptr : &sums_.at(v);
+                if (cur) ++cur->edges;
+                prev = v;
             }
-            if (cur) ++cur->edges;
-            // Edges facing the row above, from the zones above.
-            for (int64_t c = 0; c < cols; ++c)
-                if (up[c] != row[c] && up[c] != kIntegerNoData) ++sums.at(up[c]).edges;
+            if (!cur) continue;
+            ++cur->cells;
+            if (up[c] != v) ++cur->edges;
         }
-        std::copy(cells.end() - cols, cells.end(), above.begin());
-    });
-    for (int64_t c = 0; c < cols; ++c)
-        if (above[static_cast<size_t>(c)] != kIntegerNoData) ++sums.at(above[static_cast<size_t>(c)]).edges;
+        if (cur) ++cur->edges;
+        // Edges facing the row above, from the zones above.
+        for (int64_t c = 0; c < cols; ++c)
+            if (up[c] != row[c] && up[c] != kIntegerNoData) ++sums_.at(up[c]).edges;
+    }
+    if (rows > 0) std::copy(cells + (rows - 1) * cols, cells + rows * cols, above_.begin());
+}
 
+ZonalGeometryTable ZoneGeometryCounter::finish(double cs) {
+    for (int64_t c = 0; c < columns_; ++c)
+        if (above_[static_cast<size_t>(c)] != kIntegerNoData) ++sums_.at(above_[static_cast<size_t>(c)]).edges;
+    std::fill(above_.begin(), above_.end(), kIntegerNoData);
     ZonalGeometryTable t;
-    for (const auto& [v, s] : sums.sorted([](const ZoneSum& s) { return s.cells > 0; }))
+    for (const auto& [v, s] : sums_.sorted([](const ZoneSum& s) { return s.cells > 0; }))
         t.rows_.push_back({v, s.cells, static_cast<double>(s.cells) * cs * cs, static_cast<double>(s.edges) * cs});
     if (!t.rows_.empty()) {
         int64_t lo = t.rows_.front().value, hi = t.rows_.back().value;
@@ -144,6 +162,27 @@ ZonalGeometryTable zonalGeometry(const RasterDataset& zones) {
         }
     }
     return t;
+}
+
+}  // namespace ops
+
+ZonalGeometryTable zonalGeometry(const RasterDataset& zones) {
+    constexpr const char* kSource = "zonalGeometry";
+    if (!zones.isIntegerGrid())
+        fail(err::HostInvalidArg, kSource, "Zones come from a single-band integer grid; " + zones.path() + " is not one.");
+    double cs = zones.cellSizeX();
+    if (std::fabs(zones.cellSizeX() - zones.cellSizeY()) > 1e-9 * cs)
+        fail(err::HostInvalidArg, kSource, "The cells of " + zones.path() + " are not square.");
+    RasterLattice lattice = latticeOf(zones);
+    ops::LatticeReader reader(zones, lattice);
+    ops::ZoneGeometryCounter counter(lattice.columns);
+    std::vector<int32_t> cells;
+    ops::forEachStrip(lattice, [&](int64_t first, int64_t rows, size_t size) {
+        cells.resize(size);
+        reader.readInt(first, rows, cells.data());
+        counter.add(cells.data(), rows);
+    });
+    return counter.finish(cs);
 }
 
 const ZoneGeometry* ZonalGeometryTable::find(int64_t value) const {

@@ -27,6 +27,9 @@ struct RasterDataset::Impl {
     std::optional<SpatialReference> sr;
 
     GDALDataset* ds = nullptr;  // opened when first needed
+    // The auxiliary file holds only the copy of the value table that this
+    // process wrote beside the sidecar table: GDAL need not read it.
+    bool ownAuxiliary = false;
     TablePtr table;
     bool tableLooked = false;
     std::string tableStatus;
@@ -39,6 +42,9 @@ struct RasterDataset::Impl {
 
 struct RasterAccess {
     static RasterDataset::Impl& impl(const RasterDataset& r) { return *r.impl_; }
+    // RasterDataset::open; ownAuxiliary: of a dataset this process has just
+    // written, whose auxiliary file holds only its value table's copy.
+    static RasterDatasetPtr open(const std::string& path, bool ownAuxiliary);
 };
 
 namespace data {
@@ -65,6 +71,11 @@ TablePtr createDbf(const std::string& dbfPath, const std::vector<FieldDef>& fiel
 void removeDbf(const std::string& dbfPath);
 // Writes the rows of t into a new dBASE file (same fields).
 void copyTableTo(Table& t, const std::string& dbfPath);
+// Writes the rows into a new dBASE file of those fields: the records as the
+// driver writes them, gathered and written at once (through the driver when
+// a value is one the direct writer does not reproduce). A failure removes
+// the file and throws.
+void writeDbfRows(const std::string& dbfPath, const RasterTableRows& table);
 
 // Rows of whole blocks read at once: about four million cells.
 int64_t blockRows(const RasterDataset::Impl& m, GDALRasterBand& b);
@@ -75,6 +86,11 @@ std::string gdalTableXml(Table& t, const std::string& auxPath);
 // The table as a GDAL raster attribute table (Value as the MinMax column,
 // Count as the PixelCount column).
 GDALDefaultRasterAttributeTable toGdalTable(Table& t);
+GDALDefaultRasterAttributeTable toGdalTable(const RasterTableRows& table);
+// Writes the new auxiliary XML file at auxPath holding the rows as band 1's
+// raster attribute table, in one pass and the very text gdalTableXml gives
+// for that table when no file is there.
+void writeGdalTableXml(const std::string& auxPath, const RasterTableRows& table);
 // Writes text as the whole of a new file (a temporary of the replace
 // helper, or a file that did not exist), every error checked.
 void writeNewFile(const std::string& path, const std::string& text);
@@ -91,6 +107,8 @@ struct DatasetFiles {
 DatasetFiles filesFor(const std::string& dataFile);
 // Writes band 0 of src in the format into the given files, with its table
 // (the sidecar; the GDAL table in aux, or inside an IMAGINE file). What it
-// wrote is removed again when it fails.
-void writeDatasetFiles(const RasterDataset& src, RasterFormat format, const DatasetFiles& out);
+// wrote is removed again when it fails. table, when given, is the table
+// written instead of src's own (and then the new dataset's ownAuxiliary).
+void writeDatasetFiles(const RasterDataset& src, RasterFormat format, const DatasetFiles& out,
+                       const RasterTableRows* table = nullptr);
 }  // namespace korvane::host::data

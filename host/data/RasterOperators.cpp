@@ -81,6 +81,18 @@ LatticeReader::LatticeReader(const RasterDataset& raster, const RasterLattice& l
     for (int64_t c = 0; c < lattice.columns && sameColumns_; ++c) sameColumns_ = sourceColumn_[static_cast<size_t>(c)] == c;
 }
 
+namespace {
+
+// Strips of a stream (whole rows, or many cells) are read once, top down:
+// GDAL need not keep their blocks. Narrow windows (a region's cut) stay in
+// the block cache, which is bounded, so that windows over the same rows
+// read them once.
+void dropStripBlocks(RasterDataset::Impl& m, int64_t rows, int64_t columns) {
+    if (columns >= m.width || rows * columns >= (int64_t{1} << 22)) m.band0().FlushCache();
+}
+
+}  // namespace
+
 template <class T>
 void LatticeReader::read(int64_t firstRow, int64_t rows, T* out, T none) {
     const int64_t cols = lattice_.columns;
@@ -113,7 +125,7 @@ void LatticeReader::read(int64_t firstRow, int64_t rows, T* out, T none) {
         if (m.band0().RasterIO(GF_Read, 0, static_cast<int>(lo), static_cast<int>(cols), static_cast<int>(rows), out,
                                static_cast<int>(cols), static_cast<int>(rows), type, 0, 0, nullptr) != CE_None)
             fail(err::HostGeneric, "RasterOperators", gdal::describe("Cannot read the cells of " + m.path, trap));
-        m.band0().FlushCache();
+        dropStripBlocks(m, rows, cols);
         const size_t n = static_cast<size_t>(rows * cols);
         if constexpr (std::is_same_v<T, int32_t>) {
             if (ndInt)
@@ -136,8 +148,7 @@ void LatticeReader::read(int64_t firstRow, int64_t rows, T* out, T none) {
                            static_cast<int>(h), buf.data(), static_cast<int>(w), static_cast<int>(h), type, 0, 0,
                            nullptr) != CE_None)
         fail(err::HostGeneric, "RasterOperators", gdal::describe("Cannot read the cells of " + m.path, trap));
-    // Strips are read once, top down: GDAL need not keep their blocks.
-    m.band0().FlushCache();
+    dropStripBlocks(m, h, w);
     for (int64_t r = 0; r < rows; ++r) {
         int64_t s = srcRow[static_cast<size_t>(r)];
         if (s < 0) continue;
@@ -432,24 +443,12 @@ RasterDatasetPtr GridWriter::finish(const ValueTableRows* table) {
         if (!ok || trap.failed()) fail(err::HostGeneric, source_, gdal::describe("Cannot write " + path_, trap));
     }
     if (table) {
-        TablePtr t = data::createDbf(path_ + ".vat.dbf", table->fields);
-        InsertCursor ins = t->insert(true);
-        RowPtr buf = ins.createRowBuffer();
-        std::vector<int32_t> idx;
-        for (const FieldDef& f : table->fields) idx.push_back(t->fields().find(f.name));
-        for (const auto& row : table->rows) {
-            for (size_t k = 0; k < row.size(); ++k) buf->setValue(idx[k], row[k]);
-            ins.insertRow(*buf);
-        }
-        ins.flush();
-        t->flush();
-        t->close();
-        data::forgetDataset(path_ + ".vat.dbf");
+        data::writeDbfRows(path_ + ".vat.dbf", *table);
+        // The GDAL copy of the table is for other software: a working result
+        // in the scratch folder goes without it (a saved copy gets its own).
+        if (keep_) data::writeGdalTableXml(path_ + ".aux.xml", *table);
     }
-    RasterDatasetPtr r = RasterDataset::open(path_);
-    // The GDAL copy of the table is for other software: a working result in
-    // the scratch folder goes without it (a saved copy gets its own).
-    if (table && keep_) r->writeGdalAttributeTable();
+    RasterDatasetPtr r = RasterAccess::open(path_, table && keep_);
     finished_ = true;
     return r;
 }

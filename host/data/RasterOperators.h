@@ -40,6 +40,10 @@
 
 namespace korvane::host {
 
+namespace ops {
+class ZoneGeometryCounter;
+}
+
 // The NoData value of every integer result.
 inline constexpr int32_t kIntegerNoData = std::numeric_limits<int32_t>::min();
 
@@ -111,11 +115,20 @@ std::vector<std::string> combineFieldNames(const std::vector<RasterDatasetPtr>& 
 // first cell. Without withinZones, every cell with data counts as one value.
 // The value table has Value, Count and, with addLink, Link (the value the
 // region was grouped from). Uses fragstat's component labeller.
+class ZonalGeometryTable;
 struct RegionGroupOptions {
     bool eightNeighbours = true;
     bool withinZones = true;
     bool addLink = true;
     unsigned threads = 0;  // 0: every core
+    // When set, the regions are grouped from the codes of the values (values
+    // it does not name are NoData), as a remap to them would give.
+    const std::unordered_map<int64_t, int32_t>* codes = nullptr;
+    // When set, the value table is handed back here and the result gets none.
+    RasterTableRows* table = nullptr;
+    // When set, the regions' zonal geometry (see zonalGeometry), measured
+    // while they are written.
+    ZonalGeometryTable* geometry = nullptr;
 };
 RasterDatasetPtr regionGroup(const RasterDatasetPtr& input, const RegionGroupOptions& options,
                              const RasterAnalysisEnvironment& env, const std::string& outPath = {});
@@ -140,7 +153,7 @@ public:
     TablePtr writeTable(const std::string& dbfPath) const;
 
 private:
-    friend ZonalGeometryTable zonalGeometry(const RasterDataset&);
+    friend class ops::ZoneGeometryCounter;
     std::vector<ZoneGeometry> rows_;
     int64_t denseBase_ = 0;
     std::vector<int32_t> dense_;  // value - denseBase_ -> row + 1 (0: none)

@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "host/Progress.h"
 #include "host/data/RasterOperators.h"
 #include "host/data/Value.h"
 
@@ -25,13 +26,15 @@ namespace korvane::host::ops {
 inline constexpr int64_t kTileRows = 256;
 // Rows of one strip: about four million cells, whole rows of tiles.
 int64_t stripRows(int64_t columns);
-// Calls strip(firstRow, rows, cells) for the strips of the lattice, top down.
+// Calls strip(firstRow, rows, cells) for the strips of the lattice, top down,
+// reporting the share of the rows done after each (host/Progress.h).
 template <class F>
 void forEachStrip(const RasterLattice& l, F&& strip) {
     int64_t step = stripRows(l.columns);
     for (int64_t r = 0; r < l.rows; r += step) {
         int64_t n = std::min(step, l.rows - r);
         strip(r, n, static_cast<size_t>(n * l.columns));
+        reportProgress(static_cast<double>(r + n) / static_cast<double>(l.rows));
     }
 }
 
@@ -103,12 +106,8 @@ private:
 // Fails (HostInvalidArg) when the mask's coordinate system is not crs.
 void checkMaskCrs(const GeoDataset& mask, const std::optional<SpatialReference>& crs, const char* source);
 
-// The rows of a value table: fields (Value and Count first), one vector of
-// values per row in field order.
-struct ValueTableRows {
-    std::vector<FieldDef> fields;
-    std::vector<std::vector<Value>> rows;
-};
+// The rows of a value table.
+using ValueTableRows = RasterTableRows;
 // Value and Count rows of counts (value -> cells), ascending by value.
 ValueTableRows valueCountRows(const std::vector<std::pair<int64_t, int64_t>>& counts);
 
@@ -151,6 +150,25 @@ public:
 
 private:
     ValueSlots<int64_t> slots_;
+};
+
+// The zonal geometry of a zone grid handed over strip by strip, top down.
+class ZoneGeometryCounter {
+public:
+    explicit ZoneGeometryCounter(int64_t columns);
+    // The next rows (rows * columns cells, kIntegerNoData for none).
+    void add(const int32_t* cells, int64_t rows);
+    // After the last row: the zones, cells of cellSize.
+    ZonalGeometryTable finish(double cellSize);
+
+private:
+    // Per zone: cells and cell edges on its border.
+    struct ZoneSum {
+        int64_t cells = 0, edges = 0;
+    };
+    int64_t columns_;
+    ValueSlots<ZoneSum> sums_;
+    std::vector<int32_t> above_;
 };
 
 // Writes a result: a GeoTIFF of the lattice (Int32 with kIntegerNoData, or

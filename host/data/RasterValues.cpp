@@ -19,6 +19,7 @@
 #include "host/Failure.h"
 #include "host/FileReplace.h"
 #include "host/System.h"
+#include "host/data/DbfFile.h"
 #include "host/data/GdalSupport.h"
 #include "host/data/RasterImpl.h"
 #include "host/data/TableImpl.h"
@@ -221,12 +222,20 @@ void exportFloatGrid(const RasterDataset& raster, const std::string& base,
 
 // ---------------------------------------------------------------- GDAL tables
 
-GDALDefaultRasterAttributeTable data::toGdalTable(Table& t) {
-    GDALDefaultRasterAttributeTable rat;
-    const Fields& fields = t.fields();
-    std::vector<int32_t> cols;
-    for (int32_t i = 0; i < fields.count(); ++i) {
-        const FieldDef& f = fields.field(i);
+namespace {
+
+// How the fields of a table become the columns of a GDAL table: the fields
+// kept, with their GDAL type and usage.
+struct GdalColumn {
+    size_t field;
+    GDALRATFieldType type;
+    GDALRATFieldUsage usage;
+};
+
+std::vector<GdalColumn> gdalColumns(const std::vector<FieldDef>& fields) {
+    std::vector<GdalColumn> cols;
+    for (size_t i = 0; i < fields.size(); ++i) {
+        const FieldDef& f = fields[i];
         if (f.type == FieldOID || f.type == FieldGeometry) continue;
         GDALRATFieldType type = f.type == FieldString || f.type == FieldDate ? GFT_String
                                 : f.type == FieldSingle || f.type == FieldDouble ? GFT_Real
@@ -235,18 +244,38 @@ GDALDefaultRasterAttributeTable data::toGdalTable(Table& t) {
                                   : sameFieldName(f.name, "Count") ? GFU_PixelCount
                                   : type == GFT_String             ? GFU_Name
                                                                    : GFU_Generic;
-        rat.CreateColumn(f.name.c_str(), type, usage);
-        cols.push_back(i);
+        cols.push_back({i, type, usage});
     }
+    return cols;
+}
+
+int gdalInteger(const Value& v) { return isNull(v) ? 0 : static_cast<int>(std::llround(toDouble(v))); }
+double gdalReal(const Value& v) { return isNull(v) ? 0.0 : toDouble(v); }
+
+// A number of a table held in memory as the table gives it back once its
+// .dbf holds it: with the column's decimals.
+double asStored(const FieldDef& f, double v) {
+    if ((f.type != FieldDouble && f.type != FieldSingle) || f.precision <= 0 || !std::isfinite(v)) return v;
+    char text[512];
+    size_t n = data::formatFixed(v, f.scale, text, sizeof text - 1);
+    if (n == 0) return v;
+    text[n] = '\0';
+    return std::strtod(text, nullptr);
+}
+
+template <class RowAt>
+GDALDefaultRasterAttributeTable makeGdalTable(const std::vector<FieldDef>& fields, RowAt&& rowAt) {
+    GDALDefaultRasterAttributeTable rat;
+    std::vector<GdalColumn> cols = gdalColumns(fields);
+    for (const GdalColumn& c : cols) rat.CreateColumn(fields[c.field].name.c_str(), c.type, c.usage);
     int r = 0;
-    Cursor c = t.search(nullptr, true);
-    while (RowPtr row = c.next()) {
+    while (const std::vector<Value>* row = rowAt(r)) {
         for (size_t k = 0; k < cols.size(); ++k) {
-            const Value& v = row->value(cols[k]);
+            const Value& v = (*row)[cols[k].field];
             int col = static_cast<int>(k);
-            switch (rat.GetTypeOfCol(col)) {
-                case GFT_Integer: rat.SetValue(r, col, isNull(v) ? 0 : static_cast<int>(std::llround(toDouble(v)))); break;
-                case GFT_Real: rat.SetValue(r, col, isNull(v) ? 0.0 : toDouble(v)); break;
+            switch (cols[k].type) {
+                case GFT_Integer: rat.SetValue(r, col, gdalInteger(v)); break;
+                case GFT_Real: rat.SetValue(r, col, gdalReal(v)); break;
                 default: rat.SetValue(r, col, toText(v).c_str());
             }
         }
@@ -254,6 +283,90 @@ GDALDefaultRasterAttributeTable data::toGdalTable(Table& t) {
     }
     rat.SetTableType(GRTT_THEMATIC);
     return rat;
+}
+
+}  // namespace
+
+GDALDefaultRasterAttributeTable data::toGdalTable(Table& t) {
+    const std::vector<FieldDef>& fields = t.fields().all();
+    Cursor c = t.search(nullptr, true);
+    std::vector<Value> values;
+    return makeGdalTable(fields, [&](int) -> const std::vector<Value>* {
+        RowPtr row = c.next();
+        if (!row) return nullptr;
+        values.clear();
+        for (size_t i = 0; i < fields.size(); ++i) values.push_back(row->value(static_cast<int32_t>(i)));
+        return &values;
+    });
+}
+
+GDALDefaultRasterAttributeTable data::toGdalTable(const RasterTableRows& table) {
+    std::vector<Value> values;
+    return makeGdalTable(table.fields, [&](int r) -> const std::vector<Value>* {
+        if (static_cast<size_t>(r) >= table.rows.size()) return nullptr;
+        values = table.rows[static_cast<size_t>(r)];
+        for (size_t k = 0; k < values.size() && k < table.fields.size(); ++k)
+            if (!isNull(values[k]) && isNumber(values[k])) values[k] = Value(asStored(table.fields[k], toDouble(values[k])));
+        return &values;
+    });
+}
+
+void data::writeGdalTableXml(const std::string& auxPath, const RasterTableRows& table) {
+    int fd = ::open(auxPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) fail(err::PathNotFound, kSource, "Cannot write " + auxPath + ": " + std::strerror(errno));
+    std::string out;
+    auto drain = [&](bool last) {
+        if (out.size() < (size_t{1} << 20) && !last) return;
+        writeAllTo(fd, out, auxPath);
+        out.clear();
+    };
+    auto escaped = [&](const std::string& text) {
+        char* e = CPLEscapeString(text.c_str(), -1, CPLES_XML_BUT_QUOTES);
+        out += e ? e : "";
+        CPLFree(e);
+    };
+    try {
+        std::vector<GdalColumn> cols = gdalColumns(table.fields);
+        out += "<PAMDataset>\n  <PAMRasterBand band=\"1\">\n    <GDALRasterAttributeTable tableType=\"thematic\">\n";
+        for (size_t k = 0; k < cols.size(); ++k) {
+            out += fmt::format("      <FieldDefn index=\"{}\">\n        <Name>", k);
+            escaped(table.fields[cols[k].field].name);
+            out += fmt::format("</Name>\n        <Type>{}</Type>\n        <Usage>{}</Usage>\n      </FieldDefn>\n",
+                               static_cast<int>(cols[k].type), static_cast<int>(cols[k].usage));
+        }
+        char number[64];
+        for (size_t r = 0; r < table.rows.size(); ++r) {
+            const std::vector<Value>& row = table.rows[r];
+            out += fmt::format("      <Row index=\"{}\">\n", r);
+            for (const GdalColumn& c : cols) {
+                const Value& v = row[c.field];
+                out += "        <F>";
+                switch (c.type) {
+                    case GFT_Integer: out += std::to_string(gdalInteger(v)); break;
+                    case GFT_Real:
+                        std::snprintf(number, sizeof number, "%.16g", asStored(table.fields[c.field], gdalReal(v)));
+                        out += number;
+                        break;
+                    default: escaped(toText(v));
+                }
+                out += "</F>\n";
+            }
+            out += "      </Row>\n";
+            drain(false);
+        }
+        out += "    </GDALRasterAttributeTable>\n  </PAMRasterBand>\n</PAMDataset>\n";
+        drain(true);
+    } catch (...) {
+        ::close(fd);
+        std::error_code ec;
+        stdfs::remove(auxPath, ec);
+        throw;
+    }
+    if (::close(fd) != 0) {
+        std::error_code ec;
+        stdfs::remove(auxPath, ec);
+        fail(err::PathNotFound, kSource, "Cannot write " + auxPath + ": " + std::strerror(errno));
+    }
 }
 
 std::string data::gdalTableXml(Table& t, const std::string& auxPath) {
@@ -287,6 +400,58 @@ std::string data::gdalTableXml(Table& t, const std::string& auxPath) {
     CPLFree(text);
     CPLDestroyXMLNode(root);
     return out;
+}
+
+void data::writeDbfRows(const std::string& dbfPath, const RasterTableRows& table) {
+    TablePtr out = createDbf(dbfPath, table.fields);
+    try {
+        // The driver writes the header; the records are gathered and written
+        // together after it lets go of the file.
+        out->flush();
+        std::unique_ptr<DbfRecordWriter> direct;
+        if (directDbfWrites() && TableAccess::impl(*out).layer)
+            direct = DbfRecordWriter::open(dbfPath, *TableAccess::impl(*out).layer);
+        const Fields& fields = out->fields();
+        std::vector<int32_t> idx;
+        for (const FieldDef& f : table.fields) idx.push_back(fields.find(f.name));
+        // The columns in file order: the table's own fields after its object id.
+        std::vector<Value> record;
+        bool inOrder = direct != nullptr;
+        for (size_t k = 0; k < idx.size() && inOrder; ++k) inOrder = idx[k] == fields.count() - static_cast<int32_t>(idx.size()) + static_cast<int32_t>(k);
+        if (inOrder) {
+            out->close();
+            for (const std::vector<Value>& row : table.rows)
+                if (!direct->append(row.data(), row.size())) {
+                    inOrder = false;
+                    break;
+                }
+        }
+        if (inOrder) {
+            direct->flushAppended();
+            direct.reset();
+            forgetDataset(dbfPath);
+            return;
+        }
+        // A value the direct writer does not reproduce: the driver writes them all.
+        direct.reset();
+        out->close();
+        removeDbf(dbfPath);
+        out = createDbf(dbfPath, table.fields);
+        InsertCursor ins = out->insert(true);
+        RowPtr buf = ins.createRowBuffer();
+        for (const std::vector<Value>& row : table.rows) {
+            for (size_t k = 0; k < row.size(); ++k) buf->setValue(idx[k], row[k]);
+            ins.insertRow(*buf);
+        }
+        ins.flush();
+        out->flush();
+        out->close();
+        forgetDataset(dbfPath);
+    } catch (...) {
+        out->close();
+        removeDbf(dbfPath);
+        throw;
+    }
 }
 
 void data::copyTableTo(Table& t, const std::string& dbfPath) {

@@ -12,6 +12,7 @@
 
 #include "host/Failure.h"
 #include "host/FileReplace.h"
+#include "host/Progress.h"
 #include "host/System.h"
 #include "host/data/GdalSupport.h"
 #include "host/data/RasterImpl.h"
@@ -45,7 +46,48 @@ public:
 
 namespace data {
 
-void writeDatasetFiles(const RasterDataset& src, RasterFormat format, const DatasetFiles& out) {
+namespace {
+
+// Sets band 1's GDAL table inside an IMAGINE file.
+void setImagineTable(const std::string& file, GDALDefaultRasterAttributeTable&& rat) {
+    NoPam noPam;
+    gdal::ErrorTrap trap;
+    auto* ds = static_cast<GDALDataset*>(GDALOpen(file.c_str(), GA_Update));
+    bool ok = ds != nullptr;
+    if (ds) {
+        ok = ds->GetRasterBand(1)->SetDefaultRAT(&rat) == CE_None;
+        ds->FlushCache();
+        GDALClose(ds);
+    }
+    if (!ok || trap.failed()) fail(err::HostGeneric, kSource, gdal::describe("Cannot write the table of " + file, trap));
+}
+
+// The table of a dataset written from rows held in memory: the sidecar and
+// the GDAL copy, each written once.
+void writeTableFiles(const RasterTableRows& rows, RasterFormat format, const DatasetFiles& out,
+                     std::vector<std::string>& written) {
+    std::string dbfBase = out.dbf.substr(0, out.dbf.size() - 4);
+    written.push_back(out.dbf);
+    written.push_back(dbfBase + ".cpg");
+    writeDbfRows(out.dbf, rows);
+    std::error_code ec;
+    if (stdfs::exists(dbfBase + ".cpg", ec) && dbfBase + ".cpg" != out.cpg) {
+        stdfs::rename(dbfBase + ".cpg", out.cpg, ec);
+        if (ec) fail(err::PathNotFound, kSource, "Cannot write " + out.cpg + ": " + ec.message());
+        written.push_back(out.cpg);
+    }
+    if (format == RasterFormat::Imagine) {
+        setImagineTable(out.data, toGdalTable(rows));
+    } else {
+        written.push_back(out.aux);
+        writeGdalTableXml(out.aux, rows);
+    }
+}
+
+}  // namespace
+
+void writeDatasetFiles(const RasterDataset& src, RasterFormat format, const DatasetFiles& out,
+                       const RasterTableRows* rows) {
     RasterDataset::Impl& m = RasterAccess::impl(src);
     GDALDataset& in = m.handle();
     std::vector<std::string> written;
@@ -59,7 +101,9 @@ void writeDatasetFiles(const RasterDataset& src, RasterFormat format, const Data
             gdal::ErrorTrap trap;
             std::vector<std::string> args = {"-b", "1", "-of", format == RasterFormat::Imagine ? "HFA" : "GTiff"};
             if (format != RasterFormat::Imagine) {
-                for (const char* co : {"COMPRESS=DEFLATE", "TILED=YES", "BIGTIFF=IF_SAFER"}) {
+                // Tiles are compressed on every core: each alone, written in
+                // order, so the file is the same as from one.
+                for (const char* co : {"COMPRESS=DEFLATE", "TILED=YES", "BIGTIFF=IF_SAFER", "NUM_THREADS=ALL_CPUS"}) {
                     args.push_back("-co");
                     args.push_back(co);
                 }
@@ -68,6 +112,7 @@ void writeDatasetFiles(const RasterDataset& src, RasterFormat format, const Data
             for (auto& a : args) argv.push_back(a.data());
             argv.push_back(nullptr);
             GDALTranslateOptions* opts = GDALTranslateOptionsNew(argv.data(), nullptr);
+            if (opts) GDALTranslateOptionsSetProgress(opts, gdalProgress, nullptr);
             int usageError = 0;
             written.push_back(out.data);
             GDALDatasetH h = GDALTranslate(out.data.c_str(), GDALDataset::ToHandle(&in), opts, &usageError);
@@ -78,6 +123,10 @@ void writeDatasetFiles(const RasterDataset& src, RasterFormat format, const Data
                 GDALClose(h);
             }
             if (!ok || trap.failed()) fail(err::HostGeneric, kSource, gdal::describe("Cannot write " + out.data, trap));
+        }
+        if (rows) {
+            writeTableFiles(*rows, format, out, written);
+            return;
         }
         TablePtr table = const_cast<RasterDataset&>(src).attributeTable();
         if (table) {
@@ -93,18 +142,7 @@ void writeDatasetFiles(const RasterDataset& src, RasterFormat format, const Data
             }
             forgetDataset(out.dbf);
             if (format == RasterFormat::Imagine) {
-                NoPam noPam;
-                gdal::ErrorTrap trap;
-                auto* ds = static_cast<GDALDataset*>(GDALOpen(out.data.c_str(), GA_Update));
-                bool ok = ds != nullptr;
-                if (ds) {
-                    GDALDefaultRasterAttributeTable rat = toGdalTable(*table);
-                    ok = ds->GetRasterBand(1)->SetDefaultRAT(&rat) == CE_None;
-                    ds->FlushCache();
-                    GDALClose(ds);
-                }
-                if (!ok || trap.failed())
-                    fail(err::HostGeneric, kSource, gdal::describe("Cannot write the table of " + out.data, trap));
+                setImagineTable(out.data, toGdalTable(*table));
             } else {
                 written.push_back(out.aux);
                 writeNewFile(out.aux, gdalTableXml(*table, ""));
@@ -314,7 +352,7 @@ void releaseFolder(const std::string& folder) {
 }  // namespace
 
 RasterDatasetPtr RasterWorkspace::saveReplacing(const RasterDataset& source, const std::string& name,
-                                                RasterFormat format) const {
+                                                RasterFormat format, const RasterTableRows* table) const {
     checkName(name);
     if (fs::IsReadOnly(path_)) fail(err::HostAccessDenied, kSource, "Cannot write in " + path_ + ": it is read-only.");
     std::string target = datasetPath(name);
@@ -330,7 +368,7 @@ RasterDatasetPtr RasterWorkspace::saveReplacing(const RasterDataset& source, con
         r.checkDatasets();
         data::DatasetFiles files{r.temporary(0).string(), r.temporary(3).string(), r.temporary(1).string(),
                                  r.temporary(2).string()};
-        data::writeDatasetFiles(source, format, files);
+        data::writeDatasetFiles(source, format, files, table);
         for (const stdfs::path& t : targets)
             if (stdfs::exists(t, ec) && fs::IsReadOnly(t.string()))
                 fail(err::HostAccessDenied, kSource, "Cannot replace " + t.string() + ": it is read-only.");
@@ -377,7 +415,7 @@ RasterDatasetPtr RasterWorkspace::saveReplacing(const RasterDataset& source, con
             stdfs::path side = target + suffix;
             if (std::find(kept.begin(), kept.end(), side) == kept.end()) stdfs::remove(side, ec);
         }
-        return openRasterDataset(name);
+        return table ? RasterAccess::open(datasetPath(name), true) : openRasterDataset(name);
     }
     // A GRID: the new folder is written whole beside the old one, then swapped
     // in. An old one that cannot be removed is refused before anything is written.
@@ -394,7 +432,7 @@ RasterDatasetPtr RasterWorkspace::saveReplacing(const RasterDataset& source, con
         stdfs::remove_all(fresh, ignore);
     };
     try {
-        data::writeDatasetFiles(source, RasterFormat::Tiff, data::filesFor((fresh / (name + ".tif")).string()));
+        data::writeDatasetFiles(source, RasterFormat::Tiff, data::filesFor((fresh / (name + ".tif")).string()), table);
     } catch (...) {
         dropFresh();
         throw;
@@ -417,7 +455,7 @@ RasterDatasetPtr RasterWorkspace::saveReplacing(const RasterDataset& source, con
         fail(err::PathNotFound, kSource, "Cannot replace " + target + ": " + ec.message());
     }
     if (had) stdfs::remove_all(old, ec);
-    return openRasterDataset(name);
+    return table ? RasterAccess::open(datasetPath(name), true) : openRasterDataset(name);
 }
 
 }  // namespace korvane::host

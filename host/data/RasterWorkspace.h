@@ -57,8 +57,10 @@ public:
     // table, statistics, .aux, .ovr) are removed after it is in place. A
     // failure leaves an existing dataset of that name as it was. source may
     // be that dataset itself. Fails (HostGeneric) when a file stands where a
-    // GRID folder would go, or a folder where a file would.
-    RasterDatasetPtr saveReplacing(const RasterDataset& source, const std::string& name, RasterFormat format) const;
+    // GRID folder would go, or a folder where a file would. table, when
+    // given, is the value table written instead of source's own.
+    RasterDatasetPtr saveReplacing(const RasterDataset& source, const std::string& name, RasterFormat format,
+                                   const RasterTableRows* table = nullptr) const;
 
 private:
     explicit RasterWorkspace(std::string path) : path_(std::move(path)) {}

@@ -31,6 +31,7 @@ bool clsG_Clip::EnabledTest() {
 
 void clsG_Clip::OnClick() {
     ScratchRasters scratch;
+    StageProgress progress;
     KV_MEMBER("ICommand_OnClick").run([&] {
         KV_LINE;
         if (!hook()) {
@@ -83,12 +84,15 @@ void clsG_Clip::OnClick() {
         KV_LINE;
         const h::SelectionSet* selection = clip->selectionSet().empty() ? nullptr : &clip->selectionSet();
         h::FeatureClassPtr fc = clip->featureClass();
+        progress.stage("Rasterizing " + clipName);
         h::RasterDatasetPtr maskGrid = scratch.keep(h::featuresToRaster(
             fc, selection, fc->fields().field(0).name, env.outputLattice(*raster), env, {}, raster->spatialReference()));
         KV_LINE;
         h::RasterAnalysisEnvironment plain;
+        progress.stage("Clipping " + gridName);
         h::RasterDatasetPtr clipped = scratch.keep(h::extractByMask(raster, maskGrid, plain));
         KV_LINE;
+        progress.stage("Saving " + name);
         SaveAndAddGrid(clipped, folder, name, map);
     });
 }

@@ -29,6 +29,7 @@ bool clsG_Intersect::EnabledTest() {
 
 void clsG_Intersect::OnClick() {
     ScratchRasters scratch;
+    StageProgress progress;
     KV_MEMBER("ICommand_OnClick").run([&] {
         KV_LINE;
         h::MapPtr map = Map();
@@ -86,8 +87,10 @@ void clsG_Intersect::OnClick() {
             }
         KV_LINE;
         h::RasterAnalysisEnvironment env;
+        progress.stage("Combining " + firstName + " and " + secondName);
         h::RasterDatasetPtr combined = scratch.keep(h::combine(grids, env));
         KV_LINE;
+        progress.stage("Saving " + name);
         SaveAndAddGrid(combined, folder, name, map);
     });
 }

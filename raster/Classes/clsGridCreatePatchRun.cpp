@@ -14,7 +14,6 @@
 #include "raster/Modules/modMisc.h"
 #include "shared/App.h"
 #include "shared/ErrorHandling.h"
-#include "shared/frmProgress.h"
 #include "shared/modMisc.h"
 
 namespace kv {
@@ -43,6 +42,40 @@ h::FieldDef patchFieldDef(const std::string& name, const h::FieldDef& source) {
     f.scale = source.scale;
     f.length = source.length;
     return f;
+}
+
+// Adds the class field (named patchField, from the grid's class field),
+// Area and Perimeter to the rows of the grouping's table (Value, Count,
+// Link) and fills them: the class of each patch's code, its area and
+// perimeter. A field the table has already is filled in place.
+void FillPatchTable(h::RasterTableRows& table, const std::string& patchField, const h::FieldDef& classDef,
+                    const PatchClasses& classes, const h::ZonalGeometryTable& geometry) {
+    auto at = [&](const std::string& name) -> size_t {
+        for (size_t i = 0; i < table.fields.size(); ++i)
+            if (h::sameFieldName(table.fields[i].name, name)) return i;
+        return table.fields.size();
+    };
+    const size_t pValue = at("Value"), pLink = at("Link");
+    auto add = [&](const h::FieldDef& f) {
+        size_t i = at(f.name);
+        if (i == table.fields.size()) table.fields.push_back(f);
+        return i;
+    };
+    const size_t pClass = add(patchFieldDef(patchField, classDef));
+    // Area and Perimeter are columns of 20 digits with 5 decimals; they
+    // are filled as doubles, so that large patches keep every digit.
+    const size_t pArea = add({"Area", h::FieldDouble, 0, 20, 5});
+    const size_t pPerim = add({"Perimeter", h::FieldDouble, 0, 20, 5});
+    for (std::vector<h::Value>& row : table.rows) {
+        row.resize(table.fields.size());
+        const int64_t id = std::llround(h::toDouble(row[pValue]));
+        if (const h::ZoneGeometry* zone = geometry.find(id)) {
+            row[pArea] = h::Value(zone->area);
+            row[pPerim] = h::Value(zone->perimeter);
+            auto it = classes.find(static_cast<int32_t>(std::llround(h::toDouble(row[pLink]))));
+            if (it != classes.end()) row[pClass] = it->second;
+        }
+    }
 }
 
 }  // namespace
@@ -79,7 +112,7 @@ std::optional<std::string> PatchRasterName(const std::string& folder, const std:
 void clsG_createPatch::RunClumper(const h::LayerPtr& InGrid, const std::string& ClassName, bool as8N,
                                   const std::string& SaveLocation) {
     ScratchRasters scratch;
-    frmProgress progress;
+    StageProgress progress;
     KV_MEMBER("RunClumper").run([&] {
         KV_LINE;
         h::MapPtr map = Map();
@@ -135,58 +168,34 @@ void clsG_createPatch::RunClumper(const h::LayerPtr& InGrid, const std::string& 
                 ++code;
             }
         }
+        // The grid's values are grouped by their codes; the regions' table
+        // and geometry are taken as the regions are written.
         KV_LINE;
         h::RasterAnalysisEnvironment env;
-        h::RasterDatasetPtr reclassed = scratch.keep(h::remap(raster, remap, env));
-        KV_LINE;
         h::RegionGroupOptions options;
         options.eightNeighbours = as8N;
-        h::RasterDatasetPtr patches = scratch.keep(h::regionGroup(reclassed, options, env));
-        KV_LINE;
-        h::ZonalGeometryTable geometry = h::zonalGeometry(*patches);
+        options.codes = &remap;
+        h::RasterTableRows patchRows;
+        h::ZonalGeometryTable geometry;
+        options.table = &patchRows;
+        options.geometry = &geometry;
+        progress.stage("Grouping the cells into patches");
+        h::RasterDatasetPtr patches = scratch.keep(h::regionGroup(raster, options, env));
 
-        // Fields of the patch table, added in one rewrite.
+        // The patch table: the class field, Area and Perimeter after the
+        // grouping's fields, filled in memory and written once, with the raster.
         KV_LINE;
-        h::TablePtr patchTable = patches->attributeTable();
-        std::vector<h::FieldDef> add;
-        if (patchTable->fields().find(patchField) < 0)
-            add.push_back(patchFieldDef(patchField, fields.field(classField)));
-        // Area and Perimeter are columns of 20 digits with 5 decimals; they
-        // are filled as doubles, so that large patches keep every digit.
-        if (patchTable->fields().find("Area") < 0) add.push_back({"Area", h::FieldDouble, 0, 20, 5});
-        if (patchTable->fields().find("Perimeter") < 0) add.push_back({"Perimeter", h::FieldDouble, 0, 20, 5});
-        if (!add.empty()) patchTable->addFields(add);
-        const h::Fields& pf = patchTable->fields();
-        int32_t pValue = pf.find("Value"), pLink = pf.find("Link"), pClass = pf.find(patchField),
-                pArea = pf.find("Area"), pPerim = pf.find("Perimeter");
-
-        KV_LINE;
-        ShowForm(progress, false);
-        progress.lblProgress().setCaption("Calculating Area and Perimeter");
-        progress.setMax(static_cast<int32_t>(std::min<size_t>(geometry.rows().size(), INT32_MAX)));
-        {
-            h::Cursor c = patchTable->update(nullptr, true);
-            int32_t done = 0;
-            while (h::RowPtr row = c.next()) {
-                int64_t id = std::llround(h::toDouble(row->value(pValue)));
-                if (const h::ZoneGeometry* zone = geometry.find(id)) {
-                    row->setValue(pArea, h::Value(zone->area));
-                    row->setValue(pPerim, h::Value(zone->perimeter));
-                    auto it = classes.find(static_cast<int32_t>(std::llround(h::toDouble(row->value(pLink)))));
-                    if (it != classes.end()) row->setValue(pClass, it->second);
-                }
-                c.updateRow(*row);
-                if (++done % 1024 == 0) progress.setValue(done);
-            }
-            progress.setValue(done);
-        }
-        patchTable->flush();
-        progress.unload();
+        FillPatchTable(patchRows, patchField, fields.field(classField), classes, geometry);
 
         KV_LINE;
         h::RasterDatasetPtr shown = patches;
-        if (MakePermanentRaster(patches, SaveLocation, *name)) {
-            if (h::RasterDatasetPtr saved = OpenRasterDataset(SaveLocation, *name)) shown = saved;
+        h::RasterDatasetPtr saved;
+        progress.stage("Saving the patch raster " + *name);
+        if (!MakePermanentRaster(patches, SaveLocation, *name, &patchRows, &saved) || !saved) {
+            // The layer shows the working raster, with the table.
+            patches->writeValueTable(patchRows);
+        } else {
+            shown = saved;
         }
         KV_LINE;
         auto layer = std::make_shared<h::RasterLayer>(shown);
@@ -196,7 +205,6 @@ void clsG_createPatch::RunClumper(const h::LayerPtr& InGrid, const std::string& 
         // A failed save leaves the layer showing the working raster.
         if (shown == patches) scratch.release(patches);
     });
-    progress.unload();
 }
 
 void clsG_createPatch::ChangeRenderToUVRenderer(h::RasterLayer& InputRasterLayer, const std::string& FieldName,

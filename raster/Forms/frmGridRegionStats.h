@@ -25,6 +25,7 @@ namespace kv {
 class frmAnalParams;
 class FragStatsFolder;
 struct FragStatsRunInfo;
+struct GridStatsFile;
 
 // The metric list of the OK button: the optional codes checked ("CWED, ",
 // "MPI, ", "MNN, ", "IJI, " in that order), then the class list, or with
@@ -78,6 +79,18 @@ protected:
     void Form_Unload(int& cancel) override;
 
 private:
+    // The stages of RunGridRegionStats, in order; each says whether the run
+    // goes on (a refusal has been shown when it does not).
+    struct RegionRun;
+    bool FindRegionRunLayers(RegionRun& run);
+    bool CheckRegionRunRequest(RegionRun& run);
+    bool ListRegionValues(RegionRun& run);
+    bool MeasureRegions(RegionRun& run);
+    std::optional<std::vector<GridStatsFile>> ReadRegionFiles(RegionRun& run, const std::string& base);
+    bool WriteRegionRunTable(RegionRun& run);
+    void SummariseRegionResponse(RegionRun& run);
+    bool WriteRegionCrossTabs(RegionRun& run);
+    void JoinRegionResults(RegionRun& run);
     void Add_Table_TOC(const korvane::host::TablePtr& table);
     void cboClassLayer_Click();
     void cboRegionLayer_Click();

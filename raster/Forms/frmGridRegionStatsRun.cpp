@@ -25,6 +25,7 @@
 #include "raster/Forms/frmGridRegionStats.h"
 #include "raster/Modules/UtilModule.h"
 #include "raster/Modules/modFragStats.h"
+#include "raster/Modules/modGridOutput.h"
 #include "raster/Modules/modRegionStats.h"
 #include "raster/Modules/modRunFragStats.h"
 #include "shared/App.h"
@@ -146,6 +147,60 @@ std::string frmGridRegionStats::RunFragStats(const h::RasterLayer& prlIn, bool b
     return result;
 }
 
+// What the stages of one run share.
+struct frmGridRegionStats::RegionRun {
+    RegionRun(Procedure& proc, const std::string& rasterLayer, const std::string& classField,
+              const std::string& regionLayer, const std::string& regionField, const std::string& classOrLand,
+              const std::string& statsToRun, const std::string& outputTable, bool append, bool verboseRun,
+              h::FeatureLayerPtr& regionLayerOut, std::optional<h::SelectionSet>& rememberedOut)
+        : kvProc_(proc), strRasterLayer(rasterLayer), strClassField(classField), strRegionLayer(regionLayer),
+          strRegionField(regionField), strClassOrLand(classOrLand), strStatsToRun(statsToRun),
+          strOutputTable(outputTable), blnAppend(append), verbose(verboseRun), regions(regionLayerOut),
+          remembered(rememberedOut) {}
+    Procedure& kvProc_;   // the run's handler: KV_LINE marks its line
+    // The request.
+    const std::string& strRasterLayer;
+    const std::string& strClassField;
+    const std::string& strRegionLayer;
+    const std::string& strRegionField;
+    const std::string& strClassOrLand;
+    const std::string& strStatsToRun;
+    const std::string& strOutputTable;
+    bool blnAppend;
+    bool verbose;
+    // On every way out the remembered selection goes back to these regions
+    // and their join goes.
+    h::FeatureLayerPtr& regions;
+    std::optional<h::SelectionSet>& remembered;
+    // Found and checked.
+    h::MapPtr map;
+    h::RasterDatasetPtr classGrid;
+    h::FeatureClassPtr regionClass;
+    int32_t regionAt = -1;
+    h::FieldDef regionDef;
+    bool textRegion = false;
+    std::vector<std::string> codes;
+    bool landscape = false, cls = false;
+    bool blnCwed = false, blnMnn = false;
+    std::string bufferDistance, mpi, boundary;
+    bool response = false;
+    std::shared_ptr<h::RasterLayer> responseLayer;
+    std::vector<h::Value> regionValues;
+    std::string tablePath, folder;
+    // Held for the rest of the run: run numbers are taken from what is read
+    // under it, and a second run on the table waits and reads it anew.
+    std::unique_ptr<h::OutputLock> tableLock;
+    GridStatsTableState state;
+    // Made.
+    RegionStatsRows rows;
+    std::set<int32_t> runs;
+    h::TablePtr statsTable;
+    h::TablePtr zonal;
+    std::unique_ptr<FragStatsFolder> zonalFolder;
+    h::TablePtr area;
+    int32_t areaRun = 0;
+};
+
 bool frmGridRegionStats::RunGridRegionStats(const std::string& strRasterLayer, const std::string& strClassField,
                                             const std::string& strRegionLayer, const std::string& strRegionField,
                                             const std::string& strClassOrLand, bool blnAsClass,
@@ -167,340 +222,386 @@ bool frmGridRegionStats::RunGridRegionStats(const std::string& strRasterLayer, c
     } restore{regions, remembered};
 
     KV_PROCEDURE("RunGridRegionStats", TopLevel).run([&] {
-        const bool verbose = strVerbose == "True" || strVerbose == "true" || strVerbose == "1";
-        h::MapPtr map = Map();
-        if (!map) h::failObjectNotSet(KV_PROJECT_NAME);
-
-        // ---- the class grid, its field, the regions and their field -----------------------------
-        status("Checking for class layer existence", "");
-        KV_LINE;
-        std::shared_ptr<h::RasterLayer> classLayer;
-        for (const h::LayerPtr& l : map->layers())
-            if (l->name() == strRasterLayer && (classLayer = std::dynamic_pointer_cast<h::RasterLayer>(l))) break;
-        if (!classLayer || !classLayer->raster()) {
-            MsgBox("Could not find raster layer " + strRasterLayer, h::mb::Critical, "Missing Layer");
+        RegionRun run(kvProc_, strRasterLayer, strClassField, strRegionLayer, strRegionField, strClassOrLand,
+                      strStatsToRun, strOutputTable, blnAppend,
+                      strVerbose == "True" || strVerbose == "true" || strVerbose == "1", regions, remembered);
+        run.map = Map();
+        if (!run.map) h::failObjectNotSet(KV_PROJECT_NAME);
+        if (!FindRegionRunLayers(run) || !CheckRegionRunRequest(run) || !ListRegionValues(run) ||
+            !MeasureRegions(run) || !WriteRegionRunTable(run))
             return;
-        }
-        h::RasterDatasetPtr classGrid = classLayer->raster();
-        status("Checking for class field existence");
-        KV_LINE;
-        h::TablePtr classTable = GetRasterTable(classGrid);
-        if (!classTable || classTable->findField(strClassField) < 0) {
-            MsgBox("Cannot find field '" + strClassField + "' in the grid.  Cannot continue.", h::mb::Critical,
-                   "Missing Field");
-            return;
-        }
-        status("Checking for region layer existence");
-        KV_LINE;
-        for (const h::LayerPtr& l : map->layers())
-            if (l->name() == strRegionLayer && (regions = std::dynamic_pointer_cast<h::FeatureLayer>(l))) break;
-        if (!regions || !regions->featureClass()) {
-            regions.reset();
-            MsgBox("Could not find region layer " + strRegionLayer, h::mb::Critical, "Missing Layer");
-            return;
-        }
-        h::FeatureClassPtr regionClass = regions->featureClass();
-        status("Checking for region field existence");
-        KV_LINE;
-        const int32_t regionAt = regionClass->findField(strRegionField);
-        if (regionAt < 0) {
-            MsgBox("Cannot find field '" + strRegionField + "' in the feature layer.  Cannot continue.",
-                   h::mb::Critical, "Missing Field");
-            return;
-        }
-        h::FieldDef regionDef = regionClass->fields().field(regionAt);
-        if (regionDef.type == h::FieldOID) regionDef = {regionDef.name, h::FieldInteger, 0, 9, 0};
-        const bool textRegion = regionDef.type == h::FieldString;
-
-        // ---- the request and the parameters ---------------------------------------------------------
-        KV_LINE;
-        const std::vector<std::string> codes = RegionRequestedCodes(strStatsToRun);
-        const bool landscape = strClassOrLand.find('L') != std::string::npos;
-        const bool cls = strClassOrLand.find('C') != std::string::npos;
-        if (!landscape && !cls) {
-            MsgBox("You need to have at least Landscape or Class chosen to be analyzed by", h::mb::OKOnly,
-                   "Missing Choice");
-            return;
-        }
-        if (std::find(codes.begin(), codes.end(), "CA") == codes.end() ||
-            std::find(codes.begin(), codes.end(), "TE") == codes.end()) {
-            MsgBox("The cross-tabulations sum the metrics CA and TE: the list must hold both.  Cannot continue.",
-                   h::mb::OKOnly, "Missing Information");
-            return;
-        }
-        for (const std::string& taken : {std::string("Name"), std::string("RunDate"), std::string("Run"),
-                                         std::string("Class"), std::string("ClassProp"), std::string("ClassHist")})
-            if (h::sameFieldName(taken, strRegionField) ||
-                std::any_of(codes.begin(), codes.end(), [&](const std::string& c) { return h::sameFieldName(c, strRegionField); })) {
-                MsgBox("The region field " + strRegionField +
-                           " has the name of another field of the statistics table.  Cannot continue.",
-                       h::mb::Exclamation, "Cannot Continue");
-                return;
-            }
-        const bool blnCwed = strStatsToRun.find("CWED") != std::string::npos;
-        const bool blnMnn =
-            strStatsToRun.find("MNN") != std::string::npos || strStatsToRun.find("MPI") != std::string::npos;
-        const std::string bufferDistance = get<h::TextBox>("txtBufferDistance").text();
-        const std::string mpi = get<h::TextBox>("txtMPI").text();
-        const std::string boundary = get<h::TextBox>("txtBoundaryInfl").text();
-        std::string problem = FragStatsParameterProblem(bufferDistance, mpi, boundary);
-        if (!problem.empty()) {
-            MsgBox(problem, h::mb::Exclamation, "Invalid Parameter");
-            return;
-        }
-        auto& cwedBox = get<h::TextBox>("txtCWEDFilename");
-        if (!cwedBox.text().empty() && !hfs::FileExists(cwedBox.text())) {
-            MsgBox(cwedBox.text() + " could not be found.  Using no file instead.", h::mb::OKOnly);
-            cwedBox.setText("");
-        }
-
-        // The regions and the response grid must lie in the grid's coordinate system.
-        KV_LINE;
-        if (!h::sameCoordinateSystem(regionClass->spatialReference(), classGrid->spatialReference())) {
-            MsgBox("The region layer " + strRegionLayer + " is in another coordinate system than the grid " +
-                       strRasterLayer + ".  Cannot continue.",
-                   h::mb::Exclamation, "Cannot Continue");
-            return;
-        }
-        const bool response = get<h::CheckBox>("chkCaptureResponseLayer").checked();
-        std::shared_ptr<h::RasterLayer> responseLayer;
-        if (response) {
-            const std::string responseName = get<h::ComboBox>("cboResponseLayer").text();
-            h::LayerPtr found = FindLayerByName(map, responseName);
-            if (!found) {
-                MsgBox("Could not find Response theme " + responseName, h::mb::OKOnly, "Missing Layer");
-            } else {
-                responseLayer = std::dynamic_pointer_cast<h::RasterLayer>(found);
-                if (!responseLayer || !responseLayer->raster())
-                    h::fail(h::err::TypeMismatch, KV_PROJECT_NAME, responseName + " is not a raster layer.");
-                if (!h::sameCoordinateSystem(regionClass->spatialReference(),
-                                             responseLayer->raster()->spatialReference())) {
-                    MsgBox("The region layer " + strRegionLayer + " is in another coordinate system than the "
-                           "response grid " + responseName + ".  Cannot continue.",
-                           h::mb::Exclamation, "Cannot Continue");
-                    return;
-                }
-            }
-        }
-
-        // ---- the region values and the remembered selection ---------------------------------------------
-        status("Creating a list of region values");
-        KV_LINE;
-        std::vector<h::Value> regionValues;
-        {
-            std::set<std::string> seen;
-            h::Cursor rows = regions->search(nullptr, true);
-            while (h::RowPtr r = rows.next()) {
-                const h::Value& v = r->value(regionAt);
-                const std::string key = h::isNull(v) ? std::string("\x01null") : (h::isNumber(v) ? "n" : "t") + h::toText(v);
-                if (seen.insert(key).second) regionValues.push_back(v);
-            }
-        }
-        status("Creating a list of class values");
-        KV_LINE;
-        if (regions->selectionSet().empty()) regions->selectFeatures(nullptr, h::SelectionMethod::New);
-        remembered = regions->selectionSet();
-
-        // ---- the output table, checked before anything is written ---------------------------------------
-        status("Creating a list of class values", "Setting up the output table");
-        KV_LINE;
-        const std::string tablePath = GridStatsTablePath(strOutputTable);
-        // Held for the rest of the run: run numbers are taken from what is
-        // read here, and a second run on the table waits and reads it anew.
-        h::OutputLock tableLock(tablePath);
-        GridStatsTableState state = CheckRegionStatsTable(tablePath, blnAppend,
-                                                          static_cast<int64_t>(regionValues.size()), regionDef.name);
-        if (!state.refusal.empty()) {
-            MsgBox(state.refusal, h::mb::Exclamation, state.refusalTitle);
-            return;
-        }
-        const std::string folder = stdfs::path(tablePath).parent_path().string();
-
-        // ---- region by region ------------------------------------------------------------------------------
-        KV_LINE;
-        const h::RasterLattice lattice = h::latticeOf(*classGrid);
-        RegionStatsRows rows;
-        std::set<int32_t> runs;
-        int32_t runBase = state.lastRun;
-        const int64_t n = static_cast<int64_t>(regionValues.size());
-        for (int64_t i = 0; i < n; ++i) {
-            const h::Value& value = regionValues[static_cast<size_t>(i)];
-            const std::string valueText = h::isNull(value) ? std::string("<null>") : RegionValueText(value);
-            status(RegionStatusText(strRegionField, valueText, i, n),
-                   "Querying out " + valueText + " from " + strRegionField);
-            KV_LINE;
-            const h::QueryFilter where(RegionWhereClause(strRegionField, textRegion, value));
-            h::SelectionSet selection = *remembered;
-            selection.select(&where, h::SelectionMethod::Intersect);
-            regions->setSelectionSet(selection);
-            if (selection.empty()) continue;
-
-            status(RegionStatusText(strRegionField, valueText, i, n), "Creating a new raster from the selected grids");
-            KV_LINE;
-            const h::RasterLattice window = windowOf(lattice, envelopeOf(selection));
-            if (window.columns == 0) continue;
-            h::RasterAnalysisEnvironment env;
-            env.setCellSizeFrom(*classGrid);
-            TemporaryRaster mask, cut;
-            // The mask on the class grid's own cells, by object id: every
-            // selected feature counts, whatever its region value.
-            mask.raster = h::featuresToRaster(regionClass, &selection, regionClass->oidFieldName(), window, env, {},
-                                              classGrid->spatialReference());
-            env.setExtent(h::EnvValue, window.extent());
-            cut.raster = h::conditional(mask.raster, classGrid, env);
-            mask.release();
-            h::TablePtr cutTable = cut.raster->attributeTable();
-            if (!cutTable || cutTable->rowCount() == 0) continue;
-
-            h::RasterLayer cutLayer(cut.raster, strRasterLayer);
-            status(RegionStatusText(strRegionField, valueText, i, n), "Running fragstats against selection");
-            KV_LINE;
-            const std::string base = RunFragStats(cutLayer, blnMnn, blnCwed, true, bufferDistance, mpi, boundary,
-                                                  cwedBox.text(), verbose);
-            // The region's folder goes when its files are read, or the run stops (verbose keeps it).
-            struct ReleaseFolder {
-                std::unique_ptr<FragStatsFolder>& folder;
-                ~ReleaseFolder() { folder.reset(); }
-            } releaseFolder{runFolder_};
-            status(RegionStatusText(strRegionField, valueText, i, n), "Processing the fragstats output");
-            KV_LINE;
-            std::vector<GridStatsFile> files;
-            for (bool land : {true, false}) {
-                if ((land && !landscape) || (!land && !cls)) continue;
-                const std::string path = base.empty() ? std::string() : base + (land ? ".land" : ".class");
-                // A program that failed is not trusted with what it may have left.
-                const bool failed = runInfo_ && runInfo_->exitCode != 0;
-                if (path.empty() || failed || !hfs::FileExists(path)) {
-                    std::string text = FragStatsMissingOutputMessage(verbose);
-                    if (verbose && runInfo_ && runInfo_->exitCode != -1)
-                        text += FragStatsExitReport(*runInfo_, runFolder_->path());
-                    MsgBox(text, h::mb::Exclamation);
-                    return;
-                }
-                std::optional<GridStatsFile> file = ReadGridStatsFile(path, land);
-                if (!file) return;
-                files.push_back(std::move(*file));
-            }
-            runFolder_.reset();   // read: the folder goes
-            ++runBase;
-            problem = AddRegionRows(rows, files, codes, runBase, value);
-            if (!problem.empty()) {
-                MsgBox(fmt::format("The fragstat output cannot be stored: {}.{}Nothing was written to the table.",
-                                   problem, kCRLF),
-                       h::mb::Exclamation, "Cannot Continue");
-                return;
-            }
-            runs.insert(runBase);
-            regions->setSelectionSet(*remembered);
-        }
-        regions->setSelectionSet(*remembered);
-
-        // ---- the table, put in place after the last region ----------------------------------------------------
-        KV_LINE;
-        h::TablePtr statsTable;
-        try {
-            statsTable = WriteRegionStatsTable(tablePath, blnAppend, strRasterLayer, regionDef, rows);
-        } catch (const h::Failure& f) {
-            MsgBox(fmt::format("The table {} could not be written: {}{}It is as it was before the run.", tablePath,
-                               f.description(), kCRLF),
-                   h::mb::Exclamation, "File Access Error");
-            return;
-        }
-        if (verbose) MsgBox("Statistics table successfully created", h::mb::Information, "Success");
-        status("Statistics table successfully created", "");
-        get<h::OptionButton>("optAppend").setValue(true);
-        get<h::OptionButton>("optAppend").setEnabled(true);
-        get<h::OptionButton>("optOverwrite").setEnabled(true);
-
-        // ---- the response summary ----------------------------------------------------------------------------------
-        h::TablePtr zonal;
-        std::unique_ptr<FragStatsFolder> zonalFolder;
-        if (responseLayer) {
-            status("Running zonal statistics against output", "");
-            KV_LINE;
-            {
-                h::RasterAnalysisEnvironment env;
-                env.setCellSizeFrom(*responseLayer->raster());
-                env.setExtentFrom(*responseLayer->raster());
-                // Written in a private folder: no user dataset can be in its way.
-                zonalFolder = std::make_unique<FragStatsFolder>();
-                const std::string first = hfs::BuildPath(zonalFolder->path(), "zonal.dbf");
-                zonal = h::zonalStatisticsAsTable(regionClass, strRegionField, responseLayer->raster(), false, first,
-                                                  env);
-                std::string name = "RgnStats-SummaryOf" + upper(strRegionLayer);
-                if (name.size() > 32) name = ("RgnStats-SummOf" + upper(strRegionLayer)).substr(0, 32);
-                h::ShapefileWorkspace zws = h::ShapefileWorkspace::open(zonalFolder->path());
-                for (const std::string& other : zws.datasetNames())
-                    if (upper(other) == upper(name)) zws.deleteDataset(other);
-                zonal.reset();
-                zonal = zws.renameDataset("zonal", name);
-            }
-        }
-
-        // ---- the cross-tabulations of this call's rows --------------------------------------------------------
-        status("Setting up cross tabs", "To show proportion of each class");
-        KV_LINE;
-        h::TablePtr hist = CrossTab(statsTable, "ClassHist", "Class", runs);
-        if (!hist) return;
-        Add_Table_TOC(hist);
-        status("Setting up cross tabs", "To show total area in each class");
-        int32_t areaRun = 0;
-        h::TablePtr area = CrossTabArea(statsTable, strRegionField, "Class", "CA", "SStatsByRgns--ClassAreaCrosstab",
-                                        runs, &areaRun);
-        if (!area) return;
-        Add_Table_TOC(area);
-        status("Setting up cross tabs", "To show total edge for each class");
-        h::TablePtr edge =
-            CrossTabArea(statsTable, strRegionField, "Class", "TE", "SStatsByRgns--TotalEdgeCrosstab", runs);
-        if (!edge) return;
-        Add_Table_TOC(edge);
-
-        // ---- the join, its export and the new layer ----------------------------------------------------------
-        status("Joining data to the regions theme", "");
-        KV_LINE;
-        h::MemoryRelationshipClassPtr rel;
-        const bool joinZonal = response && zonal;
-        if (joinZonal) {
-            status("Joining the response statistics to the regions theme");
-            rel = h::MemoryRelationshipClass::open("TabletoLayer", regionClass, strRegionField, zonal, strRegionField);
-        } else {
-            const h::QueryFilter thisRun("Run = " + std::to_string(areaRun));
-            rel = h::MemoryRelationshipClass::open("TabletoLayer", regionClass, strRegionField, area, strRegionField,
-                                                   &thisRun);
-        }
-        regions->displayRelationshipClass(rel, h::JoinType::LeftOuter);
-
-        status("Export the join to a new shapefile (join.shp)");
-        KV_LINE;
-        h::ShapefileWorkspace ws = h::ShapefileWorkspace::open(folder);
-        std::string joinName = "Join";
-        for (int k = 1; anyDatasetFile(folder, joinName); ++k) joinName = "Join" + std::to_string(k);
-        // The fields the new layer does not need are left out of the export,
-        // which is written whole under a temporary name, once.
-        std::vector<std::string> drop =
-            joinZonal ? std::vector<std::string>{"MIN", "MAX", "MINORITY", "RANGE", "STD", "VARIETY", "MAJORITY",
-                                                 "MEDIAN", "AREA", "SUM", "COUNT", "Name", "RunDate", "Class-All",
-                                                 "Run"}
-                      : std::vector<std::string>{"Class-All", "Name", "RunDate", "Run", "oid_",
-                                                 h::dbfFieldNameFor(strRegionField, {strRegionField})};
-        h::FeatureClassPtr joined = h::exportJoinedLayer(*regions, &*remembered, ws, joinName, drop);
-        status("Loading the new join shapefile onto the map");
-        status("Removing the joins from the region layer");
-        regions->removeJoin();
-        zonal.reset();
-        zonalFolder.reset();
-        status("Cleaning out unneeded fields");
-
-        auto layer = std::make_shared<h::FeatureLayer>(
-            joined, "Regions analysis of " + strRasterLayer + " (" + strClassField + ") by " + strRegionLayer);
-        if (joinZonal && joined->findField("MEAN") >= 0)
-            layer->setFieldAlias(joined->fields().field(joined->findField("MEAN")).name, "MeanResponse");
-        if (response) layer->setVisible(false);
-        map->addLayer(layer);
-        status("Finished");
+        SummariseRegionResponse(run);
+        if (!WriteRegionCrossTabs(run)) return;
+        JoinRegionResults(run);
         finished = true;
     });
     return finished;
+}
+
+bool frmGridRegionStats::FindRegionRunLayers(RegionRun& run) {
+    Procedure& kvProc_ = run.kvProc_;
+    // ---- the class grid, its field, the regions and their field -----------------------------
+    status("Checking for class layer existence", "");
+    KV_LINE;
+    std::shared_ptr<h::RasterLayer> classLayer;
+    for (const h::LayerPtr& l : run.map->layers())
+        if (l->name() == run.strRasterLayer && (classLayer = std::dynamic_pointer_cast<h::RasterLayer>(l))) break;
+    if (!classLayer || !classLayer->raster()) {
+        MsgBox("Could not find raster layer " + run.strRasterLayer, h::mb::Critical, "Missing Layer");
+        return false;
+    }
+    run.classGrid = classLayer->raster();
+    status("Checking for class field existence");
+    KV_LINE;
+    h::TablePtr classTable = GetRasterTable(run.classGrid);
+    if (!classTable || classTable->findField(run.strClassField) < 0) {
+        MsgBox("Cannot find field '" + run.strClassField + "' in the grid.  Cannot continue.", h::mb::Critical,
+               "Missing Field");
+        return false;
+    }
+    status("Checking for region layer existence");
+    KV_LINE;
+    for (const h::LayerPtr& l : run.map->layers())
+        if (l->name() == run.strRegionLayer && (run.regions = std::dynamic_pointer_cast<h::FeatureLayer>(l))) break;
+    if (!run.regions || !run.regions->featureClass()) {
+        run.regions.reset();
+        MsgBox("Could not find region layer " + run.strRegionLayer, h::mb::Critical, "Missing Layer");
+        return false;
+    }
+    run.regionClass = run.regions->featureClass();
+    status("Checking for region field existence");
+    KV_LINE;
+    run.regionAt = run.regionClass->findField(run.strRegionField);
+    if (run.regionAt < 0) {
+        MsgBox("Cannot find field '" + run.strRegionField + "' in the feature layer.  Cannot continue.",
+               h::mb::Critical, "Missing Field");
+        return false;
+    }
+    run.regionDef = run.regionClass->fields().field(run.regionAt);
+    if (run.regionDef.type == h::FieldOID) run.regionDef = {run.regionDef.name, h::FieldInteger, 0, 9, 0};
+    run.textRegion = run.regionDef.type == h::FieldString;
+    return true;
+}
+
+bool frmGridRegionStats::CheckRegionRunRequest(RegionRun& run) {
+    Procedure& kvProc_ = run.kvProc_;
+    // ---- the request and the parameters ---------------------------------------------------------
+    KV_LINE;
+    const std::vector<std::string>& codes = run.codes = RegionRequestedCodes(run.strStatsToRun);
+    run.landscape = run.strClassOrLand.find('L') != std::string::npos;
+    run.cls = run.strClassOrLand.find('C') != std::string::npos;
+    if (!run.landscape && !run.cls) {
+        MsgBox("You need to have at least Landscape or Class chosen to be analyzed by", h::mb::OKOnly,
+               "Missing Choice");
+        return false;
+    }
+    if (std::find(codes.begin(), codes.end(), "CA") == codes.end() ||
+        std::find(codes.begin(), codes.end(), "TE") == codes.end()) {
+        MsgBox("The cross-tabulations sum the metrics CA and TE: the list must hold both.  Cannot continue.",
+               h::mb::OKOnly, "Missing Information");
+        return false;
+    }
+    for (const std::string& taken : {std::string("Name"), std::string("RunDate"), std::string("Run"),
+                                     std::string("Class"), std::string("ClassProp"), std::string("ClassHist")})
+        if (h::sameFieldName(taken, run.strRegionField) ||
+            std::any_of(codes.begin(), codes.end(),
+                        [&](const std::string& c) { return h::sameFieldName(c, run.strRegionField); })) {
+            MsgBox("The region field " + run.strRegionField +
+                       " has the name of another field of the statistics table.  Cannot continue.",
+                   h::mb::Exclamation, "Cannot Continue");
+            return false;
+        }
+    run.blnCwed = run.strStatsToRun.find("CWED") != std::string::npos;
+    run.blnMnn =
+        run.strStatsToRun.find("MNN") != std::string::npos || run.strStatsToRun.find("MPI") != std::string::npos;
+    run.bufferDistance = get<h::TextBox>("txtBufferDistance").text();
+    run.mpi = get<h::TextBox>("txtMPI").text();
+    run.boundary = get<h::TextBox>("txtBoundaryInfl").text();
+    std::string problem = FragStatsParameterProblem(run.bufferDistance, run.mpi, run.boundary);
+    if (!problem.empty()) {
+        MsgBox(problem, h::mb::Exclamation, "Invalid Parameter");
+        return false;
+    }
+    auto& cwedBox = get<h::TextBox>("txtCWEDFilename");
+    if (!cwedBox.text().empty() && !hfs::FileExists(cwedBox.text())) {
+        MsgBox(cwedBox.text() + " could not be found.  Using no file instead.", h::mb::OKOnly);
+        cwedBox.setText("");
+    }
+
+    // The regions and the response grid must lie in the grid's coordinate system.
+    KV_LINE;
+    if (!h::sameCoordinateSystem(run.regionClass->spatialReference(), run.classGrid->spatialReference())) {
+        MsgBox("The region layer " + run.strRegionLayer + " is in another coordinate system than the grid " +
+                   run.strRasterLayer + ".  Cannot continue.",
+               h::mb::Exclamation, "Cannot Continue");
+        return false;
+    }
+    run.response = get<h::CheckBox>("chkCaptureResponseLayer").checked();
+    if (run.response) {
+        const std::string responseName = get<h::ComboBox>("cboResponseLayer").text();
+        h::LayerPtr found = FindLayerByName(run.map, responseName);
+        if (!found) {
+            MsgBox("Could not find Response theme " + responseName, h::mb::OKOnly, "Missing Layer");
+        } else {
+            run.responseLayer = std::dynamic_pointer_cast<h::RasterLayer>(found);
+            if (!run.responseLayer || !run.responseLayer->raster())
+                h::fail(h::err::TypeMismatch, KV_PROJECT_NAME, responseName + " is not a raster layer.");
+            if (!h::sameCoordinateSystem(run.regionClass->spatialReference(),
+                                         run.responseLayer->raster()->spatialReference())) {
+                MsgBox("The region layer " + run.strRegionLayer + " is in another coordinate system than the "
+                       "response grid " + responseName + ".  Cannot continue.",
+                       h::mb::Exclamation, "Cannot Continue");
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+bool frmGridRegionStats::ListRegionValues(RegionRun& run) {
+    Procedure& kvProc_ = run.kvProc_;
+    // ---- the region values and the remembered selection ---------------------------------------------
+    status("Creating a list of region values");
+    KV_LINE;
+    {
+        std::set<std::string> seen;
+        h::Cursor rows = run.regions->search(nullptr, true);
+        while (h::RowPtr r = rows.next()) {
+            const h::Value& v = r->value(run.regionAt);
+            const std::string key =
+                h::isNull(v) ? std::string("\x01null") : (h::isNumber(v) ? "n" : "t") + h::toText(v);
+            if (seen.insert(key).second) run.regionValues.push_back(v);
+        }
+    }
+    status("Creating a list of class values");
+    KV_LINE;
+    if (run.regions->selectionSet().empty()) run.regions->selectFeatures(nullptr, h::SelectionMethod::New);
+    run.remembered = run.regions->selectionSet();
+
+    // ---- the output table, checked before anything is written ---------------------------------------
+    status("Creating a list of class values", "Setting up the output table");
+    KV_LINE;
+    run.tablePath = GridStatsTablePath(run.strOutputTable);
+    run.tableLock = std::make_unique<h::OutputLock>(run.tablePath);
+    run.state = CheckRegionStatsTable(run.tablePath, run.blnAppend, static_cast<int64_t>(run.regionValues.size()),
+                                      run.regionDef.name);
+    if (!run.state.refusal.empty()) {
+        MsgBox(run.state.refusal, h::mb::Exclamation, run.state.refusalTitle);
+        return false;
+    }
+    run.folder = stdfs::path(run.tablePath).parent_path().string();
+    return true;
+}
+
+bool frmGridRegionStats::MeasureRegions(RegionRun& run) {
+    Procedure& kvProc_ = run.kvProc_;
+    // ---- region by region ------------------------------------------------------------------------------
+    KV_LINE;
+    const h::RasterLattice lattice = h::latticeOf(*run.classGrid);
+    int32_t runBase = run.state.lastRun;
+    const int64_t n = static_cast<int64_t>(run.regionValues.size());
+    auto& cwedBox = get<h::TextBox>("txtCWEDFilename");
+    // The regions done, drawn on a progress window; each region's own work
+    // reports nothing there.
+    StageProgress progress;
+    progress.stage("Measuring the regions by " + run.strRegionField);
+    for (int64_t i = 0; i < n; ++i) {
+        struct Done {
+            int64_t done, of;
+            ~Done() { h::reportProgress(static_cast<double>(done) / static_cast<double>(of)); }
+        } done{i + 1, n};
+        h::ProgressScope quiet({});
+        const h::Value& value = run.regionValues[static_cast<size_t>(i)];
+        const std::string valueText = h::isNull(value) ? std::string("<null>") : RegionValueText(value);
+        const std::string regionStatus = RegionStatusText(run.strRegionField, valueText, i, n);
+        status(regionStatus, "Querying out " + valueText + " from " + run.strRegionField);
+        KV_LINE;
+        const h::QueryFilter where(RegionWhereClause(run.strRegionField, run.textRegion, value));
+        h::SelectionSet selection = *run.remembered;
+        selection.select(&where, h::SelectionMethod::Intersect);
+        run.regions->setSelectionSet(selection);
+        if (selection.empty()) continue;
+
+        status(regionStatus, "Creating a new raster from the selected grids");
+        KV_LINE;
+        const h::RasterLattice window = windowOf(lattice, envelopeOf(selection));
+        if (window.columns == 0) continue;
+        h::RasterAnalysisEnvironment env;
+        env.setCellSizeFrom(*run.classGrid);
+        TemporaryRaster mask, cut;
+        // The mask on the class grid's own cells, by object id: every
+        // selected feature counts, whatever its region value.
+        mask.raster = h::featuresToRaster(run.regionClass, &selection, run.regionClass->oidFieldName(), window, env,
+                                          {}, run.classGrid->spatialReference());
+        env.setExtent(h::EnvValue, window.extent());
+        cut.raster = h::conditional(mask.raster, run.classGrid, env);
+        mask.release();
+        h::TablePtr cutTable = cut.raster->attributeTable();
+        if (!cutTable || cutTable->rowCount() == 0) continue;
+
+        h::RasterLayer cutLayer(cut.raster, run.strRasterLayer);
+        status(regionStatus, "Running fragstats against selection");
+        KV_LINE;
+        const std::string base = RunFragStats(cutLayer, run.blnMnn, run.blnCwed, true, run.bufferDistance, run.mpi,
+                                              run.boundary, cwedBox.text(), run.verbose);
+        // The region's folder goes when its files are read, or the run stops (verbose keeps it).
+        struct ReleaseFolder {
+            std::unique_ptr<FragStatsFolder>& folder;
+            ~ReleaseFolder() { folder.reset(); }
+        } releaseFolder{runFolder_};
+        status(regionStatus, "Processing the fragstats output");
+        KV_LINE;
+        std::optional<std::vector<GridStatsFile>> files = ReadRegionFiles(run, base);
+        if (!files) return false;
+        runFolder_.reset();   // read: the folder goes
+        ++runBase;
+        std::string problem = AddRegionRows(run.rows, *files, run.codes, runBase, value);
+        if (!problem.empty()) {
+            MsgBox(fmt::format("The fragstat output cannot be stored: {}.{}Nothing was written to the table.",
+                               problem, kCRLF),
+                   h::mb::Exclamation, "Cannot Continue");
+            return false;
+        }
+        run.runs.insert(runBase);
+        run.regions->setSelectionSet(*run.remembered);
+    }
+    run.regions->setSelectionSet(*run.remembered);
+    return true;
+}
+
+std::optional<std::vector<GridStatsFile>> frmGridRegionStats::ReadRegionFiles(RegionRun& run,
+                                                                               const std::string& base) {
+    std::vector<GridStatsFile> files;
+    for (bool land : {true, false}) {
+        if ((land && !run.landscape) || (!land && !run.cls)) continue;
+        const std::string path = base.empty() ? std::string() : base + (land ? ".land" : ".class");
+        // A program that failed is not trusted with what it may have left.
+        const bool failed = runInfo_ && runInfo_->exitCode != 0;
+        if (path.empty() || failed || !hfs::FileExists(path)) {
+            std::string text = FragStatsMissingOutputMessage(run.verbose);
+            if (run.verbose && runInfo_ && runInfo_->exitCode != -1)
+                text += FragStatsExitReport(*runInfo_, runFolder_->path());
+            MsgBox(text, h::mb::Exclamation);
+            return std::nullopt;
+        }
+        std::optional<GridStatsFile> file = ReadGridStatsFile(path, land);
+        if (!file) return std::nullopt;
+        files.push_back(std::move(*file));
+    }
+    return files;
+}
+
+bool frmGridRegionStats::WriteRegionRunTable(RegionRun& run) {
+    Procedure& kvProc_ = run.kvProc_;
+    // ---- the table, put in place after the last region ----------------------------------------------------
+    KV_LINE;
+    try {
+        run.statsTable =
+            WriteRegionStatsTable(run.tablePath, run.blnAppend, run.strRasterLayer, run.regionDef, run.rows);
+    } catch (const h::Failure& f) {
+        MsgBox(fmt::format("The table {} could not be written: {}{}It is as it was before the run.", run.tablePath,
+                           f.description(), kCRLF),
+               h::mb::Exclamation, "File Access Error");
+        return false;
+    }
+    if (run.verbose) MsgBox("Statistics table successfully created", h::mb::Information, "Success");
+    status("Statistics table successfully created", "");
+    get<h::OptionButton>("optAppend").setValue(true);
+    get<h::OptionButton>("optAppend").setEnabled(true);
+    get<h::OptionButton>("optOverwrite").setEnabled(true);
+    return true;
+}
+
+void frmGridRegionStats::SummariseRegionResponse(RegionRun& run) {
+    Procedure& kvProc_ = run.kvProc_;
+    // ---- the response summary ----------------------------------------------------------------------------------
+    if (!run.responseLayer) return;
+    status("Running zonal statistics against output", "");
+    KV_LINE;
+    h::RasterAnalysisEnvironment env;
+    env.setCellSizeFrom(*run.responseLayer->raster());
+    env.setExtentFrom(*run.responseLayer->raster());
+    // Written in a private folder: no user dataset can be in its way.
+    run.zonalFolder = std::make_unique<FragStatsFolder>();
+    const std::string first = hfs::BuildPath(run.zonalFolder->path(), "zonal.dbf");
+    run.zonal = h::zonalStatisticsAsTable(run.regionClass, run.strRegionField, run.responseLayer->raster(), false,
+                                          first, env);
+    std::string name = "RgnStats-SummaryOf" + upper(run.strRegionLayer);
+    if (name.size() > 32) name = ("RgnStats-SummOf" + upper(run.strRegionLayer)).substr(0, 32);
+    h::ShapefileWorkspace zws = h::ShapefileWorkspace::open(run.zonalFolder->path());
+    for (const std::string& other : zws.datasetNames())
+        if (upper(other) == upper(name)) zws.deleteDataset(other);
+    run.zonal.reset();
+    run.zonal = zws.renameDataset("zonal", name);
+}
+
+bool frmGridRegionStats::WriteRegionCrossTabs(RegionRun& run) {
+    Procedure& kvProc_ = run.kvProc_;
+    // ---- the cross-tabulations of this call's rows --------------------------------------------------------
+    status("Setting up cross tabs", "To show proportion of each class");
+    KV_LINE;
+    h::TablePtr hist = CrossTab(run.statsTable, "ClassHist", "Class", run.runs);
+    if (!hist) return false;
+    Add_Table_TOC(hist);
+    status("Setting up cross tabs", "To show total area in each class");
+    run.area = CrossTabArea(run.statsTable, run.strRegionField, "Class", "CA", "SStatsByRgns--ClassAreaCrosstab",
+                            run.runs, &run.areaRun);
+    if (!run.area) return false;
+    Add_Table_TOC(run.area);
+    status("Setting up cross tabs", "To show total edge for each class");
+    h::TablePtr edge =
+        CrossTabArea(run.statsTable, run.strRegionField, "Class", "TE", "SStatsByRgns--TotalEdgeCrosstab", run.runs);
+    if (!edge) return false;
+    Add_Table_TOC(edge);
+    return true;
+}
+
+void frmGridRegionStats::JoinRegionResults(RegionRun& run) {
+    Procedure& kvProc_ = run.kvProc_;
+    // ---- the join, its export and the new layer ----------------------------------------------------------
+    status("Joining data to the regions theme", "");
+    KV_LINE;
+    h::MemoryRelationshipClassPtr rel;
+    const bool joinZonal = run.response && run.zonal;
+    if (joinZonal) {
+        status("Joining the response statistics to the regions theme");
+        rel = h::MemoryRelationshipClass::open("TabletoLayer", run.regionClass, run.strRegionField, run.zonal,
+                                               run.strRegionField);
+    } else {
+        const h::QueryFilter thisRun("Run = " + std::to_string(run.areaRun));
+        rel = h::MemoryRelationshipClass::open("TabletoLayer", run.regionClass, run.strRegionField, run.area,
+                                               run.strRegionField, &thisRun);
+    }
+    run.regions->displayRelationshipClass(rel, h::JoinType::LeftOuter);
+
+    status("Export the join to a new shapefile (join.shp)");
+    KV_LINE;
+    h::ShapefileWorkspace ws = h::ShapefileWorkspace::open(run.folder);
+    std::string joinName = "Join";
+    for (int k = 1; anyDatasetFile(run.folder, joinName); ++k) joinName = "Join" + std::to_string(k);
+    // The fields the new layer does not need are left out of the export,
+    // which is written whole under a temporary name, once.
+    std::vector<std::string> drop =
+        joinZonal ? std::vector<std::string>{"MIN", "MAX", "MINORITY", "RANGE", "STD", "VARIETY", "MAJORITY",
+                                             "MEDIAN", "AREA", "SUM", "COUNT", "Name", "RunDate", "Class-All",
+                                             "Run"}
+                  : std::vector<std::string>{"Class-All", "Name", "RunDate", "Run", "oid_",
+                                             h::dbfFieldNameFor(run.strRegionField, {run.strRegionField})};
+    h::FeatureClassPtr joined = h::exportJoinedLayer(*run.regions, &*run.remembered, ws, joinName, drop);
+    status("Loading the new join shapefile onto the map");
+    status("Removing the joins from the region layer");
+    run.regions->removeJoin();
+    run.zonal.reset();
+    run.zonalFolder.reset();
+    status("Cleaning out unneeded fields");
+
+    auto layer = std::make_shared<h::FeatureLayer>(joined, "Regions analysis of " + run.strRasterLayer + " (" +
+                                                               run.strClassField + ") by " + run.strRegionLayer);
+    if (joinZonal && joined->findField("MEAN") >= 0)
+        layer->setFieldAlias(joined->fields().field(joined->findField("MEAN")).name, "MeanResponse");
+    if (run.response) layer->setVisible(false);
+    run.map->addLayer(layer);
+    status("Finished");
 }
 
 }  // namespace kv

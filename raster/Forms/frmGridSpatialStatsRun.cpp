@@ -18,6 +18,7 @@
 #include "raster/Forms/frmGridSpatialStats.h"
 #include "raster/Modules/UtilModule.h"
 #include "raster/Modules/modFragStats.h"
+#include "raster/Modules/modGridOutput.h"
 #include "raster/Modules/modGridStatsTable.h"
 #include "raster/Modules/modMisc.h"
 #include "raster/Modules/modRunFragStats.h"
@@ -177,8 +178,11 @@ bool frmGridSpatialStats::RunGridSpatialStats(const std::string& strRasterLayerI
         source.cellX = raster.cellSizeX();
         source.cellY = raster.cellSizeY();
         source.classValues = [&] { return values; };
+        StageProgress progress;
         source.exportGrid = [&](const std::string& flt) {
-            h::exportFloatGrid(raster, flt.substr(0, flt.size() - 4));
+            progress.stage("Exporting " + strRasterLayerIn);
+            h::exportFloatGrid(raster, flt.substr(0, flt.size() - 4), ReportRowsDone);
+            progress.stage("Running fragstat on " + strRasterLayerIn);
         };
         FragStatsOptions options;
         options.confirmSpace = true;

@@ -6,10 +6,44 @@
 #include "host/data/RasterLayer.h"
 #include "host/data/RasterWorkspace.h"
 #include "raster/Modules/modMisc.h"
+#include "shared/frmProgress.h"
+#include "shared/modMisc.h"
 
 namespace kv {
 
 namespace h = korvane::host;
+
+StageProgress::StageProgress() : window_(std::make_unique<frmProgress>()) {}
+
+StageProgress::~StageProgress() {
+    scope_.reset();
+    try {
+        if (window_->loaded()) window_->unload();
+    } catch (...) {
+    }
+}
+
+void StageProgress::stage(const std::string& caption) {
+    scope_.reset();
+    if (!window_->loaded()) {
+        // Set up before it shows, so that its first line is the stage's.
+        window_->load();
+        window_->setMax(1000);
+        window_->lblProgress().setCaption(caption);
+        ShowForm(*window_, false);
+        window_->refresh();
+    } else {
+        // The caption first: it starts a new progress line at 0.
+        window_->lblProgress().setCaption(caption);
+        window_->setValue(0);
+    }
+    scope_ = std::make_unique<h::ProgressScope>(
+        [this](double share) { window_->setValue(static_cast<int32_t>(share * 1000.0)); });
+}
+
+void ReportRowsDone(int64_t rowsDone, int64_t rows) {
+    h::reportProgress(static_cast<double>(rowsDone) / static_cast<double>(std::max<int64_t>(rows, 1)));
+}
 
 ScratchRasters::~ScratchRasters() {
     for (const h::RasterDatasetPtr& r : rasters_) {

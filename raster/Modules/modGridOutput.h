@@ -3,14 +3,38 @@
 // scratch folder, the lists of layers they offer, and saving a result
 // under the name the user chose before it is added to the map.
 #include <functional>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "host/Document.h"
+#include "host/Progress.h"
 #include "host/data/Raster.h"
 
 namespace kv {
+
+class frmProgress;
+
+// The progress window of a long grid run: each stage's caption, then the
+// share of it done on the bar (korvane draws it as a progress line). The
+// host's operators report through the scope of the current stage; the
+// window closes when this goes.
+class StageProgress {
+public:
+    StageProgress();
+    ~StageProgress();
+    StageProgress(const StageProgress&) = delete;
+    StageProgress& operator=(const StageProgress&) = delete;
+    void stage(const std::string& caption);
+
+private:
+    std::unique_ptr<frmProgress> window_;
+    std::unique_ptr<korvane::host::ProgressScope> scope_;
+};
+
+// Reports rowsDone of rows to the current stage (a row-wise progress).
+void ReportRowsDone(int64_t rowsDone, int64_t rows);
 
 // Working rasters of one run, deleted (with their tables) when this goes,
 // however the run ends.

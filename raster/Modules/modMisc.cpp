@@ -125,7 +125,8 @@ std::optional<h::RasterWorkspace> OpenOrCreateRasterWorkspace(const std::string&
     }
 }
 
-bool MakePermanentRaster(const h::RasterDatasetPtr& raster, const std::string& folder, const std::string& name) {
+bool MakePermanentRaster(const h::RasterDatasetPtr& raster, const std::string& folder, const std::string& name,
+                         const h::RasterTableRows* table, h::RasterDatasetPtr* saved) {
     if (folder.empty() || name.empty()) return false;
     // The name is checked before anything in the folder is touched.
     std::optional<h::RasterFormat> format = h::rasterFormatForName(name);
@@ -139,7 +140,8 @@ bool MakePermanentRaster(const h::RasterDatasetPtr& raster, const std::string& f
         if (!ws)
             h::fail(h::err::PathNotFound, "MakePermanentRaster",
                     "Cannot open or create the raster workspace " + folder + ".");
-        ws->saveReplacing(*raster, name, *format);
+        h::RasterDatasetPtr result = ws->saveReplacing(*raster, name, *format, table);
+        if (saved) *saved = result;
         return true;
     } catch (const h::Failure& f) {
         MsgBox("Make Permanent Raster:" + f.description(), h::mb::OKOnly);

@@ -49,8 +49,11 @@ std::optional<korvane::host::RasterWorkspace> OpenOrCreateRasterWorkspace(const 
 // the error's description when the write or the swap fails. An existing
 // dataset of that name is replaced whole (written under a temporary name,
 // then swapped in, its own sidecars with it) and stays as it was on failure.
+// table, when given, is the value table saved instead of the raster's own;
+// saved, when given, receives the saved dataset.
 bool MakePermanentRaster(const korvane::host::RasterDatasetPtr& raster, const std::string& folder,
-                         const std::string& name);
+                         const std::string& name, const korvane::host::RasterTableRows* table = nullptr,
+                         korvane::host::RasterDatasetPtr* saved = nullptr);
 
 // The raster dataset folder/name; nothing silently for an empty folder or
 // name, nothing after "Open Raster Dataset:" and the error's description.

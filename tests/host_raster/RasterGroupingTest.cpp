@@ -81,6 +81,32 @@ TEST(RegionGroup, FourAndEightNeighboursNumberRegionsByTheirFirstCell) {
     }
 }
 
+// Grouping the codes of the values, with the table handed back and the
+// geometry measured while the ids are written, gives what a remap, a
+// grouping and the zonal geometry of its result give (values left out of
+// the codes become NoData), with no table beside the result.
+TEST(RegionGroup, CodesTableAndGeometryInOnePassAgreeWithTheSteps) {
+    TempFolder tmp;
+    auto in = grid(tmp, "in.tif", 4, 4, kCorners);
+    const std::unordered_map<int64_t, int32_t> codes = {{1, 7}, {2, 7}};
+    h::RasterAnalysisEnvironment env;
+    auto steps = h::regionGroup(h::remap(in, codes, env), {}, env);
+
+    h::RegionGroupOptions o;
+    o.codes = &codes;
+    h::RasterTableRows table;
+    h::ZonalGeometryTable geometry;
+    o.table = &table;
+    o.geometry = &geometry;
+    auto onePass = h::regionGroup(in, o, env);
+    EXPECT_EQ(cellsOf(*onePass), cellsOf(*steps));
+    EXPECT_EQ(geometryRows(geometry), geometryRows(h::zonalGeometry(*steps)));
+    std::vector<std::string> rows;
+    for (const auto& r : table.rows) rows.push_back(fmt::format("{} {} {}", h::toText(r[0]), h::toText(r[1]), h::toText(r[2])));
+    EXPECT_EQ(rows, tableRows(*steps));
+    EXPECT_EQ(onePass->attributeTable(), nullptr);
+}
+
 TEST(ZonalGeometry, HolesNoDataAndTheOutsideAreEdges) {
     struct Case {
         const char* what;

@@ -8,6 +8,8 @@
 #include "TestFiles.h"
 #include "host/Failure.h"
 #include "host/data/Raster.h"
+#include "host/data/RasterImpl.h"
+#include "host/data/TableImpl.h"
 
 namespace h = korvane::host;
 using korvane::test::GridSpec;
@@ -167,4 +169,42 @@ TEST(ValueTable, NoTableForFloatsSeveralBandsOrTooManyValues) {
     EXPECT_NE(mr->tableStatus().find("65536"), std::string::npos) << mr->tableStatus();
     EXPECT_FALSE(std::filesystem::exists(tmp.file("many.tif.vat.dbf")));
     EXPECT_EQ(h::countValues(*mr, 70000).size(), 66000u);
+}
+
+// A value table held in memory is written with the bytes the driver writes
+// for the same rows, and its GDAL copy is the text GDAL gives the table read
+// back from that file: numbers with the column's decimals, text escaped.
+TEST(ValueTable, RowsHeldInMemoryAreWrittenAsTheDriverAndGdalWriteThem) {
+    TempFolder tmp;
+    h::RasterTableRows t;
+    t.fields = {{"Value", h::FieldInteger, 0, 11, 0},
+                {"Count", h::FieldInteger, 0, 11, 0},
+                {"Kind", h::FieldString, 16, 0, 0},
+                {"Area", h::FieldDouble, 0, 20, 5}};
+    t.rows = {{h::Value(1), h::Value(12), h::Value(std::string("a & <b> \"c\" 'd'")), h::Value(0.1 + 0.2)},
+              {h::Value(2), h::Value(3), h::Value(std::string()), h::Value(12345678.123456789)},
+              {h::Value(-7), h::Value(1), h::Value(), h::Value()},
+              {h::Value(100000), h::Value(2), h::Value(std::string("\xc3\xa9t\xc3\xa9")), h::Value(1e-7)}};
+    const std::string mine = tmp.file("mine.dbf"), driver = tmp.file("driver.dbf");
+    h::data::writeDbfRows(mine, t);
+    {
+        h::TablePtr d = h::data::createDbf(driver, t.fields);
+        h::InsertCursor ins = d->insert(true);
+        h::RowPtr buf = ins.createRowBuffer();
+        for (const auto& row : t.rows) {
+            for (size_t k = 0; k < row.size(); ++k) buf->setValue(t.fields[k].name, row[k]);
+            ins.insertRow(*buf);
+        }
+        ins.flush();
+        d->flush();
+        d->close();
+        h::data::forgetDataset(driver);
+    }
+    EXPECT_EQ(korvane::test::readBytes(mine), korvane::test::readBytes(driver));
+
+    const std::string aux = tmp.file("mine.aux.xml");
+    h::data::writeGdalTableXml(aux, t);
+    h::TablePtr back = h::Table::open(mine);
+    std::vector<uint8_t> text = korvane::test::readBytes(aux);
+    EXPECT_EQ(std::string(text.begin(), text.end()), h::data::gdalTableXml(*back, ""));
 }

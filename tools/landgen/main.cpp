@@ -2,6 +2,7 @@
 //
 //   kv_landgen sample FOLDER [--seed S]
 //   kv_landgen grid FOLDER NAME --patches N --classes K [--seed S] [--cell-size M] [--jitter F] [--force]
+//   kv_landgen raster FOLDER NAME --side N --classes K [--seed S] [--cell-size M]
 
 #include <chrono>
 #include <cstdio>
@@ -54,12 +55,29 @@ int main(int argc, char** argv) {
       ->capture_default_str();
   gridCmd->add_flag("--force", grid.force, "regenerate even if a matching file exists");
 
+  std::string rasterFolder, rasterName;
+  std::int64_t rasterSide = 0;
+  int rasterClasses = 0;
+  std::uint64_t rasterSeed = 1;
+  double rasterCell = 30;
+  CLI::App* rasterCmd = app.add_subcommand("raster", "write a clustered class raster FOLDER/NAME.tif");
+  rasterCmd->add_option("folder", rasterFolder, "output folder")->required();
+  rasterCmd->add_option("name", rasterName, "file name without .tif")->required();
+  rasterCmd->add_option("--side", rasterSide, "rows and columns")->required();
+  rasterCmd->add_option("--classes", rasterClasses, "number of classes")->required();
+  rasterCmd->add_option("--seed", rasterSeed, "random seed")->capture_default_str();
+  rasterCmd->add_option("--cell-size", rasterCell, "cell size, m")->capture_default_str();
+
   CLI11_PARSE(app, argc, argv);
 
   try {
     if (*sample) {
       const lg::SampleSummary s = lg::generateSample(sampleFolder, lg::SampleOptions{sampleSeed});
       printSample(sampleFolder, sampleSeed, s);
+    } else if (*rasterCmd) {
+      fmt::print("{}\n", lg::generateClusteredRaster(rasterFolder, rasterName, rasterSide, rasterClasses, rasterSeed,
+                                                     rasterCell)
+                             .string());
     } else {
       const auto start = std::chrono::steady_clock::now();
       const lg::GridResult r = lg::generateGrid(gridFolder, gridName, grid);

@@ -426,126 +426,30 @@ void frmRegionalAnalysis::cmdCancel_Click() {
 
 // ---- Run ---------------------------------------------------------------------------------
 
+// What the stages of one Run share.
+struct frmRegionalAnalysis::RegionalRun {
+    explicit RegionalRun(Procedure& proc) : kvProc_(proc) {}
+    Procedure& kvProc_;   // the click's handler: KV_LINE marks its line
+    bool classLevel = false;
+    std::string classField, regionField, layerName, tablePath;
+    h::LayerPtr layer;
+    std::vector<h::Value> regions, classes;
+    int64_t nullRegions = 0, nullClasses = 0;
+    AreaAndPerimeter written;
+    std::unique_ptr<RegionalPatches> grouped;
+};
+
 void frmRegionalAnalysis::cmdOK_Click() {
     KV_PROCEDURE("cmdOK_Click", TopLevel).run([&] {
-        KV_LINE;
-        setStatus("Initializing");
-        const std::vector<std::string>& metrics = MetricList();
-        const bool classLevel = get<h::OptionButton>("optClass").value();
-        const std::string classField = get<h::ComboBox>("cboClass").text();
-        const std::string regionField = get<h::ComboBox>("cboRegion").text();
-        KV_LINE;
-        h::MapPtr map = ArcMapHook()->document()->focusMap();
-        const std::string layerName = get<h::ListBox>("lstLayers").text();
-        KV_LINE;
-        h::LayerPtr layer = FindLayerByName(map, layerName);
-
-        // Without these choices every later step would fail on its own.
-        auto missing = [&](const char* text) {
-            MsgBox(text, h::mb::Exclamation, "Missing Information");
-            setStatus("Idle");
-        };
-        if (!layer) return missing("A layer must first be chosen");
-        if (regionField.empty()) return missing("A region field must first be chosen");
-        if (classLevel && classField.empty()) return missing("A class must first be chosen");
-
-        KV_LINE;
-        setStatus("Initializing - Creating list of region values");
-        KV_LINE;
-        std::vector<h::Value> regions = GetClassList(layer, regionField);
-        KV_LINE;
-        ArraySort(regions, std::nullopt, false);
-        std::vector<h::Value> classes;
-        if (classLevel) {
-            KV_LINE;
-            setStatus("Initializing - Creating list of class values");
-            KV_LINE;
-            classes = GetClassList(layer, classField);
-            KV_LINE;
-            ArraySort(classes, std::nullopt, false);
-        }
-
-        auto goOn = [&](const std::string& text, const char* title) {
-            return MsgBox(text, h::mb::YesNo, title) == h::mb::Yes;
-        };
-        KV_LINE;
-        if (regions.size() > 50 &&
-            !goOn(std::string("Regions field has more than 50 unique records.") + kCRLF + "CONTINUE?", "Regions Count"))
-            return setStatus("Idle");
-        KV_LINE;
-        if (regions.size() <= 1 &&
-            !goOn(std::string("Regions field has 1 or less unique records.") + kCRLF + "CONTINUE?", "Regions Count"))
-            return setStatus("Idle");
-        KV_LINE;
-        if (classLevel && classes.size() <= 1 &&
-            !goOn(std::string("Class field has 1 or less unique records.") + kCRLF + "CONTINUE?", "Class Count"))
-            return setStatus("Idle");
-        KV_LINE;
-        if (get<h::CommonDialog>("cmnDlg").fileName.empty()) {
-            MsgBox("No filename provided for output table", h::mb::Exclamation, "Missing Information");
-            return setStatus("Idle");
-        }
-
-        // Everything that would stop the run is refused here, before the
-        // source layer is touched.
-        const std::string tablePath = get<h::TextBox>("txtTableName").text();
-        auto refuse = [&](const std::string& text) {
-            MsgBox(text, h::mb::Exclamation, "Cannot Continue");
-            setStatus("Idle");
-        };
-        KV_LINE;
-        if (classLevel) {
-            for (const char* column : {"Class", "RunDate"}) {
-                if (h::sameFieldName(regionField, column))
-                    return refuse("The region field '" + regionField + "' has the name of a column of the output "
-                                  "table (RunDate, Class).  Copy the regions to a field of another name.  Cannot "
-                                  "continue.");
-            }
-        }
-        auto source = std::dynamic_pointer_cast<h::FeatureLayer>(layer);
-        const bool textRegions = source && source->featureClass() &&
-                                 source->featureClass()->findField(regionField) >= 0 &&
-                                 source->featureClass()->fields().field(source->featureClass()->findField(regionField)).type ==
-                                     h::FieldString;
-        // Values the 40-byte text columns could not tell apart.
-        std::string clash = CutValueClash(classLevel ? classes : regions, 40, "Class");
-        if (clash.empty() && classLevel && textRegions) clash = CutValueClash(regions, 40, regionField);
-        if (!clash.empty()) return refuse(clash);
-        KV_LINE;
-        if (hfs::FileExists(tablePath)) {
-            h::TablePtr existing;
-            try {
-                existing = h::ShapefileWorkspace::open(folderOf(tablePath)).openTable(fileOf(tablePath));
-            } catch (const h::Failure&) {
-            }
-            if (existing && !existing->canDelete()) {
-                MsgBox("Cannot delete " + tablePath, h::mb::Exclamation, "Cannot Overwrite File");
-                return setStatus("Idle");
-            }
-        }
-        KV_LINE;
-        if (source && source->featureClass() && IsGeographicLayer(*source->featureClass()) &&
-            !ConfirmGeographicLayer(layerName))
-            return setStatus("Idle");
+        RegionalRun run(kvProc_);
+        if (!ReadRegionalChoices(run) || !CheckRegionalRun(run)) return setStatus("Idle");
         // Patches whose region or class value is null belong to no row.
-        int64_t nullRegions = 0, nullClasses = 0;
-        if (source && source->featureClass()) {
-            const int32_t regionAt = source->featureClass()->findField(regionField);
-            const int32_t classAt = classLevel ? source->featureClass()->findField(classField) : -1;
-            h::Cursor all = source->featureClass()->search(nullptr, true);
-            while (h::RowPtr f = all.next()) {
-                if (regionAt >= 0 && h::isNull(f->value(regionAt)))
-                    ++nullRegions;
-                else if (classAt >= 0 && h::isNull(f->value(classAt)))
-                    ++nullClasses;
-            }
-        }
+        CountNullValues(run);
 
         KV_LINE;
         setStatus("Calculating area and perimeter on source layer");
         KV_LINE;
-        AreaAndPerimeter written;
-        AddAreaAndPerimFields(layer, true, &written);
+        AddAreaAndPerimFields(run.layer, true, &run.written);
 
         // A long run shows how far it has come in a progress window beside
         // the dialog: the pass over the patches, then the regions.
@@ -562,73 +466,257 @@ void frmRegionalAnalysis::cmdOK_Click() {
             }
         } closeProgress{progressWindow};
         ProgressSteps progress(progressWindow);
-
-        std::unique_ptr<RegionalPatches> grouped;
-        if (!searchEachRegion) {
-            KV_LINE;
-            auto fl = std::dynamic_pointer_cast<h::FeatureLayer>(layer);
-            if (!fl || !fl->featureClass()) h::failObjectNotSet();
-            h::FeatureClass& source = *fl->featureClass();
-            if (source.findField(classLevel ? classField : regionField) >= 0 &&
-                (!classLevel || source.findField(regionField) >= 0)) {
-                progressWindow.lblProgress().setCaption("Grouping the patches by region and class");
-                progress.start(source.rowCount());
-                KV_LINE;
-                grouped = GroupPatches(source, classLevel ? classField : regionField,
-                                       classLevel ? regionField : std::string{}, false, &written, progress);
-            }
-        }
-
-        // Every region's rows go to one new table under a temporary name,
-        // put in place of the old one once, after the last region.
-        KV_LINE;
-        h::OutputLock tableLock(std::filesystem::path(folderOf(tablePath)) / (withoutExtension(fileOf(tablePath)) + ".dbf"));
-        h::DatasetReplacement next(h::ShapefileWorkspace::open(folderOf(tablePath)), withoutExtension(fileOf(tablePath)),
-                                   false);
-        const std::string workPath = next.temporaryPath(".dbf");
-        h::TablePtr openTable;
-        progressWindow.lblProgress().setCaption("Writing the rows of each region");
-        if (classLevel) {
-            const size_t n = regions.size();
-            progress.start(static_cast<int64_t>(n));
-            KV_LINE;
-            setStatus(fmt::format("Processing  --  {} = {}   (0% complete)", regionField,
-                                  n ? h::toText(regions[0]) : std::string{}));
-            for (size_t i = 0; i < n; ++i) {
-                KV_LINE;
-                bool haveTable = RunRegionalSpatialStats(ArcMapHook(), layerName, classField, false, workPath,
-                                                         i > 0, metrics, false, false, regionField, regions[i],
-                                                         grouped.get());
-                // A table that could not be made must not be replaced by an
-                // older one of that name for the regions that follow.
-                if (!haveTable) return setStatus("Idle");
-                // Held open while the regions go on, so that each region's
-                // call finds it open instead of opening the file again.
-                if (!openTable && hfs::FileExists(workPath)) openTable = h::Table::open(workPath);
-                KV_LINE;
-                setStatus(fmt::format("Processing  --  {} = {}   ({}% complete)", regionField,
-                                      h::toText(regions[i]), static_cast<int64_t>((i + 1) * 100 / n)));
-                progress.step();
-            }
-        } else {
-            KV_LINE;
-            if (!RunRegionalSpatialStats(ArcMapHook(), layerName, regionField, false, workPath, false, metrics,
-                                         true, false, "", h::Value{}, grouped.get()))
-                return setStatus("Idle");
-        }
-        openTable.reset();
-        KV_LINE;
-        h::TablePtr table = next.commit();
-        KV_LINE;
-        setStatus("FINISHED");
-        KV_LINE;
-        Add_Table_TOC(table);
-        progressWindow.unload();
-        ReportNullsLeftOut(nullClasses, nullRegions);
+        if (!searchEachRegion) GroupRegionalPatches(run, progressWindow, progress);
+        if (!WriteRegionalRows(run, progressWindow, progress)) return setStatus("Idle");
+        ReportNullsLeftOut(run.nullClasses, run.nullRegions);
     });
 }
 
+bool frmRegionalAnalysis::ReadRegionalChoices(RegionalRun& run) {
+    Procedure& kvProc_ = run.kvProc_;
+    KV_LINE;
+    setStatus("Initializing");
+    run.classLevel = get<h::OptionButton>("optClass").value();
+    run.classField = get<h::ComboBox>("cboClass").text();
+    run.regionField = get<h::ComboBox>("cboRegion").text();
+    KV_LINE;
+    h::MapPtr map = ArcMapHook()->document()->focusMap();
+    run.layerName = get<h::ListBox>("lstLayers").text();
+    KV_LINE;
+    run.layer = FindLayerByName(map, run.layerName);
+
+    // Without these choices every later step would fail on its own.
+    auto missing = [&](const char* text) {
+        MsgBox(text, h::mb::Exclamation, "Missing Information");
+        return false;
+    };
+    if (!run.layer) return missing("A layer must first be chosen");
+    if (run.regionField.empty()) return missing("A region field must first be chosen");
+    if (run.classLevel && run.classField.empty()) return missing("A class must first be chosen");
+
+    KV_LINE;
+    setStatus("Initializing - Creating list of region values");
+    KV_LINE;
+    run.regions = GetClassList(run.layer, run.regionField);
+    KV_LINE;
+    ArraySort(run.regions, std::nullopt, false);
+    if (run.classLevel) {
+        KV_LINE;
+        setStatus("Initializing - Creating list of class values");
+        KV_LINE;
+        run.classes = GetClassList(run.layer, run.classField);
+        KV_LINE;
+        ArraySort(run.classes, std::nullopt, false);
+    }
+
+    auto goOn = [&](const std::string& text, const char* title) {
+        return MsgBox(text, h::mb::YesNo, title) == h::mb::Yes;
+    };
+    KV_LINE;
+    if (run.regions.size() > 50 &&
+        !goOn(std::string("Regions field has more than 50 unique records.") + kCRLF + "CONTINUE?", "Regions Count"))
+        return false;
+    KV_LINE;
+    if (run.regions.size() <= 1 &&
+        !goOn(std::string("Regions field has 1 or less unique records.") + kCRLF + "CONTINUE?", "Regions Count"))
+        return false;
+    KV_LINE;
+    if (run.classLevel && run.classes.size() <= 1 &&
+        !goOn(std::string("Class field has 1 or less unique records.") + kCRLF + "CONTINUE?", "Class Count"))
+        return false;
+    KV_LINE;
+    if (get<h::CommonDialog>("cmnDlg").fileName.empty()) {
+        MsgBox("No filename provided for output table", h::mb::Exclamation, "Missing Information");
+        return false;
+    }
+    return true;
+}
+
+bool frmRegionalAnalysis::CheckRegionalRun(RegionalRun& run) {
+    Procedure& kvProc_ = run.kvProc_;
+    // Everything that would stop the run is refused here, before the
+    // source layer is touched.
+    run.tablePath = get<h::TextBox>("txtTableName").text();
+    auto refuse = [&](const std::string& text) {
+        MsgBox(text, h::mb::Exclamation, "Cannot Continue");
+        return false;
+    };
+    KV_LINE;
+    if (run.classLevel) {
+        for (const char* column : {"Class", "RunDate"}) {
+            if (h::sameFieldName(run.regionField, column))
+                return refuse("The region field '" + run.regionField + "' has the name of a column of the output "
+                              "table (RunDate, Class).  Copy the regions to a field of another name.  Cannot "
+                              "continue.");
+        }
+    }
+    auto source = std::dynamic_pointer_cast<h::FeatureLayer>(run.layer);
+    const bool textRegions =
+        source && source->featureClass() && source->featureClass()->findField(run.regionField) >= 0 &&
+        source->featureClass()->fields().field(source->featureClass()->findField(run.regionField)).type ==
+            h::FieldString;
+    // Values the 40-byte text columns could not tell apart.
+    std::string clash = CutValueClash(run.classLevel ? run.classes : run.regions, 40, "Class");
+    if (clash.empty() && run.classLevel && textRegions) clash = CutValueClash(run.regions, 40, run.regionField);
+    if (!clash.empty()) return refuse(clash);
+    KV_LINE;
+    if (hfs::FileExists(run.tablePath)) {
+        h::TablePtr existing;
+        try {
+            existing = h::ShapefileWorkspace::open(folderOf(run.tablePath)).openTable(fileOf(run.tablePath));
+        } catch (const h::Failure&) {
+        }
+        if (existing && !existing->canDelete()) {
+            MsgBox("Cannot delete " + run.tablePath, h::mb::Exclamation, "Cannot Overwrite File");
+            return false;
+        }
+    }
+    KV_LINE;
+    if (source && source->featureClass() && IsGeographicLayer(*source->featureClass()) &&
+        !ConfirmGeographicLayer(run.layerName))
+        return false;
+    return true;
+}
+
+void frmRegionalAnalysis::CountNullValues(RegionalRun& run) {
+    auto source = std::dynamic_pointer_cast<h::FeatureLayer>(run.layer);
+    if (!source || !source->featureClass()) return;
+    const int32_t regionAt = source->featureClass()->findField(run.regionField);
+    const int32_t classAt = run.classLevel ? source->featureClass()->findField(run.classField) : -1;
+    h::Cursor all = source->featureClass()->search(nullptr, true);
+    while (h::RowPtr f = all.next()) {
+        if (regionAt >= 0 && h::isNull(f->value(regionAt)))
+            ++run.nullRegions;
+        else if (classAt >= 0 && h::isNull(f->value(classAt)))
+            ++run.nullClasses;
+    }
+}
+
+void frmRegionalAnalysis::GroupRegionalPatches(RegionalRun& run, frmProgress& progressWindow,
+                                               ProgressSteps& progress) {
+    Procedure& kvProc_ = run.kvProc_;
+    KV_LINE;
+    auto fl = std::dynamic_pointer_cast<h::FeatureLayer>(run.layer);
+    if (!fl || !fl->featureClass()) h::failObjectNotSet();
+    h::FeatureClass& source = *fl->featureClass();
+    if (source.findField(run.classLevel ? run.classField : run.regionField) >= 0 &&
+        (!run.classLevel || source.findField(run.regionField) >= 0)) {
+        progressWindow.lblProgress().setCaption("Grouping the patches by region and class");
+        progress.start(source.rowCount());
+        KV_LINE;
+        run.grouped = GroupPatches(source, run.classLevel ? run.classField : run.regionField,
+                                   run.classLevel ? run.regionField : std::string{}, false, &run.written, progress);
+    }
+}
+
+bool frmRegionalAnalysis::WriteRegionalRows(RegionalRun& run, frmProgress& progressWindow, ProgressSteps& progress) {
+    Procedure& kvProc_ = run.kvProc_;
+    // Every region's rows go to one new table under a temporary name,
+    // put in place of the old one once, after the last region.
+    KV_LINE;
+    h::OutputLock tableLock(std::filesystem::path(folderOf(run.tablePath)) /
+                            (withoutExtension(fileOf(run.tablePath)) + ".dbf"));
+    h::DatasetReplacement next(h::ShapefileWorkspace::open(folderOf(run.tablePath)),
+                               withoutExtension(fileOf(run.tablePath)), false);
+    const std::string workPath = next.temporaryPath(".dbf");
+    const std::vector<std::string>& metrics = MetricList();
+    h::TablePtr openTable;
+    progressWindow.lblProgress().setCaption("Writing the rows of each region");
+    if (run.classLevel) {
+        const size_t n = run.regions.size();
+        progress.start(static_cast<int64_t>(n));
+        KV_LINE;
+        setStatus(fmt::format("Processing  --  {} = {}   (0% complete)", run.regionField,
+                              n ? h::toText(run.regions[0]) : std::string{}));
+        for (size_t i = 0; i < n; ++i) {
+            KV_LINE;
+            bool haveTable = RunRegionalSpatialStats(ArcMapHook(), run.layerName, run.classField, false, workPath,
+                                                     i > 0, metrics, false, false, run.regionField, run.regions[i],
+                                                     run.grouped.get());
+            // A table that could not be made must not be replaced by an
+            // older one of that name for the regions that follow.
+            if (!haveTable) return false;
+            // Held open while the regions go on, so that each region's
+            // call finds it open instead of opening the file again.
+            if (!openTable && hfs::FileExists(workPath)) openTable = h::Table::open(workPath);
+            KV_LINE;
+            setStatus(fmt::format("Processing  --  {} = {}   ({}% complete)", run.regionField,
+                                  h::toText(run.regions[i]), static_cast<int64_t>((i + 1) * 100 / n)));
+            progress.step();
+        }
+    } else {
+        KV_LINE;
+        if (!RunRegionalSpatialStats(ArcMapHook(), run.layerName, run.regionField, false, workPath, false, metrics,
+                                     true, false, "", h::Value{}, run.grouped.get()))
+            return false;
+    }
+    openTable.reset();
+    KV_LINE;
+    h::TablePtr table = next.commit();
+    KV_LINE;
+    setStatus("FINISHED");
+    KV_LINE;
+    Add_Table_TOC(table);
+    progressWindow.unload();
+    return true;
+}
+
 // ---- the run -------------------------------------------------------------------------------
+
+namespace {
+
+// The rows of one region (the whole layer in landscape mode): one per class
+// present, with the run date, the class, the region and the metric values.
+void StoreRegionRows(Procedure& kvProc_, h::Table& table, const Region* region, const std::vector<h::Value>& classes,
+                     const std::vector<Metric>& codes, const std::vector<std::string>& metrics, bool blnLandscape,
+                     const std::string& strRegionField, const h::Value& regionValue, const MetricScope& scope) {
+    static const std::map<int32_t, PatchGroup> kNoClasses;
+    // The row's fields, found once for the region's rows (a missing one
+    // fails where a value is set, by its name).
+    auto set = [](h::Row& row, int32_t at, const std::string& name, h::Value v) {
+        if (at >= 0)
+            row.setValue(at, std::move(v));
+        else
+            row.setValue(name, std::move(v));
+    };
+    const int32_t runDateAt = table.findField("RunDate");
+    const int32_t classAt = table.findField("Class");
+    const int32_t regionAt = blnLandscape ? -1 : table.findField(strRegionField);
+    const int32_t tlaAt = table.findField("TLA");
+    const int32_t teAt = table.findField("TE");
+    std::vector<int32_t> metricAt;
+    for (const std::string& code : metrics) metricAt.push_back(table.findField(code));
+    for (const auto& [at, group] : region ? region->byClass : kNoClasses) {
+        const h::Value& classValue = classes[static_cast<size_t>(at)];
+        KV_LINE;
+        h::RowPtr row = table.createRow();
+        set(*row, runDateAt, "RunDate", RunDateNow());
+        set(*row, classAt, "Class", classValue);
+        if (!blnLandscape) set(*row, regionAt, strRegionField, regionValue);
+        for (size_t k = 0; k < codes.size(); ++k) {
+            KV_LINE;
+            double v = 0;
+            if (codes[k] == Metric::ED) {
+                // From the row's stored TE and TLA; a region without
+                // area has no edge density to speak of.
+                auto stored = [&](int32_t field) {
+                    const h::Value* value = field < 0 ? nullptr : &row->value(field);
+                    return (!value || h::isNull(*value)) ? 0.0 : h::toDouble(*value);
+                };
+                double area = stored(tlaAt);
+                v = area == 0 ? 0 : stored(teAt) / area;
+            } else {
+                v = group.value(codes[k], scope);
+            }
+            KV_LINE;
+            set(*row, metricAt[k], metrics[k], v);
+        }
+        KV_LINE;
+        row->store();
+    }
+}
+
+}  // namespace
 
 bool frmRegionalAnalysis::RunRegionalSpatialStats(h::Application* app, const std::string& strLayerName,
                                                   const std::string& strClassField, bool blnRaster,
@@ -745,50 +833,8 @@ bool frmRegionalAnalysis::RunRegionalSpatialStats(h::Application* app, const std
         MetricScope scope;
         scope.divisor = divisor;
         scope.landscapeArea = region ? region->area : 0;
-        static const std::map<int32_t, PatchGroup> kNoClasses;
-        // The row's fields, found once for the region's rows (a missing one
-        // fails where a value is set, by its name).
-        auto set = [](h::Row& row, int32_t at, const std::string& name, h::Value v) {
-            if (at >= 0)
-                row.setValue(at, std::move(v));
-            else
-                row.setValue(name, std::move(v));
-        };
-        const int32_t runDateAt = table->findField("RunDate");
-        const int32_t classAt = table->findField("Class");
-        const int32_t regionAt = blnLandscape ? -1 : table->findField(strRegionField);
-        const int32_t tlaAt = table->findField("TLA");
-        const int32_t teAt = table->findField("TE");
-        std::vector<int32_t> metricAt;
-        for (const std::string& code : metrics) metricAt.push_back(table->findField(code));
-        for (const auto& [at, group] : region ? region->byClass : kNoClasses) {
-            const h::Value& classValue = classes[static_cast<size_t>(at)];
-            KV_LINE;
-            h::RowPtr row = table->createRow();
-            set(*row, runDateAt, "RunDate", RunDateNow());
-            set(*row, classAt, "Class", classValue);
-            if (!blnLandscape) set(*row, regionAt, strRegionField, regionValue);
-            for (size_t k = 0; k < codes.size(); ++k) {
-                KV_LINE;
-                double v = 0;
-                if (codes[k] == Metric::ED) {
-                    // From the row's stored TE and TLA; a region without
-                    // area has no edge density to speak of.
-                    auto stored = [&](int32_t field) {
-                        const h::Value* value = field < 0 ? nullptr : &row->value(field);
-                        return (!value || h::isNull(*value)) ? 0.0 : h::toDouble(*value);
-                    };
-                    double area = stored(tlaAt);
-                    v = area == 0 ? 0 : stored(teAt) / area;
-                } else {
-                    v = group.value(codes[k], scope);
-                }
-                KV_LINE;
-                set(*row, metricAt[k], metrics[k], v);
-            }
-            KV_LINE;
-            row->store();
-        }
+        StoreRegionRows(kvProc_, *table, region, classes, codes, metrics, blnLandscape, strRegionField, regionValue,
+                        scope);
         KV_LINE;
         table->flush();
     });

@@ -19,6 +19,8 @@ namespace kv {
 // Every patch of a layer grouped once by region and class (defined with the
 // run).
 struct RegionalPatches;
+class frmProgress;
+class ProgressSteps;
 
 class frmRegionalAnalysis : public KorvaneForm {
 public:
@@ -86,6 +88,14 @@ private:
     void LevelChanged(const char* procedure);
     void txtTableName_Click();
     void cmdOK_Click();
+    // The stages of cmdOK_Click, in order; false stops the run (its
+    // message shown).
+    struct RegionalRun;
+    bool ReadRegionalChoices(RegionalRun& run);
+    bool CheckRegionalRun(RegionalRun& run);
+    void CountNullValues(RegionalRun& run);
+    void GroupRegionalPatches(RegionalRun& run, frmProgress& progressWindow, ProgressSteps& progress);
+    bool WriteRegionalRows(RegionalRun& run, frmProgress& progressWindow, ProgressSteps& progress);
     void cmdCancel_Click();
     void setStatus(const std::string& text);
 };
