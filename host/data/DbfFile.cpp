@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cctype>
 #include <charconv>
 #include <cerrno>
@@ -526,6 +527,12 @@ bool DbfRecordWriter::encode(const std::string& s, char* out, size_t width) cons
     return true;
 }
 
+namespace {
+std::atomic<int64_t> declined{0};
+}
+
+int64_t DbfRecordWriter::declinedRecords() { return declined.load(); }
+
 bool DbfRecordWriter::put(int64_t record, const Value* values, size_t count, const std::vector<bool>* only) {
     if (record < 0 || record >= static_cast<int64_t>(layout_.records)) return false;
     const size_t len = layout_.recordLength;
@@ -538,7 +545,10 @@ bool DbfRecordWriter::put(int64_t record, const Value* values, size_t count, con
             if (!readAll(fd_, scratch_.data(), len, at)) return false;
         }
     }
-    if (!format(values, count, scratch_.data(), only)) return false;
+    if (!format(values, count, scratch_.data(), only)) {
+        ++declined;
+        return false;
+    }
     if (only && runCount_ > 0 && record >= runFirst_ && record < runFirst_ + runCount_) {
         std::memcpy(&run_[static_cast<size_t>(record - runFirst_) * len], scratch_.data(), len);
         return true;
@@ -581,6 +591,7 @@ bool DbfRecordWriter::append(const Value* values, size_t count) {
     const size_t at = appended_.size();
     appended_.resize(at + len);
     if (!format(values, count, &appended_[at], nullptr)) {
+        ++declined;
         appended_.resize(at);
         return false;
     }

@@ -135,6 +135,11 @@ public:
     // (HostGeneric) on a write error.
     void flushAppended();
 
+    // Records that put or append turned down because a value could not be
+    // stored exactly (each then goes through the driver), over the process;
+    // for tests.
+    static int64_t declinedRecords();
+
 private:
     DbfRecordWriter() = default;
     bool format(const Value* values, size_t count, char* out, const std::vector<bool>* only) const;

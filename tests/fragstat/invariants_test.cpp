@@ -212,6 +212,37 @@ TEST(EdgeCases, BorderCellsAndInteriorBackground) {
     const Results bg = compute(g, params(10, 0, 1, true));
     expect_row(bg.landscape, {{"TA", 0.03}, {"NP", 2}, {"PR", 1}, {"SHDI", 0}}, 1e-12, "background");
     expect_row(cls(bg, 1).row, {{"%LAND", 200.0 / 3}, {"CA", 0.02}}, 1e-9, "class 1");
+    // Each class-1 cell has three sides on the image edge and one facing the background.
+    expect_row(bg.landscape, {{"TE", 10 * (3 + 1 + 3 + 1)}}, 1e-9, "background TE");
+    expect_row(cls(bg, 1).row, {{"TE", 10 * (3 + 1 + 3 + 1)}}, 1e-9, "class 1 TE");
+}
+
+TEST(EdgeCases, TotalEdgeWithInteriorBackgroundCountedByHand) {
+    // 1 0 2    0 is background inside the landscape, cells of 10 m.
+    // 1 1 2
+    // Sides of class 1: image edge 5, background 2 (right of the top-left cell,
+    // above the bottom-middle cell), class 2 once. Class 2: image edge 4,
+    // background 1, class 1 once. The landscape counts the 1|2 side once.
+    // The boundary influence weights the image edge and the background alike.
+    ClassGrid g;
+    g.rows = 2;
+    g.cols = 3;
+    for (double x : {1.0, 0.0, 2.0, 1.0, 1.0, 2.0}) g.cells.push_back(cell_code(x, 0.0, std::nullopt));
+    struct Case {
+        double bwt, class1, class2, landscape;
+    };
+    for (const Case& k : std::initializer_list<Case>{
+             {0.0, 10, 10, 10},
+             {0.5, 10 * (1 + 0.5 * (5 + 2)), 10 * (1 + 0.5 * (4 + 1)), 10 * (1 + 0.5 * (9 + 3))},
+             {1.0, 10 * (1 + 5 + 2), 10 * (1 + 4 + 1), 10 * (1 + 9 + 3)},
+         }) {
+        SCOPED_TRACE(testing::Message() << "bwt " << k.bwt);
+        const Results r = compute(g, params(10, 0, k.bwt, true));
+        expect_row(r.landscape, {{"TA", 0.06}, {"NP", 2}, {"TE", k.landscape}, {"ED", k.landscape / 0.06}}, 1e-9,
+                   "landscape");
+        expect_row(cls(r, 1).row, {{"TE", k.class1}, {"ED", k.class1 / 0.06}}, 1e-9, "class 1");
+        expect_row(cls(r, 2).row, {{"TE", k.class2}, {"ED", k.class2 / 0.06}}, 1e-9, "class 2");
+    }
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <random>
 
 #include "TestFiles.h"
@@ -182,6 +183,21 @@ std::vector<std::string> readWithDriver(const std::string& shp, const char* fiel
     return out;
 }
 
+// The bytes of one field of a record as the .dbf holds them.
+std::string storedField(const std::string& dbf, size_t record, const std::string& field) {
+    std::vector<uint8_t> b = readBytes(dbf);
+    const size_t header = b[8] | (b[9] << 8), length = b[10] | (b[11] << 8);
+    size_t offset = 1;  // the deletion flag
+    for (size_t d = 32; d + 32 <= header && b[d] != 0x0D; d += 32) {
+        const size_t width = b[d + 16];
+        if (std::string(reinterpret_cast<const char*>(&b[d])) == field)
+            return std::string(reinterpret_cast<const char*>(&b[header + record * length + offset]), width);
+        offset += width;
+    }
+    ADD_FAILURE() << "no field " << field;
+    return {};
+}
+
 }  // namespace
 
 TEST(DbfWrites, NumbersAreFormattedAsPrintfFormatsThem) {
@@ -269,38 +285,43 @@ TEST(DbfWrites, FieldChangesOfAForeignFileMatchTheDriver) {
         samples + "/lsm-landscape/landscape_polygons");
 }
 
+// A shapefile written by the driver, by default with its default encoding
+// (ISO-8859-1, told by the language driver byte): a text field "Name" 6 wide
+// and an integer "N" 4 wide, four rows.
+void makeDriverShapefile(const std::string& base, const char* encoding = nullptr) {
+    GDALAllRegister();
+    GDALDriver* driver = GetGDALDriverManager()->GetDriverByName("ESRI Shapefile");
+    std::unique_ptr<GDALDataset> ds(driver->Create((base + ".shp").c_str(), 0, 0, 0, GDT_Unknown, nullptr));
+    ASSERT_TRUE(ds);
+    CPLStringList options;
+    if (encoding) options.SetNameValue("ENCODING", encoding);
+    OGRLayer* layer = ds->CreateLayer(stdfs::path(base).filename().c_str(), nullptr, wkbPolygon, options.List());
+    OGRFieldDefn name("Name", OFTString);
+    name.SetWidth(6);
+    ASSERT_EQ(layer->CreateField(&name), OGRERR_NONE);
+    OGRFieldDefn n("N", OFTInteger);
+    n.SetWidth(4);
+    ASSERT_EQ(layer->CreateField(&n), OGRERR_NONE);
+    for (const char* text : {"é", "abc", "ÿÿÿ", ""}) {
+        FeatureHandle f(OGRFeature::CreateFeature(layer->GetLayerDefn()));
+        f->SetField(0, text);
+        f->SetField(1, 1);
+        OGRPolygon p;
+        OGRLinearRing r;
+        r.addPoint(0, 0);
+        r.addPoint(0, 1);
+        r.addPoint(1, 1);
+        r.addPoint(0, 0);
+        p.addRing(&r);
+        f->SetGeometry(&p);
+        ASSERT_EQ(layer->CreateFeature(f.get()), OGRERR_NONE);
+    }
+}
+
 TEST(DbfWrites, TextInAnIso88591FileMatchesTheDriver) {
-    // A shapefile written by the driver with its default encoding (ISO-8859-1,
-    // told by the language driver byte).
     TempFolder tmp;
     std::string base = tmp.file("latin");
-    {
-        GDALAllRegister();
-        GDALDriver* driver = GetGDALDriverManager()->GetDriverByName("ESRI Shapefile");
-        std::unique_ptr<GDALDataset> ds(driver->Create((base + ".shp").c_str(), 0, 0, 0, GDT_Unknown, nullptr));
-        ASSERT_TRUE(ds);
-        OGRLayer* layer = ds->CreateLayer("latin", nullptr, wkbPolygon, nullptr);
-        OGRFieldDefn name("Name", OFTString);
-        name.SetWidth(6);
-        ASSERT_EQ(layer->CreateField(&name), OGRERR_NONE);
-        OGRFieldDefn n("N", OFTInteger);
-        n.SetWidth(4);
-        ASSERT_EQ(layer->CreateField(&n), OGRERR_NONE);
-        for (const char* text : {"é", "abc", "ÿÿÿ", ""}) {
-            FeatureHandle f(OGRFeature::CreateFeature(layer->GetLayerDefn()));
-            f->SetField(0, text);
-            f->SetField(1, 1);
-            OGRPolygon p;
-            OGRLinearRing r;
-            r.addPoint(0, 0);
-            r.addPoint(0, 1);
-            r.addPoint(1, 1);
-            r.addPoint(0, 0);
-            p.addRing(&r);
-            f->SetGeometry(&p);
-            ASSERT_EQ(layer->CreateFeature(f.get()), OGRERR_NONE);
-        }
-    }
+    makeDriverShapefile(base);
     ASSERT_EQ(readBytes(base + ".dbf")[29], 87);
     expectSameFiles([](FeatureClass& fc) { updateAll(fc, "Name", {std::string("Çà"), std::string("ÿéÿ"), std::string("plain")}); },
                     base);
@@ -374,6 +395,67 @@ TEST(DbfWrites, ValuesThatDoNotFitAreRefusedAndNothingIsWritten) {
     }
     fc->flush();
     EXPECT_EQ(readBytes(tmp.file("base.dbf")), before);
+}
+
+// A value that fits its field, up to its last byte, is written by the direct
+// writer; only one it cannot store exactly goes to the driver.
+TEST(DbfWrites, ValuesThatFillTheirFieldAreWrittenDirectly) {
+    enum File { Utf8, Latin1, Cp1252 };
+    struct Case {
+        File file;
+        const char* field;
+        Value value;
+        std::optional<std::string> stored;  // nothing: the driver writes it
+    } cases[] = {
+        {Utf8, "Class", std::string("abcdefghij"), "abcdefghij"},
+        {Utf8, "Class", std::string("ééééé"), "ééééé"},
+        {Utf8, "Class", std::string("abc"), "abc       "},
+        {Utf8, "Count", -99999, "-99999"},
+        {Utf8, "Count", 999999, "999999"},
+        {Utf8, "Small", -99, "-99"},
+        {Utf8, "Small", 999, "999"},
+        {Utf8, "Area", -8796093022208.0, "-8796093022208.00000"},
+        {Utf8, "Area", float(-8796093022208.0f), "-8796093022208.00000"},
+        {Utf8, "Ratio", 9999999.9999, "9999999.9999"},
+        {Utf8, "Ratio", -999999.9999, "-999999.9999"},
+        {Utf8, "Seen", Date{2024, 2, 29}, "20240229"},
+        {Latin1, "Name", std::string("ÿÿÿ"), "\xFF\xFF\xFF   "},
+        {Latin1, "Name", std::string("abcdef"), "abcdef"},
+        {Latin1, "N", -999, "-999"},
+        {Cp1252, "Name", std::string("abcdef"), "abcdef"},
+        {Cp1252, "N", 1234, "1234"},
+        // What only the driver writes its own way: a year before 1000, text
+        // beyond ASCII in a file of another single-byte code page.
+        {Utf8, "Seen", Date{999, 12, 31}, std::nullopt},
+        {Cp1252, "Name", std::string("é"), std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.field << " " << c.stored.value_or("(driver)"));
+        TempFolder tmp;
+        std::string base = tmp.file("base");
+        if (c.file == Utf8)
+            makeFixture(tmp.path());
+        else
+            makeDriverShapefile(base, c.file == Cp1252 ? "CP1252" : nullptr);
+        const int64_t declined = data::DbfRecordWriter::declinedRecords();
+        const int64_t records = data::directDbfCounts().records;
+        {
+            auto fc = FeatureClass::open(base + ".shp");
+            Cursor up = fc->update(nullptr, true);
+            RowPtr r = up.next();
+            r->setValue(c.field, c.value);
+            up.updateRow(*r);
+            fc->close();
+        }
+        if (c.stored) {
+            EXPECT_EQ(data::DbfRecordWriter::declinedRecords(), declined);
+            EXPECT_EQ(data::directDbfCounts().records, records + 1);
+            EXPECT_EQ(storedField(base + ".dbf", 0, c.field), *c.stored);
+        } else {
+            EXPECT_EQ(data::DbfRecordWriter::declinedRecords(), declined + 1);
+            EXPECT_EQ(data::directDbfCounts().records, records);
+        }
+    }
 }
 
 TEST(DbfWrites, EveryReaderSeesTheWrittenValues) {
