@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <iostream>
+#include <map>
 
 #include <CLI/CLI.hpp>
 #include <fmt/format.h>
@@ -32,14 +33,17 @@ std::string defaultDocument() {
     return "korvane-document.json";
 }
 
-// Prints what a command changed in the document.
+// Prints what a command changed in the document: items are compared as a
+// multiset, so that a second layer of the same file is listed too.
 void printChanges(const std::vector<std::string>& before, const std::vector<std::string>& after) {
     auto isUnits = [](const std::string& s) { return s.rfind("map units ", 0) == 0; };
+    std::map<std::string, int> wasThere, isThere;
+    for (auto& b : before) ++wasThere[b];
+    for (auto& a : after) ++isThere[a];
     for (auto& a : after)
-        if (std::find(before.begin(), before.end(), a) == before.end())
-            std::cout << (isUnits(a) ? "~ " : "+ ") << a << "\n";
+        if (wasThere[a]-- <= 0) std::cout << (isUnits(a) ? "~ " : "+ ") << a << "\n";
     for (auto& b : before)
-        if (!isUnits(b) && std::find(after.begin(), after.end(), b) == after.end()) std::cout << "- " << b << "\n";
+        if (!isUnits(b) && isThere[b]-- <= 0) std::cout << "- " << b << "\n";
 }
 
 void warnSharedNames(const h::Document& doc) {
