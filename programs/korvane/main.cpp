@@ -46,7 +46,19 @@ void printChanges(const std::vector<std::string>& before, const std::vector<std:
         if (!isUnits(b) && isThere[b]-- <= 0) std::cout << "- " << b << "\n";
 }
 
-void warnSharedNames(const h::Document& doc) {
+std::map<std::string, size_t> layerNameCounts(const h::Document& doc) {
+    std::map<std::string, size_t> counts;
+    for (auto& layer : doc.focusMap()->allLayers()) ++counts[layer->name()];
+    return counts;
+}
+
+// Warns when the command left a layer name shared by more layers than before:
+// a shared name is told once, when it arises, not on every later command.
+void warnNewSharedNames(const h::Document& doc, std::map<std::string, size_t> before) {
+    auto after = layerNameCounts(doc);
+    if (std::all_of(after.begin(), after.end(),
+                    [&](auto& entry) { return entry.second < 2 || entry.second <= before[entry.first]; }))
+        return;
     // What was printed so far comes first, also when both streams go to one pipe.
     std::cout.flush();
     for (auto& w : sharedNameWarnings(doc)) std::cerr << "korvane: warning: " << w << "\n";
@@ -116,6 +128,7 @@ int main(int argc, char** argv) {
         DocumentFile::loadInto(*app.document(), docPath, layerOpener());
         app.document()->openDocument();
         auto before = documentItems(*app.document());
+        const auto namesBefore = layerNameCounts(*app.document());
         session.driver().progressOut = opt.quiet ? nullptr : &std::cerr;
 
         int rc = ExitOk;
@@ -134,14 +147,13 @@ int main(int argc, char** argv) {
                 std::cout << "selected " << h::escapeControls(sel->name()) << " (#" << at + 1 << ")\n";
             }
         } else if (run->parsed()) {
-            warnSharedNames(*app.document());
             rc = runCommand(session, opt);
         } else {
             rc = runDataCommand(cli, session, opt);
         }
-        if (!run->parsed()) warnSharedNames(*app.document());
         if (!readOnly) {
             printChanges(before, documentItems(*app.document()));
+            warnNewSharedNames(*app.document(), namesBefore);
             if (!saveDocument(*app.document(), docPath) && rc == ExitOk) rc = ExitNotSaved;
         }
         auto& driver = session.driver();
