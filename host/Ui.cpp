@@ -103,6 +103,11 @@ size_t utf8Length(std::string_view s, size_t i) {
     return n;
 }
 
+// The actions that answer a message box, file dialog or input box.
+bool isAnswer(const std::string& verb) {
+    return verb == "answer" || verb == "file" || verb == "input" || verb == "cancel";
+}
+
 // An entry of a list or combo box by its text, or "#N" (1-based) by its
 // position. -1 when there is none; -2 when several entries have the text.
 int32_t findEntry(const ListControl& l, const std::string& entry, std::string& several) {
@@ -182,11 +187,18 @@ std::string InputBox(const std::string& prompt, const std::string& title, const 
     return r ? *r : std::string{};
 }
 
-std::vector<std::string> splitScriptLine(const std::string& line) {
-    std::vector<std::string> words;
+namespace {
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
+// The word that starts at line[i] (blanks skipped first): double quotes
+// group, a doubled quote inside stands for one, "\n" inside is a line break.
+// i moves past it. nullopt at the end of the line; an unclosed quote sets open.
+std::optional<std::string> scanWord(const std::string& line, size_t& i, bool& open) {
+    while (i < line.size() && isBlank(line[i])) ++i;
+    if (i >= line.size()) return std::nullopt;
     std::string cur;
-    bool inQ = false, have = false;
-    for (size_t i = 0; i < line.size(); ++i) {
+    bool inQ = false;
+    for (; i < line.size(); ++i) {
         char c = line[i];
         if (inQ) {
             if (c == '"') {
@@ -204,18 +216,81 @@ std::vector<std::string> splitScriptLine(const std::string& line) {
             }
         } else if (c == '"') {
             inQ = true;
-            have = true;
-        } else if (c == ' ' || c == '\t') {
-            if (have) words.push_back(cur);
-            cur.clear();
-            have = false;
+        } else if (isBlank(c)) {
+            break;
         } else {
             cur += c;
-            have = true;
         }
     }
-    if (have) words.push_back(cur);
+    open = open || inQ;
+    return cur;
+}
+
+// The rest of the line from line[i] as one value: a value that starts with a
+// double quote ends at its closing quote (nothing may follow it), any other
+// is the text as it stands, without the blanks at its ends.
+std::optional<std::string> restValue(const std::string& line, size_t i, std::string& problem) {
+    while (i < line.size() && isBlank(line[i])) ++i;
+    if (i >= line.size()) return std::nullopt;
+    if (line[i] != '"') {
+        size_t end = line.size();
+        while (end > i && isBlank(line[end - 1])) --end;
+        return line.substr(i, end - i);
+    }
+    bool open = false;
+    size_t j = i;
+    std::string value = *scanWord(line, j, open);
+    while (j < line.size() && isBlank(line[j])) ++j;
+    if (open)
+        problem = "the quote that starts the value is not closed";
+    else if (j < line.size())
+        problem = fmt::format("\"{}\" follows the closing quote of the value (quote the whole value, writing \"\" "
+                              "for a quote inside it)", line.substr(j));
+    return value;
+}
+
+// How many words an action takes after its name (select takes any number).
+std::optional<size_t> argumentCount(const std::string& verb) {
+    for (const char* v : {"show", "help", "?", "enter", "escape", "close", "cancel"})
+        if (verb == v) return 0;
+    for (const char* v : {"click", "focus", "check", "uncheck", "form", "answer"})
+        if (verb == v) return 1;
+    return std::nullopt;
+}
+}  // namespace
+
+std::vector<std::string> splitScriptLine(const std::string& line) {
+    std::vector<std::string> words;
+    bool open = false;
+    size_t i = 0;
+    while (auto w = scanWord(line, i, open)) words.push_back(std::move(*w));
     return words;
+}
+
+ScriptLine readScriptLine(const std::string& line) {
+    ScriptLine r;
+    bool open = false;
+    size_t i = 0;
+    auto verb = scanWord(line, i, open);
+    if (!verb) return r;
+    r.words.push_back(*verb);
+    if (!r.words[0].empty() && r.words[0][0] == '#') return r;
+    const bool controlAndValue = *verb == "set" || *verb == "choose" || *verb == "key";
+    const bool value = *verb == "file" || *verb == "input";
+    if (controlAndValue || value) {
+        if (controlAndValue)
+            if (auto control = scanWord(line, i, open)) r.words.push_back(*control);
+        if (auto v = restValue(line, i, r.problem)) r.words.push_back(*v);
+    } else {
+        while (auto w = scanWord(line, i, open)) r.words.push_back(std::move(*w));
+        auto count = argumentCount(*verb);
+        if (count && r.words.size() > *count + 1)
+            r.problem = fmt::format("\"{}\" takes {}; \"{}\" is left over", *verb,
+                                    *count == 0 ? "nothing after it" : "one word (quote a name with blanks)",
+                                    r.words[*count + 1]);
+    }
+    if (open && r.problem.empty()) r.problem = "a quote is not closed";
+    return r;
 }
 
 // ---- ScriptDriver -----------------------------------------------------------
@@ -224,6 +299,7 @@ ScriptDriver::ScriptDriver(std::ostream& out) : out_(out) {}
 
 void ScriptDriver::addLines(const std::vector<std::string>& lines) {
     for (auto& l : lines) lines_.push_back({l, "", ++added_});
+    scripted_ = scripted_ || !lines.empty();
 }
 
 void ScriptDriver::addScriptFile(const std::string& path) {
@@ -239,6 +315,7 @@ void ScriptDriver::addScript(std::istream& in, const std::string& source) {
         if (!l.empty() && l.back() == '\r') l.pop_back();
         lines_.push_back({l, source, ++number});
     }
+    scripted_ = true;
 }
 
 std::optional<ScriptDriver::Line> ScriptDriver::nextLine(const char* prompt) {
@@ -265,25 +342,34 @@ std::optional<std::vector<std::string>> ScriptDriver::peekAction() {
         bool fromScript = !lines_.empty();
         auto l = nextLine(prompt.c_str());
         if (!l) return std::nullopt;
-        auto words = splitScriptLine(l->text);
-        if (words.empty() || words[0][0] == '#') continue;
+        ScriptLine read = readScriptLine(l->text);
+        if (read.words.empty() || read.words[0][0] == '#') continue;
         if (fromScript) out_ << "> " << escapeControls(l->text) << "\n";
-        pending_ = words;
+        pending_ = std::move(read.words);
+        pendingProblem_ = std::move(read.problem);
         pendingOrigin_ = fromScript ? Origin(*l) : std::nullopt;
     }
     return pending_;
 }
 
-void ScriptDriver::popAction() {
+bool ScriptDriver::popAction() {
     pending_.reset();
     current_ = pendingOrigin_;
     pendingOrigin_.reset();
+    std::string problem = std::move(pendingProblem_);
+    pendingProblem_.clear();
+    if (problem.empty()) return true;
+    refuse(problem);
+    return false;
 }
 
 void ScriptDriver::refuse(const std::string& why) {
     out_ << "  (" << escapeControls(why) << ")\n";
-    if (!current_ || scriptError) return;
-    const Line& l = *current_;
+    if (current_) stopScript(*current_, why);
+}
+
+void ScriptDriver::stopScript(const Line& l, const std::string& why) {
+    if (scriptError) return;
     std::string where = l.source.empty() ? fmt::format("script line {}", l.number)
                                          : fmt::format("{} line {}", l.source, l.number);
     scriptError = fmt::format("{} (\"{}\"): {}; the script stops there", where, l.text, why);
@@ -293,6 +379,17 @@ void ScriptDriver::refuse(const std::string& why) {
     interactive_ = nullptr;
     pending_.reset();
     pendingOrigin_.reset();
+    pendingProblem_.clear();
+}
+
+void ScriptDriver::finishScript() {
+    if (lines_.empty() && !pending_) return;
+    auto action = peekAction();
+    if (!action || !pendingOrigin_) return;
+    const std::string verb = (*action)[0];
+    if (!popAction()) return;
+    refuse(isAnswer(verb) ? fmt::format("nothing asks for \"{}\": the command has ended", verb)
+                          : "the command has ended, and no dialog is open to carry it out");
 }
 
 int32_t ScriptDriver::messageBox(const MessageBoxInfo& m) {
@@ -311,7 +408,7 @@ int32_t ScriptDriver::messageBox(const MessageBoxInfo& m) {
             out_ << "  -> " << answerName(d) << "\n";
             return d;
         }
-        popAction();
+        if (!popAction()) continue;
         int32_t a = action->size() > 1 ? answerFromName((*action)[1]) : 0;
         if (std::find(answers.begin(), answers.end(), a) != answers.end()) {
             out_ << "  -> " << answerName(a) << "\n";
@@ -326,27 +423,42 @@ std::optional<std::string> ScriptDriver::inputBox(const std::string& prompt, con
     out_ << fmt::format("Input box \"{}\":\n", escapeControls(title));
     indentLines(out_, prompt, "  | ");
     out_ << fmt::format("  default \"{}\"\n", escapeControls(defaultText));
+    // The same box again with only message boxes between: its last answer
+    // was refused.
+    const bool again = lastInputTitle_ == title;
+    lastInputTitle_ = title;
     auto action = peekAction();
     if (action && (*action)[0] == "input") {
-        popAction();
+        if (!popAction()) return std::nullopt;
         return action->size() > 1 ? (*action)[1] : std::string{};
     }
     if (action && (*action)[0] == "cancel") {
         popAction();
         return std::nullopt;
     }
-    return defaultText;
+    if (!again) return defaultText;
+    // Taking the default here would carry out what the user never gave.
+    out_ << "  -> cancelled (asked again, and no line answers it)\n";
+    std::string why = fmt::format("the input box \"{}\" refused the answer and asks again, and no line answers it",
+                                  title);
+    if (current_) stopScript(*current_, why);
+    else if (scripted_ && !scriptError) scriptError = fmt::format("the script ended: {}", why);
+    return std::nullopt;
 }
 
 std::optional<std::string> ScriptDriver::fileDialog(const CommonDialog& dlg, bool save) {
+    lastInputTitle_.reset();
     out_ << fmt::format("{} dialog \"{}\" (filter {}), file name \"{}\"\n", save ? "Save" : "Open",
                         escapeControls(dlg.dialogTitle), escapeControls(dlg.filter), escapeControls(dlg.fileName));
     auto action = peekAction();
-    if (action && (*action)[0] == "file" && action->size() > 1) {
+    if (action && (*action)[0] == "file") {
+        if (popAction()) {
+            if (action->size() > 1) return (*action)[1];
+            refuse("\"file\" needs the file's path");
+        }
+    } else if (action && (*action)[0] == "cancel") {
         popAction();
-        return (*action)[1];
     }
-    if (action && (*action)[0] == "cancel") popAction();
     out_ << "  -> cancelled\n";
     return std::nullopt;
 }
@@ -367,8 +479,7 @@ void ScriptDriver::runModal(Form& f) {
             if (!f.unload()) f.hide();
             break;
         }
-        popAction();
-        perform(t ? *t : f, *action);
+        if (popAction()) perform(t ? *t : f, *action);
     }
     addressed_ = previous;
 }
@@ -377,14 +488,14 @@ void ScriptDriver::driveModeless() {
     while (Form* t = target()) {
         auto action = peekAction();
         if (!action) break;
-        popAction();
-        perform(*t, *action);
+        if (popAction()) perform(*t, *action);
     }
 }
 
 void ScriptDriver::drive(Form& f) { runModal(f); }
 
 void ScriptDriver::perform(Form& f, const std::vector<std::string>& w) {
+    lastInputTitle_.reset();
     const std::string& verb = w[0];
     auto arg = [&](size_t i) -> const std::string& {
         static const std::string empty;
@@ -395,11 +506,15 @@ void ScriptDriver::perform(Form& f, const std::vector<std::string>& w) {
         if (!c) refuse(fmt::format("{} has no control \"{}\"", f.name(), arg(1)));
         return c;
     };
+    auto usable = [&](Control* c) {
+        if (c->usable()) return true;
+        bool shown = true;
+        for (const Control* k = c; k; k = k->container()) shown = shown && k->visible();
+        refuse(fmt::format("{} is {}", c->name(), shown ? "disabled" : "not shown"));
+        return false;
+    };
     auto reachable = [&](Control* c) {
-        if (!c->usable()) {
-            out_ << fmt::format("  ({} is disabled)\n", c->name());
-            return false;
-        }
+        if (!usable(c)) return false;
         if (c->focusable() && !f.focus(*c)) {
             out_ << fmt::format("  (the focus stays in {})\n", f.activeControl() ? f.activeControl()->name() : "");
             return false;
@@ -437,11 +552,16 @@ void ScriptDriver::perform(Form& f, const std::vector<std::string>& w) {
             if (!addressed_) refuse(fmt::format("no form \"{}\" is shown", arg(1)));
         } else if (verb == "enter" || verb == "escape") {
             CommandButton* b = verb == "enter" ? f.defaultButton() : f.cancelButton();
-            if (b && b->usable()) b->click();
+            if (!b) return refuse(fmt::format("{} has no {} button", f.name(), verb == "enter" ? "default" : "cancel"));
+            if (usable(b)) b->click();   // the focus stays where it is
         } else if (verb == "close") {
             if (!f.unload()) out_ << fmt::format("  ({} stays open)\n", f.name());
-        } else if (verb == "answer" || verb == "file" || verb == "input" || verb == "cancel") {
-            out_ << fmt::format("  (nothing asks for \"{}\" now)\n", verb);
+        } else if (isAnswer(verb)) {
+            refuse(fmt::format("nothing asks for \"{}\": no {} is open", verb,
+                               verb == "answer"  ? "message box"
+                               : verb == "file"  ? "file dialog"
+                               : verb == "input" ? "input box"
+                                                 : "file dialog or input box"));
         } else if (verb == "click" || verb == "focus" || verb == "set" || verb == "choose" || verb == "select" ||
                    verb == "key" || verb == "check" || verb == "uncheck") {
             Control* c = control();
@@ -523,6 +643,7 @@ void ScriptDriver::perform(Form& f, const std::vector<std::string>& w) {
 }
 
 void ScriptDriver::formShown(Form& f, bool modal) {
+    lastInputTitle_.reset();
     if (std::find(shown_.begin(), shown_.end(), &f) == shown_.end()) shown_.push_back(&f);
 }
 

@@ -83,11 +83,26 @@ std::vector<std::string> printableLines(std::string_view text);
 // (a doubled quote inside stands for one), "\n" in a quoted word is a line break.
 std::vector<std::string> splitScriptLine(const std::string& line);
 
+// A script line as the driver reads it: its words, and why it cannot be
+// carried out as written (empty when it can). `set`, `choose` and `key` take
+// the rest of the line after the control as one value, `file` and `input`
+// the rest after the action: a value that starts with a double quote is read
+// as a quoted word and must end at its closing quote; any other value is the
+// text as it stands (blanks at its ends left out). `select` takes words.
+// Actions of fixed words (click CONTROL, answer BUTTON, enter, ...) refuse
+// words left over.
+struct ScriptLine {
+    std::vector<std::string> words;
+    std::string problem;
+};
+ScriptLine readScriptLine(const std::string& line);
+
 // Drives forms from script lines, one action per line:
 //   set CONTROL VALUE      text, check value (0/1), option (True), list or combo entry, folder
 //   choose CONTROL ENTRY   pick a list or combo entry by its text
 //   select CONTROL ENTRY…  set the selected entries of a multi-select list
 //   click CONTROL          press a button, option or check box (the focus moves there first)
+//   check | uncheck CONTROL  set a check box
 //   focus CONTROL          move the focus (the control left may refuse)
 //   key CONTROL TEXT       type keys into a text box
 //   enter | escape         press the default or cancel button
@@ -101,11 +116,13 @@ std::vector<std::string> splitScriptLine(const std::string& line);
 // interactive input is set, the driver reads further lines from it.
 //
 // A script is a program: a line that cannot be carried out (an unknown
-// action, form, control or entry, or a value the control cannot take) stops
-// the script. The driver then reads no further line, records the failure in
-// scriptError (naming the script and line), and the dialogs go on as when
-// the input runs out. A line typed at the terminal that cannot be carried
-// out is only refused.
+// action, form, control or entry, a value the control cannot take, a
+// disabled or hidden control, an answer that nothing asks for, words left
+// over) stops the script. The driver then reads no further line, records the
+// failure in scriptError (naming the script and line), and the dialogs go on
+// as when the input runs out. A line typed at the terminal that cannot be
+// carried out is only refused. An input box shown again (its answer refused)
+// that no line answers is cancelled, and stops a script.
 class ScriptDriver : public UiDriver {
 public:
     explicit ScriptDriver(std::ostream& out);
@@ -117,6 +134,9 @@ public:
     void setInteractive(std::istream* in) { interactive_ = in; }
     // Drives the visible modeless forms until none is visible or no input is left.
     void driveModeless();
+    // The command has ended: a script line left unread cannot be carried
+    // out, and stops the script naming it.
+    void finishScript();
     bool exhausted() const { return lines_.empty() && !interactive_; }
 
     int32_t messageBox(const MessageBoxInfo& m) override;
@@ -153,11 +173,14 @@ private:
 
     std::optional<Line> nextLine(const char* prompt);
     std::optional<std::vector<std::string>> peekAction();
-    void popAction();
+    // Takes the pending action; false (the line refused) when it cannot be
+    // carried out as written.
+    bool popAction();
     // Runs one action against form f.
     void perform(Form& f, const std::vector<std::string>& words);
     // The current action cannot be carried out: prints why, and stops a script.
     void refuse(const std::string& why);
+    void stopScript(const Line& l, const std::string& why);
     Form* target();
     void drive(Form& f);
 
@@ -166,6 +189,9 @@ private:
     int added_ = 0;   // lines added by addLines, for their numbers
     std::istream* interactive_ = nullptr;
     std::optional<std::vector<std::string>> pending_;
+    std::string pendingProblem_;
+    bool scripted_ = false;   // lines were given (not only the terminal)
+    std::optional<std::string> lastInputTitle_;   // the input box last shown, until anything else happens
     Origin pendingOrigin_, current_;
     std::vector<Form*> shown_;   // visible forms, newest last
     Form* addressed_ = nullptr;

@@ -139,6 +139,7 @@ int runCommand(Session& session, const Options& opt) {
     }
     cmd->OnClick();
     driver.driveModeless();
+    driver.finishScript();
     return ExitOk;
 }
 

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <iostream>
+#include <map>
 
 #include <CLI/CLI.hpp>
 #include <fmt/format.h>
@@ -34,17 +35,32 @@ std::string defaultDocument() {
     return "korvane-document.json";
 }
 
-// Prints what a command changed in the document.
+// Prints what a command changed in the document: items are compared as a
+// multiset, so that a second layer of the same file is listed too.
 void printChanges(const std::vector<std::string>& before, const std::vector<std::string>& after) {
     auto isUnits = [](const std::string& s) { return s.rfind("map units ", 0) == 0; };
+    std::map<std::string, int> wasThere, isThere;
+    for (auto& b : before) ++wasThere[b];
+    for (auto& a : after) ++isThere[a];
     for (auto& a : after)
-        if (std::find(before.begin(), before.end(), a) == before.end())
-            std::cout << (isUnits(a) ? "~ " : "+ ") << a << "\n";
+        if (wasThere[a]-- <= 0) std::cout << (isUnits(a) ? "~ " : "+ ") << a << "\n";
     for (auto& b : before)
-        if (!isUnits(b) && std::find(after.begin(), after.end(), b) == after.end()) std::cout << "- " << b << "\n";
+        if (!isUnits(b) && isThere[b]-- <= 0) std::cout << "- " << b << "\n";
 }
 
-void warnSharedNames(const h::Document& doc) {
+std::map<std::string, size_t> layerNameCounts(const h::Document& doc) {
+    std::map<std::string, size_t> counts;
+    for (auto& layer : doc.focusMap()->allLayers()) ++counts[layer->name()];
+    return counts;
+}
+
+// Warns when the command left a layer name shared by more layers than before:
+// a shared name is told once, when it arises, not on every later command.
+void warnNewSharedNames(const h::Document& doc, std::map<std::string, size_t> before) {
+    auto after = layerNameCounts(doc);
+    if (std::all_of(after.begin(), after.end(),
+                    [&](auto& entry) { return entry.second < 2 || entry.second <= before[entry.first]; }))
+        return;
     // What was printed so far comes first, also when both streams go to one pipe.
     std::cout.flush();
     for (auto& w : sharedNameWarnings(doc)) std::cerr << "korvane: warning: " << w << "\n";
@@ -132,6 +148,7 @@ int main(int argc, char** argv) {
         DocumentFile::loadInto(*app.document(), docPath, layerOpener());
         app.document()->openDocument();
         auto before = documentItems(*app.document());
+        const auto namesBefore = layerNameCounts(*app.document());
         session.driver().progressOut = opt.quiet ? nullptr : &std::cerr;
 
         int rc = ExitOk;
@@ -150,17 +167,16 @@ int main(int argc, char** argv) {
                 std::cout << "selected " << h::escapeControls(sel->name()) << " (#" << at + 1 << ")\n";
             }
         } else if (run->parsed()) {
-            warnSharedNames(*app.document());
             rc = runCommand(session, opt);
         } else {
             rc = runDataCommand(cli, session, opt);
         }
-        if (!run->parsed()) warnSharedNames(*app.document());
         // A write of the command's that failed; the document's own save is
         // told apart below.
         const bool notWritten = !h::failedWrites().empty();
         if (!readOnly) {
             printChanges(before, documentItems(*app.document()));
+            warnNewSharedNames(*app.document(), namesBefore);
             if (!saveDocument(*app.document(), docPath) && rc == ExitOk) rc = ExitNotSaved;
         }
         auto& driver = session.driver();

@@ -46,6 +46,7 @@ protected:
         list.style = h::ComboStyle::DropDownList;
         list.addItem("Pine");
         list.addItem("Birch");
+        list.addItem("Jack Pine");
         auto& ok = add<h::CommandButton>("cmdOK");
         ok.isDefault = true;
         ok.onClick = [this] {
@@ -54,10 +55,29 @@ protected:
         };
         auto& check = add<h::CheckBox>("chkX");
         check.onClick = [this] { log.push_back("check"); };
+        auto& apply = add<h::CommandButton>("cmdApply");
+        apply.setEnabled(false);
+        apply.onClick = [this] { log.push_back("apply"); };
+        add<h::TextBox>("txtHidden").setVisible(false);
+        // Asks until the answer is a distance, as the attribute tools do.
+        add<h::CommandButton>("cmdAsk").onClick = [this] {
+            for (std::string a = h::InputBox("Distance?", "Mean", "2000");; a = h::InputBox("Distance?", "Mean", "2000")) {
+                if (a.empty()) return log.push_back("cancelled");
+                if (a[0] != '-') return log.push_back("distance " + a);
+                h::MsgBox("The distance must not be negative.", h::mb::Exclamation, "Bad Data Type");
+            }
+        };
     }
     void Form_Load() override { ++loads; }
     void Form_Activate() override { ++activations; }
-    void Form_Unload(int& cancel) override { cancel = refuseUnload; }
+    void Form_Unload(int& cancel) override {
+        cancel = refuseUnload;
+        unloadedName = get<h::TextBox>("txtName").text();
+        unloadedList = get<h::ComboBox>("cboList").text();
+    }
+
+public:
+    std::string unloadedName, unloadedList;   // as the form was when it unloaded
 };
 }  // namespace
 
@@ -192,4 +212,89 @@ TEST(ScriptDriver, AScriptLineThatCannotRunStopsTheScriptAndNamesIt) {
     EXPECT_EQ(f.log, std::vector<std::string>{"check"});
     EXPECT_EQ(f.clicks, 0);   // the line after it never ran
     EXPECT_FALSE(f.visible());
+}
+
+// Each rule of a form script: the lines, the error that stops the script
+// (empty: none) and what the form was left with.
+TEST(ScriptDriver, ScriptRulesTable) {
+    struct Case {
+        std::vector<std::string> lines;
+        std::string error;   // the script error after "script line N (...): ", without "; the script stops there"
+        std::string name = {}, list = {};
+        std::vector<std::string> log = {};
+    } cases[] = {
+        // set and choose take the rest of the line; quotes keep their meaning
+        {{"set txtName Red Pine"}, "", "Red Pine"},
+        {{"set txtName [A] >  1   "}, "", "[A] >  1"},
+        {{"set txtName \"Red \"\"Pine\"\"\"   "}, "", "Red \"Pine\""},
+        {{"set txtName \"two\\nlines\""}, "", "two\r\nlines"},
+        {{"set txtName it's \"quoted\" here"}, "", "it's \"quoted\" here"},
+        {{"set txtName \"\""}, "", ""},
+        {{"choose cboList Jack Pine"}, "", "", "Jack Pine"},
+        {{"choose cboList \"Jack Pine\""}, "", "", "Jack Pine"},
+        {{"set txtName \"Red\" Pine"}, "line 1 (\"set txtName \"Red\" Pine\"): \"Pine\" follows the closing quote of "
+                                        "the value (quote the whole value, writing \"\" for a quote inside it)"},
+        {{"set txtName \"Red Pine"}, "line 1 (\"set txtName \"Red Pine\"): the quote that starts the value is not closed"},
+        {{"choose cboList Jack"}, "line 1 (\"choose cboList Jack\"): cboList has no entry \"Jack\""},
+        // words left over by an action of fixed words
+        {{"click chkX twice"}, "line 1 (\"click chkX twice\"): \"click\" takes one word (quote a name with blanks); "
+                               "\"twice\" is left over"},
+        {{"show all"}, "line 1 (\"show all\"): \"show\" takes nothing after it; \"all\" is left over"},
+        {{"click \"chk X"}, "line 1 (\"click \"chk X\"): a quote is not closed"},
+        // controls that cannot be used
+        {{"click cmdApply", "click chkX"}, "line 1 (\"click cmdApply\"): cmdApply is disabled"},
+        {{"set txtHidden x"}, "line 1 (\"set txtHidden x\"): txtHidden is not shown"},
+        {{"check chkX", "uncheck chkX", "check chkX"}, "", "", "", {"check", "check", "check"}},
+        // answers that nothing asks for
+        {{"answer Yes"}, "line 1 (\"answer Yes\"): nothing asks for \"answer\": no message box is open"},
+        {{"file out.dbf"}, "line 1 (\"file out.dbf\"): nothing asks for \"file\": no file dialog is open"},
+        {{"input 5"}, "line 1 (\"input 5\"): nothing asks for \"input\": no input box is open"},
+        {{"cancel"}, "line 1 (\"cancel\"): nothing asks for \"cancel\": no file dialog or input box is open"},
+        {{"click cmdOK", "answer Yes"}, "line 2 (\"answer Yes\"): nothing asks for \"answer\": the command has ended"},
+        {{"click cmdOK", "click chkX"},
+         "line 2 (\"click chkX\"): the command has ended, and no dialog is open to carry it out"},
+        // an input box asked again after a refusal
+        {{"click cmdAsk", "input 50"}, "", "", "", {"distance 50"}},
+        {{"click cmdAsk"}, "", "", "", {"distance 2000"}},   // asked once: its default
+        {{"click cmdAsk", "input -100", "input 70 m"}, "", "", "", {"distance 70 m"}},
+        {{"click cmdAsk", "input -100", "answer OK", "cancel"}, "", "", "", {"cancelled"}},
+        {{"click cmdAsk", "input -100"},
+         "line 2 (\"input -100\"): the input box \"Mean\" refused the answer and asks again, and no line answers it",
+         "", "", {"cancelled"}},
+    };
+    for (const Case& c : cases) {
+        Ui ui;
+        Sample f;
+        ui.driver.addLines(c.lines);
+        f.show(true);
+        ui.driver.finishScript();
+        const std::string context = c.lines[0] + "\n" + ui.out.str();
+        if (c.error.empty()) {
+            EXPECT_FALSE(ui.driver.scriptError) << *ui.driver.scriptError << "\n" << context;
+        } else {
+            ASSERT_TRUE(ui.driver.scriptError) << context;
+            EXPECT_EQ(*ui.driver.scriptError, "script " + c.error + "; the script stops there") << context;
+        }
+        const bool loaded = f.loaded();
+        EXPECT_EQ(loaded ? f.get<h::TextBox>("txtName").text() : f.unloadedName, c.name) << context;
+        EXPECT_EQ(loaded ? f.get<h::ComboBox>("cboList").text() : f.unloadedList, c.list)
+            << context;
+        if (!c.log.empty() || c.error.empty()) {
+            EXPECT_EQ(f.log, c.log) << context;
+        }
+        EXPECT_TRUE(std::find(f.log.begin(), f.log.end(), "apply") == f.log.end()) << context;
+    }
+}
+
+// At the terminal a refused answer is asked again with the same default, and
+// the next line typed answers it.
+TEST(ScriptDriver, AnInputBoxAskedAgainWaitsForTheTerminal) {
+    Ui ui;
+    Sample f;
+    std::istringstream terminal("input 80\nclick cmdOK\n");
+    ui.driver.addLines({"click cmdAsk", "input -1"});
+    ui.driver.setInteractive(&terminal);
+    f.show(true);
+    EXPECT_FALSE(ui.driver.scriptError) << ui.out.str();
+    EXPECT_EQ(f.log, std::vector<std::string>{"distance 80"});
 }

@@ -37,8 +37,10 @@ expect '2 layers are named "landscape"; name one by its position \(#N\) or its p
 expect '^  #2 landscape \(.*/a/landscape.shp\)$' "$(cat out)"
 out=$(k toc '#2' 2>&1)
 expect '^selected landscape$' "$out"
+refuse 'warning' "$out"   # the shared name was told when it arose
 out=$(k status 2>&1)
 expect '^selected landscape \(#2\)$' "$out"
+refuse 'warning' "$out"
 expect '^#1 layer landscape \(feature, .*/b/landscape.shp\)$' "$out"
 out=$(k toc "$work/b/./landscape.shp" 2>&1)
 out=$(k status 2>&1)

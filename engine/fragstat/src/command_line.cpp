@@ -113,7 +113,7 @@ std::string usage_text() {
            "  or NaN are outside the landscape; other negative values -k are border cells of class k.\n"
            "  id_image and desc_file are not supported and are ignored.\n"
            "  --threads N (anywhere on the line) uses at most N threads; the default is every core.\n"
-           "  The results do not depend on it. --help prints this text.\n";
+           "  The results do not depend on it. --help prints this text, --version the version.\n";
 }
 
 Options parse_command_line(std::span<const std::string> raw) {

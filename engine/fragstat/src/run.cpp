@@ -59,6 +59,11 @@ int run(std::span<const std::string> args, std::ostream& out, std::ostream& err)
         out << usage_text();
         return 0;
     }
+    if (args.size() == 1 && args[0] == "--version") {
+        out << "fragstat " << KORVANE_VERSION_MAJOR << "." << KORVANE_VERSION_MINOR << "." << KORVANE_VERSION_REVISION
+            << "\n";
+        return 0;
+    }
     Options o;
     try {
         o = parse_command_line(args);

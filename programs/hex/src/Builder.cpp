@@ -165,8 +165,20 @@ Outcome build(const std::string& inputArgument, const std::string& outputBase, d
 
 int runCommandLine(const std::vector<std::string>& args) {
     CPLSetErrorHandler(CPLQuietErrorHandler);
+    const char* usage = "usage: hex INPUT.shp OUTPUT LOG AREA_HECTARES OFFSET\n"
+                        "  covers the extent of INPUT.shp with regular hexagons of AREA_HECTARES hectares\n"
+                        "  (OFFSET from 0 to 1) written to OUTPUT; the result code goes to LOG.\n"
+                        "  --help prints this text, --version the version.\n";
+    if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
+        std::fputs(usage, stdout);
+        return 0;
+    }
+    if (args.size() == 1 && args[0] == "--version") {
+        std::printf("hex %d.%d.%d\n", KORVANE_VERSION_MAJOR, KORVANE_VERSION_MINOR, KORVANE_VERSION_REVISION);
+        return 0;
+    }
     if (args.size() != 5) {
-        std::fprintf(stderr, "usage: hex INPUT.shp OUTPUT LOG AREA_HECTARES OFFSET\n");
+        std::fputs(usage, stderr);
         return 2;
     }
     const std::string log = unquoted(args[2]);
