@@ -192,11 +192,15 @@ void drawRaster(RasterLayer& layer, const View& view, Picture& pic) {
 
     // A handle of our own, decoding compressed blocks on every core; its
     // blocks are dropped strip by strip.
+    // The auxiliary file is not read: its attribute table (a row a patch)
+    // is not needed for the cells and would cost memory with every patch.
     gdal::ErrorTrap trap;
     const char* openOptions[] = {"NUM_THREADS=ALL_CPUS", nullptr};
+    CPLSetThreadLocalConfigOption("GDAL_PAM_ENABLED", "NO");
     GdalHandle ds(static_cast<GDALDataset*>(GDALOpenEx(RasterAccess::impl(raster).dataPath.c_str(),
                                                        GDAL_OF_RASTER | GDAL_OF_READONLY, nullptr, openOptions,
                                                        nullptr)));
+    CPLSetThreadLocalConfigOption("GDAL_PAM_ENABLED", nullptr);
     if (!ds || ds->GetRasterCount() < 1)
         fail(err::HostGeneric, kSource, gdal::describe("Cannot read the cells of " + raster.path(), trap));
     GDALRasterBand* band = ds->GetRasterBand(1);
