@@ -2,8 +2,10 @@
 // Internals of the raster sources (RasterDataset, RasterWorkspace, the
 // export); not part of the public interface.
 #include <gdal_priv.h>
+#include <cpl_minixml.h>
 #include <gdal_rat.h>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -83,6 +85,11 @@ int64_t blockRows(const RasterDataset::Impl& m, GDALRasterBand& b);
 // The auxiliary XML file's text with t as band 1's raster attribute table:
 // the other contents of an existing file at auxPath are kept.
 std::string gdalTableXml(Table& t, const std::string& auxPath);
+// The text of the auxiliary XML file at auxPath (a new one when there is
+// none or it is no GDAL auxiliary file) after edit changed its band 1 node.
+std::string auxXmlWithBand1(const std::string& auxPath, const std::function<void(CPLXMLNode* band)>& edit);
+// Puts child into parent in place of parent's child of the same name.
+void replaceXmlChild(CPLXMLNode* parent, CPLXMLNode* child);
 // The table as a GDAL raster attribute table (Value as the MinMax column,
 // Count as the PixelCount column).
 GDALDefaultRasterAttributeTable toGdalTable(Table& t);

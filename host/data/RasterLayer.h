@@ -3,7 +3,7 @@
 #include <memory>
 #include <optional>
 #include <string>
-
+#include <unordered_map>
 #include <vector>
 
 #include "host/Layer.h"
@@ -38,6 +38,30 @@ struct UniqueValueRenderer {
     std::string field;
     std::vector<Class> classes;
 };
+
+// A renderer's colours by class value, for looking up many values: numbers
+// by their value, texts as they stand; where a value stands in several
+// classes, the first of them gives its colour.
+class RendererColours {
+public:
+    explicit RendererColours(const UniqueValueRenderer& renderer);
+    // Nothing for null and for a value no class has.
+    std::optional<Rgb> of(const Value& v) const;
+
+private:
+    std::unordered_map<double, Rgb> numbers_;
+    std::unordered_map<std::string, Rgb> texts_;
+};
+
+// Writes a renderer's colours into the raster's own files, so that other
+// software draws the raster as this host does: the fields `Red`, `Green`
+// and `Blue` of its value table (each row the colour of its value of the
+// renderer's field; blank where no class has it), carried into the GDAL
+// raster attribute table as its colour columns, and for a Byte or UInt16
+// band a colour table (entry = cell value) in the GDAL auxiliary file.
+// Every file is replaced whole. Does nothing for a raster that is not an
+// integer grid or whose value table lacks `Value` or the renderer's field.
+void writeRendererColours(RasterDataset& raster, const UniqueValueRenderer& renderer);
 
 class RasterLayer : public Layer {
 public:

@@ -13,6 +13,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 #include <cstring>
+#include <functional>
 #include <filesystem>
 #include <fstream>
 
@@ -240,10 +241,15 @@ std::vector<GdalColumn> gdalColumns(const std::vector<FieldDef>& fields) {
         GDALRATFieldType type = f.type == FieldString || f.type == FieldDate ? GFT_String
                                 : f.type == FieldSingle || f.type == FieldDouble ? GFT_Real
                                                                                  : GFT_Integer;
-        GDALRATFieldUsage usage = sameFieldName(f.name, "Value")   ? GFU_MinMax
-                                  : sameFieldName(f.name, "Count") ? GFU_PixelCount
-                                  : type == GFT_String             ? GFU_Name
-                                                                   : GFU_Generic;
+        // Red, Green and Blue are a renderer's colours (writeRendererColours).
+        const bool colour = type == GFT_Integer;
+        GDALRATFieldUsage usage = sameFieldName(f.name, "Value")             ? GFU_MinMax
+                                  : sameFieldName(f.name, "Count")           ? GFU_PixelCount
+                                  : colour && sameFieldName(f.name, "Red")   ? GFU_Red
+                                  : colour && sameFieldName(f.name, "Green") ? GFU_Green
+                                  : colour && sameFieldName(f.name, "Blue")  ? GFU_Blue
+                                  : type == GFT_String                       ? GFU_Name
+                                                                             : GFU_Generic;
         cols.push_back({i, type, usage});
     }
     return cols;
@@ -369,10 +375,7 @@ void data::writeGdalTableXml(const std::string& auxPath, const RasterTableRows& 
     }
 }
 
-std::string data::gdalTableXml(Table& t, const std::string& auxPath) {
-    GDALDefaultRasterAttributeTable rat = toGdalTable(t);
-    CPLXMLNode* ratNode = rat.Serialize();
-    if (!ratNode) fail(err::HostGeneric, kSource, "Cannot describe the attribute table of " + t.path());
+std::string data::auxXmlWithBand1(const std::string& auxPath, const std::function<void(CPLXMLNode* band)>& edit) {
     std::error_code ec;
     CPLXMLNode* root = stdfs::is_regular_file(auxPath, ec) ? CPLParseXMLFile(auxPath.c_str()) : nullptr;
     if (root && (root->eType != CXT_Element || std::strcmp(root->pszValue, "PAMDataset") != 0)) {
@@ -389,12 +392,12 @@ std::string data::gdalTableXml(Table& t, const std::string& auxPath) {
         band = CPLCreateXMLNode(root, CXT_Element, "PAMRasterBand");
         CPLAddXMLAttributeAndValue(band, "band", "1");
     }
-    CPLXMLNode* old = CPLGetXMLNode(band, "GDALRasterAttributeTable");
-    if (old) {
-        CPLRemoveXMLChild(band, old);
-        CPLDestroyXMLNode(old);
+    try {
+        edit(band);
+    } catch (...) {
+        CPLDestroyXMLNode(root);
+        throw;
     }
-    CPLAddXMLChild(band, ratNode);
     char* text = CPLSerializeXMLTree(root);
     std::string out = text ? text : "";
     CPLFree(text);
@@ -452,6 +455,21 @@ void data::writeDbfRows(const std::string& dbfPath, const RasterTableRows& table
         removeDbf(dbfPath);
         throw;
     }
+}
+
+void data::replaceXmlChild(CPLXMLNode* parent, CPLXMLNode* child) {
+    if (CPLXMLNode* old = CPLGetXMLNode(parent, child->pszValue)) {
+        CPLRemoveXMLChild(parent, old);
+        CPLDestroyXMLNode(old);
+    }
+    CPLAddXMLChild(parent, child);
+}
+
+std::string data::gdalTableXml(Table& t, const std::string& auxPath) {
+    GDALDefaultRasterAttributeTable rat = toGdalTable(t);
+    CPLXMLNode* ratNode = rat.Serialize();
+    if (!ratNode) fail(err::HostGeneric, kSource, "Cannot describe the attribute table of " + t.path());
+    return auxXmlWithBand1(auxPath, [&](CPLXMLNode* band) { replaceXmlChild(band, ratNode); });
 }
 
 void data::copyTableTo(Table& t, const std::string& dbfPath) {

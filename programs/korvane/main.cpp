@@ -18,6 +18,7 @@
 #include "host/Ui.h"
 #include "programs/korvane/Commands.h"
 #include "programs/korvane/DocumentFile.h"
+#include "programs/korvane/DrawCommand.h"
 #include "programs/korvane/Session.h"
 
 namespace h = korvane::host;
@@ -122,6 +123,8 @@ int main(int argc, char** argv) {
     auto* status = cli.add_subcommand("status", "Print the map document's layers, tables and units");
     auto* reset = cli.add_subcommand("new", "Start an empty map document");
     addDataCommands(cli, opt);
+    DrawOptions drawOpt;
+    auto* draw = addDrawCommand(cli, drawOpt);
 
     try {
         cli.parse(argc, argv);
@@ -130,7 +133,7 @@ int main(int argc, char** argv) {
         return cli.exit(e) == 0 ? ExitOk : ExitCommandLine;
     }
     // These only read the document: it is never written back.
-    const bool readOnly = menu->parsed() || status->parsed() || cli.got_subcommand("show-table");
+    const bool readOnly = menu->parsed() || status->parsed() || cli.got_subcommand("show-table") || draw->parsed();
 
     try {
         if (reset->parsed()) {
@@ -168,6 +171,8 @@ int main(int argc, char** argv) {
             }
         } else if (run->parsed()) {
             rc = runCommand(session, opt);
+        } else if (draw->parsed()) {
+            rc = runDrawCommand(session, drawOpt);
         } else {
             rc = runDataCommand(cli, session, opt);
         }

@@ -6,6 +6,7 @@
 
 #include "host/Failure.h"
 #include "host/Ui.h"
+#include "host/data/RasterLayer.h"
 #include "host/data/RasterOperators.h"
 #include "host/data/RasterWorkspace.h"
 #include "raster/Classes/clsGridCreatePatch.h"
@@ -221,6 +222,9 @@ void clsG_createPatch::ChangeRenderToUVRenderer(h::RasterLayer& InputRasterLayer
         r.field = FieldName;
         for (size_t i = 0; i < values.size(); ++i) r.classes.push_back({values[i], h::toText(values[i]), ramp[i]});
         InputRasterLayer.setRenderer(std::move(r));
+        KV_LINE;
+        // The raster's own files carry the colours too, for other software.
+        if (InputRasterLayer.raster()) h::writeRendererColours(*InputRasterLayer.raster(), *InputRasterLayer.renderer());
     });
 }
 

@@ -3,6 +3,7 @@
 // the save folder, its unique-value renderer, and the patch counts of the
 // sample grid against fragstat's NP.
 #include <gtest/gtest.h>
+#include <fmt/format.h>
 
 #include <filesystem>
 
@@ -161,7 +162,7 @@ TEST(PatchTheme, CancellingAPromptBuildsNothing) {
 TEST(PatchTheme, PatchesByGridValueWithClassAreaPerimeterAndOneColourPerClass) {
     struct Case {
         const char* method;
-        std::vector<std::string> rows;  // Value Count Link KIND Area Perimeter
+        std::vector<std::string> rows;  // Value Count Link KIND Area Perimeter (then the colour)
     } cases[] = {
         {"4N - Use Orthogonals",
          {"1 3 0 oak 300 80", "2 3 2 oak 300 80", "3 1 2 oak 100 40", "4 4 0 oak 400 100", "5 3 1 pine 300 80"}},
@@ -178,13 +179,20 @@ TEST(PatchTheme, PatchesByGridValueWithClassAreaPerimeterAndOneColourPerClass) {
         ASSERT_TRUE(layer) << c.method;
         EXPECT_EQ(layer->name(), "g.tif by KIND");
         EXPECT_EQ(layer->raster()->path(), p.out.file("g.tif"));
-        EXPECT_EQ(tableRows(*layer->raster()), c.rows) << c.method;
         ASSERT_TRUE(layer->renderer());
         EXPECT_EQ(layer->renderer()->field, "KIND");
         ASSERT_EQ(layer->renderer()->classes.size(), 2u);  // oak once, though two grid values carry it
         EXPECT_EQ(layer->renderer()->classes[0].label, "oak");
         EXPECT_EQ(layer->renderer()->classes[1].label, "pine");
         EXPECT_NE(layer->renderer()->classes[0].colour, layer->renderer()->classes[1].colour);
+        // Each row ends in Red, Green and Blue: its class's colour in the renderer.
+        std::vector<std::string> rows = tableRows(*layer->raster());
+        ASSERT_EQ(rows.size(), c.rows.size()) << c.method;
+        for (size_t i = 0; i < rows.size(); ++i) {
+            const bool oak = c.rows[i].find("oak") != std::string::npos;
+            const h::Rgb rgb = layer->renderer()->classes[oak ? 0 : 1].colour;
+            EXPECT_EQ(rows[i], fmt::format("{} {} {} {}", c.rows[i], rgb.red, rgb.green, rgb.blue)) << c.method;
+        }
         EXPECT_TRUE(input.sameAsNow()) << input.differences();
         EXPECT_EQ(scratchFiles(), before) << c.method;
     }
@@ -197,7 +205,7 @@ TEST(PatchTheme, AValueClassFieldIsOldValueAndAMissingOneFallsBackToValue) {
         p.click("Value", "8N - Use Diagonals");
         ASSERT_TRUE(p.added());
         EXPECT_EQ(p.added()->name(), "g.tif by OldValue");
-        EXPECT_EQ(tableRows(*p.added()->raster())[2], "3 3 1 3 300 80");
+        EXPECT_EQ(tableRows(*p.added()->raster())[2].rfind("3 3 1 3 300 80 ", 0), 0u);
     }
     Patch p;
     auto g = p.selectGrid();
@@ -206,7 +214,7 @@ TEST(PatchTheme, AValueClassFieldIsOldValueAndAMissingOneFallsBackToValue) {
     EXPECT_EQ(p.ui.driver.messages[0].text, "Cannot find SPECIES field in the Grid.\r\nUsing Value field instead");
     EXPECT_EQ(p.ui.driver.messages[0].title, "Missing Field");
     ASSERT_TRUE(p.added());
-    EXPECT_EQ(tableRows(*p.added()->raster())[2], "3 3 1 3 300 80");
+    EXPECT_EQ(tableRows(*p.added()->raster())[2].rfind("3 3 1 3 300 80 ", 0), 0u);
 }
 
 TEST(PatchTheme, LargePatchesKeepEveryDigitOfAreaAndPerimeter) {

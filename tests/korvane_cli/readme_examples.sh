@@ -29,4 +29,6 @@ while IFS= read -r line; do
 done <"$tmp/commands"
 grep -q '^Name	RunDate	Run	Class' <(bash -c '"$KV/build/bin/korvane" show-table output/landscape-stats.dbf') \
   || { echo "FAIL: no table from the example run"; exit 1; }
+gdalinfo patches.png | grep 'ColorInterp=Alpha' >/dev/null || { echo "FAIL: no picture from korvane draw"; exit 1; }
+gdalinfo output/patches/landscape.tif | grep '<Name>Red</Name>' >/dev/null || { echo "FAIL: no colour columns in the patch raster"; exit 1; }
 echo "README examples: ok ($(wc -l <"$tmp/commands") commands)"
