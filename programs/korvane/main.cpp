@@ -34,12 +34,7 @@ std::string defaultDocument() {
 
 // Prints what a command changed in the document.
 void printChanges(const std::vector<std::string>& before, const std::vector<std::string>& after) {
-    auto isUnits = [](const std::string& s) { return s.rfind("map units ", 0) == 0; };
-    for (auto& a : after)
-        if (std::find(before.begin(), before.end(), a) == before.end())
-            std::cout << (isUnits(a) ? "~ " : "+ ") << a << "\n";
-    for (auto& b : before)
-        if (!isUnits(b) && std::find(after.begin(), after.end(), b) == after.end()) std::cout << "- " << b << "\n";
+    for (auto& line : documentChanges(before, after)) std::cout << line << "\n";
 }
 
 void warnSharedNames(const h::Document& doc) {

@@ -161,9 +161,12 @@ void clsG_createPatch::RunClumper(const h::LayerPtr& InGrid, const std::string& 
                 pArea = pf.find("Area"), pPerim = pf.find("Perimeter");
 
         KV_LINE;
-        ShowForm(progress, false);
+        // The window is shown with its own label, never the design-time one.
+        progress.load();
         progress.lblProgress().setCaption("Calculating Area and Perimeter");
         progress.setMax(static_cast<int32_t>(std::min<size_t>(geometry.rows().size(), INT32_MAX)));
+        ShowForm(progress, false);
+        progress.refresh();
         {
             h::Cursor c = patchTable->update(nullptr, true);
             int32_t done = 0;

@@ -378,6 +378,10 @@ bool frmGridRegionStats::RunGridRegionStats(const std::string& strRasterLayer, c
                 files.push_back(std::move(*file));
             }
             runFolder_.reset();   // read: the folder goes
+            auto& valueStatus = get<h::Label>("lblStatus2");
+            ForEachRegionValue(files, codes, [&](const std::string& column, const std::string& token) {
+                valueStatus.setCaption(column + " :: " + token);
+            });
             ++runBase;
             problem = AddRegionRows(rows, files, codes, runBase, value);
             if (!problem.empty()) {
@@ -481,8 +485,8 @@ bool frmGridRegionStats::RunGridRegionStats(const std::string& strRasterLayer, c
         status("Cleaning out unneeded fields");
         KV_LINE;
         std::vector<std::string> drop =
-            joinZonal ? std::vector<std::string>{"MIN", "MAX", "MINORITY", "RANGE", "STD", "VARIETY", "MAJORITY",
-                                                 "MEDIAN", "AREA", "SUM", "COUNT", "Name", "RunDate", "Class-All",
+            joinZonal ? std::vector<std::string>{"Min", "Max", "Minority", "Range", "Std", "Variety", "Majority",
+                                                 "Median", "Area", "Sum", "Count", "Name", "RunDate", "Class-All",
                                                  "Run"}
                       : std::vector<std::string>{"Class-All", "Name", "RunDate", "Run", "oid_",
                                                  h::dbfFieldNameFor(strRegionField, {strRegionField})};
@@ -492,8 +496,8 @@ bool frmGridRegionStats::RunGridRegionStats(const std::string& strRasterLayer, c
 
         auto layer = std::make_shared<h::FeatureLayer>(
             joined, "Regions analysis of " + strRasterLayer + " (" + strClassField + ") by " + strRegionLayer);
-        if (joinZonal && joined->findField("MEAN") >= 0)
-            layer->setFieldAlias(joined->fields().field(joined->findField("MEAN")).name, "MeanResponse");
+        if (joinZonal && joined->findField("Mean") >= 0)
+            layer->setFieldAlias(joined->fields().field(joined->findField("Mean")).name, "MeanResponse");
         if (response) layer->setVisible(false);
         map->addLayer(layer);
         status("Finished");

@@ -4,6 +4,8 @@
 // sample grid against fragstat's NP.
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include <filesystem>
 
 #include "RasterFixtures.h"
@@ -193,10 +195,15 @@ TEST(PatchTheme, PatchesByGridValueWithClassAreaPerimeterAndOneColourPerClass) {
 TEST(PatchTheme, AValueClassFieldIsOldValueAndAMissingOneFallsBackToValue) {
     {
         Patch p;
+        std::ostringstream progress;
+        p.ui.driver.progressOut = &progress;
         p.selectGrid();
         p.click("Value", "8N - Use Diagonals");
         ASSERT_TRUE(p.added());
         EXPECT_EQ(p.added()->name(), "g.tif by OldValue");
+        // The progress window comes up with its own label.
+        EXPECT_NE(progress.str().find("Calculating Area and Perimeter\n"), std::string::npos) << progress.str();
+        EXPECT_EQ(progress.str().find("Process Progess"), std::string::npos) << progress.str();
         EXPECT_EQ(tableRows(*p.added()->raster())[2], "3 3 1 3 300 80");
     }
     Patch p;
