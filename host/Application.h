@@ -35,6 +35,12 @@ public:
     // through a long run, the default otherwise.
     enum class Pointer { Default, Wait };
     Pointer mousePointer = Pointer::Default;
+    // Sets the pointer and tells whoever watches the screen.
+    void setMousePointer(Pointer p) {
+        mousePointer = p;
+        mousePointerChanged(p);
+    }
+    Event<Pointer> mousePointerChanged;
 
     // Library folder by library name ("Korvane93").
     void setLibraryFolder(const std::string& library, const std::string& folder);

@@ -92,6 +92,15 @@ void Map::removeTable(const StandaloneTablePtr& t) {
     contentsChanged();
 }
 
+const std::vector<std::string>* Document::keptLines(const std::string& name) const {
+    auto it = kept_.find(name);
+    return it == kept_.end() ? nullptr : &it->second;
+}
+
+void Document::setKeptLines(const std::string& name, std::vector<std::string> lines) {
+    kept_[name] = std::move(lines);
+}
+
 Document::Document() {
     focus_ = std::make_shared<Map>("Layers");
     maps_.push_back(focus_);

@@ -3,6 +3,7 @@
 // selection, and the events that maps and documents raise.
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -128,7 +129,15 @@ public:
     Event<> mapsChanged;
     Event<> focusMapChanged;
 
+    // Text lines a library keeps with the document under a name of its own
+    // (the attribute modelling dialog's query-set library), so that they
+    // outlive one command; nothing when none are kept under the name.
+    const std::vector<std::string>* keptLines(const std::string& name) const;
+    void setKeptLines(const std::string& name, std::vector<std::string> lines);
+    const std::map<std::string, std::vector<std::string>>& allKeptLines() const { return kept_; }
+
 private:
+    std::map<std::string, std::vector<std::string>> kept_;
     std::vector<MapPtr> maps_;
     MapPtr focus_;
     std::weak_ptr<Layer> selected_;

@@ -367,6 +367,12 @@ std::string DriveListBox::describe() const { return quoted(drive_); }
 void DirListBox::setPath(std::string p) {
     std::error_code ec;
     if (!std::filesystem::is_directory(p, ec)) fail(76, name(), "Path not found");
+    // The list holds a full path, whatever form the folder was named in.
+    std::filesystem::path full = std::filesystem::absolute(p, ec).lexically_normal();
+    if (!ec) {
+        p = full.string();
+        if (p.size() > 1 && p.back() == '/') p.pop_back();
+    }
     if (p == path_) return;
     path_ = std::move(p);
     listIndex_ = -1;

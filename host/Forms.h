@@ -252,7 +252,7 @@ class DirListBox : public Control {
 public:
     DirListBox(Form& f, std::string n) : Control(f, ControlType::DirListBox, std::move(n)) {}
     const std::string& path() const { return path_; }
-    void setPath(std::string p);   // fails for a missing folder; raises Change
+    void setPath(std::string p);   // held as a full path; fails for a missing folder; raises Change
     std::vector<std::string> subfolders() const;
     // The highlighted entry: -1 the open folder itself, 0.. its subfolders
     // in order. Opening another folder puts it back to -1.

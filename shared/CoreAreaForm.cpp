@@ -200,12 +200,7 @@ void CoreAreaForm::GetOutputFile() {
         // The overwrite question of the save dialog, asked here because the
         // host's file chooser hands back any name.
         KV_LINE;
-        if (h::fs::FileExists(dlg.fileName)) {
-            KV_LINE;
-            int32_t answer = MsgBox(dlg.fileName + " already exists.\r\nDo you want to replace it?",
-                                    h::mb::YesNo | h::mb::Exclamation | h::mb::DefaultButton2, "Save As");
-            if (answer != h::mb::Yes) dlg.fileName = before;
-        }
+        if (!MayReplace(dlg.fileName)) dlg.fileName = before;
     });
 }
 

@@ -3,6 +3,7 @@
 #include "host/data/RasterLayer.h"
 
 #include <ctime>
+#include <filesystem>
 
 #include <fmt/format.h>
 
@@ -165,7 +166,14 @@ h::Geometry MeasuredShape(const h::Geometry& shape) {
     return shape.makeValid();
 }
 
-WaitCursor::WaitCursor() { h::Application::instance().mousePointer = h::Application::Pointer::Wait; }
-WaitCursor::~WaitCursor() { h::Application::instance().mousePointer = h::Application::Pointer::Default; }
+bool MayReplace(const std::string& path, bool yesByDefault) {
+    std::error_code ec;
+    if (path.empty() || !std::filesystem::exists(std::filesystem::symlink_status(path, ec))) return true;
+    int32_t buttons = h::mb::YesNo | h::mb::Exclamation | (yesByDefault ? 0 : h::mb::DefaultButton2);
+    return MsgBox(path + " already exists.\r\nDo you want to replace it?", buttons, "Save As") == h::mb::Yes;
+}
+
+WaitCursor::WaitCursor() { h::Application::instance().setMousePointer(h::Application::Pointer::Wait); }
+WaitCursor::~WaitCursor() { h::Application::instance().setMousePointer(h::Application::Pointer::Default); }
 
 }  // namespace kv

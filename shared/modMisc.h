@@ -41,6 +41,13 @@ korvane::host::LayerPtr FindLayerByName(const korvane::host::MapPtr& map, const 
 // so that its area and perimeter are those of the ground it covers.
 korvane::host::Geometry MeasuredShape(const korvane::host::Geometry& shape);
 
+// The question a save dialog asks before it hands back a name that is
+// taken, by a file or by a folder (a GRID): "<path> already exists." and
+// "Do you want to replace it?" under "Save As". True when nothing is there or
+// the user answers Yes; a script that does not answer takes the default
+// button, No unless yesByDefault.
+bool MayReplace(const std::string& path, bool yesByDefault = false);
+
 // The wait cursor on the screen for the object's life; the default pointer
 // comes back however the scope is left.
 class WaitCursor {

@@ -113,6 +113,21 @@ void frmMultiSelectBox::CancelButton_Click() {
 
 // ---- ListInput ---------------------------------------------------------------
 
+h::ListControl* ShowListDialog(KorvaneForm& dlg, const std::string& prompt, const std::vector<std::string>& items,
+                               const std::string& title) {
+    dlg.load();
+    auto& list = dlg.get<h::ListControl>("lstDataSet");
+    list.clear();
+    checkListSize(items.size());
+    for (auto& item : items) list.addItem(item);
+    dlg.setCaption(title);
+    dlg.get<h::Label>("lblDescription").setCaption(prompt);
+    if (auto* combo = dynamic_cast<h::ComboBox*>(&list)) combo->setText("");
+    ShowForm(dlg, true);
+    if (!dlg.loaded()) return nullptr;
+    return &dlg.get<h::ListControl>("lstDataSet");
+}
+
 std::string ListInput(const std::string& prompt, const std::vector<std::string>& items, const std::string& title) {
     KV_MODULE("Modules/modSimpleInput");
     std::string result;
@@ -120,23 +135,10 @@ std::string ListInput(const std::string& prompt, const std::vector<std::string>&
         KV_LINE;
         frmDropdownInputBox dlg;
         KV_LINE;
-        dlg.load();
-        auto& list = dlg.get<h::ComboBox>("lstDataSet");
-        KV_LINE;
-        checkListSize(items.size());
-        for (auto& item : items) list.addItem(item);
-        KV_LINE;
-        dlg.setCaption(title);
-        dlg.get<h::Label>("lblDescription").setCaption(prompt);
-        list.setText("");
-        KV_LINE;
-        ShowForm(dlg, true);
+        auto* chosen = dynamic_cast<h::ComboBox*>(ShowListDialog(dlg, prompt, items, title));
         KV_LINE;
         // The entry at the selected index; with none selected, the text typed.
-        // The dialog may have been unloaded (closed from its box): its
-        // controls are then those of a fresh load, so look the list up again.
-        auto& chosen = dlg.get<h::ComboBox>("lstDataSet");
-        result = chosen.listIndex() >= 0 ? chosen.list(chosen.listIndex()) : chosen.text();
+        if (chosen) result = chosen->listIndex() >= 0 ? chosen->list(chosen->listIndex()) : chosen->text();
     });
     return result;
 }

@@ -37,6 +37,15 @@ private:
     bool cancelled_ = false;
 };
 
+// Fills a list dialog (the list "lstDataSet", its caption and its prompt
+// label), shows it modal and gives back its list as it is when the dialog
+// has been answered; nothing when it was closed from its close box or by the
+// end of a script while it was open. Such a dialog has been unloaded and its
+// controls destroyed, so nothing taken from it before the show may be used
+// after it: the choosers read their answer from what this returns.
+korvane::host::ListControl* ShowListDialog(KorvaneForm& dlg, const std::string& prompt,
+                                           const std::vector<std::string>& items, const std::string& title);
+
 // Asks for one entry of items; the entry chosen (or typed), or "" on Cancel.
 std::string ListInput(const std::string& prompt, const std::vector<std::string>& items, const std::string& title);
 

@@ -116,18 +116,18 @@ TablePtr zonalStatisticsAsTable(const FeatureClassPtr& zones, const std::string&
     };
     const FieldDef whole = {"", FieldInteger, 0, 12, 0};
     std::vector<FieldDef> defs = {keyDef,
-                                  named(whole, "COUNT"),
-                                  named(real, "AREA"),
-                                  named(real, "MIN"),
-                                  named(real, "MAX"),
-                                  named(real, "RANGE"),
-                                  named(real, "MEAN"),
-                                  named(real, "STD"),
-                                  named(real, "SUM"),
-                                  named(whole, "VARIETY"),
-                                  named(real, "MAJORITY"),
-                                  named(real, "MINORITY"),
-                                  named(real, "MEDIAN")};
+                                  named(whole, "Count"),
+                                  named(real, "Area"),
+                                  named(real, "Min"),
+                                  named(real, "Max"),
+                                  named(real, "Range"),
+                                  named(real, "Mean"),
+                                  named(real, "Std"),
+                                  named(real, "Sum"),
+                                  named(whole, "Variety"),
+                                  named(real, "Majority"),
+                                  named(real, "Minority"),
+                                  named(real, "Median")};
     const double cellArea = lattice.cellSize * lattice.cellSize;
     std::vector<std::vector<Value>> rows;
     for (size_t slot : order) {

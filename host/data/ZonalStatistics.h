@@ -5,16 +5,17 @@
 // environment's mask applied).
 //
 // The table has the zone field first, named and typed like the feature
-// class's field (its text values for a text field), then COUNT, AREA, MIN,
-// MAX, RANGE, MEAN, STD, SUM, VARIETY, MAJORITY, MINORITY and MEDIAN, one
-// row per zone that holds at least one cell, ascending by zone value.
-//   COUNT     cells with a value
-//   AREA      COUNT times the cell area
-//   STD       the population standard deviation
-//   VARIETY   the number of distinct values
-//   MAJORITY  the most frequent value (the smallest on a tie), MINORITY the
+// class's field (its text values for a text field), then Count, Area, Min,
+// Max, Range, Mean, Std, Sum, Variety, Majority, Minority and Median (names
+// in this letter case, which tables joined from it keep), one row per zone
+// that holds at least one cell, ascending by zone value.
+//   Count     cells with a value
+//   Area      Count times the cell area
+//   Std       the population standard deviation
+//   Variety   the number of distinct values
+//   Majority  the most frequent value (the smallest on a tie), Minority the
 //             least frequent (likewise)
-//   MEDIAN    the middle value of the sorted cells, the lower one of the two
+//   Median    the middle value of the sorted cells, the lower one of the two
 //             middle values for an even count
 // With ignoreNoData false, a zone that holds a NoData value cell gets null
 // statistics (its key stays); with true those cells are passed over.

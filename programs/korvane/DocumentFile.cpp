@@ -2,6 +2,9 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <optional>
+#include <cctype>
 
 #include <fmt/format.h>
 #include <nlohmann/json.hpp>
@@ -72,6 +75,34 @@ json layerToJson(const h::LayerPtr& l) {
     return j;
 }
 
+// A kept line as JSON: its text, or, for bytes that JSON cannot hold as
+// text (not UTF-8: a query-set file written elsewhere), {"hex": ...} of them.
+json lineToJson(const std::string& line) {
+    try {
+        (void)json(line).dump();
+        return line;
+    } catch (const json::exception&) {
+    }
+    std::string hex;
+    for (unsigned char c : line) hex += fmt::format("{:02x}", c);
+    return {{"hex", hex}};
+}
+
+std::optional<std::string> lineFromJson(const json& j) {
+    if (j.is_string()) return j.get<std::string>();
+    if (!j.is_object() || !j.contains("hex") || !j["hex"].is_string()) return std::nullopt;
+    const std::string hex = j["hex"].get<std::string>();
+    auto nibble = [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) ? std::stoi(std::string(1, c), nullptr, 16) : -1; };
+    if (hex.size() % 2) return std::nullopt;
+    std::string out;
+    for (size_t i = 0; i < hex.size(); i += 2) {
+        int hi = nibble(hex[i]), lo = nibble(hex[i + 1]);
+        if (hi < 0 || lo < 0) return std::nullopt;
+        out += static_cast<char>(hi * 16 + lo);
+    }
+    return out;
+}
+
 h::LayerPtr layerFromJson(const json& j, const LayerOpener& opener) {
     auto kind = h::layerKindFromName(j.value("kind", "other"));
     std::string name = j.value("name", "");
@@ -134,6 +165,16 @@ void DocumentFile::loadInto(h::Document& into, const std::string& path, const La
     for (auto it = layers.rbegin(); it != layers.rend(); ++it) map->addLayer(layerFromJson(*it, opener));
     for (auto& t : m.value("tables", json::array()))
         map->addTable(std::make_shared<h::StandaloneTable>(t.value("name", ""), t.value("path", "")));
+    // The lines libraries keep with the document; a list with an entry that
+    // does not read is left out whole.
+    if (j.contains("kept") && j["kept"].is_object())
+        for (auto& [name, lines] : j["kept"].items()) {
+            if (!lines.is_array()) continue;
+            std::vector<std::string> read;
+            for (const json& l : lines)
+                if (auto line = lineFromJson(l)) read.push_back(std::move(*line));
+            if (read.size() == lines.size()) doc->setKeptLines(name, std::move(read));
+        }
     // The selected layer by its position, which its name must confirm.
     std::string selected = j.value("tocSelected", "");
     auto all = map->allLayers();
@@ -160,6 +201,15 @@ void DocumentFile::save(const h::Document& doc, const std::string& path) {
         maps.push_back(jm);
     }
     json j = {{"korvaneDocument", kDocumentVersion}, {"maps", maps}};
+    if (!doc.allKeptLines().empty()) {
+        json kept = json::object();
+        for (const auto& [name, lines] : doc.allKeptLines()) {
+            json a = json::array();
+            for (const std::string& l : lines) a.push_back(lineToJson(l));
+            kept[name] = a;
+        }
+        j["kept"] = kept;
+    }
     if (auto sel = doc.selectedLayer()) {
         auto all = doc.focusMap()->allLayers();
         for (size_t i = 0; i < all.size(); ++i)
@@ -192,6 +242,22 @@ std::vector<std::string> documentItems(const h::Document& doc) {
         items.push_back(fmt::format("table {} ({})", h::escapeControls(t->name()), h::escapeControls(t->path())));
     items.push_back(fmt::format("map units {} ({})", h::unitName(map->mapUnits()), map->mapUnits()));
     return items;
+}
+
+std::vector<std::string> documentChanges(const std::vector<std::string>& before, const std::vector<std::string>& after) {
+    auto isUnits = [](const std::string& s) { return s.rfind("map units ", 0) == 0; };
+    // Items compare as a multiset: a table added a second time under the
+    // same name and path is a change like the first.
+    std::map<std::string, int> left;
+    for (auto& b : before) ++left[b];
+    std::vector<std::string> out;
+    for (auto& a : after)
+        if (left[a]-- <= 0) out.push_back((isUnits(a) ? "~ " : "+ ") + a);
+    std::map<std::string, int> kept;
+    for (auto& a : after) ++kept[a];
+    for (auto& b : before)
+        if (!isUnits(b) && kept[b]-- <= 0) out.push_back("- " + b);
+    return out;
 }
 
 }  // namespace korvane::app

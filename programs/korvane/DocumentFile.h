@@ -1,7 +1,8 @@
 #pragma once
 // The map document kept between invocations of korvane: maps with their
 // layers (name, kind, path, visibility, selection), tables, units and the
-// table-of-contents selection, stored as JSON.
+// table-of-contents selection, and the lines libraries keep with the
+// document (the query-set library), stored as JSON.
 #include <functional>
 #include <string>
 
@@ -30,5 +31,9 @@ struct DocumentFile {
 // The document's state as comparable text, one line per item (names and
 // paths with control characters escaped).
 std::vector<std::string> documentItems(const host::Document& doc);
+// What a command changed, from the items before and after it: "+ item" for
+// each added (also a second of an item already there), "- item" for each
+// removed, "~ map units …" for new units.
+std::vector<std::string> documentChanges(const std::vector<std::string>& before, const std::vector<std::string>& after);
 
 }  // namespace korvane::app

@@ -39,14 +39,7 @@ std::string defaultDocument() {
 // Prints what a command changed in the document: items are compared as a
 // multiset, so that a second layer of the same file is listed too.
 void printChanges(const std::vector<std::string>& before, const std::vector<std::string>& after) {
-    auto isUnits = [](const std::string& s) { return s.rfind("map units ", 0) == 0; };
-    std::map<std::string, int> wasThere, isThere;
-    for (auto& b : before) ++wasThere[b];
-    for (auto& a : after) ++isThere[a];
-    for (auto& a : after)
-        if (wasThere[a]-- <= 0) std::cout << (isUnits(a) ? "~ " : "+ ") << a << "\n";
-    for (auto& b : before)
-        if (!isUnits(b) && isThere[b]-- <= 0) std::cout << "- " << b << "\n";
+    for (auto& line : documentChanges(before, after)) std::cout << line << "\n";
 }
 
 std::map<std::string, size_t> layerNameCounts(const h::Document& doc) {

@@ -454,6 +454,10 @@ bool frmGridRegionStats::MeasureRegions(RegionRun& run) {
         std::optional<std::vector<GridStatsFile>> files = ReadRegionFiles(run, base);
         if (!files) return false;
         runFolder_.reset();   // read: the folder goes
+        auto& valueStatus = get<h::Label>("lblStatus2");
+        ForEachRegionValue(*files, run.codes, [&](const std::string& column, const std::string& token) {
+            valueStatus.setCaption(column + " :: " + token);
+        });
         ++runBase;
         std::string problem = AddRegionRows(run.rows, *files, run.codes, runBase, value);
         if (!problem.empty()) {
@@ -582,8 +586,8 @@ void frmGridRegionStats::JoinRegionResults(RegionRun& run) {
     // The fields the new layer does not need are left out of the export,
     // which is written whole under a temporary name, once.
     std::vector<std::string> drop =
-        joinZonal ? std::vector<std::string>{"MIN", "MAX", "MINORITY", "RANGE", "STD", "VARIETY", "MAJORITY",
-                                             "MEDIAN", "AREA", "SUM", "COUNT", "Name", "RunDate", "Class-All",
+        joinZonal ? std::vector<std::string>{"Min", "Max", "Minority", "Range", "Std", "Variety", "Majority",
+                                             "Median", "Area", "Sum", "Count", "Name", "RunDate", "Class-All",
                                              "Run"}
                   : std::vector<std::string>{"Class-All", "Name", "RunDate", "Run", "oid_",
                                              h::dbfFieldNameFor(run.strRegionField, {run.strRegionField})};
@@ -597,8 +601,8 @@ void frmGridRegionStats::JoinRegionResults(RegionRun& run) {
 
     auto layer = std::make_shared<h::FeatureLayer>(joined, "Regions analysis of " + run.strRasterLayer + " (" +
                                                                run.strClassField + ") by " + run.strRegionLayer);
-    if (joinZonal && joined->findField("MEAN") >= 0)
-        layer->setFieldAlias(joined->fields().field(joined->findField("MEAN")).name, "MeanResponse");
+    if (joinZonal && joined->findField("Mean") >= 0)
+        layer->setFieldAlias(joined->fields().field(joined->findField("Mean")).name, "MeanResponse");
     if (run.response) layer->setVisible(false);
     run.map->addLayer(layer);
     status("Finished");

@@ -105,6 +105,21 @@ std::string RegionWhereClause(const std::string& field, bool textField, const h:
     return field + " = '" + quoted + "'";
 }
 
+void ForEachRegionValue(const std::vector<GridStatsFile>& files, const std::vector<std::string>& codes,
+                        const std::function<void(const std::string& column, const std::string& token)>& seen) {
+    for (const GridStatsFile& file : files)
+        for (const FragStatsBlock& block : file.output.blocks) {
+            std::vector<std::pair<std::string, size_t>> read;
+            for (const std::string& code : codes) {
+                std::string column = RegionMetricColumn(code);
+                if (int32_t k = block.column(column); k >= 0) read.emplace_back(column, static_cast<size_t>(k));
+            }
+            for (const std::vector<std::string>& row : block.rows)
+                for (const auto& [column, k] : read)
+                    if (k < row.size()) seen(column, row[k]);
+        }
+}
+
 std::string AddRegionRows(RegionStatsRows& into, const std::vector<GridStatsFile>& files,
                           const std::vector<std::string>& codes, int32_t run, const h::Value& region) {
     // The grid statistics' rows, read by column; the fields are then named

@@ -14,6 +14,7 @@
 #include <map>
 #include <optional>
 #include <set>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -61,6 +62,13 @@ struct RegionStatsRows {
     std::vector<std::string> codes;   // metric fields, in the order they are met
     std::vector<Row> rows;
 };
+
+// The values of one region's output files in the order they are read, for
+// the status line: file by file, data line by data line, each requested code
+// (in list order) whose column the file has; `seen` hears the column and its
+// token as the file holds it.
+void ForEachRegionValue(const std::vector<GridStatsFile>& files, const std::vector<std::string>& codes,
+                        const std::function<void(const std::string& column, const std::string& token)>& seen);
 
 // Adds the rows of one region's output files (landscape first), read with
 // the grid statistics' reader; "." is a blank value (a blank %LAND leaves

@@ -40,14 +40,12 @@ std::string GetSaveLocation() {
         KV_LINE;
         if (dlg.showSave()) result = dlg.fileName;
         // The overwrite question that the dialog's flag asks for, put here
-        // because the host's file chooser hands back any name. Yes is the
-        // default, so a script that does not answer replaces the file as
-        // it always did; No leaves it and saves nothing.
+        // because the host's file chooser hands back any name; it is asked
+        // for a GRID folder as for a file, since replacing either loses a
+        // dataset. Yes is the default, so a script that does not answer
+        // replaces it as it always did; No leaves it and saves nothing.
         KV_LINE;
-        if (!result.empty() && korvane::host::fs::FileExists(result) &&
-            h::MsgBox(result + " already exists.\r\nDo you want to replace it?", h::mb::YesNo | h::mb::Exclamation,
-                      "Save As") != h::mb::Yes)
-            result.clear();
+        if (!MayReplace(result, true)) result.clear();
     });
     form.unload();
     return result;

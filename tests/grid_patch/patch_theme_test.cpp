@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <fmt/format.h>
 
+#include <sstream>
+
 #include <filesystem>
 
 #include "RasterFixtures.h"
@@ -201,10 +203,14 @@ TEST(PatchTheme, PatchesByGridValueWithClassAreaPerimeterAndOneColourPerClass) {
 TEST(PatchTheme, AValueClassFieldIsOldValueAndAMissingOneFallsBackToValue) {
     {
         Patch p;
+        std::ostringstream progress;
+        p.ui.driver.progressOut = &progress;
         p.selectGrid();
         p.click("Value", "8N - Use Diagonals");
         ASSERT_TRUE(p.added());
         EXPECT_EQ(p.added()->name(), "g.tif by OldValue");
+        // No window shows its design-time label.
+        EXPECT_EQ(progress.str().find("Process Progess"), std::string::npos) << progress.str();
         EXPECT_EQ(tableRows(*p.added()->raster())[2].rfind("3 3 1 3 300 80 ", 0), 0u);
     }
     Patch p;

@@ -3,6 +3,7 @@
 
 #include "host/Forms.h"
 #include <filesystem>
+#include <fstream>
 
 #include "TestFiles.h"
 #include "raster/Forms/frmAnalParams.h"
@@ -87,6 +88,61 @@ TEST(GetDirectory, OpenFolderOrHighlightedSubfolderCancelAndCaption) {
     EXPECT_EQ(ui.driver.messages.back().title, "Cannot Change Drive");
     EXPECT_TRUE(ui.driver.errorReports.empty());
     std::filesystem::current_path(cwd);
+}
+
+// The folder chosen comes back as a full path, however the script or the
+// user named it.
+TEST(GetDirectory, AFolderNamedRelativelyComesBackAsItsFullPath) {
+    TestUi ui;
+    korvane::test::TempFolder tmp;
+    std::filesystem::create_directories(tmp.file("a/b"));
+    std::filesystem::path cwd = std::filesystem::current_path();
+    std::filesystem::current_path(tmp.path());
+    struct Case {
+        std::vector<std::string> script;
+        std::string want;
+    } cases[] = {
+        {{"set Dir1 a", "click OKButton"}, tmp.file("a")},
+        {{"set Dir1 ./a/b/", "click OKButton"}, tmp.file("a/b")},
+        {{"set Dir1 a/b/..", "click OKButton"}, tmp.file("a")},
+        {{"set Dir1 a", "select Dir1 b", "click OKButton"}, tmp.file("a/b")},
+        {{"set Dir1 .", "click OKButton"}, tmp.path()},
+    };
+    for (const Case& c : cases) {
+        ui.driver.addLines(c.script);
+        EXPECT_EQ(kv::GetDirectory(""), c.want) << c.script.front();
+    }
+    std::filesystem::current_path(cwd);
+}
+
+// A name that is taken, by a file or by a GRID folder, is confirmed first:
+// No gives nothing, Yes and a script that does not answer give the name.
+TEST(GetSaveLocation, ATakenNameIsConfirmedAlsoForAGridFolder) {
+    korvane::test::TempFolder tmp;
+    std::filesystem::create_directories(tmp.file("grid/grid"));
+    std::ofstream(tmp.file("grid/grid/grid.tif")) << "x";
+    std::ofstream(tmp.file("clip.tif")) << "x";
+    struct Case {
+        std::string name;
+        const char* answer;   // nullptr: no line answers
+        bool asked;
+        bool kept;
+    } cases[] = {
+        {"grid", "answer No", true, false},   {"grid", "answer Yes", true, true},
+        {"grid", nullptr, true, true},        {"clip.tif", "answer No", true, false},
+        {"clip.tif", "answer Yes", true, true}, {"new", nullptr, false, true},
+    };
+    for (const Case& c : cases) {
+        TestUi ui;
+        std::string path = tmp.file(c.name);
+        std::vector<std::string> script = {"file " + path};
+        if (c.answer) script.push_back(c.answer);
+        ui.driver.addLines(script);
+        EXPECT_EQ(kv::GetSaveLocation(), c.kept ? path : "") << c.name << " " << (c.answer ? c.answer : "");
+        ASSERT_EQ(ui.driver.messages.size(), c.asked ? 1u : 0u) << c.name;
+        if (c.asked) EXPECT_EQ(ui.driver.messages[0].text, path + " already exists.\r\nDo you want to replace it?");
+    }
+    EXPECT_TRUE(std::filesystem::exists(tmp.file("grid/grid/grid.tif")));
 }
 
 TEST(GetSaveLocation, ThePathAsTypedOrNothing) {

@@ -81,7 +81,7 @@ TEST(ZonalStatistics, EachZoneInOnePassWithItsKeyFieldAndTheNoDataRule) {
         bool ignoreNoData;
         std::vector<std::string> rows;
     } cases[] = {
-        // COUNT AREA MIN MAX RANGE MEAN STD SUM VARIETY MAJORITY MINORITY MEDIAN
+        // Count Area Min Max Range Mean Std Sum Variety Majority Minority Median
         {"ZONE", true,
          {"1 8 800 1 5 4 2.25 1.299038 18 4 1 5 2", "2 7 700 4 6 2 5.142857 0.989743 36 2 6 4 6"}},
         {"ZONE", false, {"1 8 800 1 5 4 2.25 1.299038 18 4 1 5 2", "2            "}},
@@ -97,8 +97,8 @@ TEST(ZonalStatistics, EachZoneInOnePassWithItsKeyFieldAndTheNoDataRule) {
         h::TablePtr t = h::zonalStatisticsAsTable(z.fc, c.field, values, c.ignoreNoData, out, env);
         EXPECT_EQ(t->fields().field(1), z.fc->fields().field(z.fc->findField(c.field)));
         EXPECT_EQ(t->fields().names(),
-                  (std::vector<std::string>{"OID", c.field, "COUNT", "AREA", "MIN", "MAX", "RANGE", "MEAN", "STD",
-                                            "SUM", "VARIETY", "MAJORITY", "MINORITY", "MEDIAN"}));
+                  (std::vector<std::string>{"OID", c.field, "Count", "Area", "Min", "Max", "Range", "Mean", "Std",
+                                            "Sum", "Variety", "Majority", "Minority", "Median"}));
         EXPECT_EQ(rowsOf(*t), c.rows) << c.field << " " << c.ignoreNoData;
     }
     // The zone grid it rasterized is gone.

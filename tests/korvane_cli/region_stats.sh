@@ -33,12 +33,16 @@ for want in "Geometry: Polygon" "Feature Count: 5" "NAD83 / UTM zone 17N" "REGIO
   grep -qF "$want" <<<"$info" || { echo "$info"; fail "ogrinfo lacks $want"; }
 done
 grep -qE "^(Class-All|Name|RunDate|Run|OID_|REGION_1):" <<<"$info" && { echo "$info"; fail "a dropped field is there"; }
-# With the response grid, appended: runs 6 to 10, the join Join1 with MEAN.
+# With the response grid, appended: runs 6 to 10, the join Join1 with Mean.
 k run "Spatial Statistics (by Regions)" --script "$scripts/region-stats-response.kvs" >run2.out 2>&1 || { cat run2.out; fail "response run"; }
 grep -q "Error report" run2.out && { cat run2.out; fail "an error report"; }
-grep -q "alias MEAN = MeanResponse" run2.out || { cat run2.out; fail "no MeanResponse alias"; }
+grep -q "alias Mean = MeanResponse" run2.out || { cat run2.out; fail "no MeanResponse alias"; }
+# The cross-tabs are added to the map again, and said so as the first time.
+for t in HistogramTable ClassAreaCrosstab TotalEdgeCrosstab; do
+  grep -q "^+ table SStatsByRgns--$t " run2.out || { cat run2.out; fail "the second $t is not reported"; }
+done
 info=$(ogrinfo -so -al output/Join1.shp)
-for want in "Feature Count: 5" "NAD83 / UTM zone 17N" "MEAN: Real"; do
+for want in "Feature Count: 5" "NAD83 / UTM zone 17N" "Mean: Real"; do
   grep -qF "$want" <<<"$info" || { echo "$info"; fail "ogrinfo lacks $want"; }
 done
 last=$(k show-table output/region-stats.dbf | awk -F'\t' 'NR > 1 && $3 > m { m = $3 } END { print m }')

@@ -184,3 +184,63 @@ TEST_F(DocumentSave, FieldAliasesAreKept) {
 }
 
 }  // namespace
+
+namespace {
+
+// Lines a library keeps with the document come back as they were saved,
+// bytes that are not UTF-8 included; a kept list that does not read is left
+// out whole, and a document without any reads as none.
+TEST_F(DocumentSave, KeptLinesComeBackByteForByte) {
+    auto d = documentOf(1);
+    const std::vector<std::string> lines = {"", "'Moose", "$1|[AGE] > 80", ";x|[NAME] = 'S\xe9verin'", "'\xc3\xa9lan", ""};
+    d->setKeptLines("frmAttributeModelling.querySets", lines);
+    d->setKeptLines("other", {});
+    DocumentFile::save(*d, doc);
+    auto back = DocumentFile::load(doc, {});
+    ASSERT_TRUE(back->keptLines("frmAttributeModelling.querySets"));
+    EXPECT_EQ(*back->keptLines("frmAttributeModelling.querySets"), lines);
+    ASSERT_TRUE(back->keptLines("other"));
+    EXPECT_TRUE(back->keptLines("other")->empty());
+    EXPECT_FALSE(back->keptLines("missing"));
+    // Saved again unchanged: the same bytes.
+    const std::string first = slurp(doc);
+    DocumentFile::save(*back, doc);
+    EXPECT_EQ(slurp(doc), first);
+
+    struct Case {
+        const char* json;
+        bool kept;
+    } cases[] = {
+        {R"({"korvaneDocument": 1, "maps": [], "kept": {"k": ["a", {"hex": "41e9"}]}})", true},
+        {R"({"korvaneDocument": 1, "maps": [], "kept": {"k": ["a", {"hex": "4"}]}})", false},
+        {R"({"korvaneDocument": 1, "maps": [], "kept": {"k": ["a", 3]}})", false},
+        {R"({"korvaneDocument": 1, "maps": [], "kept": {"k": "a"}})", false},
+        {R"({"korvaneDocument": 1, "maps": []})", false},
+    };
+    for (const Case& c : cases) {
+        std::ofstream(doc, std::ios::binary | std::ios::trunc) << c.json;
+        auto read = DocumentFile::load(doc, {});
+        ASSERT_EQ(read->keptLines("k") != nullptr, c.kept) << c.json;
+        if (c.kept) EXPECT_EQ(*read->keptLines("k"), (std::vector<std::string>{"a", "A\xe9"}));
+    }
+}
+
+// What a command changed: an item added a second time (a table added to
+// the map again under its name and path) is reported as the first one was.
+TEST(DocumentChanges, ItemsCompareAsAMultiset) {
+    using L = std::vector<std::string>;
+    struct Case {
+        L before, after, changes;
+    } cases[] = {
+        {{"table t (/o/t.dbf)", "map units Meters (9)"},
+         {"table t (/o/t.dbf)", "table t (/o/t.dbf)", "map units Meters (9)"},
+         {"+ table t (/o/t.dbf)"}},
+        {{"table t (/o/t.dbf)", "table t (/o/t.dbf)"}, {"table t (/o/t.dbf)"}, {"- table t (/o/t.dbf)"}},
+        {{"layer a (feature, /a.shp)"}, {"layer a (feature, /a.shp)"}, {}},
+        {{"map units Unknown (0)"}, {"layer a (feature, /a.shp)", "map units Meters (9)"},
+         {"+ layer a (feature, /a.shp)", "~ map units Meters (9)"}},
+    };
+    for (const Case& c : cases) EXPECT_EQ(korvane::app::documentChanges(c.before, c.after), c.changes);
+}
+
+}  // namespace

@@ -97,6 +97,31 @@ TEST(RegionStatsRules, RowsOfOneRegionNameFieldsByCodeAndKeepBlanks) {
     EXPECT_NE(kv::AddRegionRows(bad, {parsed(true, "LID TA\nx 1e\n")}, {"TLA"}, 1, h::Value()), "");
 }
 
+// The status line while a region's results are read: column and token as
+// the file holds them, file by file, line by line, the requested codes in
+// list order (a code whose column a file lacks shows nothing).
+TEST(RegionStatsRules, TheValueStatusLinesFollowTheFilesAndTheRequestedOrder) {
+    std::vector<kv::GridStatsFile> files = {
+        parsed(true, "LID TA NP SHEI\nx 12.5 3 .\n"),
+        parsed(false, "LID TYPE CA NP %LAND\nx 10 5 2 10\nx 20 7.5 1 .\n"),
+    };
+    struct Case {
+        std::vector<std::string> codes;
+        std::vector<std::string> lines;
+    } cases[] = {
+        {{"NumP", "TLA", "SEI"}, {"NP :: 3", "TA :: 12.5", "SHEI :: .", "NP :: 2", "NP :: 1"}},
+        {{"CA", "%LAND", "NOSUCH"}, {"CA :: 5", "%LAND :: 10", "CA :: 7.5", "%LAND :: ."}},
+        {{}, {}},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> seen;
+        kv::ForEachRegionValue(files, c.codes, [&](const std::string& column, const std::string& token) {
+            seen.push_back(column + " :: " + token);
+        });
+        EXPECT_EQ(seen, c.lines);
+    }
+}
+
 // The region statistics table of two appended calls (runs 1-2 and 3-4).
 h::TablePtr statsTable(const std::string& folder) {
     h::ShapefileWorkspace ws = h::ShapefileWorkspace::open(folder);

@@ -342,10 +342,12 @@ TEST(RegionStatsRun, TheResponseSummaryIsJoinedWithItsMeanAsMeanResponse) {
     ASSERT_TRUE(fs::exists(s.path("Join.shp"))) << s.messages();
     h::LayerPtr layer = s.map()->layer(0);
     EXPECT_FALSE(layer->visible());
-    EXPECT_EQ(layer->fieldAlias("MEAN"), "MeanResponse");
+    EXPECT_EQ(layer->fieldAlias("Mean"), "MeanResponse");
     h::FeatureClassPtr joined = h::FeatureClass::open(s.path("Join.shp"));
     for (const char* gone : {"MIN", "MAX", "COUNT", "SUM", "STD", "MEDIAN"}) EXPECT_LT(joined->findField(gone), 0) << gone;
     ASSERT_GE(joined->findField("MEAN"), 0);
+    // The summary's field keeps its own name, letter case included.
+    EXPECT_EQ(joined->fields().field(joined->findField("MEAN")).name, "Mean");
     h::Cursor rows = joined->search(nullptr, false);
     while (h::RowPtr r = rows.next()) {
         const int id = static_cast<int>(h::toDouble(r->value("REGIONID")));
@@ -377,6 +379,45 @@ TEST(RegionStatsRun, TheResponseSummaryIsJoinedWithItsMeanAsMeanResponse) {
     EXPECT_GE(areas->findField("Class-10"), 0);
     EXPECT_LT(areas->findField("MEAN"), 0);
     EXPECT_FALSE(s.map()->layer(0)->visible());
+}
+
+// While a region's results are read, the second status line shows each
+// value as column :: token, as the files hold it: one "%LAND" line per class
+// row of the table.
+TEST(RegionStatsRun, TheStatusLineShowsEachValueAsItIsRead) {
+    RegionSession s;
+    s.addGrid("landscape.tif");
+    s.addRegions();
+    kv::frmGridRegionStats& d = s.open();
+    struct Watch : h::ScriptDriver {
+        using h::ScriptDriver::ScriptDriver;
+        std::vector<std::string> values;
+        void controlChanged(h::Control& c) override {
+            auto* l = dynamic_cast<h::Label*>(&c);
+            if (l && c.name() == "lblStatus2" && l->caption().find(" :: ") != std::string::npos)
+                values.push_back(l->caption());
+            h::ScriptDriver::controlChanged(c);
+        }
+    } watch{s.out};
+    watch.echoForms = false;
+    h::setUi(&watch);
+    const bool ran = d.RunGridRegionStats("landscape.tif", "Value", "regions", "REGION", "LC", true, "CA, TE, %LAND",
+                                          s.path("stats.dbf"), false, "False");
+    h::setUi(&s.driver);
+    ASSERT_TRUE(ran) << s.messages();
+    ASSERT_FALSE(watch.values.empty());
+    int64_t land = 0;
+    for (const std::string& v : watch.values) {
+        EXPECT_TRUE(v.rfind("CA :: ", 0) == 0 || v.rfind("TE :: ", 0) == 0 || v.rfind("%LAND :: ", 0) == 0) << v;
+        EXPECT_EQ(v.find(' ', v.find(":: ") + 3), std::string::npos) << v;   // one token
+        land += v.rfind("%LAND :: ", 0) == 0;
+    }
+    int64_t classRows = 0;
+    h::TablePtr table = h::Table::open(s.path("stats.dbf"));
+    h::Cursor c = table->search(nullptr, false);
+    while (h::RowPtr r = c.next()) classRows += h::toText(r->value("Class")) != "All";
+    EXPECT_EQ(land, classRows);
+    EXPECT_GT(classRows, 0);
 }
 
 // Text keys with quotes, fractional keys and a null key each select their own regions.

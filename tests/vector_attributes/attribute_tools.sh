@@ -51,6 +51,38 @@ k show-table "$work/landscape.dbf" | awk -F'\t' '
   }
   END { if (bad || rows != 302) exit 1 }' || fail "attribute model"
 
+# The query-set library outlives the command: a set saved in one run of
+# korvane is there in the next, whose Save fills the animal box with both.
+cat >"$work/save.kvs" <<'KVS'
+set txtAttributeValue 7
+set txtQuery "[TYPECODE] = 10"
+click cmdAdd
+click cmdSave
+input Moose
+click cmdCancel
+KVS
+out=$(k run "Attribute Modelling" --script "$work/save.kvs" 2>&1)
+noreport "$out"
+cat >"$work/load.kvs" <<'KVS'
+set txtAttributeValue 1
+set txtQuery "[TYPECODE] = 20"
+click cmdAdd
+click cmdSave
+input Hare
+click cmdRemoveAll
+choose cboCritterBox Moose
+click cmdLoad
+choose cboTargetField HSI
+click cmdRun
+click cmdCancel
+KVS
+out=$(k run "Attribute Modelling" --script "$work/load.kvs" 2>&1)
+noreport "$out"
+k show-table "$work/landscape.dbf" | awk -F'\t' '
+  NR == 1 { for (i = 1; i <= NF; i++) col[$i] = i; next }
+  $(col["TYPECODE"]) == 10 { n++; if ($(col["HSI"]) + 0 != 7) bad = 1 }
+  END { if (bad || n == 0) exit 1 }' || fail "the saved set did not outlive its command"
+
 # Parse Species Composition String on SPCOMP: one field per code, and each
 # stand's shares add up to ten tenths.
 printf 'answer Yes\nchoose lstDataSet SPCOMP\nclick OKButton\n' >"$work/species.kvs"

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <sstream>
 
 #include "FaultInjection.h"
 #include "Fixture.h"
@@ -126,13 +127,42 @@ TEST(AttributeModellingDialog, TheLibraryButtonsSaveLoadDeleteExportAndImport) {
     namespace t = korvane::host::testing;
     korvane::test::FolderSnapshot before(fx.dir);
     t::failAt(t::Step::Write, ENOSPC, "moose.txt");
-    fx.driver.addLines({"select lstDataSet Hare", "click OKButton", "file " + file});
+    fx.driver.addLines({"select lstDataSet Hare", "click OKButton", "file " + file, "answer Yes"});
     fx.button("cmdExport").click();
     t::clearFaults();
     EXPECT_EQ(fx.driver.errorReports.size(), 1u);
     EXPECT_TRUE(before.sameAsNow()) << before.differences();
     EXPECT_TRUE(korvane::test::temporariesIn(fx.dir).empty());
     fx.driver.errorReports.clear();
+    // The file is there: the save dialogs' question first; No (also the
+    // default, when no line answers) keeps it, Yes replaces it.
+    for (const char* answer : {"answer No", "", "answer Yes"}) {
+        fx.driver.messages.clear();
+        Lines script = {"select lstDataSet Hare", "click OKButton", "file " + file};
+        if (*answer) script.push_back(answer);
+        fx.driver.addLines(script);
+        fx.button("cmdExport").click();
+        ASSERT_EQ(fx.driver.messages.size(), 1u) << answer;
+        EXPECT_EQ(fx.driver.messages[0].text, file + " already exists.\r\nDo you want to replace it?");
+        std::ifstream again(file, std::ios::binary);
+        std::string now((std::istreambuf_iterator<char>(again)), std::istreambuf_iterator<char>());
+        EXPECT_EQ(now.rfind(std::string(answer) == "answer Yes" ? "'Hare\r\n" : "'Moose\r\n", 0), 0u) << answer;
+    }
+    EXPECT_TRUE(fx.driver.errorReports.empty());
+    // The chooser closed from its box, or left open at the script's end:
+    // nothing is asked or written, and nothing is reported.
+    for (const Lines& script : {Lines{"select lstDataSet Moose", "close"}, Lines{"select lstDataSet Moose"}}) {
+        korvane::test::FolderSnapshot unchanged(fx.dir);
+        fx.driver.messages.clear();
+        fx.driver.addLines(script);
+        fx.button("cmdExport").click();
+        EXPECT_TRUE(fx.driver.errorReports.empty()) << script.size() << ": " << fx.driver.errorReports.front();
+        EXPECT_TRUE(fx.driver.messages.empty()) << script.size();
+        EXPECT_TRUE(unchanged.sameAsNow()) << unchanged.differences();
+    }
+    // Moose back in the file for what follows.
+    fx.driver.addLines({"select lstDataSet Moose", "click OKButton", "file " + file, "answer Yes"});
+    fx.button("cmdExport").click();
 
     // Delete, then Import of the exported file replaces the library.
     fx.driver.addLines({"choose lstDataSet Hare", "click OKButton"});
@@ -165,6 +195,73 @@ TEST(AttributeModellingDialog, TheLibraryButtonsSaveLoadDeleteExportAndImport) {
     EXPECT_FALSE(fx.enabled("cmdLoad") || fx.enabled("cmdDelete"));
 }
 
+// Load reads a set entry by entry: a line that does not read is reported,
+// the entries before it stay in the list, and the buttons follow the list as
+// it then is.
+TEST(AttributeModellingDialog, AFailedLoadKeepsTheEntriesReadAndSetsTheButtons) {
+    struct Case {
+        const char* file;
+        Lines list;
+        bool reported;
+    } cases[] = {
+        {"'A\r\n$1|[AGE] = 0\r\n;2|[AGE] > 0\r\nno bar\r\n;3|[AGE] > 9\r\n", {"1   [AGE] = 0", "2   [AGE] > 0"}, true},
+        {"'A\r\nno bar\r\n", {}, true},
+        {"'A\r\n$1|[AGE] = 0\r\n\r\nno bar\r\n", {"1   [AGE] = 0"}, false},   // the set ends at the empty line
+    };
+    for (const Case& c : cases) {
+        Dialog fx;
+        fx.map()->addLayer(fx.stands);
+        fx.app.document()->setSelectedLayer(fx.stands);
+        fx.form.show(false);
+        fx.entry("9", "[AGE] = 9");   // the list held an entry before
+        std::string file = (fx.dir / "sets.txt").string();
+        std::ofstream(file, std::ios::binary) << c.file;
+        fx.driver.addLines({"file " + file});
+        fx.button("cmdImport").click();
+        fx.form.get<h::ComboBox>("cboCritterBox").setListIndex(0);
+        fx.button("cmdLoad").click();
+        SCOPED_TRACE(c.file);
+        EXPECT_EQ(fx.driver.errorReports.size(), c.reported ? 1u : 0u);
+        EXPECT_EQ(fx.items("lstQueryList"), c.list);
+        for (const char* b : {"cmdRemoveAll", "cmdSave", "cmdRun"}) EXPECT_EQ(fx.enabled(b), !c.list.empty()) << b;
+    }
+}
+
+// The library outlives the dialog and the command: it is kept with the map
+// document, so a dialog opened later on the same document (korvane's next
+// command reads it from the file) has what Save, Delete and Import left.
+TEST(AttributeModellingDialog, TheLibraryIsKeptWithTheMapDocument) {
+    Dialog fx;
+    fx.map()->addLayer(fx.stands);
+    fx.app.document()->setSelectedLayer(fx.stands);
+    fx.form.show(false);
+    fx.entry("1", "[AGE] = 0");
+    fx.driver.addLines({"input Moose"});
+    fx.button("cmdSave").click();
+    fx.driver.addLines({"input Hare"});
+    fx.button("cmdSave").click();
+    fx.driver.addLines({"choose lstDataSet Moose", "click OKButton"});
+    fx.button("cmdDelete").click();
+    const std::vector<std::string>* kept = fx.app.document()->keptLines("frmAttributeModelling.querySets");
+    ASSERT_TRUE(kept);
+    EXPECT_EQ(*kept, fx.form.library().lines());
+    EXPECT_EQ(*kept, (Lines{"", "'Hare", "$1|[AGE] = 0"}));
+
+    kv::frmAttributeModelling later;
+    later.setArcMapHook(&fx.app);
+    later.show(false);
+    EXPECT_EQ(later.library().lines(), *kept);
+    // Its animal box starts empty, as on every opening; Import fills it.
+    EXPECT_TRUE(later.get<h::ComboBox>("cboCritterBox").listCount() == 0);
+    // A fresh document keeps no library: the dialog starts with the empty one.
+    fx.app.setDocument(std::make_shared<h::Document>());
+    fx.map()->addLayer(fx.stands);
+    kv::frmAttributeModelling fresh;
+    fresh.setArcMapHook(&fx.app);
+    fresh.show(false);
+    EXPECT_EQ(fresh.library().lines(), Lines{""});
+}
+
 TEST(AttributeModellingDialog, RenameFieldChecksTheNameAndCopiesTheValues) {
     Dialog fx;
     fx.map()->addLayer(fx.stands);
@@ -186,6 +283,12 @@ TEST(AttributeModellingDialog, RenameFieldChecksTheNameAndCopiesTheValues) {
     for (auto& m : fx.driver.messages) titles.push_back(m.title);
     EXPECT_EQ(titles, (Lines{"Field name too long", "Invalid Field Name", "Invalid Field Name", "Field Name Exists",
                              "Delete old field"}));
+    // Each time the name is asked for, the old name is offered.
+    Lines defaults;
+    std::istringstream printed(fx.out.str());
+    for (std::string line; std::getline(printed, line);)
+        if (line.rfind("  default ", 0) == 0) defaults.push_back(line);
+    EXPECT_EQ(defaults, Lines(5, "  default \"AGE\"")) << fx.out.str();
     auto fc = fx.stands->featureClass();
     EXPECT_EQ(fc->fields().names(), (Lines{"FID", "Shape", "AGE", "KIND", "YEARS"}));
     EXPECT_EQ(fc->row(2)->value("YEARS"), h::Value(int32_t{20}));

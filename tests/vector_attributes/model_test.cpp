@@ -90,6 +90,7 @@ TEST(AttributeModel, AnyProblemRefusesTheWholeModelBeforeItWrites) {
     } cases[] = {
         {{{"1", "[AGE] > 0"}, {"2", "[NOPE] = 1"}}, "HSI", true},     // missing bracketed field
         {{{"1", "[AGE] > 0"}, {"2", "[AGE = 1"}}, "HSI", false},      // "[" without "]"
+        {{{"1", "[AGE] > 0"}, {"2", "KIND] = 'b' OR [AGE] > 1"}}, "HSI", false},   // the first "]" before its "["
         {{{"1", "[AGE] > 0"}, {"2", "AGE >> 1"}}, "HSI", false},      // bad where clause
         {{{"1", "[AGE] > 0"}, {"abc", "[AGE] > 5"}}, "HSI", false},   // not an expression
         {{{"1", "[AGE] > 0"}, {"999999", "[AGE] = 100"}}, "HSI", false},   // does not fit 8 characters
@@ -165,6 +166,86 @@ TEST(AttributeModel, AFailureOrAKillPartWayLeavesTheFilesAsTheyWere) {
     fx.run("HSI");
     EXPECT_EQ(fx.column("HSI")[1], h::Value(5.0));
     EXPECT_TRUE(h::isNull(fx.column("HSI")[0]));
+}
+
+// A field added from Run for the run reaches the file with the values: a
+// failure or a kill while they are written takes it with them; a run that
+// stops before its first value (here: a field the queries name is missing)
+// keeps it.
+TEST(AttributeModel, AFieldAddedForTheRunGoesWithItsValues) {
+    namespace t = korvane::host::testing;
+    const std::vector<std::string> addField = {"set txtFieldName NEWF", "choose cboFieldType Double", "click cmdOK"};
+    auto names = [](const std::filesystem::path& shp) { return h::FeatureClass::open(shp.string())->fields().names(); };
+    const std::vector<std::string> without = {"FID", "Shape", "AGE", "KIND", "HSI", "LABEL"};
+    std::vector<std::string> with = without;
+    with.push_back("NEWF");
+    for (const auto& f : korvane::test::partWayFailures()) {
+        Model fx;
+        fx.entry("[AGE]/4", "[KIND] = 'b'");
+        korvane::test::FolderSnapshot before(fx.dir);
+        f.inject();
+        fx.driver.addLines(addField);
+        fx.run("<New Field>");
+        t::clearFaults();
+        EXPECT_EQ(fx.driver.errorReports.size(), 1u) << f.name;
+        EXPECT_TRUE(before.sameAsNow()) << f.name << "\n" << before.differences();
+        EXPECT_TRUE(korvane::test::temporariesIn(fx.dir).empty()) << f.name;
+        EXPECT_EQ(fx.layer->featureClass()->fields().names(), without) << f.name;
+        // The boxes no longer offer the field that went.
+        EXPECT_EQ(fx.form.get<h::ComboBox>("cboTargetField").text(), "<New Field>") << f.name;
+        EXPECT_LT(fx.form.get<h::ComboBox>("cboTargetField").find("NEWF"), 0) << f.name;
+    }
+    // Killed at each write of the values: the file keeps no new field.
+    bool killed = false;
+    for (int write = 2; write <= 6; ++write) {
+        Model fx;
+        fx.entry("[AGE]/4", "[KIND] = 'b'");
+        korvane::test::FolderSnapshot before(fx.dir);
+        korvane::test::ChildOutcome out = korvane::test::runInChild([&](std::string&) {
+            t::killAt(t::Step::Write, ".dbf", write);
+            fx.driver.addLines(addField);
+            fx.run("<New Field>");
+            return 0;
+        });
+        if (out.signal == SIGKILL) {
+            killed = true;
+            EXPECT_TRUE(before.sameAsNow()) << write << "\n" << before.differences();
+            EXPECT_EQ(names(fx.dir / "stands.shp"), without) << write;
+        } else {
+            EXPECT_TRUE(out.exited && out.code == 0) << korvane::test::describe(out);
+        }
+    }
+    EXPECT_TRUE(killed);
+    // Stopped with a message before any value: the field stays, empty.
+    Model fx;
+    fx.entry("1", "[NOPE] = 1");
+    fx.driver.addLines(addField);
+    fx.run("<New Field>");
+    ASSERT_EQ(fx.driver.messages.size(), 1u);
+    EXPECT_EQ(fx.driver.messages[0].title, "Field Missing");
+    EXPECT_EQ(names(fx.dir / "stands.shp"), with);
+    EXPECT_TRUE(fx.driver.errorReports.empty());
+    // Unhindered, field and values arrive together.
+    fx.form.get<h::CommandButton>("cmdRemoveAll").click();
+    fx.entry("[AGE]/4", "[KIND] = 'b'");
+    fx.driver.addLines({"set txtFieldName NEWG", "choose cboFieldType Double", "click cmdOK"});
+    fx.run("<New Field>");
+    ASSERT_TRUE(fx.driver.errorReports.empty()) << fx.driver.errorReports.front();
+    EXPECT_EQ(fx.column("NEWG")[1], h::Value(5.0));
+}
+
+// The run shows the wait cursor while it works and puts the pointer back.
+TEST(AttributeModel, TheWaitCursorIsShownWhileTheModelRuns) {
+    Model fx;
+    std::vector<h::Application::Pointer> seen;
+    int token = fx.app.mousePointerChanged.connect([&](h::Application::Pointer p) { seen.push_back(p); });
+    fx.entry("1", "[AGE] > 0");
+    fx.run("HSI");
+    fx.app.mousePointerChanged.disconnect(token);
+    ASSERT_FALSE(seen.empty());
+    EXPECT_EQ(seen.front(), h::Application::Pointer::Wait);
+    EXPECT_EQ(seen.back(), h::Application::Pointer::Default);
+    EXPECT_EQ(fx.app.mousePointer, h::Application::Pointer::Default);
 }
 
 // Written through its working copy, the model gives the files that storing

@@ -226,3 +226,68 @@ TEST(NeighbourhoodMean, ThePromptNamesTheLayersUnitsWhenTheyDifferFromTheMaps) {
     fx.cmd.OnClick();
     EXPECT_NE(fx.out.str().find("Using current map units of Feet"), std::string::npos) << fx.out.str();
 }
+
+// A target field added from the prompt reaches the file with the means: a
+// failure or a kill while they are written takes it with them. Refused as
+// not numeric, a field added there stays, as the user made it.
+TEST(NeighbourhoodMean, AFieldAddedForTheRunGoesWithItsMeans) {
+    namespace t = korvane::host::testing;
+    const std::vector<h::Point> at = {{0, 0}, {10, 0}, {20, 0}};
+    auto names = [](const std::filesystem::path& shp) { return h::FeatureClass::open(shp.string())->fields().names(); };
+    const std::vector<std::string> without = {"FID", "Shape", "VAL", "MEAN", "NAME"};
+    auto script = [](const std::string& type) {
+        return std::vector<std::string>{"choose lstDataSet VAL", "click OKButton", "input 10",
+                                        "choose lstDataSet \"<New Field>\"", "click OKButton",
+                                        "set txtFieldName NMEAN", "choose cboFieldType " + type, "click cmdOK"};
+    };
+    for (const auto& f : korvane::test::partWayFailures()) {
+        Means fx;
+        auto l = fx.layer(at, {1, 2, 3});
+        korvane::test::FolderSnapshot before(fx.dir);
+        f.inject();
+        fx.driver.addLines(script("Double"));
+        fx.cmd.OnClick();
+        t::clearFaults();
+        EXPECT_EQ(fx.driver.errorReports.size(), 1u) << f.name;
+        EXPECT_TRUE(before.sameAsNow()) << f.name << "\n" << before.differences();
+        EXPECT_TRUE(korvane::test::temporariesIn(fx.dir).empty()) << f.name;
+        EXPECT_EQ(l->featureClass()->fields().names(), without) << f.name;
+    }
+    bool killed = false;
+    for (int write = 2; write <= 6; ++write) {
+        Means fx;
+        fx.layer(at, {1, 2, 3});
+        korvane::test::FolderSnapshot before(fx.dir);
+        korvane::test::ChildOutcome out = korvane::test::runInChild([&](std::string&) {
+            t::killAt(t::Step::Write, ".dbf", write);
+            fx.driver.addLines(script("Double"));
+            fx.cmd.OnClick();
+            return 0;
+        });
+        if (out.signal == SIGKILL) {
+            killed = true;
+            EXPECT_TRUE(before.sameAsNow()) << write << "\n" << before.differences();
+            EXPECT_EQ(names(fx.dir / "stands.shp"), without) << write;
+        } else {
+            EXPECT_TRUE(out.exited && out.code == 0) << korvane::test::describe(out);
+        }
+    }
+    EXPECT_TRUE(killed);
+    // A text field added there: refused with the destination message; it stays.
+    Means fx;
+    auto l = fx.layer(at, {1, 2, 3});
+    fx.driver.addLines(script("Text"));
+    fx.cmd.OnClick();
+    ASSERT_EQ(fx.driver.messages.size(), 1u) << fx.out.str();
+    EXPECT_EQ(fx.driver.messages[0].text, "Destination field must be of numeric type.\r\nField \"NMEAN\" is not numeric.");
+    std::vector<std::string> with = without;
+    with.push_back("NMEAN");
+    EXPECT_EQ(names(fx.dir / "stands.shp"), with);
+    // Unhindered: the field with its means.
+    fx.driver.messages.clear();
+    fx.driver.addLines({"choose lstDataSet VAL", "click OKButton", "input 10", "choose lstDataSet \"<New Field>\"",
+                        "click OKButton", "set txtFieldName NM2", "choose cboFieldType Double", "click cmdOK"});
+    fx.cmd.OnClick();
+    ASSERT_TRUE(fx.driver.errorReports.empty()) << fx.driver.errorReports.front();
+    EXPECT_EQ(Means::column(l, "NM2"), (std::vector<h::Value>{1.5, 2.0, 2.5}));
+}

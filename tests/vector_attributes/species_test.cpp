@@ -200,3 +200,31 @@ TEST(SpeciesConversion, LayersOfMoreThan32767FeaturesAreConverted) {
     EXPECT_EQ(fx.at(l, 32999, "Po"), h::Value(int32_t{10}));
     EXPECT_EQ(fx.at(l, 32998, "Bw"), h::Value(int32_t{4}));
 }
+
+// The field prompt begins with a line break, as the prompts of the other list
+// inputs do, and the hourglass is up from the progress window's start to its
+// end.
+TEST(SpeciesConversion, ThePromptBeginsWithALineBreakAndTheHourglassShowsTheWork) {
+    Conversion fx;
+    fx.layer({"Sb 8", "Bw 2"});
+    struct Watch : h::ScriptDriver {
+        using h::ScriptDriver::ScriptDriver;
+        std::vector<std::string> prompts;
+        std::vector<h::Application::Pointer> atProgress;
+        void formShown(h::Form& f, bool modal) override {
+            if (auto* l = dynamic_cast<h::Label*>(f.find("lblDescription"))) prompts.push_back(l->caption());
+            if (f.name() == "frmProgress") atProgress.push_back(h::Application::instance().mousePointer);
+            h::ScriptDriver::formShown(f, modal);
+        }
+    } watch{fx.out};
+    watch.echoForms = false;
+    h::setUi(&watch);
+    watch.addLines({"answer Yes", "choose lstDataSet SPCOMP", "click OKButton"});
+    fx.cmd.OnClick();
+    h::setUi(&fx.driver);
+    EXPECT_TRUE(watch.errorReports.empty());
+    EXPECT_EQ(watch.prompts, std::vector<std::string>{"\r\nChoose Field Containing FRI String"});
+    ASSERT_FALSE(watch.atProgress.empty());
+    for (auto p : watch.atProgress) EXPECT_EQ(p, h::Application::Pointer::Wait);
+    EXPECT_EQ(fx.app.mousePointer, h::Application::Pointer::Default);
+}

@@ -56,6 +56,32 @@ TEST(MultiChoiceListInput, SelectedEntriesInListOrderAndNothingOnCancel) {
     }
 }
 
+// Closed from its box, or left open by a script that ends, a chooser is
+// unloaded while it is shown: both choosers answer nothing, without a report.
+TEST(ListChoosers, ClosedWithoutAnAnswerGiveNothing) {
+    const std::vector<std::string> items{"one", "two", "three"};
+    const std::vector<std::vector<std::string>> scripts = {
+        {"close"}, {"choose lstDataSet two", "close"}, {}, {"choose lstDataSet two"}};
+    for (const auto& script : scripts) {
+        std::string line = script.empty() ? "(no line)" : script.back();
+        {
+            TestUi ui;
+            ui.driver.addLines(script);
+            EXPECT_EQ(kv::ListInput("Pick", items, "T"), "") << line;
+            EXPECT_TRUE(ui.driver.errorReports.empty()) << line << ": " << ui.driver.errorReports.front();
+        }
+        {
+            TestUi ui;
+            std::vector<std::string> multi = script;
+            for (auto& l : multi)
+                if (l.rfind("choose ", 0) == 0) l = "select lstDataSet two three";
+            ui.driver.addLines(multi);
+            EXPECT_TRUE(kv::MultiChoiceListInput("Pick", items, "T").empty()) << line;
+            EXPECT_TRUE(ui.driver.errorReports.empty()) << line << ": " << ui.driver.errorReports.front();
+        }
+    }
+}
+
 TEST(MultiLineDisplay, CloseButtonStaysInTheCornerAsTheWindowGrows) {
     TestUi ui;
     kv::frmMultiLineDisplay f;

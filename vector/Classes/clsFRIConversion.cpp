@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <optional>
 
 #include "host/Ui.h"
 #include "host/data/FeatureLayer.h"
@@ -49,7 +50,7 @@ void clsFRIConversion::clickWithoutDialog() {
             h::mb::YesNo | h::mb::Question, "FRI String Conversion");
         if (go == h::mb::No) return;
         KV_LINE;
-        std::string field = ListInput("\nChoose Field Containing FRI String", GetFields(selected), "Interpret FRI String");
+        std::string field = ListInput("\r\nChoose Field Containing FRI String", GetFields(selected), "Interpret FRI String");
         if (field.empty()) {
             MsgBox("A field needs to be selected first", h::mb::Exclamation, "Missing Field");
             return;
@@ -57,6 +58,8 @@ void clsFRIConversion::clickWithoutDialog() {
         KV_LINE;
         h::FeatureClass& fc = *layer.featureClass();
         int64_t count = fc.rowCount();
+        // The hourglass from the progress window's start to its end.
+        std::optional<WaitCursor> wait(std::in_place);
         frmProgress progress;
         progress.load();
         progress.progBar().setMax(static_cast<float>(std::max<int64_t>(count, 1)));
@@ -70,6 +73,7 @@ void clsFRIConversion::clickWithoutDialog() {
             plan = PlanSpeciesConversion(fc, field, step);
         } catch (const RunRefused& f) {
             progress.unload();
+            wait.reset();
             MsgBox(f.description() + "\r\nNothing was changed.", h::mb::Exclamation, "FRI String Conversion");
             return;
         }

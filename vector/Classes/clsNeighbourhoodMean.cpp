@@ -1,6 +1,7 @@
 #include "vector/Classes/clsNeighbourhoodMean.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "host/Ui.h"
 #include "host/data/FeatureLayer.h"
@@ -107,8 +108,13 @@ void clsNeighbourhoodMean::clickWithoutDialog() {
         names.push_back("<New Field>");
         std::string target = ListInput("Choose a field for the mean", names, title);
         if (target.empty()) return;
+        // A field added here reaches the file with the means, or not at
+        // all: a failed write or a kill takes it with them. Stopped with a
+        // message before the first mean, the run keeps it.
+        std::optional<h::EditSession> edit;
         if (target == "<New Field>") {
             KV_LINE;
+            edit.emplace(*fc);
             int32_t before = fc->fields().count();
             frmAddField dlg;
             dlg.setLayer(selected);
@@ -119,6 +125,7 @@ void clsNeighbourhoodMean::clickWithoutDialog() {
         int32_t targetIndex = fc->findField(target);
         if (targetIndex < 0 || !isMeanFieldType(fc->fields().field(targetIndex).type)) {
             fieldTypeMessage("Destination field must be of numeric type.", target);
+            if (edit) edit->commit();
             return;
         }
         KV_LINE;
@@ -141,6 +148,7 @@ void clsNeighbourhoodMean::clickWithoutDialog() {
             return;
         }
         KV_LINE;
+        if (edit) edit->commit();
         progress.unload();
     });
 }

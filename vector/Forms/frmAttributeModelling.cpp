@@ -1,6 +1,7 @@
 #include "vector/Forms/frmAttributeModelling.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "host/FileReplace.h"
 #include "host/Ui.h"
@@ -24,6 +25,8 @@ namespace {
 constexpr const char* kNewField = "<New Field>";
 constexpr const char* kBadData = "<!-BAD -*- DATA-!>";
 constexpr const char* kTextFilter = "Textfile(*.txt)|*.txt";
+// The name the library is kept under in the map document.
+constexpr const char* kLibraryLines = "frmAttributeModelling.querySets";
 }  // namespace
 
 h::MapPtr frmAttributeModelling::Map() {
@@ -180,6 +183,11 @@ void frmAttributeModelling::Form_Load() {
         get<h::TextBox>("txtQuery").setText("");
         layerBox.setEnabled(false);
         KV_LINE;
+        // The library outlives the window and the command: it is kept with
+        // the map document, which every change updates.
+        if (ArcMapHook() && ArcMapHook()->document())
+            if (const auto* kept = ArcMapHook()->document()->keptLines(kLibraryLines)) library_.replace(*kept);
+        KV_LINE;
         h::FeatureLayerPtr layer = selectedFeatureLayer();
         if (!layer && ArcMapHook()) {
             // Nothing usable selected: the map's first feature layer becomes
@@ -277,6 +285,11 @@ std::vector<std::string> itemsOf(const h::ListControl& list) {
 
 std::vector<std::string> frmAttributeModelling::queryListEntries() { return itemsOf(get<h::ListBox>("lstQueryList")); }
 
+void frmAttributeModelling::keepLibrary() {
+    if (ArcMapHook() && ArcMapHook()->document())
+        ArcMapHook()->document()->setKeptLines(kLibraryLines, library_.lines());
+}
+
 h::FeatureLayerPtr frmAttributeModelling::layerForFieldWork() {
     h::FeatureLayerPtr layer = selectedFeatureLayer();
     if (!layer) MsgBox("You need to select a layer first", h::mb::OKOnly, "Missing Information");
@@ -324,13 +337,14 @@ void frmAttributeModelling::cmdRenameField_Click() {
             MsgBox("The field " + old + " cannot be renamed.", h::mb::Information, "Rename Field");
             return;
         }
-        std::string name = old;
+        std::string name;
         KV_LINE;
+        // Every ask offers the old name again.
         for (;;) {
-            name = h::InputBox("New field name (1-8 characters)", "New Field Name", name);
+            name = h::InputBox("New field name (1-8 characters)", "New Field Name", old);
             while (name.size() > 8) {
                 MsgBox("Field name must not be greater than 8 characters", h::mb::Information, "Field name too long");
-                name = h::InputBox("New field name (1-8 characters)", "New Field Name", name);
+                name = h::InputBox("New field name (1-8 characters)", "New Field Name", old);
             }
             if (name.empty()) return;
             if (name[0] >= '0' && name[0] <= '9') {
@@ -400,9 +414,9 @@ void frmAttributeModelling::PopulateQueryList() {
     auto& list = get<h::ListBox>("lstQueryList");
     list.clear();
     std::string name = get<h::ComboBox>("cboCritterBox").text();
-    std::optional<std::vector<std::string>> entries = library_.load(name);
-    if (!entries) return;
-    for (const std::string& e : *entries) list.addItem(e);
+    // Entry by entry: a line that does not read fails with the entries
+    // before it in the list.
+    library_.load(name, [&](const std::string& e) { list.addItem(e); });
     list.setListIndex(-1);
 }
 
@@ -411,8 +425,12 @@ void frmAttributeModelling::cmdLoad_Click() {
         KV_LINE;
         if (get<h::ComboBox>("cboCritterBox").text().empty()) return;
         KV_LINE;
+        // The buttons follow the list as it is, also after a failed load.
+        struct States {
+            frmAttributeModelling& f;
+            ~States() { f.listStates(); }
+        } states{*this};
         PopulateQueryList();
-        listStates();
     });
 }
 
@@ -423,6 +441,7 @@ void frmAttributeModelling::cmdSave_Click() {
         if (name.find_first_not_of(' ') == std::string::npos) return;
         KV_LINE;
         library_.save(name, queryListEntries());
+        keepLibrary();
         PopulateCritterBox();
         loadState();
         deleteState();
@@ -438,6 +457,7 @@ void frmAttributeModelling::cmdDelete_Click() {
         if (pick.empty()) return;
         KV_LINE;
         library_.remove(pick);
+        keepLibrary();
         PopulateCritterBox();
         deleteState();
         loadState();
@@ -468,6 +488,8 @@ void frmAttributeModelling::cmdExport_Click() {
         dlg.fileName.clear();
         if (!dlg.showSave() || dlg.fileName.empty()) return;
         KV_LINE;
+        if (!MayReplace(dlg.fileName)) return;
+        KV_LINE;
         h::replaceFileContents(dlg.fileName, QuerySetFileText(library_.exportLines(chosen)));
     });
 }
@@ -490,6 +512,7 @@ void frmAttributeModelling::cmdImport_Click() {
         }
         KV_LINE;
         library_.replace(std::move(lines));
+        keepLibrary();
         std::vector<std::string> names = library_.headers();
         if (!names.empty() && names.front() == kBadData) return;
         PopulateCritterBox();
@@ -505,18 +528,21 @@ bool frmAttributeModelling::CheckFieldExistance() {
     h::FeatureLayerPtr layer = selectedFeatureLayer();
     if (!layer) h::failObjectNotSet();
     for (const std::string& entry : queryListEntries()) {
-        size_t at = 0;
-        while ((at = entry.find('[', at)) != std::string::npos) {
-            size_t close = entry.find(']', at);
+        // The first "[" of the text left and the first "]" of it, which must follow.
+        size_t from = 0, open;
+        while ((open = entry.find('[', from)) != std::string::npos) {
+            size_t close = entry.find(']', from);
             if (close == std::string::npos)
                 h::fail(h::err::InvalidCall, "Korvane", "The entry \"" + entry + "\" has a \"[\" without its \"]\".");
-            std::string name = entry.substr(at + 1, close - at - 1);
+            if (close < open)
+                h::fail(h::err::InvalidCall, "Korvane", "The entry \"" + entry + "\" has a \"]\" before its \"[\".");
+            std::string name = entry.substr(open + 1, close - open - 1);
             if (layer->featureClass()->findField(name) < 0) {
                 MsgBox("Field \"" + name + "\" could not be found in the selected layer.", h::mb::Exclamation,
                        "Field Missing");
                 return false;
             }
-            at = close + 1;
+            from = close + 1;
         }
     }
     return true;
@@ -532,17 +558,44 @@ void frmAttributeModelling::cmdRun_Click() {
             MsgBox("You need to choose a target field first", h::mb::Exclamation, "Missing Information");
             return;
         }
+        h::FeatureClass& fc = *layer->featureClass();
+        // A field added here for the run reaches the file with the run's
+        // values, or not at all: a failed write or a kill takes it with
+        // them. A run that stops before its first value keeps it.
+        std::optional<h::EditSession> edit;
         if (target.text() == kNewField) {
             KV_LINE;
+            edit.emplace(fc);
             if (!addFieldThroughDialog(layer)) return;
         }
         KV_LINE;
-        if (!CheckFieldExistance()) return;
+        ModelPlan plan;
+        try {
+            if (!CheckFieldExistance()) {
+                if (edit) edit->commit();
+                return;
+            }
+            KV_LINE;
+            WaitCursor wait;
+            plan = PlanAttributeModel(fc, &layer->selectionSet(), queryListEntries(), target.text());
+        } catch (...) {
+            if (edit) edit->commit();
+            throw;
+        }
         KV_LINE;
-        h::FeatureClass& fc = *layer->featureClass();
-        ModelPlan plan = PlanAttributeModel(fc, &layer->selectionSet(), queryListEntries(), target.text());
-        KV_LINE;
-        WriteAttributeModel(fc, plan);
+        try {
+            WaitCursor wait;
+            WriteAttributeModel(fc, plan);
+            if (edit) edit->commit();
+        } catch (...) {
+            if (edit) {
+                // The new field went with the values: the boxes show the fields as they are.
+                edit.reset();
+                refillFieldBoxes(layer);
+                target.setListIndex(0);
+            }
+            throw;
+        }
     });
 }
 

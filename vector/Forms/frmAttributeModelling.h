@@ -2,8 +2,9 @@
 // The Attribute Modelling dialog: a model is an ordered list of entries,
 // each a value and a query; Run writes each entry's value into the target
 // field for the features its query selects. Models are kept by name in the
-// query-set library, which lives as long as the dialog object and moves to
-// and from query-set files with Export and Import.
+// query-set library, which is kept with the map document (so it outlives
+// the window and the command) and moves to and from query-set files with
+// Export and Import.
 #include <string>
 #include <vector>
 
@@ -64,6 +65,8 @@ private:
     bool addFieldThroughDialog(const korvane::host::FeatureLayerPtr& layer);
     void refillFieldBoxes(const korvane::host::LayerPtr& layer);
     std::vector<std::string> queryListEntries();
+    // The library put in the map document after every change.
+    void keepLibrary();
 
     QuerySetLibrary library_;
 };

@@ -399,10 +399,7 @@ void frmRegionalAnalysis::GetSaveLocation() {
         // The overwrite question that the dialog's flag asks for, put here
         // because the host's file chooser hands back any name.
         KV_LINE;
-        if (dlg.fileName != before && hfs::FileExists(dlg.fileName) &&
-            MsgBox(dlg.fileName + " already exists.\r\nDo you want to replace it?",
-                   h::mb::YesNo | h::mb::Exclamation | h::mb::DefaultButton2, "Save As") != h::mb::Yes)
-            dlg.fileName = before;
+        if (dlg.fileName != before && !MayReplace(dlg.fileName)) dlg.fileName = before;
         KV_LINE;
         get<h::TextBox>("txtTableName").setText(dlg.fileName);
     });

@@ -62,18 +62,23 @@ void QuerySetLibrary::save(const std::string& name, const std::vector<std::strin
     lines_.insert(lines_.end(), add.begin(), add.end());
 }
 
-std::optional<std::vector<std::string>> QuerySetLibrary::load(const std::string& name) const {
+bool QuerySetLibrary::load(const std::string& name, const std::function<void(const std::string&)>& entry) const {
     std::string want = trim(name);
     for (size_t i = 0; i < lines_.size(); ++i) {
         if (!isHeader(lines_[i]) || headerName(lines_[i]) != want) continue;
-        std::vector<std::string> entries;
         for (size_t j = i + 1; j < lines_.size() && !lines_[j].empty() && !isHeader(lines_[j]); ++j) {
             ModelEntry e = SplitLibraryLine(lines_[j]);
-            entries.push_back(QueryListEntry(e.value, e.query));
+            entry(QueryListEntry(e.value, e.query));
         }
-        return entries;
+        return true;
     }
-    return std::nullopt;
+    return false;
+}
+
+std::optional<std::vector<std::string>> QuerySetLibrary::load(const std::string& name) const {
+    std::vector<std::string> entries;
+    if (!load(name, [&](const std::string& e) { entries.push_back(e); })) return std::nullopt;
+    return entries;
 }
 
 void QuerySetLibrary::remove(const std::string& name) {

@@ -10,6 +10,7 @@
 //   (empty)      separator after a set
 // A query-set file holds such lines, each ended by CR LF.
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -50,6 +51,10 @@ public:
     // (trimmed); nothing when there is none. A set ends at the first empty
     // line or the next header. Fails for an entry line without "|".
     std::optional<std::vector<std::string>> load(const std::string& name) const;
+    // The same, handing each entry to `entry` as it is read: a failure
+    // comes after the entries before the line that failed. False when there
+    // is no set of that name.
+    bool load(const std::string& name, const std::function<void(const std::string&)>& entry) const;
     // Removes every set of that (trimmed) name with the lines after its
     // header up to the next header. A library left empty is the empty library.
     void remove(const std::string& name);

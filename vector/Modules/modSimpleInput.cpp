@@ -17,24 +17,14 @@ std::vector<std::string> MultiChoiceListInput(const std::string& prompt, const s
     KV_PROCEDURE("MultiChoiceListInput", TopLevel).run([&] {
         KV_LINE;
         frmMultiSelectBox dlg;
-        dlg.load();
-        auto& list = dlg.get<h::ListBox>("lstDataSet");
         KV_LINE;
-        list.clear();
+        auto* list = dynamic_cast<h::ListBox*>(ShowListDialog(dlg, prompt, items, title));
+        // Cancel, or the dialog closed, gives the empty result, whatever is still selected.
         KV_LINE;
-        if (items.size() > 32767) h::fail(h::err::Overflow, "Korvane", "Overflow");
-        for (auto& item : items) list.addItem(item);
+        if (!list || dlg.cancelled() || list->selCount() == 0) return;
         KV_LINE;
-        dlg.setCaption(title);
-        dlg.get<h::Label>("lblDescription").setCaption(prompt);
-        KV_LINE;
-        ShowForm(dlg, true);
-        // Cancel gives the empty result, whatever is still selected.
-        KV_LINE;
-        if (dlg.cancelled() || list.selCount() == 0) return;
-        KV_LINE;
-        for (int32_t i = 0; i < list.listCount(); ++i)
-            if (list.selected(i)) result.push_back(list.list(i));
+        for (int32_t i = 0; i < list->listCount(); ++i)
+            if (list->selected(i)) result.push_back(list->list(i));
     });
     return result;
 }
