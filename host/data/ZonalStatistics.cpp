@@ -128,7 +128,7 @@ TablePtr zonalStatisticsAsTable(const FeatureClassPtr& zones, const std::string&
                                   named(real, "MAJORITY"),
                                   named(real, "MINORITY"),
                                   named(real, "MEDIAN")};
-    const double cellArea = lattice.cellSize * lattice.cellSize;
+    const double cellArea = lattice.cellSize * lattice.cellY();
     std::vector<std::vector<Value>> rows;
     for (size_t slot : order) {
         const Accumulator& a = acc[slot];

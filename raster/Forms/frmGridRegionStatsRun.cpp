@@ -55,15 +55,15 @@ h::RasterLattice windowOf(const h::RasterLattice& l, const h::Envelope& e) {
     h::RasterLattice w = l;
     w.columns = w.rows = 0;
     if (e.empty) return w;
-    const double cs = l.cellSize;
+    const double cx = l.cellSize, cy = l.cellY();
     auto clampTo = [](double v, int64_t hi) { return std::clamp<int64_t>(static_cast<int64_t>(v), 0, hi); };
-    const int64_t c0 = clampTo(std::floor((e.xmin - l.xmin) / cs), l.columns);
-    const int64_t c1 = clampTo(std::ceil((e.xmax - l.xmin) / cs), l.columns);
-    const int64_t r0 = clampTo(std::floor((l.ymax - e.ymax) / cs), l.rows);
-    const int64_t r1 = clampTo(std::ceil((l.ymax - e.ymin) / cs), l.rows);
+    const int64_t c0 = clampTo(std::floor((e.xmin - l.xmin) / cx), l.columns);
+    const int64_t c1 = clampTo(std::ceil((e.xmax - l.xmin) / cx), l.columns);
+    const int64_t r0 = clampTo(std::floor((l.ymax - e.ymax) / cy), l.rows);
+    const int64_t r1 = clampTo(std::ceil((l.ymax - e.ymin) / cy), l.rows);
     if (c1 <= c0 || r1 <= r0) return w;
-    w.xmin = l.xmin + static_cast<double>(c0) * cs;
-    w.ymax = l.ymax - static_cast<double>(r0) * cs;
+    w.xmin = l.xmin + static_cast<double>(c0) * cx;
+    w.ymax = l.ymax - static_cast<double>(r0) * cy;
     w.columns = c1 - c0;
     w.rows = r1 - r0;
     return w;
@@ -181,6 +181,18 @@ bool frmGridRegionStats::RunGridRegionStats(const std::string& strRasterLayer, c
             return;
         }
         h::RasterDatasetPtr classGrid = classLayer->raster();
+        {
+            // fragstat measures square cells only: the grid statistics' refusal.
+            FragStatsSource cells;
+            cells.name = strRasterLayer;
+            cells.cellX = classGrid->cellSizeX();
+            cells.cellY = classGrid->cellSizeY();
+            const std::string problem = FragStatsSourceProblem(cells, {});
+            if (!problem.empty()) {
+                MsgBox(problem, h::mb::Exclamation, "Cannot Continue");
+                return;
+            }
+        }
         status("Checking for class field existence");
         KV_LINE;
         h::TablePtr classTable = GetRasterTable(classGrid);
@@ -285,27 +297,51 @@ bool frmGridRegionStats::RunGridRegionStats(const std::string& strRasterLayer, c
         // ---- the region values and the remembered selection ---------------------------------------------
         status("Creating a list of region values");
         KV_LINE;
+        // A region without a value (null) is no region: its features are
+        // left out of the run, counted in one message at its end.
         std::vector<h::Value> regionValues;
+        auto keyOf = [](const h::Value& v) { return (h::isNumber(v) ? "n" : "t") + h::toText(v); };
         {
             std::set<std::string> seen;
             h::Cursor rows = regions->search(nullptr, true);
             while (h::RowPtr r = rows.next()) {
                 const h::Value& v = r->value(regionAt);
-                const std::string key = h::isNull(v) ? std::string("\x01null") : (h::isNumber(v) ? "n" : "t") + h::toText(v);
-                if (seen.insert(key).second) regionValues.push_back(v);
+                if (!h::isNull(v) && seen.insert(keyOf(v)).second) regionValues.push_back(v);
             }
         }
         status("Creating a list of class values");
         KV_LINE;
         if (regions->selectionSet().empty()) regions->selectFeatures(nullptr, h::SelectionMethod::New);
         remembered = regions->selectionSet();
+        int64_t valuesToRun = 0, withoutValue = 0;
+        {
+            std::set<std::string> seen;
+            h::Cursor rows = remembered->search(nullptr, true);
+            while (h::RowPtr r = rows.next()) {
+                const h::Value& v = r->value(regionAt);
+                if (h::isNull(v)) ++withoutValue;
+                else if (seen.insert(keyOf(v)).second) ++valuesToRun;
+            }
+        }
+        if (valuesToRun == 0) {
+            const int64_t features = regionClass->rowCount();
+            MsgBox(features == 0 ? fmt::format("The region layer {} has no features, so there is no region to run.  "
+                                               "Nothing was written.",
+                                               strRegionLayer)
+                                 : fmt::format("No {}feature of the region layer {} has a value of {}, so there is no "
+                                               "region to run.  Nothing was written.",
+                                               remembered->count() < features ? "selected " : "", strRegionLayer,
+                                               strRegionField),
+                   h::mb::Exclamation, "No Regions");
+            return;
+        }
 
         // ---- the output table, checked before anything is written ---------------------------------------
         status("Creating a list of class values", "Setting up the output table");
         KV_LINE;
         const std::string tablePath = GridStatsTablePath(strOutputTable);
         GridStatsTableState state =
-            CheckRegionStatsTable(tablePath, blnAppend, static_cast<int64_t>(regionValues.size()));
+            CheckRegionStatsTable(tablePath, blnAppend, valuesToRun);
         if (!state.refusal.empty()) {
             MsgBox(state.refusal, h::mb::Exclamation, state.refusalTitle);
             return;
@@ -321,7 +357,7 @@ bool frmGridRegionStats::RunGridRegionStats(const std::string& strRasterLayer, c
         const int64_t n = static_cast<int64_t>(regionValues.size());
         for (int64_t i = 0; i < n; ++i) {
             const h::Value& value = regionValues[static_cast<size_t>(i)];
-            const std::string valueText = h::isNull(value) ? std::string("<null>") : RegionValueText(value);
+            const std::string valueText = RegionValueText(value);
             status(RegionStatusText(strRegionField, valueText, i, n),
                    "Querying out " + valueText + " from " + strRegionField);
             KV_LINE;
@@ -496,6 +532,11 @@ bool frmGridRegionStats::RunGridRegionStats(const std::string& strRasterLayer, c
             layer->setFieldAlias(joined->fields().field(joined->findField("MEAN")).name, "MeanResponse");
         if (response) layer->setVisible(false);
         map->addLayer(layer);
+        if (withoutValue > 0)
+            MsgBox(fmt::format("{} {} of {} without a value of {} (null) {} left out of the run and of the join.",
+                               withoutValue, withoutValue == 1 ? "feature" : "features", strRegionLayer,
+                               strRegionField, withoutValue == 1 ? "was" : "were"),
+                   h::mb::Information, "Regions Left Out");
         status("Finished");
         finished = true;
     });
