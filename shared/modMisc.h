@@ -51,6 +51,10 @@ public:
     WaitCursor& operator=(const WaitCursor&) = delete;
 };
 
+// The question before a run that measures a layer in geographic
+// coordinates (Yes/No, default No): true to go on.
+bool ConfirmGeographicLayer(const std::string& layerName);
+
 // The text cut to at most `bytes` bytes, on a character boundary (UTF-8).
 std::string FitBytes(const std::string& s, int32_t bytes);
 // The first n characters of a UTF-8 text.
