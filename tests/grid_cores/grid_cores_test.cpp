@@ -200,6 +200,28 @@ TEST(GridCoreAreasDialog, WritesCoresInTheSourceSystemWithDoubleAreasAndStaysOpe
     EXPECT_TRUE(korvane::test::temporariesIn(s.dir).empty());
 }
 
+// A width that leaves no core: each patch is still written, with its ID,
+// Patch_Area, and Core_Area and Area 0, so a join to the patches keeps them.
+TEST(GridCoreAreasDialog, EmptyCoresAreWrittenWithZeroAreas) {
+    Session s;
+    s.patches();
+    s.open();
+    s.runOK("Cores.shp", "6");
+    EXPECT_EQ(s.messages(), "");
+    EXPECT_TRUE(s.driver.errorReports.empty());
+    auto cores = h::FeatureClass::open(s.dir + "/Cores.shp");
+    auto c = cores->search(nullptr, false);
+    std::vector<int> ids;
+    while (auto f = c.next()) {
+        ids.push_back(static_cast<int>(h::toDouble(f->value("PATCH"))));
+        EXPECT_NEAR(h::toDouble(f->value("Patch_Area")), 100, 1e-9);
+        EXPECT_EQ(h::toDouble(f->value("Core_Area")), 0);
+        EXPECT_EQ(h::toDouble(f->value("Area")), 0);
+        EXPECT_TRUE(f->shape().isEmpty());
+    }
+    EXPECT_EQ(ids, (std::vector<int>{101, 102}));
+}
+
 // The refusals, and a failure while the new output is put in place: each
 // ends with the progress window closed and the default pointer, and an old
 // output stays as it was.
