@@ -180,7 +180,8 @@ h::LayerPtr FindLayerByName(const h::MapPtr& map, const std::string& name) {
 
 h::Geometry MeasuredShape(const h::Geometry& shape) {
     if (shape.isEmpty() || shape.isValid()) return shape;
-    return shape.makeValid();
+    // The repair keeps a collapsed spike as a line: a patch is its polygons.
+    return shape.makeValid().polygonalPart();
 }
 
 WaitCursor::WaitCursor() { h::Application::instance().mousePointer = h::Application::Pointer::Wait; }

@@ -38,7 +38,8 @@ bool AddField(const korvane::host::LayerPtr& layer, const std::string& name, int
 korvane::host::LayerPtr FindLayerByName(const korvane::host::MapPtr& map, const std::string& name);
 
 // The shape as it is measured: a self-intersecting ring is first made valid,
-// so that its area and perimeter are those of the ground it covers.
+// so that its area and perimeter are those of the ground it covers (its
+// polygonal boundary only: spikes that collapse to lines are not edge).
 korvane::host::Geometry MeasuredShape(const korvane::host::Geometry& shape);
 
 // The wait cursor on the screen for the object's life; the default pointer
