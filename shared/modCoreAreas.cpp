@@ -191,8 +191,8 @@ std::optional<PendingCores> MakeCoreShapefile(const std::string& folderName, con
 // ---- the run ------------------------------------------------------------------------
 
 CoreAreaRun::CoreAreaRun(Procedure& kvProc_, const CoreSource& source, const h::FeatureClassPtr& cores,
-                         double strBufferSize, bool blnExplode)
-    : sourceId_(source.idIndex), distance_(-std::fabs(strBufferSize)), explode_(blnExplode) {
+                         double strBufferSize, bool blnExplode, bool writeEmpty)
+    : sourceId_(source.idIndex), distance_(-std::fabs(strBufferSize)), explode_(blnExplode), writeEmpty_(writeEmpty) {
     KV_LINE;
     h::SelectionSet& selection = source.layer->selectionSet();
     bool selected = selection.count() > 0;
@@ -250,6 +250,9 @@ void CoreAreaRun::step(Procedure& kvProc_) {
         } else {
             write(kvProc_, std::move(core), patchArea, coreArea, coreArea, id);
         }
+    } else if (writeEmpty_) {
+        KV_LINE;
+        write(kvProc_, h::Geometry(), patchArea, 0, 0, id);
     }
     KV_LINE;
     if (flushCounter_ > kFlushEvery) {

@@ -76,9 +76,11 @@ std::optional<PendingCores> MakeCoreShapefile(const std::string& folderName, con
 class CoreAreaRun {
 public:
     // The layer's selection when it has one, else every feature; the first
-    // feature is read.
+    // feature is read. With writeEmpty a patch whose core comes out empty
+    // is written too (no shape, Core_Area and Area 0), so that every
+    // patch's ID is in the output; else it is left out.
     CoreAreaRun(Procedure& kvProc_, const CoreSource& source, const korvane::host::FeatureClassPtr& cores,
-                double strBufferSize, bool blnExplode);
+                double strBufferSize, bool blnExplode, bool writeEmpty = false);
 
     // The number of source features the run reads.
     int64_t total() const { return total_; }
@@ -105,6 +107,7 @@ private:
     int32_t patchAreaIndex_ = -1, coreAreaIndex_ = -1, areaIndex_ = -1, idIndex_ = -1;
     double distance_ = 0;
     bool explode_ = true;
+    bool writeEmpty_ = false;
     int16_t flushCounter_ = 0;
     int32_t featuresRunThrough_ = 0;
 };

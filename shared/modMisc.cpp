@@ -116,13 +116,31 @@ std::vector<std::string> GetFields(const h::LayerPtr& layer) {
         const h::Fields fields = found ? *found : h::Fields();
         KV_LINE;
         if (fields.count() == 0) {
-            MsgBox(layer->name() + " has no fields in it", h::mb::OKOnly);
+            // A raster without a value table says why it has none, as korvane status does.
+            auto rl = std::dynamic_pointer_cast<h::RasterLayer>(layer);
+            std::string why = rl && rl->raster() ? rl->raster()->tableStatus() : std::string();
+            for (const std::string cut : {std::string("no value table: "), std::string(": no value table")}) {
+                const size_t at = why.find(cut);
+                if (at != std::string::npos) why.erase(at, cut.size());
+            }
+            if (why == "no value table") why.clear();
+            MsgBox(layer->name() + " has no fields in it" +
+                       (rl ? ": it has no value table" + (why.empty() ? std::string() : " (" + why + ")") : std::string()),
+                   h::mb::OKOnly);
             return;
         }
         KV_LINE;
         result = fields.names();
     });
     return result;
+}
+
+bool ConfirmGeographicLayer(const std::string& layerName) {
+    return MsgBox("The layer '" + layerName +
+                      "' is in geographic coordinates (degrees): its areas and lengths will be in square degrees and "
+                      "degrees, which distort with latitude. Projecting the layer gives meaningful values.\r\nRun on "
+                      "the geographic coordinates anyway?",
+                  h::mb::YesNo | h::mb::Question | h::mb::DefaultButton2, "Geographic Coordinates") == h::mb::Yes;
 }
 
 bool AddField(const h::LayerPtr& layer, const std::string& name, int16_t width, int32_t type, int16_t decimals) {
@@ -163,7 +181,8 @@ h::LayerPtr FindLayerByName(const h::MapPtr& map, const std::string& name) {
 
 h::Geometry MeasuredShape(const h::Geometry& shape) {
     if (shape.isEmpty() || shape.isValid()) return shape;
-    return shape.makeValid();
+    // The repair keeps a collapsed spike as a line: a patch is its polygons.
+    return shape.makeValid().polygonalPart();
 }
 
 bool MayReplace(const std::string& path, bool yesByDefault) {

@@ -38,7 +38,8 @@ bool AddField(const korvane::host::LayerPtr& layer, const std::string& name, int
 korvane::host::LayerPtr FindLayerByName(const korvane::host::MapPtr& map, const std::string& name);
 
 // The shape as it is measured: a self-intersecting ring is first made valid,
-// so that its area and perimeter are those of the ground it covers.
+// so that its area and perimeter are those of the ground it covers (its
+// polygonal boundary only: spikes that collapse to lines are not edge).
 korvane::host::Geometry MeasuredShape(const korvane::host::Geometry& shape);
 
 // The question a save dialog asks before it hands back a name that is
@@ -57,6 +58,10 @@ public:
     WaitCursor(const WaitCursor&) = delete;
     WaitCursor& operator=(const WaitCursor&) = delete;
 };
+
+// The question before a run that measures a layer in geographic
+// coordinates (Yes/No, default No): true to go on.
+bool ConfirmGeographicLayer(const std::string& layerName);
 
 // The text cut to at most `bytes` bytes, on a character boundary (UTF-8).
 std::string FitBytes(const std::string& s, int32_t bytes);

@@ -22,7 +22,7 @@ Envelope RasterLattice::extent() const {
     e.xmin = xmin;
     e.ymax = ymax;
     e.xmax = xmin + cellSize * static_cast<double>(columns);
-    e.ymin = ymax - cellSize * static_cast<double>(rows);
+    e.ymin = ymax - cellY() * static_cast<double>(rows);
     e.empty = columns == 0 || rows == 0;
     return e;
 }
@@ -39,10 +39,12 @@ void RasterAnalysisEnvironment::setCellSize(int32_t kind, double size) {
         fail(err::HostInvalidArg, kSource, "Not a cell size setting.");
     cellKind_ = kind;
     cellSize_ = kind == EnvValue ? size : 0.0;
+    cellHeight_ = cellSize_;
 }
 
 void RasterAnalysisEnvironment::setCellSizeFrom(const RasterDataset& raster) {
     setCellSize(EnvValue, raster.cellSizeX());
+    if (raster.cellSizeY() > 0 && std::isfinite(raster.cellSizeY())) cellHeight_ = raster.cellSizeY();
 }
 
 bool RasterAnalysisEnvironment::getExtent(int32_t& kind, Envelope& extent) const {
@@ -68,14 +70,16 @@ RasterLattice RasterAnalysisEnvironment::outputLattice(const RasterDataset& deri
     const RasterDataset& grid = snap_ ? *snap_ : derivedFrom;
     RasterLattice l;
     l.cellSize = cellKind_ == EnvValue ? cellSize_ : derivedFrom.cellSizeX();
+    l.cellHeight = cellKind_ == EnvValue ? cellHeight_ : derivedFrom.cellSizeY();
+    const double cellY = l.cellY();
     Envelope want = extentKind_ == EnvValue ? extent_ : derivedFrom.extent();
     Envelope origin = grid.extent();
     l.xmin = snapDown(want.xmin, origin.xmin, l.cellSize);
-    l.ymax = snapUp(want.ymax, origin.ymax, l.cellSize);
+    l.ymax = snapUp(want.ymax, origin.ymax, cellY);
     double xmax = snapUp(want.xmax, origin.xmin, l.cellSize);
-    double ymin = snapDown(want.ymin, origin.ymax, l.cellSize);
+    double ymin = snapDown(want.ymin, origin.ymax, cellY);
     l.columns = std::max<int64_t>(0, std::llround((xmax - l.xmin) / l.cellSize));
-    l.rows = std::max<int64_t>(0, std::llround((l.ymax - ymin) / l.cellSize));
+    l.rows = std::max<int64_t>(0, std::llround((l.ymax - ymin) / cellY));
     return l;
 }
 

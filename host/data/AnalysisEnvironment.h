@@ -32,10 +32,12 @@ enum EnvSetting : int32_t {
 using GeoDataset = std::variant<std::monostate, RasterDatasetPtr, FeatureClassPtr>;
 inline bool isSet(const GeoDataset& g) { return !std::holds_alternative<std::monostate>(g); }
 
-// The cells of an output grid: its north-west corner, cell size and size.
+// The cells of an output grid: its north-west corner, cell width
+// (cellSize) and height (cellHeight; 0 for square cells) and its size.
 struct RasterLattice {
-    double xmin = 0, ymax = 0, cellSize = 0;
+    double xmin = 0, ymax = 0, cellSize = 0, cellHeight = 0;
     int64_t columns = 0, rows = 0;
+    double cellY() const { return cellHeight > 0 ? cellHeight : cellSize; }
     Envelope extent() const;
 };
 
@@ -54,7 +56,8 @@ public:
     void getCellSize(int32_t& kind, double& size) const;
     // Fails (HostInvalidArg) for a value that is not a positive number.
     void setCellSize(int32_t kind, double size = 0);
-    // The cell size of the given raster as the value.
+    // The cell size of the given raster as the value (its width and height,
+    // for cells that are not square).
     void setCellSizeFrom(const RasterDataset& raster);
 
     // False when no extent is set (the inputs' intersection is used).
@@ -72,7 +75,7 @@ public:
 
 private:
     int32_t cellKind_ = EnvMaxOf;
-    double cellSize_ = 0;
+    double cellSize_ = 0, cellHeight_ = 0;
     int32_t extentKind_ = EnvIntersectionOf;
     Envelope extent_;
     RasterDatasetPtr snap_;

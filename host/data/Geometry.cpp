@@ -564,6 +564,33 @@ Geometry Geometry::makeValid() const {
     return fromGeos(r);
 }
 
+Geometry Geometry::polygonalPart() const {
+    if (isEmpty()) return {};
+    auto& e = env();
+    const auto* g = static_cast<const GEOSGeometry*>(geos());
+    const int type = GEOSGeomTypeId_r(e.ctx, g);
+    if (type == GEOS_POLYGON || type == GEOS_MULTIPOLYGON) return *this;
+    std::vector<GEOSGeometry*> polygons;
+    std::vector<const GEOSGeometry*> pending = {g};
+    while (!pending.empty()) {
+        const GEOSGeometry* p = pending.back();
+        pending.pop_back();
+        const int t = GEOSGeomTypeId_r(e.ctx, p);
+        if (t == GEOS_POLYGON) {
+            if (GEOSisEmpty_r(e.ctx, p) != 1) polygons.push_back(GEOSGeom_clone_r(e.ctx, p));
+        } else if (t == GEOS_MULTIPOLYGON || t == GEOS_GEOMETRYCOLLECTION) {
+            const int n = GEOSGetNumGeometries_r(e.ctx, p);
+            for (int i = n - 1; i >= 0; --i) pending.push_back(GEOSGetGeometryN_r(e.ctx, p, i));
+        }
+    }
+    if (polygons.empty()) return {};
+    if (polygons.size() == 1) return fromGeos(polygons[0]);
+    GEOSGeometry* m = GEOSGeom_createCollection_r(e.ctx, GEOS_MULTIPOLYGON, polygons.data(),
+                                                  static_cast<unsigned>(polygons.size()));
+    if (!m) geosFail("Cannot collect the polygons");
+    return fromGeos(m);
+}
+
 Geometry Geometry::unionWith(const Geometry& other) const {
     if (isEmpty()) return other;
     if (other.isEmpty()) return *this;

@@ -81,6 +81,9 @@ public:
     std::string validityReason() const;
     // A valid shape covering the same points (self-intersections resolved).
     Geometry makeValid() const;
+    // The polygons of the shape (a collection's lines and points left out:
+    // the spikes a repair keeps as lines); the empty shape when it has none.
+    Geometry polygonalPart() const;
     Geometry unionWith(const Geometry& other) const;
     Geometry intersection(const Geometry& other) const;
     Geometry difference(const Geometry& other) const;

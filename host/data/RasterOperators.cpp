@@ -32,6 +32,7 @@ RasterLattice latticeOf(const RasterDataset& raster) {
     l.xmin = e.xmin;
     l.ymax = e.ymax;
     l.cellSize = raster.cellSizeX();
+    l.cellHeight = raster.cellSizeY();
     l.columns = raster.width();
     l.rows = raster.height();
     return l;
@@ -102,7 +103,7 @@ void LatticeReader::read(int64_t firstRow, int64_t rows, T* out, T none) {
     std::vector<int64_t> srcRow(static_cast<size_t>(rows));
     int64_t lo = -1, hi = -1;
     for (int64_t r = 0; r < rows; ++r) {
-        double y = lattice_.ymax - (static_cast<double>(firstRow + r) + 0.5) * lattice_.cellSize;
+        double y = lattice_.ymax - (static_cast<double>(firstRow + r) + 0.5) * lattice_.cellY();
         double sr = std::floor((e.ymax - y) / raster_.cellSizeY());
         int64_t s = sr >= 0 && sr < static_cast<double>(raster_.height()) ? static_cast<int64_t>(sr) : -1;
         srcRow[static_cast<size_t>(r)] = s;
@@ -205,8 +206,8 @@ void FeatureBurner::add(const std::vector<uint8_t>& wkb, double value) {
 void FeatureBurner::burn(int64_t firstRow, int64_t rows, double* out) {
     const int64_t cols = lattice_.columns;
     std::fill(out, out + rows * cols, std::nan(""));
-    double top = lattice_.ymax - static_cast<double>(firstRow) * lattice_.cellSize;
-    double bottom = top - static_cast<double>(rows) * lattice_.cellSize;
+    double top = lattice_.ymax - static_cast<double>(firstRow) * lattice_.cellY();
+    double bottom = top - static_cast<double>(rows) * lattice_.cellY();
     std::vector<OGRGeometryH> pick;
     std::vector<double> burn;
     for (size_t i = 0; i < shapes_.size(); ++i)
@@ -220,7 +221,7 @@ void FeatureBurner::burn(int64_t firstRow, int64_t rows, double* out) {
     std::unique_ptr<GDALDataset> ds(
         mem ? mem->Create("", static_cast<int>(cols), static_cast<int>(rows), 1, GDT_Float64, nullptr) : nullptr);
     if (!ds) fail(err::HostGeneric, "RasterOperators", gdal::describe("Cannot make a strip to rasterize into", trap));
-    double gt[6] = {lattice_.xmin, lattice_.cellSize, 0, top, 0, -lattice_.cellSize};
+    double gt[6] = {lattice_.xmin, lattice_.cellSize, 0, top, 0, -lattice_.cellY()};
     ds->SetGeoTransform(gt);
     GDALRasterBand* b = ds->GetRasterBand(1);
     b->Fill(std::nan(""));
@@ -335,9 +336,50 @@ std::string scratchName() {
 
 }  // namespace
 
+CellType defaultCellType(bool integer) {
+    return integer ? CellType{GDT_Int32, static_cast<double>(kIntegerNoData)} : CellType{GDT_Float64, std::nan("")};
+}
+
+CellType cellTypeOf(const RasterDataset& input) {
+    switch (input.pixelType()) {
+        case PixelType::Float32: return {GDT_Float32, std::nan("")};
+        case PixelType::Float64: return {GDT_Float64, std::nan("")};
+        case PixelType::Int32: return defaultCellType(true);
+        default: break;
+    }
+    double lo = 0, hi = 0;
+    GDALDataType type = GDT_Int32;
+    switch (input.pixelType()) {
+        case PixelType::UInt8: type = GDT_Byte, lo = 0, hi = 255; break;
+        case PixelType::UInt16: type = GDT_UInt16, lo = 0, hi = 65535; break;
+        case PixelType::Int16: type = GDT_Int16, lo = -32768, hi = 32767; break;
+        default: return defaultCellType(true);
+    }
+    if (std::optional<double> nd = input.noData(); nd && *nd >= lo && *nd <= hi && std::floor(*nd) == *nd)
+        return {type, *nd};
+    // A value no cell holds: the value table lists every value there is.
+    TablePtr table = const_cast<RasterDataset&>(input).attributeTable();
+    const int32_t at = table ? table->findField("Value") : -1;
+    if (at < 0) return defaultCellType(true);
+    std::vector<bool> used(static_cast<size_t>(hi - lo + 1), false);
+    Cursor rows = table->search(nullptr, true);
+    while (RowPtr r = rows.next()) {
+        if (isNull(r->value(at))) continue;
+        const double v = toDouble(r->value(at));
+        if (v >= lo && v <= hi) used[static_cast<size_t>(v - lo)] = true;
+    }
+    // The type's lowest value first (-32768, 0), then its highest.
+    for (double v : {lo, hi})
+        if (!used[static_cast<size_t>(v - lo)]) return {type, v};
+    for (size_t k = 0; k < used.size(); ++k)
+        if (!used[k]) return {type, lo + static_cast<double>(k)};
+    return defaultCellType(true);
+}
+
 GridWriter::GridWriter(const std::string& outPath, const RasterLattice& lattice, bool integer,
-                       const std::optional<SpatialReference>& sr, const char* source)
-    : source_(source), lattice_(lattice), integer_(integer), keep_(!outPath.empty()) {
+                       const std::optional<SpatialReference>& sr, const char* source, std::optional<CellType> cells)
+    : source_(source), lattice_(lattice), integer_(integer), cells_(cells ? *cells : defaultCellType(integer)),
+      keep_(!outPath.empty()) {
     gdal::init();
     if (lattice.columns <= 0 || lattice.rows <= 0)
         fail(err::HostInvalidArg, source, "The output grid has no cells: its extent is empty.");
@@ -367,21 +409,21 @@ GridWriter::GridWriter(const std::string& outPath, const RasterLattice& lattice,
     gdal::ErrorTrap trap;
     CPLSetThreadLocalConfigOption("GDAL_PAM_ENABLED", "NO");
     ds_ = drv ? drv->Create(path_.c_str(), static_cast<int>(lattice.columns), static_cast<int>(lattice.rows), 1,
-                            integer ? GDT_Int32 : GDT_Float64, const_cast<char**>(options.data()))
+                            cells_.type, const_cast<char**>(options.data()))
               : nullptr;
     CPLSetThreadLocalConfigOption("GDAL_PAM_ENABLED", nullptr);
     if (!ds_) {
         cleanup();
         fail(err::HostGeneric, source, gdal::describe("Cannot write " + path_, trap));
     }
-    double gt[6] = {lattice.xmin, lattice.cellSize, 0, lattice.ymax, 0, -lattice.cellSize};
+    double gt[6] = {lattice.xmin, lattice.cellSize, 0, lattice.ymax, 0, -lattice.cellY()};
     ds_->SetGeoTransform(gt);
     if (sr && !sr->wkt.empty()) {
         OGRSpatialReference s;
         if (s.importFromWkt(sr->wkt.c_str()) == OGRERR_NONE) ds_->SetSpatialRef(&s);
     }
     GDALRasterBand* b = ds_->GetRasterBand(1);
-    b->SetNoDataValue(integer ? static_cast<double>(kIntegerNoData) : std::nan(""));
+    b->SetNoDataValue(cells_.noData);
 }
 
 GridWriter::~GridWriter() {
@@ -402,6 +444,14 @@ void GridWriter::cleanup() {
 }
 
 void GridWriter::write(int64_t firstRow, int64_t rows, const int32_t* cells) {
+    if (cells_.noData != static_cast<double>(kIntegerNoData)) {
+        // An output of a narrower type marks empty cells with its own NoData.
+        const int32_t none = static_cast<int32_t>(cells_.noData);
+        recoded_.assign(cells, cells + rows * lattice_.columns);
+        for (int32_t& c : recoded_)
+            if (c == kIntegerNoData) c = none;
+        cells = recoded_.data();
+    }
     gdal::ErrorTrap trap;
     if (!integer_ || ds_->GetRasterBand(1)->RasterIO(GF_Write, 0, static_cast<int>(firstRow),
                                                      static_cast<int>(lattice_.columns), static_cast<int>(rows),
@@ -604,7 +654,8 @@ RasterDatasetPtr extractByMask(const RasterDatasetPtr& values, const GeoDataset&
     bool integer = values->isIntegerGrid();
     ops::LatticeReader reader(*values, lattice);
     ops::MaskRows byMask(mask, lattice), byEnv(env.mask, lattice);
-    ops::GridWriter out(outPath, lattice, integer, outSr, kExtract);
+    // The values keep their cell type.
+    ops::GridWriter out(outPath, lattice, integer, outSr, kExtract, ops::cellTypeOf(*values));
     ops::ValueCounts counts;
     std::vector<int32_t> ints;
     std::vector<double> cells;

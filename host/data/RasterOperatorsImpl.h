@@ -174,13 +174,28 @@ private:
 // Writes a result: a GeoTIFF of the lattice (Int32 with kIntegerNoData, or
 // Float64 with NaN), rows top to bottom, then its value table. A writer
 // that is not finished removes its files.
+// The cell type of an output and the NoData value it marks empty cells with.
+struct CellType {
+    GDALDataType type = GDT_Int32;
+    double noData = kIntegerNoData;   // NaN for floating-point cells
+};
+// The operators' own: Int32 with kIntegerNoData, or Float64 with NaN.
+CellType defaultCellType(bool integer);
+// The input's own cell type, for an output that holds the input's values:
+// its NoData when it has one the type holds, else a value of the type that
+// no cell of the input holds (from its value table); Int32 when there is
+// none such.
+CellType cellTypeOf(const RasterDataset& input);
+
 class GridWriter {
 public:
     // outPath empty: a new name in the scratch folder. Fails (HostGeneric)
     // when outPath exists, (HostInvalidArg) when it is no .tif path,
-    // (PathNotFound) when its folder does not exist.
+    // (PathNotFound) when its folder does not exist. Cells are written as
+    // `cells` (by default the operators' own types).
     GridWriter(const std::string& outPath, const RasterLattice& lattice, bool integer,
-               const std::optional<SpatialReference>& sr, const char* source);
+               const std::optional<SpatialReference>& sr, const char* source,
+               std::optional<CellType> cells = std::nullopt);
     ~GridWriter();
     GridWriter(const GridWriter&) = delete;
     GridWriter& operator=(const GridWriter&) = delete;
@@ -200,6 +215,8 @@ private:
     const char* source_;
     RasterLattice lattice_;
     bool integer_;
+    CellType cells_;
+    std::vector<int32_t> recoded_;   // integer cells with the output's own NoData
     bool keep_;  // written where the caller asked, not in the scratch folder
     GDALDataset* ds_ = nullptr;
     bool finished_ = false;

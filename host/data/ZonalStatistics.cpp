@@ -128,7 +128,7 @@ TablePtr zonalStatisticsAsTable(const FeatureClassPtr& zones, const std::string&
                                   named(real, "Majority"),
                                   named(real, "Minority"),
                                   named(real, "Median")};
-    const double cellArea = lattice.cellSize * lattice.cellSize;
+    const double cellArea = lattice.cellSize * lattice.cellY();
     std::vector<std::vector<Value>> rows;
     for (size_t slot : order) {
         const Accumulator& a = acc[slot];

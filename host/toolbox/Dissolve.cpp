@@ -138,6 +138,42 @@ bool valueLess(const Value& a, const Value& b) {
     }
 }
 
+Value result(const Accumulator& a, Stat s);
+
+int32_t digitsOf(double v) {
+    int32_t d = 1;
+    for (double limit = 10; limit <= v && d < 400; limit *= 10) ++d;
+    return d;
+}
+
+// Each numeric statistics field is made wide enough for its values, the
+// groups' sums, means, extremes, ranges and deviations as they came out:
+// the whole digits, a sign and 11 decimals, within the 32 digits a dBASE
+// number holds (fewer decimals for larger values). COUNT is an integer as
+// wide as its largest count.
+void sizeStatisticsFields(Plan& plan, const std::vector<std::unique_ptr<Group>>& groups) {
+    constexpr int32_t kDecimals = 11, kWidest = 32;
+    for (size_t s = 0; s < plan.stats.size(); ++s) {
+        const Stat stat = plan.stats[s].stat;
+        if (stat == Stat::First || stat == Stat::Last) continue;
+        double largest = 0;
+        for (const auto& g : groups) {
+            const Value v = result(g->stats[s], stat);
+            if (isNumber(v) && std::isfinite(toDouble(v))) largest = std::max(largest, std::fabs(toDouble(v)));
+        }
+        FieldDef& f = plan.fields[plan.keys.size() + s];
+        const int32_t whole = digitsOf(largest);
+        if (stat == Stat::Count) {
+            f.precision = std::max<int32_t>(9, whole);
+            continue;
+        }
+        const int32_t decimals = std::clamp(kWidest - whole - 2, 0, kDecimals);
+        f.precision = std::max(19, whole + 2 + decimals);
+        f.scale = decimals;
+        plan.stats[s].out = f;
+    }
+}
+
 std::string keyText(const std::vector<Value>& key) {
     std::string k;
     for (const Value& v : key) {
@@ -235,6 +271,7 @@ protected:
             if (++read % 2000 == 0) ctx.report("Reading features...", 0.3 * read / std::max<int64_t>(total, 1));
         }
         cursor = Cursor();
+        sizeStatisticsFields(*plan, groups);
         std::stable_sort(groups.begin(), groups.end(), [](const auto& a, const auto& b) {
             return std::lexicographical_compare(a->key.begin(), a->key.end(), b->key.begin(), b->key.end(), valueLess);
         });

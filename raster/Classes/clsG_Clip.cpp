@@ -87,6 +87,15 @@ void clsG_Clip::OnClick() {
         progress.stage("Rasterizing " + clipName);
         h::RasterDatasetPtr maskGrid = scratch.keep(h::featuresToRaster(
             fc, selection, fc->fields().field(0).name, env.outputLattice(*raster), env, {}, raster->spatialReference()));
+        // No polygon over a cell centre (an empty layer or selection, or
+        // polygons beside the grid): the clip would hold no value.
+        if (h::TablePtr covered = maskGrid->attributeTable();
+            !covered || !HasDataCells(*covered, covered->findField("Value"))) {
+            MsgBox(NoDataCellsMessage("The clip of " + gridName + " by " + clipName,
+                                      "no polygon covers the centre of any of its cells"),
+                   h::mb::Exclamation, "No Data");
+            return;
+        }
         KV_LINE;
         h::RasterAnalysisEnvironment plain;
         progress.stage("Clipping " + gridName);

@@ -82,19 +82,20 @@ void FillPatchTable(h::RasterTableRows& table, const std::string& patchField, co
 }  // namespace
 
 std::optional<std::string> PatchRasterName(const std::string& folder, const std::string& layerName, std::string& why) {
-    if (layerName.empty() || layerName.find('/') != std::string::npos || layerName.find('\\') != std::string::npos ||
-        layerName.find("..") != std::string::npos || layerName == ".") {
+    // The text after the first "." is kept as the extension only where it
+    // names a format a raster can be saved in; otherwise it goes, and the
+    // patch raster is a GRID ("landscape.tif by OldValue" -> "landscape").
+    std::string stem = layerName, ext;
+    if (size_t dot = layerName.find('.'); dot != std::string::npos) {
+        stem = layerName.substr(0, dot);
+        if (h::rasterFormatForName(layerName)) ext = layerName.substr(dot);
+    }
+    if (stem.empty() || layerName.find('/') != std::string::npos || layerName.find('\\') != std::string::npos) {
         why = "The layer name \"" + layerName +
               "\" cannot name a raster in the folder: it is empty or holds a path separator or \"..\".";
         return std::nullopt;
     }
-    if (!datasetTaken(folder, layerName)) return layerName;
-    std::string stem = layerName, ext;
-    size_t dot = layerName.find('.');
-    if (dot != std::string::npos && (layerName.substr(dot) == ".tif" || layerName.substr(dot) == ".img")) {
-        stem = layerName.substr(0, dot);
-        ext = layerName.substr(dot);
-    }
+    if (!datasetTaken(folder, stem + ext)) return stem + ext;
     struct Stage {
         size_t keep;
         int from, to;
@@ -123,7 +124,13 @@ void clsG_createPatch::RunClumper(const h::LayerPtr& InGrid, const std::string& 
         h::RasterDatasetPtr raster = GetRasterDSfromGeoDS(grid->raster());
         if (!raster) return;
         h::TablePtr table = raster->attributeTable();
-        if (!table) h::fail(h::err::HostInvalidArg, "RunClumper", "The grid " + raster->name() + " has no attribute table.");
+        if (!table) {
+            MsgBox(InGrid->name() + " cannot be grouped into patches: it has no value table (" +
+                       (raster->tableStatus().empty() ? std::string("no value table") : raster->tableStatus()) +
+                       ").  Cannot continue.",
+                   h::mb::Exclamation, "Cannot Continue");
+            return;
+        }
         KV_LINE;
         const h::Fields& fields = table->fields();
         int32_t valueField = fields.find("Value");
@@ -153,6 +160,10 @@ void clsG_createPatch::RunClumper(const h::LayerPtr& InGrid, const std::string& 
                    "Cannot Continue");
             return;
         }
+        // Area and Perimeter are in map units: degrees are asked about.
+        if (raster->spatialReference() && raster->spatialReference()->geographic &&
+            !ConfirmGeographicLayer(InGrid->name()))
+            return;
 
         // Remap and class dictionary, one pass over the table.
         KV_LINE;
@@ -168,6 +179,10 @@ void clsG_createPatch::RunClumper(const h::LayerPtr& InGrid, const std::string& 
                 remap[std::llround(h::toDouble(v))] = code;
                 ++code;
             }
+        }
+        if (!HasDataCells(*table, valueField)) {
+            MsgBox(NoDataCellsMessage(InGrid->name(), "there are no patches to make"), h::mb::Exclamation, "No Data");
+            return;
         }
         // The grid's values are grouped by their codes; the regions' table
         // and geometry are taken as the regions are written.

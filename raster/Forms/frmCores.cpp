@@ -87,7 +87,8 @@ void frmCores::CreateCores(const std::string& folderName, const std::string& sha
     h::FeatureClassPtr cores = start->cores;
 
     KV_LINE;
-    CoreAreaRun run(kvProc_, start->source, cores, strBufferSize, blnExplode);
+    // Every patch is in the grid library's output, an empty core too.
+    CoreAreaRun run(kvProc_, start->source, cores, strBufferSize, blnExplode, true);
     ProgressWindow progress;
     KV_LINE;
     try {

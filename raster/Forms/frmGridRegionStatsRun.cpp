@@ -57,15 +57,15 @@ h::RasterLattice windowOf(const h::RasterLattice& l, const h::Envelope& e) {
     h::RasterLattice w = l;
     w.columns = w.rows = 0;
     if (e.empty) return w;
-    const double cs = l.cellSize;
+    const double cx = l.cellSize, cy = l.cellY();
     auto clampTo = [](double v, int64_t hi) { return std::clamp<int64_t>(static_cast<int64_t>(v), 0, hi); };
-    const int64_t c0 = clampTo(std::floor((e.xmin - l.xmin) / cs), l.columns);
-    const int64_t c1 = clampTo(std::ceil((e.xmax - l.xmin) / cs), l.columns);
-    const int64_t r0 = clampTo(std::floor((l.ymax - e.ymax) / cs), l.rows);
-    const int64_t r1 = clampTo(std::ceil((l.ymax - e.ymin) / cs), l.rows);
+    const int64_t c0 = clampTo(std::floor((e.xmin - l.xmin) / cx), l.columns);
+    const int64_t c1 = clampTo(std::ceil((e.xmax - l.xmin) / cx), l.columns);
+    const int64_t r0 = clampTo(std::floor((l.ymax - e.ymax) / cy), l.rows);
+    const int64_t r1 = clampTo(std::ceil((l.ymax - e.ymin) / cy), l.rows);
     if (c1 <= c0 || r1 <= r0) return w;
-    w.xmin = l.xmin + static_cast<double>(c0) * cs;
-    w.ymax = l.ymax - static_cast<double>(r0) * cs;
+    w.xmin = l.xmin + static_cast<double>(c0) * cx;
+    w.ymax = l.ymax - static_cast<double>(r0) * cy;
     w.columns = c1 - c0;
     w.rows = r1 - r0;
     return w;
@@ -186,6 +186,8 @@ struct frmGridRegionStats::RegionRun {
     bool response = false;
     std::shared_ptr<h::RasterLayer> responseLayer;
     std::vector<h::Value> regionValues;
+    // Features without a region value are left out, counted in one message.
+    int64_t valuesToRun = 0, withoutValue = 0;
     std::string tablePath, folder;
     // Held for the rest of the run: run numbers are taken from what is read
     // under it, and a second run on the table waits and reads it anew.
@@ -251,6 +253,18 @@ bool frmGridRegionStats::FindRegionRunLayers(RegionRun& run) {
         return false;
     }
     run.classGrid = classLayer->raster();
+    {
+        // fragstat measures square cells only: the grid statistics' refusal.
+        FragStatsSource cells;
+        cells.name = run.strRasterLayer;
+        cells.cellX = run.classGrid->cellSizeX();
+        cells.cellY = run.classGrid->cellSizeY();
+        const std::string problem = FragStatsSourceProblem(cells, {});
+        if (!problem.empty()) {
+            MsgBox(problem, h::mb::Exclamation, "Cannot Continue");
+            return false;
+        }
+    }
     status("Checking for class field existence");
     KV_LINE;
     h::TablePtr classTable = GetRasterTable(run.classGrid);
@@ -363,27 +377,49 @@ bool frmGridRegionStats::ListRegionValues(RegionRun& run) {
     // ---- the region values and the remembered selection ---------------------------------------------
     status("Creating a list of region values");
     KV_LINE;
+    // A region without a value (null) is no region: its features are
+    // left out of the run, counted in one message at its end.
+    auto keyOf = [](const h::Value& v) { return (h::isNumber(v) ? "n" : "t") + h::toText(v); };
     {
         std::set<std::string> seen;
         h::Cursor rows = run.regions->search(nullptr, true);
         while (h::RowPtr r = rows.next()) {
             const h::Value& v = r->value(run.regionAt);
-            const std::string key =
-                h::isNull(v) ? std::string("\x01null") : (h::isNumber(v) ? "n" : "t") + h::toText(v);
-            if (seen.insert(key).second) run.regionValues.push_back(v);
+            if (!h::isNull(v) && seen.insert(keyOf(v)).second) run.regionValues.push_back(v);
         }
     }
     status("Creating a list of class values");
     KV_LINE;
     if (run.regions->selectionSet().empty()) run.regions->selectFeatures(nullptr, h::SelectionMethod::New);
     run.remembered = run.regions->selectionSet();
+    {
+        std::set<std::string> seen;
+        h::Cursor rows = run.remembered->search(nullptr, true);
+        while (h::RowPtr r = rows.next()) {
+            const h::Value& v = r->value(run.regionAt);
+            if (h::isNull(v)) ++run.withoutValue;
+            else if (seen.insert(keyOf(v)).second) ++run.valuesToRun;
+        }
+    }
+    if (run.valuesToRun == 0) {
+        const int64_t features = run.regionClass->rowCount();
+        MsgBox(features == 0 ? fmt::format("The region layer {} has no features, so there is no region to run.  "
+                                           "Nothing was written.",
+                                           run.strRegionLayer)
+                             : fmt::format("No {}feature of the region layer {} has a value of {}, so there is no "
+                                           "region to run.  Nothing was written.",
+                                           run.remembered->count() < features ? "selected " : "", run.strRegionLayer,
+                                           run.strRegionField),
+               h::mb::Exclamation, "No Regions");
+        return false;
+    }
 
     // ---- the output table, checked before anything is written ---------------------------------------
     status("Creating a list of class values", "Setting up the output table");
     KV_LINE;
     run.tablePath = GridStatsTablePath(run.strOutputTable);
     run.tableLock = std::make_unique<h::OutputLock>(run.tablePath);
-    run.state = CheckRegionStatsTable(run.tablePath, run.blnAppend, static_cast<int64_t>(run.regionValues.size()),
+    run.state = CheckRegionStatsTable(run.tablePath, run.blnAppend, run.valuesToRun,
                                       run.regionDef.name);
     if (!run.state.refusal.empty()) {
         MsgBox(run.state.refusal, h::mb::Exclamation, run.state.refusalTitle);
@@ -412,7 +448,7 @@ bool frmGridRegionStats::MeasureRegions(RegionRun& run) {
         } done{i + 1, n};
         h::ProgressScope quiet({});
         const h::Value& value = run.regionValues[static_cast<size_t>(i)];
-        const std::string valueText = h::isNull(value) ? std::string("<null>") : RegionValueText(value);
+        const std::string valueText = RegionValueText(value);
         const std::string regionStatus = RegionStatusText(run.strRegionField, valueText, i, n);
         status(regionStatus, "Querying out " + valueText + " from " + run.strRegionField);
         KV_LINE;
@@ -605,6 +641,11 @@ void frmGridRegionStats::JoinRegionResults(RegionRun& run) {
         layer->setFieldAlias(joined->fields().field(joined->findField("Mean")).name, "MeanResponse");
     if (run.response) layer->setVisible(false);
     run.map->addLayer(layer);
+    if (run.withoutValue > 0)
+        MsgBox(fmt::format("{} {} of {} without a value of {} (null) {} left out of the run and of the join.",
+                           run.withoutValue, run.withoutValue == 1 ? "feature" : "features", run.strRegionLayer,
+                           run.strRegionField, run.withoutValue == 1 ? "was" : "were"),
+               h::mb::Information, "Regions Left Out");
     status("Finished");
 }
 

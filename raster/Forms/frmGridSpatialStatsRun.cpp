@@ -119,6 +119,11 @@ bool frmGridSpatialStats::RunGridSpatialStats(const std::string& strRasterLayerI
             MsgBox("Cannot find field 'value' in the grid.  Cannot continue.", h::mb::Critical, "Missing Field");
             return;
         }
+        if (!HasDataCells(*table, valueAt)) {
+            MsgBox(NoDataCellsMessage(strRasterLayerIn, "there is no landscape to measure"), h::mb::Exclamation,
+                   "No Data");
+            return;
+        }
 
         // ---- the request --------------------------------------------------------------------------
         KV_LINE;

@@ -151,6 +151,20 @@ bool MakePermanentRaster(const h::RasterDatasetPtr& raster, const std::string& f
     return false;
 }
 
+bool HasDataCells(h::Table& valueTable, int32_t valueField) {
+    const int32_t countField = valueTable.findField("Count");
+    h::Cursor rows = valueTable.search(nullptr, true);
+    while (h::RowPtr r = rows.next()) {
+        if (h::isNull(r->value(valueField))) continue;
+        if (countField < 0 || h::isNull(r->value(countField)) || h::toDouble(r->value(countField)) > 0) return true;
+    }
+    return false;
+}
+
+std::string NoDataCellsMessage(const std::string& name, const std::string& what) {
+    return name + " has no cells with a value (every cell is NoData): " + what + ".  Nothing was written.";
+}
+
 h::RasterDatasetPtr OpenRasterDataset(const std::string& folder, const std::string& name) {
     if (folder.empty() || name.empty()) return nullptr;
     try {

@@ -55,6 +55,13 @@ bool MakePermanentRaster(const korvane::host::RasterDatasetPtr& raster, const st
                          const std::string& name, const korvane::host::RasterTableRows* table = nullptr,
                          korvane::host::RasterDatasetPtr* saved = nullptr);
 
+// Whether the value table counts any cell with a value (a grid whose every
+// cell is NoData has no row, or only rows of count 0).
+bool HasDataCells(korvane::host::Table& valueTable, int32_t valueField);
+// "<name> has no cells with a value (every cell is NoData): <what>.  Nothing
+// was written."
+std::string NoDataCellsMessage(const std::string& name, const std::string& what);
+
 // The raster dataset folder/name; nothing silently for an empty folder or
 // name, nothing after "Open Raster Dataset:" and the error's description.
 korvane::host::RasterDatasetPtr OpenRasterDataset(const std::string& folder, const std::string& name);

@@ -20,6 +20,7 @@ namespace stdfs = std::filesystem;
 namespace {
 
 constexpr int32_t kTextLength = 40;
+constexpr const char* kCRLF = "\r\n";
 
 std::vector<h::FieldDef> leadingFields(const h::FieldDef& regionField) {
     return {
@@ -123,25 +124,30 @@ void ForEachRegionValue(const std::vector<GridStatsFile>& files, const std::vect
 std::string AddRegionRows(RegionStatsRows& into, const std::vector<GridStatsFile>& files,
                           const std::vector<std::string>& codes, int32_t run, const h::Value& region) {
     // The grid statistics' rows, read by column; the fields are then named
-    // by the requested codes.
+    // by the requested codes. One column may serve several codes (SEI reads
+    // the SHEI column, and SHEI is its own): each gets its field.
     std::vector<std::string> columns;
-    std::map<std::string, std::string> codeOfColumn;
+    std::map<std::string, std::vector<std::string>> codesOfColumn;
     for (const std::string& code : codes) {
         std::string column = RegionMetricColumn(code);
-        if (codeOfColumn.emplace(column, code).second) columns.push_back(column);
+        std::vector<std::string>& served = codesOfColumn[column];
+        if (served.empty()) columns.push_back(column);
+        served.push_back(code);
     }
     GridStatsRows rows = BuildGridStatsRows(files, columns, {}, std::nullopt);
     if (!rows.problem.empty()) return rows.problem;
-    std::vector<size_t> fieldOf;
+    std::vector<std::vector<size_t>> fieldsOf;
     for (const std::string& column : rows.fields) {
-        const std::string& code = codeOfColumn.at(column);
-        auto it = std::find(into.codes.begin(), into.codes.end(), code);
-        if (it == into.codes.end()) {
-            into.codes.push_back(code);
-            for (RegionStatsRows::Row& r : into.rows) r.values.resize(into.codes.size());
-            it = into.codes.end() - 1;
+        std::vector<size_t>& at = fieldsOf.emplace_back();
+        for (const std::string& code : codesOfColumn.at(column)) {
+            auto it = std::find(into.codes.begin(), into.codes.end(), code);
+            if (it == into.codes.end()) {
+                into.codes.push_back(code);
+                for (RegionStatsRows::Row& r : into.rows) r.values.resize(into.codes.size());
+                it = into.codes.end() - 1;
+            }
+            at.push_back(static_cast<size_t>(it - into.codes.begin()));
         }
-        fieldOf.push_back(static_cast<size_t>(it - into.codes.begin()));
     }
     const auto land = std::find(rows.fields.begin(), rows.fields.end(), "%LAND");
     const bool landscapeFirst = !files.empty() && files.front().landscape;
@@ -151,7 +157,8 @@ std::string AddRegionRows(RegionStatsRows& into, const std::vector<GridStatsFile
         row.region = region;
         row.Class = r.Class;
         row.values.resize(into.codes.size());
-        for (size_t k = 0; k < r.values.size(); ++k) row.values[fieldOf[k]] = r.values[k];
+        for (size_t k = 0; k < r.values.size(); ++k)
+            for (size_t at : fieldsOf[k]) row.values[at] = r.values[k];
         const bool classRow = !(landscapeFirst && r.file == 1);
         if (classRow && land != rows.fields.end()) {
             const std::optional<double>& v = r.values[static_cast<size_t>(land - rows.fields.begin())];
@@ -169,10 +176,20 @@ GridStatsTableState CheckRegionStatsTable(const std::string& tablePath, bool bln
                                           const std::string& regionField) {
     GridStatsTableState state = CheckGridStatsTable(tablePath, blnAppend, 0, regionField);
     if (state.refusal.empty() && state.lastRun + regionValues > kGridStatsMaxRun) {
-        state.refusal = fmt::format(
-            "The Run field of {} holds run numbers up to {}: {} region values after run {} would pass it.\r\n"
-            "Start a new output table or overwrite this one.  Cannot continue.",
-            tablePath, kGridStatsMaxRun, regionValues, state.lastRun);
+        // Each region takes a run number of its own, and Run holds three digits.
+        if (state.lastRun == 0)
+            state.refusal = fmt::format(
+                "The Run field of the region statistics table holds run numbers up to {}, one per region value, "
+                "and the run has {} region values.{}Select the regions of at most {} values in the region layer "
+                "and write each selection to a table of its own.  Cannot continue.",
+                kGridStatsMaxRun, regionValues, kCRLF, kGridStatsMaxRun);
+        else
+            state.refusal = fmt::format(
+                "The Run field of {} holds run numbers up to {}, one per region value: its last run is {}, so it "
+                "has room for {} more region values, and the run has {}.{}Write to a new table, or select the "
+                "regions of at most {} values in the region layer.  Cannot continue.",
+                tablePath, kGridStatsMaxRun, state.lastRun, kGridStatsMaxRun - state.lastRun, regionValues, kCRLF,
+                kGridStatsMaxRun - state.lastRun);
         state.refusalTitle = "Cannot Continue";
     }
     return state;

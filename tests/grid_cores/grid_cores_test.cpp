@@ -144,6 +144,22 @@ struct Session {
 
 }  // namespace
 
+// The PATCH ids of the cores of the two 100 m2 squares, each checked for its
+// areas (an empty core has no shape).
+std::vector<int> coreIds(const std::string& shp, double coreArea) {
+    auto cores = h::FeatureClass::open(shp);
+    auto c = cores->search(nullptr, false);
+    std::vector<int> ids;
+    while (auto f = c.next()) {
+        ids.push_back(static_cast<int>(h::toDouble(f->value("PATCH"))));
+        EXPECT_NEAR(h::toDouble(f->value("Patch_Area")), 100, 1e-9);
+        EXPECT_NEAR(h::toDouble(f->value("Core_Area")), coreArea, 1e-9);
+        EXPECT_NEAR(h::toDouble(f->value("Area")), coreArea, 1e-9);
+        EXPECT_EQ(f->shape().isEmpty(), coreArea == 0);
+    }
+    return ids;
+}
+
 TEST(GridCoreAreasDialog, WritesCoresInTheSourceSystemWithDoubleAreasAndStaysOpen) {
     Session s;
     s.patches();
@@ -172,16 +188,7 @@ TEST(GridCoreAreasDialog, WritesCoresInTheSourceSystemWithDoubleAreasAndStaysOpe
     EXPECT_EQ(readAll(s.dir + "/Cores.prj"), readAll(s.dir + "/patches.prj"));
     for (const char* field : {"Patch_Area", "Core_Area", "Area"}) EXPECT_EQ(dbfColumn(s.dir + "/Cores.dbf", field), "N 20,5") << field;
 
-    auto cores = h::FeatureClass::open(s.dir + "/Cores.shp");
-    auto c = cores->search(nullptr, false);
-    std::vector<int> ids;
-    while (auto f = c.next()) {
-        ids.push_back(static_cast<int>(h::toDouble(f->value("PATCH"))));
-        EXPECT_NEAR(h::toDouble(f->value("Patch_Area")), 100, 1e-9);
-        EXPECT_NEAR(h::toDouble(f->value("Core_Area")), 64, 1e-9);
-        EXPECT_NEAR(h::toDouble(f->value("Area")), 64, 1e-9);
-    }
-    EXPECT_EQ(ids, (std::vector<int>{101, 102}));
+    EXPECT_EQ(coreIds(s.dir + "/Cores.shp", 64), (std::vector<int>{101, 102}));
     // Added switched off, on top.
     ASSERT_EQ(s.map()->layerCount(), 4);
     EXPECT_EQ(s.map()->layer(0)->name(), "Cores");
@@ -198,6 +205,18 @@ TEST(GridCoreAreasDialog, WritesCoresInTheSourceSystemWithDoubleAreasAndStaysOpe
     ASSERT_TRUE(row);
     EXPECT_NEAR(h::toDouble(row->value("Core_Area")), 36, 1e-9);
     EXPECT_TRUE(korvane::test::temporariesIn(s.dir).empty());
+}
+
+// A width that leaves no core: each patch is still written, with its ID,
+// Patch_Area, and Core_Area and Area 0, so a join to the patches keeps them.
+TEST(GridCoreAreasDialog, EmptyCoresAreWrittenWithZeroAreas) {
+    Session s;
+    s.patches();
+    s.open();
+    s.runOK("Cores.shp", "6");
+    EXPECT_EQ(s.messages(), "");
+    EXPECT_TRUE(s.driver.errorReports.empty());
+    EXPECT_EQ(coreIds(s.dir + "/Cores.shp", 0), (std::vector<int>{101, 102}));
 }
 
 // The refusals, and a failure while the new output is put in place: each

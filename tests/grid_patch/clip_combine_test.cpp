@@ -196,6 +196,40 @@ TEST(ClipGrids, AKillBeforeTheSaveLeavesTheOlderDatasetWhole) {
     }
 }
 
+// The clip holds the grid's values in the grid's own cell type; polygons
+// that cover no cell centre write nothing.
+TEST(ClipGrids, TheClipKeepsTheCellTypeAndAnEmptyLayerWritesNothing) {
+    for (GDALDataType type : {GDT_Float32, GDT_Int16, GDT_Byte}) {
+        Tool t;
+        GridSpec g = korvane::test::grid4({1, 1, 2, 2, 1, 3, 3, 2, 4, 4, 5, 2, 4, 4, 4, 4}, 99);
+        g.type = type;
+        g.noData.reset();
+        auto grid = h::openRasterLayer(korvane::test::writeGrid(t.data.file("g.tif"), g));
+        t.map()->addLayer(grid);
+        t.map()->addLayer(t.polygons());
+        click<kv::clsG_Clip>(t, {"choose lstDataSet g.tif", "click OKButton", "choose lstDataSet zones",
+                                 "click OKButton", "file " + t.out.file("cut.tif")});
+        auto cut = t.layerOf("cut.tif");
+        ASSERT_TRUE(cut) << t.lastMessage();
+        EXPECT_EQ(cut->raster()->pixelType(), grid->raster()->pixelType()) << GDALGetDataTypeName(type);
+        EXPECT_EQ(cellsOf(*cut->raster()), (std::vector<int32_t>{1, 1, 2, 2, 1, 3, 3, 2, N, N, N, N, N, N, N, N}))
+            << GDALGetDataTypeName(type);
+    }
+    Tool t;
+    t.map()->addLayer(gridLayer(t.data, "g.tif", kGrid));
+    auto fc = h::ShapefileWorkspace::open(t.data.path())
+                  .createFeatureClass("none", {{"ZONE", h::FieldInteger, 0, 9, 0}}, h::ShapeType::Polygon);
+    t.map()->addLayer(std::make_shared<h::FeatureLayer>(fc, "none"));
+    auto before = scratchFiles();
+    click<kv::clsG_Clip>(t, {"choose lstDataSet g.tif", "click OKButton", "choose lstDataSet none", "click OKButton",
+                             "file " + t.out.file("cut.tif")});
+    EXPECT_EQ(t.lastMessage(),
+              "The clip of g.tif by none has no cells with a value (every cell is NoData): no polygon covers the "
+              "centre of any of its cells.  Nothing was written.");
+    EXPECT_TRUE(fs::is_empty(t.out.path()));
+    EXPECT_EQ(scratchFiles(), before);
+}
+
 TEST(CombineGrids, PairsNumberedFromTheLayersOwnDatasets) {
     Tool t;
     auto a = gridLayer(t.data, "landscape.tif", kGrid);

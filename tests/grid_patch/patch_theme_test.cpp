@@ -96,11 +96,16 @@ TEST(PatchRasterName, TheLayerNameOrItsStagesNeverAnExistingDataset) {
          {"averyveryverylongname/", "averyveryve_1/", "averyveryve_2/", "averyveryve_3/", "averyveryve_4/",
           "averyveryve_5/", "averyveryve_6/", "averyveryve_7/", "averyveryve_8/", "averyveryve_9/"},
          "averyveryv_10"},
-        {"by.tiff", {"by.tiff"}, "by.tiff_1"},
+        // Text after the first "." that names no format goes: a GRID.
+        {"by.tiff", {"by.tiff"}, "by"},
+        {"landscape.tif by OldValue", {}, "landscape"},
+        {"landscape.tif by OldValue", {"landscape/"}, "landscape_1"},
+        {"H.TIF", {}, "H"},
+        {"a.b.tif", {}, "a"},
+        {"x..y.tif", {}, "x"},
         {"../up", {}, ""},
         {"a/b", {}, ""},
         {"a\\b", {}, ""},
-        {"x..y.tif", {}, ""},
     };
     for (const Case& c : cases) {
         TempFolder tmp;
@@ -297,5 +302,94 @@ TEST(PatchTheme, PatchCountsOfTheSampleAreFragstatsNumberOfPatches) {
         auto np = results.landscape[korvane::fragstat::Code::NP];
         ASSERT_TRUE(np);
         EXPECT_EQ(static_cast<double>(patches->attributeTable()->rowCount()), *np) << eight;
+    }
+}
+
+// A patch layer is named "g.tif by KIND": its own patch raster is the GRID
+// "g", which can be saved, and grouping it again gives the same patches.
+TEST(PatchTheme, APatchLayerCanBePatchedAgainAndSaved) {
+    Patch p;
+    p.selectGrid();
+    p.click("KIND", "8N - Use Diagonals");
+    auto first = p.added();
+    ASSERT_TRUE(first);
+    p.map()->deleteLayer(first);
+    p.map()->addLayer(first);
+    p.app.document()->setSelectedLayer(first);
+    p.click("Value", "8N - Use Diagonals");
+    EXPECT_TRUE(p.ui.driver.errorReports.empty());
+    for (const auto& m : p.ui.driver.messages) ADD_FAILURE() << m.text;
+    auto second = p.added();
+    ASSERT_TRUE(second && second != first);
+    EXPECT_EQ(second->name(), "g.tif by KIND by OldValue");
+    EXPECT_EQ(second->raster()->path(), p.out.file("g"));
+    EXPECT_EQ(tableRows(*second->raster()), (std::vector<std::string>{"1 7 0 1 700 180", "2 4 1 2 400 120",
+                                                                      "3 3 2 3 300 80"}));
+}
+
+// Grids that cannot give patches say why and write nothing: floating-point
+// cells, too many values, cells that cannot be read, every cell NoData.
+TEST(PatchTheme, GridsWithoutPatchesSayWhyAndWriteNothing) {
+    struct Case {
+        const char* what;
+        GDALDataType type;
+        int size;
+        bool damaged, noData;
+        std::string says;
+    } cases[] = {
+        {"float", GDT_Float32, 4, false, false, "f.tif has no fields in it: it has no value table (floating-point cells)"},
+        {"many values", GDT_Int32, 260, false, false,
+         "f.tif has no fields in it: it has no value table (more than 65536 distinct values)"},
+        {"damaged", GDT_Int16, 256, true, false, "f.tif has no fields in it: it has no value table (Cannot read the cells of "},
+        {"all NoData", GDT_Int16, 4, false, true,
+         "f.tif has no cells with a value (every cell is NoData): there are no patches to make.  Nothing was written."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Patch p;
+        GridSpec g;
+        g.columns = g.rows = c.size;
+        g.type = c.type;
+        g.originY = c.size * 10;
+        for (int i = 0; i < c.size * c.size; ++i) g.cells.push_back(c.noData ? -1 : i % (c.size * c.size));
+        if (c.noData) g.noData = -1;
+        const std::string path = korvane::test::writeGrid(p.in.file("f.tif"), g);
+        if (c.damaged) fs::resize_file(path, fs::file_size(path) / 2);
+        auto layer = h::openRasterLayer(path);
+        p.map()->addLayer(layer);
+        p.app.document()->setSelectedLayer(layer);
+        auto before = scratchFiles();
+        if (c.noData) {
+            p.cmd.RunClumper(layer, "Value", true, p.out.path());
+        } else {
+            p.cmd.OnClick();
+        }
+        ASSERT_FALSE(p.ui.driver.messages.empty());
+        EXPECT_EQ(p.ui.driver.messages.back().text.substr(0, c.says.size()), c.says);
+        EXPECT_TRUE(p.ui.driver.errorReports.empty());
+        EXPECT_FALSE(p.added());
+        EXPECT_TRUE(fs::is_empty(p.out.path()));
+        EXPECT_EQ(scratchFiles(), before);
+    }
+}
+
+// Area and Perimeter of a grid in degrees would be in square degrees and
+// degrees: asked first, and No (the default) builds nothing.
+TEST(PatchTheme, AGridInGeographicCoordinatesIsAskedAboutFirst) {
+    for (const char* answer : {"No", "Yes"}) {
+        Patch p;
+        GridSpec g = korvane::test::grid4({1, 1, 2, 2, 1, 2, 1, 2, 3, 3, 1, X, 3, X, 1, 1}, X);
+        g.epsg = 4326;
+        g.cellX = g.cellY = 0.01;
+        g.originX = 10;
+        g.originY = 50;
+        auto layer = h::openRasterLayer(korvane::test::writeGrid(p.in.file("geo.tif"), g));
+        p.map()->addLayer(layer);
+        p.ui.driver.addLines({std::string("answer ") + answer});
+        p.cmd.RunClumper(layer, "Value", true, p.out.path());
+        ASSERT_FALSE(p.ui.driver.messages.empty());
+        EXPECT_EQ(p.ui.driver.messages[0].title, "Geographic Coordinates");
+        EXPECT_NE(p.ui.driver.messages[0].text.find("'geo.tif' is in geographic coordinates"), std::string::npos);
+        EXPECT_EQ(static_cast<bool>(p.added()), std::string(answer) == "Yes");
     }
 }

@@ -515,3 +515,24 @@ TEST(GridSpatialStatsRun, AFailedOrBrokenFragstatRunWritesNothing) {
 }
 
 }  // namespace
+
+// A grid whose every cell is NoData has no landscape: said, nothing written.
+TEST(GridSpatialStatsRun, AnAllNoDataGridWritesNothing) {
+    GridSession s;
+    korvane::test::GridSpec g;
+    g.columns = g.rows = 4;
+    g.type = GDT_Int16;
+    g.noData = -1;
+    g.cells.assign(16, -1);
+    s.map()->addLayer(h::openRasterLayer(korvane::test::writeGrid((s.dir / "empty.tif").string(), g)));
+    kv::frmGridSpatialStats& d = s.open();
+    const std::string table = s.table("grid.dbf");
+    korvane::test::FolderSnapshot before(s.dir);
+    EXPECT_FALSE(d.RunGridSpatialStats("empty.tif", "Value", true, table, false, {"TA", "CA", "NP"}, false, "", "",
+                                       "", "", "LC", true));
+    ASSERT_FALSE(s.driver.messages.empty());
+    EXPECT_EQ(s.driver.messages.back().text,
+              "empty.tif has no cells with a value (every cell is NoData): there is no landscape to measure.  Nothing "
+              "was written.");
+    EXPECT_TRUE(before.sameAsNow()) << before.differences();
+}

@@ -151,3 +151,36 @@ TEST(ExtractByMask, ValuesWhereTheMaskHasDataWithTheirClassRows) {
     EXPECT_EQ(cellsOf(*byRaster), (std::vector<int32_t>{N, 1, 2, 2, 1, 3, 3, 2, 4, 4, N, 2, 4, 4, 4, N}));
     EXPECT_THROW(h::extractByMask(grid, h::GeoDataset{}, env), h::Failure);
 }
+
+// Cells 10 wide and 20 high: rows are placed by the cell height, columns by
+// the width, in the lattice of the grid, its extraction and the rasterizer.
+TEST(ExtractByMask, CellsThatAreNotSquareKeepTheirWidthAndHeight) {
+    TempFolder tmp;
+    GridSpec g = grid4({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}, -9);
+    g.originY = 80;
+    g.cellY = 20;
+    auto grid = h::RasterDataset::open(writeGrid(tmp.file("tall.tif"), g));
+    grid->buildValueTable();
+    const h::RasterLattice l = h::latticeOf(*grid);
+    EXPECT_EQ(l.cellSize, 10);
+    EXPECT_EQ(l.cellY(), 20);
+    EXPECT_EQ(l.extent().ymin, 0);
+    // Centres at x 5, 15 and y 70, 50 lie in the shape; y 30 does not.
+    Shapes s({{7, "oak", "POLYGON((0 80,22 80,22 38,0 38,0 80))"}});
+    const std::vector<int32_t> inside = {7, 7, N, N, 7, 7, N, N, N, N, N, N, N, N, N, N};
+    h::RasterAnalysisEnvironment env;
+    auto burnt = h::featuresToRaster(s.fc, nullptr, "CODE", l, env, {}, grid->spatialReference());
+    EXPECT_EQ(cellsOf(*burnt), inside);
+    EXPECT_EQ(burnt->cellSizeY(), 20);
+    auto cut = h::extractByMask(grid, h::GeoDataset{s.fc}, env);
+    EXPECT_EQ(cellsOf(*cut), (std::vector<int32_t>{1, 2, N, N, 5, 6, N, N, N, N, N, N, N, N, N, N}));
+    EXPECT_EQ(cut->cellSizeX(), 10);
+    EXPECT_EQ(cut->cellSizeY(), 20);
+    EXPECT_EQ(cut->extent().ymin, grid->extent().ymin);
+    // The environment's cell size taken from the grid keeps both sides.
+    h::RasterAnalysisEnvironment fromGrid;
+    fromGrid.setCellSizeFrom(*grid);
+    const h::RasterLattice out = fromGrid.outputLattice(*grid);
+    EXPECT_EQ(out.rows, 4);
+    EXPECT_EQ(out.cellY(), 20);
+}

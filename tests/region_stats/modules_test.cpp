@@ -3,6 +3,7 @@
 // region's output and the cross-tabulations of appended runs.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 
 #include "TestFiles.h"
@@ -119,6 +120,24 @@ TEST(RegionStatsRules, TheValueStatusLinesFollowTheFilesAndTheRequestedOrder) {
             seen.push_back(column + " :: " + token);
         });
         EXPECT_EQ(seen, c.lines);
+    }
+}
+
+// SEI reads fragstat's SHEI column and SHEI is its own: a landscape run that
+// asks for both keeps both fields, each with the region's SHEI.
+TEST(RegionStatsRules, SeiAndSheiBothKeepTheirFieldFromTheOneColumn) {
+    for (const std::vector<std::string>& codes :
+         {std::vector<std::string>{"SEI", "SHEI"}, std::vector<std::string>{"SHEI", "TLA", "SEI"}}) {
+        kv::RegionStatsRows rows;
+        ASSERT_EQ(kv::AddRegionRows(rows, {parsed(true, "LID TA SHDI SHEI\nx 12.5 1.2 0.625\n")}, codes, 1,
+                                    h::Value(std::string("North"))),
+                  "");
+        ASSERT_EQ(rows.rows.size(), 1u);
+        for (const char* code : {"SEI", "SHEI"}) {
+            auto at = std::find(rows.codes.begin(), rows.codes.end(), code);
+            ASSERT_NE(at, rows.codes.end()) << code;
+            EXPECT_EQ(rows.rows[0].values[static_cast<size_t>(at - rows.codes.begin())], 0.625) << code;
+        }
     }
 }
 

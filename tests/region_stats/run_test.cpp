@@ -25,6 +25,7 @@
 #include "FaultInjection.h"
 #include "host/data/Workspace.h"
 #include "GridSession.h"
+#include "TestFiles.h"
 #include "fragstat/fragstat.h"
 #include "host/Application.h"
 #include "host/Document.h"
@@ -35,10 +36,12 @@
 #include "host/data/Raster.h"
 #include "host/data/RasterLayer.h"
 #include "host/data/Table.h"
+#include "host/data/Workspace.h"
 #include "raster/Classes/GridCommand.h"
 #include "raster/Classes/clsG_RegionStats.h"
 #include "raster/Forms/frmGridRegionStats.h"
 #include "raster/Modules/modFragStats.h"
+#include "raster/Modules/modRegionStats.h"
 
 namespace {
 
@@ -420,7 +423,8 @@ TEST(RegionStatsRun, TheStatusLineShowsEachValueAsItIsRead) {
     EXPECT_GT(classRows, 0);
 }
 
-// Text keys with quotes, fractional keys and a null key each select their own regions.
+// Text keys with quotes and fractional keys each select their own regions;
+// regions without a value are left out, said once, and have no values in the join.
 TEST(RegionStatsRun, QuotedTextFractionalAndNullKeysKeepTheirRegions) {
     RegionSession s;
     s.addGrid("landscape.tif");
@@ -448,9 +452,22 @@ TEST(RegionStatsRun, QuotedTextFractionalAndNullKeysKeepTheirRegions) {
     h::Cursor rows = t->search(nullptr, false);
     while (h::RowPtr r = rows.next())
         if (h::toText(r->value("Class")) == "All") ta[h::isNull(r->value("OWNER")) ? "<null>" : h::toText(r->value("OWNER"))] += h::toDouble(r->value("TLA"));
-    ASSERT_EQ(ta.size(), 3u) << s.messages();
-    EXPECT_NEAR(ta["O'Brien"] + ta["Crown"] + ta["<null>"], 2500, 0.05);
-    EXPECT_NEAR(ta["<null>"], 481.9, 1.0);   // South's 4,818,983 m2 (README)
+    ASSERT_EQ(ta.size(), 2u) << s.messages();
+    EXPECT_NEAR(ta["O'Brien"] + ta["Crown"], 2500 - 481.9, 1.0);   // all but South's 4,818,983 m2 (README)
+    EXPECT_EQ(s.driver.messages.back().text,
+              "1 feature of regions without a value of OWNER (null) was left out of the run and of the join.");
+    EXPECT_EQ(s.driver.messages.back().title, "Regions Left Out");
+    {
+        h::FeatureClassPtr joined = h::FeatureClass::open(s.path("Join.shp"));
+        h::Cursor jr = joined->search(nullptr, false);
+        int64_t blank = 0;
+        while (h::RowPtr r = jr.next())
+            if (h::isNull(r->value("OWNER"))) {
+                ++blank;
+                for (const char* cls : {"Class-10", "Class-20"}) EXPECT_TRUE(h::isNull(r->value(cls))) << cls;
+            }
+        EXPECT_EQ(blank, 1);
+    }
 
     const std::string shares = s.path("shares.dbf");
     s.run(shares, "SHARE");
@@ -463,6 +480,84 @@ TEST(RegionStatsRun, QuotedTextFractionalAndNullKeysKeepTheirRegions) {
     EXPECT_EQ(keys, (std::set<double>{0.25, 1.25}));
 }
 
+// An Int16 GeoTIFF on the sample's corner (UTM 17N), cells of 10 m wide
+// and cellY high, row by row from the top.
+void writeInt16Grid(const std::string& path, int columns, int rows, double cellY, std::vector<int16_t> cells) {
+    GDALAllRegister();
+    GDALDriver* gtiff = GetGDALDriverManager()->GetDriverByName("GTiff");
+    GDALDataset* ds = gtiff->Create(path.c_str(), columns, rows, 1, GDT_Int16, nullptr);
+    double gt[6] = {600000, 10, 0, 5055000, 0, -cellY};
+    ds->SetGeoTransform(gt);
+    OGRSpatialReference sr;
+    sr.importFromEPSG(26917);
+    ds->SetSpatialRef(&sr);
+    EXPECT_EQ(ds->GetRasterBand(1)->RasterIO(GF_Write, 0, 0, columns, rows, cells.data(), columns, rows, GDT_Int16, 0, 0),
+              CE_None);
+    GDALClose(ds);
+}
+
+// Inputs that cannot give a region's figures are refused before any write:
+// cells that are not square (the grid statistics' refusal), a region layer
+// without features, one whose selected features have no region value.
+TEST(RegionStatsRun, NonSquareCellsAndRegionLayersWithoutRegionsWriteNothing) {
+    RegionSession s;
+    {
+        std::vector<int16_t> cells(500 * 417, 10);
+        for (size_t i = 0; i < cells.size(); i += 3) cells[i] = 20;
+        writeInt16Grid(s.path("tall.tif"), 500, 417, 12, cells);
+        s.map()->addLayer(h::openRasterLayer(s.path("tall.tif")));
+    }
+    s.addGrid("landscape.tif");
+    h::FeatureLayerPtr regions = s.addRegions();
+    h::FeatureClassPtr none = h::ShapefileWorkspace::open(s.dir.string())
+                                  .createFeatureClass("none", {{"REGION", h::FieldString, 16, 0, 0}},
+                                                      h::ShapeType::Polygon,
+                                                      &*regions->featureClass()->spatialReference());
+    s.map()->addLayer(std::make_shared<h::FeatureLayer>(none, "none"));
+    regions->featureClass()->addFields({{"EMPTY", h::FieldString, 8, 0, 0}});
+    regions->featureClass()->flush();
+    kv::frmGridRegionStats& d = s.open();
+    const std::string table = s.path("stats.dbf");
+    struct Case {
+        const char *grid, *regions, *field;
+        std::string says;
+    } cases[] = {
+        {"tall.tif", "regions", "REGION",
+         "The cells of tall.tif are 10 by 12 map units.  fragstat measures square cells only, so its areas and edges "
+         "would be wrong.\r\nResample the raster to square cells.  Cannot continue."},
+        {"landscape.tif", "none", "REGION",
+         "The region layer none has no features, so there is no region to run.  Nothing was written."},
+        {"landscape.tif", "regions", "EMPTY",
+         "No feature of the region layer regions has a value of EMPTY, so there is no region to run.  Nothing was "
+         "written."},
+    };
+    for (const Case& c : cases) {
+        korvane::test::FolderSnapshot before(s.dir);
+        const auto scratch = korvane::test::FolderSnapshot::read(h::scratchFolder());
+        s.driver.messages.clear();
+        EXPECT_FALSE(d.RunGridRegionStats(c.grid, "Value", c.regions, c.field, "LC", true, "CA, TE, %LAND", table,
+                                          false, "False"));
+        ASSERT_EQ(s.driver.messages.size(), 1u) << s.messages();
+        EXPECT_EQ(s.driver.messages[0].text, c.says);
+        EXPECT_TRUE(s.driver.errorReports.empty()) << s.messages();
+        EXPECT_TRUE(before.sameAsNow()) << before.differences();
+        EXPECT_EQ(korvane::test::FolderSnapshot::read(h::scratchFolder()), scratch);
+        EXPECT_TRUE(s.map()->tables().empty());
+    }
+}
+
+// The run-number limit says what it is and what to do, for a new table and
+// for one appended to.
+TEST(RegionStatsRun, TheRunNumberLimitSaysWhatItIsAndWhatToDo) {
+    korvane::test::TempFolder tmp;
+    const std::string fresh = tmp.file("new.dbf");
+    kv::GridStatsTableState s = kv::CheckRegionStatsTable(fresh, false, 1000);
+    EXPECT_EQ(s.refusal,
+              "The Run field of the region statistics table holds run numbers up to 999, one per region value, and "
+              "the run has 1000 region values.\r\nSelect the regions of at most 999 values in the region layer and "
+              "write each selection to a table of its own.  Cannot continue.");
+    EXPECT_TRUE(kv::CheckRegionStatsTable(fresh, false, 999).refusal.empty());
+}
 TEST(RegionStatsRun, RefusalsLeaveEveryFileAndTheSelectionAsTheyWere) {
     RegionSession s;
     s.addGrid("landscape.tif");
@@ -487,11 +582,11 @@ TEST(RegionStatsRun, RefusalsLeaveEveryFileAndTheSelectionAsTheyWere) {
     korvane::test::FolderSnapshot before(s.dir);
     s.driver.messages.clear();
     {
-        // Run numbers 996 and on: 996 + 5 region values pass 999.
+        // Run numbers 998 and on: 998 + the 2 selected regions pass 999.
         h::TablePtr t = h::Table::open(table);
         h::Cursor c = t->update(nullptr, false);
         while (h::RowPtr r = c.next()) {
-            r->setValue("Run", 996);
+            r->setValue("Run", 998);
             c.updateRow(*r);
         }
         t->flush();
@@ -678,19 +773,9 @@ TEST(RegionStatsRun, AFailedOrBrokenFragstatRunWritesNothing) {
 TEST(RegionStatsRun, ARegionWithoutOutputEndsTheRunBeforeAnyWrite) {
     RegionSession s;
     {
-        GDALAllRegister();
-        GDALDriver* gtiff = GetGDALDriverManager()->GetDriverByName("GTiff");
-        GDALDataset* ds = gtiff->Create(s.path("odd.tif").c_str(), 500, 500, 1, GDT_Int16, nullptr);
-        double gt[6] = {600000, 10, 0, 5055000, 0, -10};
-        ds->SetGeoTransform(gt);
-        OGRSpatialReference sr;
-        sr.importFromEPSG(26917);
-        ds->SetSpatialRef(&sr);
         std::vector<int16_t> cells(500 * 500, 1);
         for (int i = 0; i < 500 * 250; ++i) cells[static_cast<size_t>(i)] = -9999;   // the north half
-        EXPECT_EQ(ds->GetRasterBand(1)->RasterIO(GF_Write, 0, 0, 500, 500, cells.data(), 500, 500, GDT_Int16, 0, 0),
-                  CE_None);
-        GDALClose(ds);
+        writeInt16Grid(s.path("odd.tif"), 500, 500, 10, cells);
         s.map()->addLayer(h::openRasterLayer(s.path("odd.tif")));
     }
     h::FeatureLayerPtr regions = s.addRegions();

@@ -118,6 +118,39 @@ TEST(DissolveTool, StatisticsPerGroupWithShortenedNames) {
     EXPECT_EQ(h::toDouble(b->value("COUNT_WEIG")), 2);
 }
 
+// Statistics of a world-like layer's population (tests/data/world-pop):
+// sums past 10^9 and their means, ranges and deviations fit their fields.
+TEST(DissolveTool, StatisticsFieldsHoldTheirValues) {
+    Tools fx;
+    auto fc = fx.run(dissolve(), {{"in_features", KV_TEST_DATA "/world-pop/world.shp"},
+                                  {"out_feature_class", fx.path("continents.shp")},
+                                  {"dissolve_field", "CONTINENT"},
+                                  {"statistics_fields", "POP SUM;POP MEAN;POP MIN;POP MAX;POP RANGE;POP STD;POP COUNT"}});
+    ASSERT_TRUE(fc);
+    struct Want {
+        const char* continent;
+        double sum, mean, range;
+        int count;
+    } want[] = {
+        {"Asia", 3034758322.0, 3034758322.0 / 3, 1397715000.0 - 270625568.0, 3},
+        {"North America", 455815052.0, 455815052.0 / 2, 328239523.0 - 127575529.0, 2},
+        {"Oceania", 11646, 11646, 0, 1},
+    };
+    auto rows = fc->search(nullptr, false);
+    for (const Want& w : want) {
+        auto r = rows.next();
+        ASSERT_TRUE(r) << w.continent;
+        EXPECT_EQ(h::toText(r->value("CONTINENT")), w.continent);
+        EXPECT_DOUBLE_EQ(h::toDouble(r->value("SUM_POP")), w.sum) << w.continent;
+        EXPECT_NEAR(h::toDouble(r->value("MEAN_POP")), w.mean, 1e-6) << w.continent;
+        EXPECT_DOUBLE_EQ(h::toDouble(r->value("RANGE_POP")), w.range) << w.continent;
+        EXPECT_EQ(h::toDouble(r->value("COUNT_POP")), w.count) << w.continent;
+    }
+    EXPECT_FALSE(rows.next());
+    const h::FieldDef& sum = fc->fields().field(fc->findField("SUM_POP"));
+    EXPECT_GE(sum.precision - sum.scale, 11);   // ten digits and a sign
+}
+
 TEST(DissolveTool, RefusesBeforeWritingAnything) {
     Tools fx;
     std::string existing = fx.path("taken.shp");

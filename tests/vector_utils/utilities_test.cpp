@@ -1,6 +1,8 @@
 // Layer, field, cursor, sort and map-unit utilities on real shapefiles.
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include <numeric>
 
 #include "Fixture.h"
@@ -177,6 +179,29 @@ TEST(AreaAndPerimeter, SquareAndHoleGetExactValuesOnEveryFeature) {
     EXPECT_NEAR(h::toDouble(fc->feature(1)->value(a)), 100.0 - 6.0, 1e-9);
     EXPECT_NEAR(h::toDouble(fc->feature(1)->value(p)), 40.0 + 10.0, 1e-9);
     EXPECT_TRUE(fx.driver.messages.empty());   // new fields need no confirmation
+}
+
+// A self-intersecting ring is measured after repair, by its polygonal
+// boundary: a spike that collapses to a line adds no perimeter.
+TEST(AreaAndPerimeter, ARepairedRingIsMeasuredByItsPolygonsOnly) {
+    struct Case {
+        const char* what;
+        std::vector<h::Point> ring;
+        double area, perimeter;
+    } cases[] = {
+        {"square with a spike", {{0, 0}, {0, 10}, {10, 10}, {10, 5}, {15, 5}, {10, 5}, {10, 0}, {0, 0}}, 100, 40},
+        {"bow-tie", {{0, 0}, {10, 10}, {10, 0}, {0, 10}, {0, 0}}, 50, 2 * (10 + 10 * std::sqrt(2.0))},
+    };
+    for (const Case& c : cases) {
+        DataFixture fx;
+        auto layer = fx.polygons("ap", {{c.ring}}, {"a"});
+        const h::Geometry measured = kv::MeasuredShape(layer->featureClass()->feature(0)->shape());
+        EXPECT_NEAR(measured.area(), c.area, 1e-9) << c.what;
+        EXPECT_NEAR(measured.length(), c.perimeter, 1e-9) << c.what;
+        kv::AddAreaAndPerimFields(layer, false);
+        auto fc = layer->featureClass();
+        EXPECT_NEAR(h::toDouble(fc->feature(0)->value("Perimeter")), c.perimeter, 1e-4) << c.what;
+    }
 }
 
 TEST(AreaAndPerimeter, ExistingAreaKeptOnNoWhilePerimeterIsMade) {

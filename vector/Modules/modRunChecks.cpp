@@ -17,18 +17,6 @@ bool IsGeographicLayer(const h::Table& table) {
     return fc && fc->spatialReference() && fc->spatialReference()->geographic;
 }
 
-namespace {
-std::string geographicText(const std::string& layerName) {
-    return "The layer '" + layerName + "' is in geographic coordinates (degrees): its areas and lengths will be in "
-           "square degrees and degrees, which distort with latitude. Projecting the layer gives meaningful values.";
-}
-}  // namespace
-
-bool ConfirmGeographicLayer(const std::string& layerName) {
-    return h::MsgBox(geographicText(layerName) + "\r\nRun on the geographic coordinates anyway?",
-                     h::mb::YesNo | h::mb::Question | h::mb::DefaultButton2, "Geographic Coordinates") == h::mb::Yes;
-}
-
 void WarnGeographicLayer(const std::string& layerName) {
     std::fprintf(stderr, "Warning: layer '%s' is in geographic coordinates: areas in square degrees, lengths in degrees.\n",
                  layerName.c_str());

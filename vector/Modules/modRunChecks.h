@@ -17,10 +17,6 @@ namespace kv {
 // True when the feature class's coordinate system is geographic (degrees).
 bool IsGeographicLayer(const korvane::host::Table& table);
 
-// The dialogs' question before a run on a geographic layer (Yes/No, default
-// No): true to go on.
-bool ConfirmGeographicLayer(const std::string& layerName);
-
 // The one-line warning of a run that measures a geographic layer without
 // asking (a batch line replayed as stored), on standard error.
 void WarnGeographicLayer(const std::string& layerName);
