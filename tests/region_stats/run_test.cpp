@@ -551,12 +551,12 @@ TEST(RegionStatsRun, NonSquareCellsAndRegionLayersWithoutRegionsWriteNothing) {
 TEST(RegionStatsRun, TheRunNumberLimitSaysWhatItIsAndWhatToDo) {
     korvane::test::TempFolder tmp;
     const std::string fresh = tmp.file("new.dbf");
-    kv::GridStatsTableState s = kv::CheckRegionStatsTable(fresh, false, 1000);
+    kv::GridStatsTableState s = kv::CheckRegionStatsTable(fresh, false, 1000, "REGION");
     EXPECT_EQ(s.refusal,
               "The Run field of the region statistics table holds run numbers up to 999, one per region value, and "
               "the run has 1000 region values.\r\nSelect the regions of at most 999 values in the region layer and "
               "write each selection to a table of its own.  Cannot continue.");
-    EXPECT_TRUE(kv::CheckRegionStatsTable(fresh, false, 999).refusal.empty());
+    EXPECT_TRUE(kv::CheckRegionStatsTable(fresh, false, 999, "REGION").refusal.empty());
 }
 TEST(RegionStatsRun, RefusalsLeaveEveryFileAndTheSelectionAsTheyWere) {
     RegionSession s;
