@@ -14,6 +14,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
 
 #include "host/Failure.h"
@@ -522,12 +524,49 @@ void RasterDataset::writeValueTable(const RasterTableRows& rows) {
     m.tableStatus.clear();
 }
 
+// Whether a dataset's auxiliary file is missing or holds band 1's table and
+// nothing else, in the layout the one-pass table writer gives it (table
+// text is escaped, so no element name can stand inside a value).
+static bool auxHoldsOnlyATable(const std::string& aux) {
+    std::error_code ec;
+    if (!std::filesystem::exists(aux, ec)) return !ec;
+    std::ifstream in(aux, std::ios::binary);
+    if (!in) return false;
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad()) return false;
+    static const std::string head = "<PAMDataset>\n  <PAMRasterBand band=\"1\">\n    <GDALRasterAttributeTable";
+    static const std::string tail = "    </GDALRasterAttributeTable>\n  </PAMRasterBand>\n</PAMDataset>\n";
+    auto count = [&](const char* what) {
+        size_t n = 0;
+        for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+        return n;
+    };
+    return text.size() > head.size() + tail.size() && text.compare(0, head.size(), head) == 0 &&
+           text.compare(text.size() - tail.size(), tail.size(), tail) == 0 && count("<PAMRasterBand") == 1 &&
+           count("<GDALRasterAttributeTable") == 1;
+}
+
 void RasterDataset::writeGdalAttributeTable() {
     TablePtr t = attributeTable();
     if (!t) return;
     if (impl_->format != RasterFormat::Tiff && impl_->format != RasterFormat::Grid) return;
-    std::string xml = data::gdalTableXml(*t, impl_->dataPath + ".aux.xml");
-    replaceFileContents(impl_->dataPath + ".aux.xml", xml);
+    const std::string aux = impl_->dataPath + ".aux.xml";
+    if (auxHoldsOnlyATable(aux)) {
+        // The copy holds nothing but a table: written anew in one pass, the
+        // old one never parsed, whatever the number of rows.
+        RasterTableRows rows;
+        rows.fields = t->fields().all();
+        Cursor c = t->search(nullptr, true);
+        while (RowPtr r = c.next()) {
+            std::vector<Value>& v = rows.rows.emplace_back();
+            for (size_t i = 0; i < rows.fields.size(); ++i) v.push_back(r->value(static_cast<int32_t>(i)));
+        }
+        FileReplacement next({aux});
+        data::writeGdalTableXml(next.temporary(0).string(), rows);
+        next.commit();
+    } else {
+        replaceFileContents(aux, data::gdalTableXml(*t, aux));
+    }
     // GDAL reads the auxiliary file when it opens the dataset again.
     impl_->closeHandle();
 }
