@@ -119,6 +119,12 @@ public:
     void addMap(MapPtr m);
     void setFocusMap(MapPtr m);
 
+    // The folder of the file the document is kept in (empty when it is kept
+    // in none): results that must outlive the process and have no place of
+    // their own are kept there.
+    const std::string& folder() const { return folder_; }
+    void setFolder(std::string folder) { folder_ = std::move(folder); }
+
     // The item selected in the table of contents (a layer, or nothing).
     LayerPtr selectedLayer() const { return selected_.lock(); }
     void setSelectedLayer(const LayerPtr& l) { selected_ = l; }
@@ -141,6 +147,7 @@ private:
     std::vector<MapPtr> maps_;
     MapPtr focus_;
     std::weak_ptr<Layer> selected_;
+    std::string folder_;
 };
 using DocumentPtr = std::shared_ptr<Document>;
 

@@ -142,6 +142,11 @@ int main(int argc, char** argv) {
         // ones that follow the map's layers see it opened.
         session.menus();
         DocumentFile::loadInto(*app.document(), docPath, layerOpener());
+        {
+            std::error_code ec;
+            const auto absolute = std::filesystem::absolute(docPath, ec);
+            if (!ec) app.document()->setFolder(absolute.parent_path().string());
+        }
         app.document()->openDocument();
         auto before = documentItems(*app.document());
         const auto namesBefore = layerNameCounts(*app.document());

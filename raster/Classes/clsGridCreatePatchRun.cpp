@@ -4,6 +4,8 @@
 #include <cmath>
 #include <filesystem>
 
+#include <unistd.h>
+
 #include "host/Failure.h"
 #include "host/Ui.h"
 #include "host/data/RasterLayer.h"
@@ -212,6 +214,31 @@ void clsG_createPatch::RunClumper(const h::LayerPtr& InGrid, const std::string& 
             patches->writeValueTable(patchRows);
         } else {
             shown = saved;
+        }
+        if (shown == patches) {
+            // Unsaved: the scratch folder goes when korvane exits, so the
+            // result the layer shows is kept beside the document, under a
+            // marked name, for as long as the document refers to it.
+            const std::string folder = hook() && hook()->document() ? hook()->document()->folder() : std::string();
+            if (!folder.empty()) {
+                try {
+                    h::RasterWorkspace ws = h::RasterWorkspace::open(folder);
+                    std::string kept;
+                    for (int n = 1; kept.empty() || ws.exists(kept); ++n)
+                        kept = stdfs::path(*name).stem().string() + ".kvunsaved-" + std::to_string(::getpid()) + "-" +
+                               std::to_string(n) + ".tif";
+                    h::RasterDatasetPtr copy = ws.copy(*patches, kept);
+                    shown = copy;
+                    MsgBox("The patch raster could not be saved in " + SaveLocation + ".  The layer shows the unsaved "
+                           "result, kept as " + copy->path() + "; save it with a name of your own to keep it.",
+                           h::mb::Exclamation, "Patch Raster Not Saved");
+                } catch (const h::Failure& f) {
+                    MsgBox("The patch raster could not be saved in " + SaveLocation + ", nor kept beside the "
+                           "document (" + f.description() + "): the layer shows a working raster that goes when "
+                           "korvane exits.",
+                           h::mb::Exclamation, "Patch Raster Not Saved");
+                }
+            }
         }
         KV_LINE;
         auto layer = std::make_shared<h::RasterLayer>(shown);

@@ -281,6 +281,31 @@ TEST(PatchTheme, AFailedSaveShowsTheWorkingRasterAndLeavesTheFolder) {
     for (auto& e : fs::directory_iterator(p.out.path())) ADD_FAILURE() << e.path();
 }
 
+// The scratch folder goes when korvane exits: an unsaved result that the
+// document refers to is kept beside the document, under a marked name, and
+// the message says where.
+TEST(PatchTheme, AnUnsavedResultIsKeptBesideTheDocument) {
+    Patch p;
+    p.selectGrid();
+    TempFolder docs;
+    p.app.document()->setFolder(docs.path());
+    auto before = scratchFiles();
+    h::testing::failAt(h::testing::Step::Rename, EIO, "g.tif.vat.dbf");
+    p.click("KIND", "8N - Use Diagonals");
+    h::testing::clearFaults();
+    auto layer = p.added();
+    ASSERT_TRUE(layer);
+    const std::string kept = layer->raster()->path();
+    EXPECT_EQ(fs::path(kept).parent_path(), fs::path(docs.path()));
+    EXPECT_NE(fs::path(kept).filename().string().find("g.kvunsaved-"), std::string::npos) << kept;
+    EXPECT_EQ(tableRows(*layer->raster()).size(), 3u);
+    ASSERT_FALSE(p.ui.driver.messages.empty());
+    EXPECT_EQ(p.ui.driver.messages.back().title, "Patch Raster Not Saved");
+    EXPECT_NE(p.ui.driver.messages.back().text.find(kept), std::string::npos);
+    EXPECT_EQ(scratchFiles(), before);
+    for (auto& e : fs::directory_iterator(p.out.path())) ADD_FAILURE() << e.path();
+}
+
 TEST(PatchTheme, PatchCountsOfTheSampleAreFragstatsNumberOfPatches) {
     auto grid = h::RasterDataset::open(std::string(KV_SAMPLE_DIR) + "/landscape.tif");
     korvane::fragstat::ClassGrid cells;
