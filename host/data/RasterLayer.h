@@ -61,7 +61,16 @@ private:
 // band a colour table (entry = cell value) in the GDAL auxiliary file.
 // Every file is replaced whole. Does nothing for a raster that is not an
 // integer grid or whose value table lacks `Value` or the renderer's field.
-void writeRendererColours(RasterDataset& raster, const UniqueValueRenderer& renderer);
+// `tableHasColours`: the value table was written with these colours
+// already (addRendererColours), so only the colour table is left to write.
+void writeRendererColours(RasterDataset& raster, const UniqueValueRenderer& renderer,
+                          bool tableHasColours = false);
+
+// Gives value-table rows held in memory the fields `Red`, `Green` and `Blue`
+// of writeRendererColours, so that a table written from them carries the
+// renderer's colours from the start. Does nothing where the rows lack the
+// renderer's field.
+void addRendererColours(RasterTableRows& table, const UniqueValueRenderer& renderer);
 
 class RasterLayer : public Layer {
 public:

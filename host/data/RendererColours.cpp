@@ -19,6 +19,10 @@ namespace {
 
 constexpr std::array<const char*, 3> kChannels = {"Red", "Green", "Blue"};
 
+FieldDef colourField(const char* name) { return {name, FieldSmallInteger, 0, 3, 0}; }
+
+int32_t channel(const Rgb& c, size_t k) { return static_cast<int32_t>(k == 0 ? c.red : k == 1 ? c.green : c.blue); }
+
 // Band 1's colour table (and its colour interpretation Palette) as the
 // nodes of a GDAL auxiliary file.
 void putColourTable(CPLXMLNode* band, const std::vector<std::optional<Rgb>>& table) {
@@ -56,21 +60,41 @@ std::optional<Rgb> RendererColours::of(const Value& v) const {
     return it == texts_.end() ? std::nullopt : std::optional<Rgb>(it->second);
 }
 
-void writeRendererColours(RasterDataset& raster, const UniqueValueRenderer& renderer) {
+void addRendererColours(RasterTableRows& table, const UniqueValueRenderer& renderer) {
+    auto at = [&](const std::string& name) {
+        for (size_t i = 0; i < table.fields.size(); ++i)
+            if (sameFieldName(table.fields[i].name, name)) return i;
+        return table.fields.size();
+    };
+    const size_t classAt = at(renderer.field);
+    if (classAt == table.fields.size()) return;
+    std::array<size_t, 3> channelAt{};
+    for (size_t k = 0; k < kChannels.size(); ++k) {
+        channelAt[k] = at(kChannels[k]);
+        if (channelAt[k] == table.fields.size()) table.fields.push_back(colourField(kChannels[k]));
+    }
+    const RendererColours colours(renderer);
+    for (std::vector<Value>& row : table.rows) {
+        row.resize(table.fields.size());
+        const std::optional<Rgb> c = colours.of(row[classAt]);
+        for (size_t k = 0; k < kChannels.size(); ++k) row[channelAt[k]] = c ? Value(channel(*c, k)) : Value();
+    }
+}
+
+void writeRendererColours(RasterDataset& raster, const UniqueValueRenderer& renderer, bool tableHasColours) {
     if (!raster.isIntegerGrid()) return;
     TablePtr table = raster.attributeTable();
     if (!table) return;
     const int32_t valueField = table->findField("Value"), classField = table->findField(renderer.field);
     if (valueField < 0 || classField < 0) return;
     const RendererColours colours(renderer);
-    auto channel = [](const Rgb& c, size_t k) { return static_cast<int32_t>(k == 0 ? c.red : k == 1 ? c.green : c.blue); };
 
     // The fields first, in one pass where the table can make it.
     std::vector<FieldDef> missing;
     for (const char* name : kChannels)
-        if (table->findField(name) < 0) missing.push_back({name, FieldSmallInteger, 0, 3, 0});
-    bool written = false;
-    if (missing.size() == kChannels.size()) {
+        if (table->findField(name) < 0) missing.push_back(colourField(name));
+    bool written = tableHasColours;
+    if (!written && missing.size() == kChannels.size()) {
         std::vector<std::string> keep;
         for (const FieldDef& f : table->fields().all())
             if (f.type != FieldOID && f.type != FieldGeometry) keep.push_back(f.name);
@@ -96,7 +120,7 @@ void writeRendererColours(RasterDataset& raster, const UniqueValueRenderer& rend
 
     RasterDataset::Impl& m = RasterAccess::impl(raster);
     if (m.format != RasterFormat::Tiff && m.format != RasterFormat::Grid) return;
-    raster.writeGdalAttributeTable();
+    if (!tableHasColours) raster.writeGdalAttributeTable();
     if (m.pixelType != PixelType::UInt8 && m.pixelType != PixelType::UInt16) return;
     // A colour table is indexed by the cell value: it runs up to the table's
     // largest value; values the table lacks, and NoData, stay transparent.

@@ -42,9 +42,10 @@ public:
     void RunClumper(const korvane::host::LayerPtr& InGrid, const std::string& ClassName, bool as8N,
                     const std::string& SaveLocation);
     // One class per distinct class value, ascending, each labelled with its
-    // value and coloured from a seeded random ramp.
+    // value and coloured from a seeded random ramp. `tableHasColours`: the
+    // raster's value table was written with these colours already.
     void ChangeRenderToUVRenderer(korvane::host::RasterLayer& InputRasterLayer, const std::string& FieldName,
-                                  const PatchClasses& DictValues);
+                                  const PatchClasses& DictValues, bool tableHasColours = false);
 
     // The map whose layer events the command follows (for tests).
     korvane::host::MapPtr connectedMap() const { return m_pMap; }

@@ -81,6 +81,20 @@ void FillPatchTable(h::RasterTableRows& table, const std::string& patchField, co
     }
 }
 
+// The patch raster's renderer: one class per distinct class value,
+// ascending, each labelled with its value and coloured from a ramp of seed 100.
+h::UniqueValueRenderer PatchRenderer(const std::string& field, const PatchClasses& classes) {
+    std::vector<h::Value> values;
+    for (const auto& [code, v] : classes) values.push_back(v);
+    ArraySort(values);
+    values.erase(std::unique(values.begin(), values.end()), values.end());
+    std::vector<h::Rgb> ramp = h::randomColourRamp(values.size(), 100);
+    h::UniqueValueRenderer r;
+    r.field = field;
+    for (size_t i = 0; i < values.size(); ++i) r.classes.push_back({values[i], h::toText(values[i]), ramp[i]});
+    return r;
+}
+
 }  // namespace
 
 std::optional<std::string> PatchRasterName(const std::string& folder, const std::string& layerName, std::string& why) {
@@ -204,6 +218,8 @@ void clsG_createPatch::RunClumper(const h::LayerPtr& InGrid, const std::string& 
         // grouping's fields, filled in memory and written once, with the raster.
         KV_LINE;
         FillPatchTable(patchRows, patchField, fields.field(classField), classes, geometry);
+        // The renderer's colours go into the table as it is written.
+        h::addRendererColours(patchRows, PatchRenderer(patchField, classes));
 
         KV_LINE;
         h::RasterDatasetPtr shown = patches;
@@ -242,7 +258,7 @@ void clsG_createPatch::RunClumper(const h::LayerPtr& InGrid, const std::string& 
         }
         KV_LINE;
         auto layer = std::make_shared<h::RasterLayer>(shown);
-        ChangeRenderToUVRenderer(*layer, patchField, classes);
+        ChangeRenderToUVRenderer(*layer, patchField, classes, true);
         layer->setName(InGrid->name() + " by " + patchField);
         map->addLayer(layer);
         // A failed save leaves the layer showing the working raster.
@@ -251,22 +267,14 @@ void clsG_createPatch::RunClumper(const h::LayerPtr& InGrid, const std::string& 
 }
 
 void clsG_createPatch::ChangeRenderToUVRenderer(h::RasterLayer& InputRasterLayer, const std::string& FieldName,
-                                                const PatchClasses& DictValues) {
+                                                const PatchClasses& DictValues, bool tableHasColours) {
     KV_MEMBER("ChangeRenderToUVRenderer").run([&] {
         KV_LINE;
-        std::vector<h::Value> values;
-        for (const auto& [code, v] : DictValues) values.push_back(v);
-        ArraySort(values);
-        values.erase(std::unique(values.begin(), values.end()), values.end());
-        KV_LINE;
-        std::vector<h::Rgb> ramp = h::randomColourRamp(values.size(), 100);
-        h::UniqueValueRenderer r;
-        r.field = FieldName;
-        for (size_t i = 0; i < values.size(); ++i) r.classes.push_back({values[i], h::toText(values[i]), ramp[i]});
-        InputRasterLayer.setRenderer(std::move(r));
+        InputRasterLayer.setRenderer(PatchRenderer(FieldName, DictValues));
         KV_LINE;
         // The raster's own files carry the colours too, for other software.
-        if (InputRasterLayer.raster()) h::writeRendererColours(*InputRasterLayer.raster(), *InputRasterLayer.renderer());
+        if (InputRasterLayer.raster())
+            h::writeRendererColours(*InputRasterLayer.raster(), *InputRasterLayer.renderer(), tableHasColours);
     });
 }
 
