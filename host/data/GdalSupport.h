@@ -1,6 +1,7 @@
 #pragma once
 // GDAL set-up and error capture for the data layer's sources (not part of
 // the public interface: include only from host/data/*.cpp).
+#include <cpl_conv.h>
 #include <cpl_error.h>
 
 #include <cstdint>
@@ -38,6 +39,17 @@ private:
     int count_ = 0;
     int failures_ = 0;
     std::string message_;
+};
+
+// While it lives, the datasets this thread opens, creates or closes neither
+// read nor write a GDAL auxiliary file (.aux.xml): the host writes its own,
+// and reads what it needs of one itself.
+class NoAuxiliaryFile {
+public:
+    NoAuxiliaryFile() { CPLSetThreadLocalConfigOption("GDAL_PAM_ENABLED", "NO"); }
+    ~NoAuxiliaryFile() { CPLSetThreadLocalConfigOption("GDAL_PAM_ENABLED", nullptr); }
+    NoAuxiliaryFile(const NoAuxiliaryFile&) = delete;
+    NoAuxiliaryFile& operator=(const NoAuxiliaryFile&) = delete;
 };
 
 // "what" plus GDAL's own words when it gave any.

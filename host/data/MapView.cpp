@@ -196,11 +196,12 @@ void drawRaster(RasterLayer& layer, const View& view, Picture& pic) {
     // is not needed for the cells and would cost memory with every patch.
     gdal::ErrorTrap trap;
     const char* openOptions[] = {"NUM_THREADS=ALL_CPUS", nullptr};
-    CPLSetThreadLocalConfigOption("GDAL_PAM_ENABLED", "NO");
-    GdalHandle ds(static_cast<GDALDataset*>(GDALOpenEx(RasterAccess::impl(raster).dataPath.c_str(),
-                                                       GDAL_OF_RASTER | GDAL_OF_READONLY, nullptr, openOptions,
-                                                       nullptr)));
-    CPLSetThreadLocalConfigOption("GDAL_PAM_ENABLED", nullptr);
+    GdalHandle ds = [&] {
+        gdal::NoAuxiliaryFile noAux;
+        return GdalHandle(static_cast<GDALDataset*>(GDALOpenEx(RasterAccess::impl(raster).dataPath.c_str(),
+                                                               GDAL_OF_RASTER | GDAL_OF_READONLY, nullptr,
+                                                               openOptions, nullptr)));
+    }();
     if (!ds || ds->GetRasterCount() < 1)
         fail(err::HostGeneric, kSource, gdal::describe("Cannot read the cells of " + raster.path(), trap));
     GDALRasterBand* band = ds->GetRasterBand(1);
@@ -448,12 +449,13 @@ void writePng(const Picture& picture, const std::string& path) {
         fail(err::HostGeneric, kSource, gdal::describe("Cannot write " + path, trap));
     const GDALColorInterp interp[] = {GCI_RedBand, GCI_GreenBand, GCI_BlueBand, GCI_AlphaBand};
     for (int b = 0; b < 4; ++b) image->GetRasterBand(b + 1)->SetColorInterpretation(interp[b]);
-    // The picture alone: no auxiliary file beside it.
-    CPLSetThreadLocalConfigOption("GDAL_PAM_ENABLED", "NO");
-    GDALDataset* out = png->CreateCopy(temp.c_str(), image.get(), FALSE, nullptr, nullptr, nullptr);
-    const bool ok = out != nullptr;
-    if (out) GDALClose(out);  // a failed write at close is reported to the trap
-    CPLSetThreadLocalConfigOption("GDAL_PAM_ENABLED", nullptr);
+    bool ok = false;
+    {
+        gdal::NoAuxiliaryFile noAux;  // the picture alone: no auxiliary file beside it
+        GDALDataset* out = png->CreateCopy(temp.c_str(), image.get(), FALSE, nullptr, nullptr, nullptr);
+        ok = out != nullptr;
+        if (out) GDALClose(out);  // a failed write at close is reported to the trap
+    }
     if (!ok || trap.failed()) fail(err::HostGeneric, kSource, gdal::describe("Cannot write " + path, trap));
     replacement.commit();
 }

@@ -9,19 +9,10 @@ namespace korvane::host {
 
 namespace stdfs = std::filesystem;
 
-namespace {
-
-std::string lowered(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
-}  // namespace
-
 std::string foreignOutputTable(const std::string& dbfPath, const Table* table,
                                const std::vector<std::string>& leadingFields) {
     const stdfs::path dbf(dbfPath);
-    const std::string name = lowered(dbf.filename().string());
+    const std::string name = data::lower(dbf.filename().string());
     if (name.ends_with(".vat.dbf"))
         return dbfPath + " is the value table of a raster, not a statistics table.  Choose another output table.";
     std::error_code ec;
@@ -47,7 +38,7 @@ namespace data {
 // is taken the table is read anew.
 void closeCachedTable(const std::string& path) {
     stdfs::path p(path);
-    std::string ext = lowered(p.extension().string());
+    std::string ext = data::lower(p.extension().string());
     if (ext != ".dbf" && ext != ".shp") return;
     p.replace_extension();
     if (TablePtr t = cachedTable(canonical(p.string()))) t->close();

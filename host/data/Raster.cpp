@@ -17,6 +17,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <optional>
 
 #include "host/Failure.h"
 #include "host/FileReplace.h"
@@ -119,16 +120,18 @@ void RasterDataset::Impl::closeHandle() {
 GDALDataset& RasterDataset::Impl::handle() {
     if (!ds) {
         gdal::ErrorTrap trap;
-        if (ownAuxiliary) CPLSetThreadLocalConfigOption("GDAL_PAM_ENABLED", "NO");
-        ds = static_cast<GDALDataset*>(GDALOpenEx(dataPath.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY, nullptr,
-                                                  nullptr, nullptr));
-        if (ds && ownAuxiliary) {
-            // The driver looks for the auxiliary file when it is first asked
-            // for the georeferencing, and from then on never again.
-            double gt[6];
-            ds->GetGeoTransform(gt);
+        {
+            std::optional<gdal::NoAuxiliaryFile> noAux;
+            if (ownAuxiliary) noAux.emplace();
+            ds = static_cast<GDALDataset*>(GDALOpenEx(dataPath.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY, nullptr,
+                                                      nullptr, nullptr));
+            if (ds && ownAuxiliary) {
+                // The driver looks for the auxiliary file when it is first asked
+                // for the georeferencing, and from then on never again.
+                double gt[6];
+                ds->GetGeoTransform(gt);
+            }
         }
-        if (ownAuxiliary) CPLSetThreadLocalConfigOption("GDAL_PAM_ENABLED", nullptr);
         if (!ds) fail(err::HostGeneric, kSource, gdal::describe("Cannot read the raster " + path, trap));
     }
     return *ds;

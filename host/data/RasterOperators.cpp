@@ -407,11 +407,12 @@ GridWriter::GridWriter(const std::string& outPath, const RasterLattice& lattice,
         for (const char* o : {"COMPRESS=DEFLATE", "ZLEVEL=1", "NUM_THREADS=ALL_CPUS"}) options.push_back(o);
     options.push_back(nullptr);
     gdal::ErrorTrap trap;
-    CPLSetThreadLocalConfigOption("GDAL_PAM_ENABLED", "NO");
-    ds_ = drv ? drv->Create(path_.c_str(), static_cast<int>(lattice.columns), static_cast<int>(lattice.rows), 1,
-                            cells_.type, const_cast<char**>(options.data()))
-              : nullptr;
-    CPLSetThreadLocalConfigOption("GDAL_PAM_ENABLED", nullptr);
+    {
+        gdal::NoAuxiliaryFile noAux;
+        ds_ = drv ? drv->Create(path_.c_str(), static_cast<int>(lattice.columns), static_cast<int>(lattice.rows), 1,
+                                cells_.type, const_cast<char**>(options.data()))
+                  : nullptr;
+    }
     if (!ds_) {
         cleanup();
         fail(err::HostGeneric, source, gdal::describe("Cannot write " + path_, trap));
@@ -483,12 +484,14 @@ void GridWriter::write(int64_t firstRow, int64_t rows, const double* cells) {
 RasterDatasetPtr GridWriter::finish(const ValueTableRows* table) {
     {
         gdal::ErrorTrap trap;
-        CPLSetThreadLocalConfigOption("GDAL_PAM_ENABLED", "NO");
-        ds_->FlushCache();
-        GDALClose(GDALDataset::ToHandle(ds_));
-        // GDAL reports a failed write of the file through its error handler.
-        bool ok = !trap.failed();
-        CPLSetThreadLocalConfigOption("GDAL_PAM_ENABLED", nullptr);
+        bool ok = false;
+        {
+            gdal::NoAuxiliaryFile noAux;
+            ds_->FlushCache();
+            GDALClose(GDALDataset::ToHandle(ds_));
+            // GDAL reports a failed write of the file through its error handler.
+            ok = !trap.failed();
+        }
         ds_ = nullptr;
         if (!ok || trap.failed()) fail(err::HostGeneric, source_, gdal::describe("Cannot write " + path_, trap));
     }

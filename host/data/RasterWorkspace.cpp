@@ -34,13 +34,6 @@ void checkName(const std::string& name) {
         fail(err::HostInvalidArg, kSource, "Not a valid raster name: \"" + name + "\".");
 }
 
-// Turns off GDAL's auxiliary files while this lives: the host writes its
-// own (see writeDatasetFiles).
-class NoPam {
-public:
-    NoPam() { CPLSetThreadLocalConfigOption("GDAL_PAM_ENABLED", "NO"); }
-    ~NoPam() { CPLSetThreadLocalConfigOption("GDAL_PAM_ENABLED", nullptr); }
-};
 
 }  // namespace
 
@@ -50,7 +43,7 @@ namespace {
 
 // Sets band 1's GDAL table inside an IMAGINE file.
 void setImagineTable(const std::string& file, GDALDefaultRasterAttributeTable&& rat) {
-    NoPam noPam;
+    gdal::NoAuxiliaryFile noAux;  // the host writes its own (see writeDatasetFiles)
     gdal::ErrorTrap trap;
     auto* ds = static_cast<GDALDataset*>(GDALOpen(file.c_str(), GA_Update));
     bool ok = ds != nullptr;
@@ -97,7 +90,7 @@ void writeDatasetFiles(const RasterDataset& src, RasterFormat format, const Data
     };
     try {
         {
-            NoPam noPam;
+            gdal::NoAuxiliaryFile noAux;
             gdal::ErrorTrap trap;
             std::vector<std::string> args = {"-b", "1", "-of", format == RasterFormat::Imagine ? "HFA" : "GTiff"};
             if (format != RasterFormat::Imagine) {
