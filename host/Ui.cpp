@@ -392,7 +392,16 @@ void ScriptDriver::finishScript() {
                           : "the command has ended, and no dialog is open to carry it out");
 }
 
+void ScriptDriver::endProgressLine() {
+    if (progressOut && lastPermille_ >= 0 && lastPermille_ < 40) {
+        *progressOut << "\n";
+        progressOut->flush();
+    }
+    lastPermille_ = -1;
+}
+
 int32_t ScriptDriver::messageBox(const MessageBoxInfo& m) {
+    endProgressLine();
     messages.push_back(m);
     const char* icon = iconName(m.icon());
     out_ << fmt::format("Message box \"{}\"{}:\n", escapeControls(m.title), *icon ? fmt::format(" ({})", icon) : "");
@@ -652,6 +661,7 @@ void ScriptDriver::formActivated(Form& f) {
 }
 
 void ScriptDriver::formHidden(Form& f) {
+    endProgressLine();
     std::erase(shown_, &f);
     if (addressed_ == &f) addressed_ = nullptr;
 }
@@ -675,6 +685,9 @@ void ScriptDriver::controlChanged(Control& c) {
     float span = bar->max() - bar->min();
     int ticks = span > 0 ? static_cast<int>((bar->value() - bar->min()) / span * 40.0f) : 0;
     ticks = std::clamp(ticks, 0, 40);
+    // A bar at its start draws nothing yet: the stage's caption, often set
+    // just after, comes first, and a stage that never moves leaves no "0".
+    if (ticks == 0 && lastPermille_ < 0) return;
     if (ticks < lastPermille_) {   // a new phase starts
         if (lastPermille_ < 40) *progressOut << "\n";
         lastPermille_ = -1;

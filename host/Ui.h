@@ -195,6 +195,9 @@ private:
     Origin pendingOrigin_, current_;
     std::vector<Form*> shown_;   // visible forms, newest last
     Form* addressed_ = nullptr;
+    // Ends a progress line left unfinished (a box or the window's closing
+    // comes next).
+    void endProgressLine();
     int lastPermille_ = -1;   // progress ticks drawn (40 = done)
     std::string lastStatus_;
 };
