@@ -94,6 +94,28 @@ TEST(MapView, EveryPatchPixelHasARendererColourAndOutsideIsTransparent) {
         EXPECT_FALSE(h::isKorvaneTemporary(f.path())) << f.path();
 }
 
+// A picture that cannot be written whole leaves the one before it as it was
+// and no temporary beside it.
+TEST(MapView, AFailedWriteLeavesTheOldPicture) {
+    SampleMap s;
+    h::ViewRequest req;
+    req.width = 200;
+    req.height = 150;
+    h::Picture pic = h::drawMap(*s.map(), req);
+    const std::string png = s.out.file("view.png");
+    h::writePng(pic, png);
+    const auto before = std::filesystem::file_size(png);
+    pic.rgba.assign(pic.rgba.size(), 0xff);
+    for (h::testing::Step step : {h::testing::Step::Fsync, h::testing::Step::Close, h::testing::Step::Rename}) {
+        h::testing::failAt(step, ENOSPC, "view.png");
+        EXPECT_THROW(h::writePng(pic, png), h::Failure);
+        h::testing::clearFaults();
+        EXPECT_EQ(std::filesystem::file_size(png), before);
+        for (auto& f : std::filesystem::directory_iterator(s.out.path()))
+            EXPECT_FALSE(h::isKorvaneTemporary(f.path())) << f.path();
+    }
+}
+
 TEST(MapView, RefusesWhatItCannotDraw) {
     SampleMap s;
     h::ViewRequest far;
