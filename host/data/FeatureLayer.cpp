@@ -76,8 +76,14 @@ int64_t selectWhere(FeatureLayer& layer, const std::string& whereClause) {
 
 std::string formatStored(const FieldDef& field, const Value& value) {
     if (isNull(value)) return {};
-    if ((field.type == FieldSingle || field.type == FieldDouble) && isNumber(value) && field.scale > 0)
-        return fmt::format("{:.{}f}", toDouble(value), field.scale);
+    if ((field.type == FieldSingle || field.type == FieldDouble) && isNumber(value) && field.scale > 0) {
+        // The digits the column holds, without the zeros that only pad it
+        // to its decimals: 56.0000000000000000 reads 56, 0.50000 reads 0.5.
+        std::string text = fmt::format("{:.{}f}", toDouble(value), field.scale);
+        size_t last = text.find_last_not_of('0');
+        text.erase(text[last] == '.' ? last : last + 1);
+        return text == "-0" ? "0" : text;
+    }
     return toText(value);
 }
 

@@ -81,8 +81,9 @@ OpenedData openData(const std::string& path);
 // selection as it was.
 int64_t selectWhere(FeatureLayer& layer, const std::string& whereClause);
 
-// A value as its dBASE column holds it: real numbers with the field's
-// decimals, integers and text as they are, dates as YYYY-MM-DD, null empty.
+// A value as its dBASE column holds it: real numbers rounded to the field's
+// decimals with the padding zeros left off, integers and text as they are,
+// dates as YYYY-MM-DD, null empty.
 std::string formatStored(const FieldDef& field, const Value& value);
 // Writes the attribute fields of a table: one line of field names, then
 // one line per row in object-id order, values separated by tabs (control

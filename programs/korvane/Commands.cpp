@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <iostream>
 #include <map>
+#include <set>
 
 #include <fmt/format.h>
 
@@ -92,13 +93,13 @@ LayerLookup findLayer(const h::Document& doc, const std::string& ref) {
     return {nullptr, fmt::format("no layer \"{}\" on the map", shown(ref))};
 }
 
-std::vector<std::string> sharedNameWarnings(const h::Document& doc) {
+std::vector<std::string> sharedNameWarnings(const h::Document& doc, const std::set<std::string>& names) {
     auto layers = doc.focusMap()->allLayers();
     std::map<std::string, std::vector<size_t>> byName;
     for (size_t i = 0; i < layers.size(); ++i) byName[layers[i]->name()].push_back(i);
     std::vector<std::string> out;
     for (auto& [name, at] : byName) {
-        if (at.size() < 2) continue;
+        if (at.size() < 2 || !names.contains(name)) continue;
         std::string list;
         for (size_t i : at) list += (list.empty() ? "" : ", ") + describeLayer(layers[i], i);
         out.push_back(fmt::format("the map holds {} layers named \"{}\" ({}); the dialogs find a layer by name and "

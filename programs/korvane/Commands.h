@@ -1,6 +1,7 @@
 #pragma once
 // The subcommands of korvane beyond the menu.
 #include <ostream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -55,9 +56,9 @@ struct LayerLookup {
 };
 LayerLookup findLayer(const host::Document& doc, const std::string& ref);
 
-// One warning per name that two or more layers of the map share (the
+// One warning per name among NAMES that two or more layers of the map share (the
 // dialogs find a layer by name and take the first); empty when none.
-std::vector<std::string> sharedNameWarnings(const host::Document& doc);
+std::vector<std::string> sharedNameWarnings(const host::Document& doc, const std::set<std::string>& names);
 
 // Whether a message box stops the command (anything but a question or an
 // information box).

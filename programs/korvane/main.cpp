@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <iostream>
 #include <map>
+#include <set>
 
 #include <CLI/CLI.hpp>
 #include <fmt/format.h>
@@ -51,13 +52,13 @@ std::map<std::string, size_t> layerNameCounts(const h::Document& doc) {
 // Warns when the command left a layer name shared by more layers than before:
 // a shared name is told once, when it arises, not on every later command.
 void warnNewSharedNames(const h::Document& doc, std::map<std::string, size_t> before) {
-    auto after = layerNameCounts(doc);
-    if (std::all_of(after.begin(), after.end(),
-                    [&](auto& entry) { return entry.second < 2 || entry.second <= before[entry.first]; }))
-        return;
+    std::set<std::string> arisen;
+    for (auto& [name, count] : layerNameCounts(doc))
+        if (count >= 2 && count > before[name]) arisen.insert(name);
+    if (arisen.empty()) return;
     // What was printed so far comes first, also when both streams go to one pipe.
     std::cout.flush();
-    for (auto& w : sharedNameWarnings(doc)) std::cerr << "korvane: warning: " << w << "\n";
+    for (auto& w : sharedNameWarnings(doc, arisen)) std::cerr << "korvane: warning: " << w << "\n";
 }
 
 // Saves the document; a failure leaves the stored one and is reported.

@@ -265,7 +265,25 @@ TEST(Table, ValuesRoundTripAndAreCheckedAgainstTheirField) {
 
     std::ostringstream out;
     printTable(*back, out);
-    EXPECT_EQ(out.str(), "Txt\tShort\tSgl\tDbl\tDay\nnaïve\t13\t0.10000\t-12.500\t2024-02-29\n\t\t\t\t\n");
+    EXPECT_EQ(out.str(), "Txt\tShort\tSgl\tDbl\tDay\nnaïve\t13\t0.1\t-12.5\t2024-02-29\n\t\t\t\t\n");
+}
+
+// A statistics table stores single-precision values in columns of 16
+// decimals; printed, they read as the column holds them, unpadded.
+TEST(Table, StoredRealsPrintWithoutTheirPaddingZeros) {
+    struct Case { int32_t type, scale; Value value; const char* shown; };
+    const Case cases[] = {
+        {FieldSingle, 16, Value{47402.28125f}, "47402.28125"},
+        {FieldDouble, 16, Value{56.0}, "56"},
+        {FieldDouble, 16, Value{1.0 / 3}, "0.3333333333333333"},
+        {FieldDouble, 5, Value{2500.5}, "2500.5"},
+        {FieldDouble, 5, Value{0.000001}, "0"},
+        {FieldDouble, 5, Value{-0.000001}, "0"},
+        {FieldDouble, 5, Value{-12.25}, "-12.25"},
+        {FieldInteger, 0, Value{int32_t{100}}, "100"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(formatStored(FieldDef{"V", c.type, 0, 20, c.scale}, c.value), c.shown) << c.shown;
 }
 
 TEST(Table, CursorsSearchUpdateAndStayIndependent) {
@@ -491,7 +509,7 @@ TEST(Table, DbaseTablesOpenAsStandaloneTables) {
     ASSERT_TRUE(st->table);
     std::ostringstream out;
     printTable(*st->table, out);
-    EXPECT_EQ(out.str(), "Class\tCA\nAll\t12.5000000000000000\n");
+    EXPECT_EQ(out.str(), "Class\tCA\nAll\t12.5\n");
 
     OpenedData d = openData(tmp.file("stats.dbf"));
     EXPECT_TRUE(d.table && !d.layer);

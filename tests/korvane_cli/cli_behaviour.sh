@@ -120,4 +120,13 @@ printf 'not a library' >broken/libBroken.so
 out=$("$korvane" --libs broken --doc about.json menu 2>&1)
 expect '^korvane: a library could not be loaded: libBroken.so: .*(invalid ELF header|file too short)' "$out"
 expect 'About Korvane' "$out"
+# A name shared later is told alone, not with one told before.
+ks() { "$korvane" --doc "$work/shared.json" "$@"; }
+copy_landscape c other
+ks add a/landscape.shp >/dev/null 2>&1
+ks add b/landscape.shp >/dev/null 2>&1
+ks add c/other.shp >/dev/null 2>&1
+out=$(ks add c/other.shp 2>&1)
+expect 'warning: the map holds 2 layers named "other"' "$out"
+refuse 'named "landscape"' "$out"
 echo "cli behaviour: ok"
