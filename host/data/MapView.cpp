@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <future>
 #include <limits>
 #include <memory>
 #include <unordered_map>
@@ -25,8 +26,6 @@ namespace korvane::host {
 namespace {
 
 constexpr const char* kSource = "MapView";
-// The most cells a strip of a raster holds (about 32 MiB of doubles).
-constexpr int64_t kStripCells = int64_t{1} << 22;
 // Geometries handed to the rasterizer at once.
 constexpr size_t kBatch = 4096;
 
@@ -190,76 +189,73 @@ void drawRaster(RasterLayer& layer, const View& view, Picture& pic) {
     const int64_t c0 = cellColumn[static_cast<size_t>(i0)], c1 = cellColumn[static_cast<size_t>(i1 - 1)];
     const int64_t windowColumns = c1 - c0 + 1;
 
-    // A handle of our own, decoding compressed blocks on every core; its
-    // blocks are dropped strip by strip.
+    // A handle of our own. Its blocks are decoded on this thread: a row
+    // read across a block row's many blocks would hand every one of them
+    // to GDAL's decoding threads again for each row.
     // The auxiliary file is not read: its attribute table (a row a patch)
     // is not needed for the cells and would cost memory with every patch.
     gdal::ErrorTrap trap;
-    const char* openOptions[] = {"NUM_THREADS=ALL_CPUS", nullptr};
     GdalHandle ds = [&] {
         gdal::NoAuxiliaryFile noAux;
         return GdalHandle(static_cast<GDALDataset*>(GDALOpenEx(RasterAccess::impl(raster).dataPath.c_str(),
                                                                GDAL_OF_RASTER | GDAL_OF_READONLY, nullptr,
-                                                               openOptions, nullptr)));
+                                                               nullptr, nullptr)));
     }();
     if (!ds || ds->GetRasterCount() < 1)
         fail(err::HostGeneric, kSource, gdal::describe("Cannot read the cells of " + raster.path(), trap));
     GDALRasterBand* band = ds->GetRasterBand(1);
     int blockX = 0, blockY = 0;
     band->GetBlockSize(&blockX, &blockY);
-    const int64_t stripRows =
-        std::max<int64_t>(1, std::min<int64_t>(std::max(blockY, 1), kStripCells / std::max<int64_t>(1, windowColumns)));
+    blockY = std::max(blockY, 1);
     const std::optional<double> noData = raster.noData();
 
+    // The colours come from the value table, a row a value: read on a
+    // second thread while this one reads the cells (the table is opened
+    // here; the cells go through the private handle alone).
     const std::optional<UniqueValueRenderer>& renderer = layer.renderer();
-    CellColours colours;
-    std::optional<std::pair<double, double>> range;
-    if (renderer) colours = rendererCellColours(raster, *renderer);
-    else range = tableRange(raster);
+    raster.attributeTable();
+    std::future<CellColours> colours;
+    std::future<std::optional<std::pair<double, double>>> tableSpan;
+    if (renderer) colours = std::async(std::launch::async, [&] { return rendererCellColours(raster, *renderer); });
+    else tableSpan = std::async(std::launch::async, [&] { return tableRange(raster); });
 
-    // The cells under the pixels (NaN: NoData), then their colours.
+    // The cells under the pixels (NaN: NoData), then their colours. Only
+    // the cell rows under a pixel row are read, one at a time: the blocks
+    // of a block row stay in GDAL's cache while its rows are read and are
+    // dropped when the next block row begins, so memory is a block row's
+    // whatever the raster's size.
     const int64_t w = i1 - i0;
     std::vector<double> sampled(static_cast<size_t>(w * (j1 - j0)), std::nan(""));
-    std::vector<double> strip;
+    std::vector<double> cells(static_cast<size_t>(windowColumns));
     double lo = std::numeric_limits<double>::infinity(), hi = -lo;
-    for (int64_t j = j0; j < j1;) {
-        const int64_t first = cellRow[static_cast<size_t>(j)];
-        if (first < 0) {
-            ++j;
-            continue;
+    int64_t readRow = -1;
+    for (int64_t j = j0; j < j1; ++j) {
+        const int64_t row = cellRow[static_cast<size_t>(j)];
+        if (row < 0) continue;
+        if (row != readRow) {
+            if (readRow >= 0 && row / blockY != readRow / blockY) band->FlushCache(false);
+            if (band->RasterIO(GF_Read, static_cast<int>(c0), static_cast<int>(row), static_cast<int>(windowColumns), 1,
+                               cells.data(), static_cast<int>(windowColumns), 1, GDT_Float64, 0, 0,
+                               nullptr) != CE_None)
+                fail(err::HostGeneric, kSource, gdal::describe("Cannot read the cells of " + raster.path(), trap));
+            readRow = row;
         }
-        // The strip: from this pixel row's cell row to the end of its block
-        // row (or fewer rows for a wide window).
-        const int64_t stripStart = first;
-        const int64_t blockEnd = (first / std::max(blockY, 1) + 1) * std::max(blockY, 1);
-        const int64_t stripEnd = std::min({rows, blockEnd, stripStart + stripRows});
-        int64_t jEnd = j;
-        while (jEnd < j1 && cellRow[static_cast<size_t>(jEnd)] >= 0 && cellRow[static_cast<size_t>(jEnd)] < stripEnd)
-            ++jEnd;
-        const int64_t lastRow = cellRow[static_cast<size_t>(jEnd - 1)];
-        const int64_t readRows = lastRow - stripStart + 1;
-        strip.resize(static_cast<size_t>(readRows * windowColumns));
-        if (band->RasterIO(GF_Read, static_cast<int>(c0), static_cast<int>(stripStart), static_cast<int>(windowColumns),
-                           static_cast<int>(readRows), strip.data(), static_cast<int>(windowColumns),
-                           static_cast<int>(readRows), GDT_Float64, 0, 0, nullptr) != CE_None)
-            fail(err::HostGeneric, kSource, gdal::describe("Cannot read the cells of " + raster.path(), trap));
-        band->FlushCache(false);
-        for (int64_t jj = j; jj < jEnd; ++jj) {
-            const double* cells = strip.data() + (cellRow[static_cast<size_t>(jj)] - stripStart) * windowColumns;
-            double* out = sampled.data() + (jj - j0) * w;
-            for (int64_t i = i0; i < i1; ++i) {
-                const int64_t c = cellColumn[static_cast<size_t>(i)];
-                if (c < 0) continue;
-                const double v = cells[c - c0];
-                if (std::isnan(v) || (noData && v == *noData)) continue;
-                out[i - i0] = v;
-                lo = std::min(lo, v);
-                hi = std::max(hi, v);
-            }
+        double* out = sampled.data() + (j - j0) * w;
+        for (int64_t i = i0; i < i1; ++i) {
+            const int64_t c = cellColumn[static_cast<size_t>(i)];
+            if (c < 0) continue;
+            const double v = cells[static_cast<size_t>(c - c0)];
+            if (std::isnan(v) || (noData && v == *noData)) continue;
+            out[i - i0] = v;
+            lo = std::min(lo, v);
+            hi = std::max(hi, v);
         }
-        j = jEnd;
     }
     ds.reset();
+    CellColours cellColours;
+    std::optional<std::pair<double, double>> range;
+    if (renderer) cellColours = colours.get();
+    else range = tableSpan.get();
     if (!renderer && !range && lo <= hi) range = std::make_pair(lo, hi);
 
     for (int64_t j = j0; j < j1; ++j) {
@@ -268,7 +264,7 @@ void drawRaster(RasterLayer& layer, const View& view, Picture& pic) {
             const double v = row[i - i0];
             if (std::isnan(v)) continue;
             if (renderer) {
-                uint32_t c = colours.of(v);
+                uint32_t c = cellColours.of(v);
                 if (c) put(pic, i, j, Rgb{uint8_t(c >> 16), uint8_t(c >> 8), uint8_t(c)});
             } else if (range) {
                 double t = range->second > range->first ? (v - range->first) / (range->second - range->first) : 0.5;

@@ -70,6 +70,15 @@ bool writableFolder(const std::string& folder) {
     }
 }
 
+// Whether the host reads the dataset's value table from a sidecar of its
+// own rather than from GDAL's attribute table.
+bool tableOutsideGdal(const RasterDataset::Impl& impl) {
+    std::error_code ec;
+    if (stdfs::is_regular_file(data::sidecarOf(impl.dataPath, impl.format), ec)) return true;
+    auto it = scratchTables().find(impl.dataPath);
+    return it != scratchTables().end() && stdfs::is_regular_file(it->second, ec);
+}
+
 }  // namespace
 
 const char* pixelTypeName(PixelType t) {
@@ -115,17 +124,25 @@ void RasterDataset::Impl::closeHandle() {
         GDALClose(ds);
         ds = nullptr;
     }
+    // Once closed, the auxiliary file may have been rewritten with more
+    // than the table: it is looked at again on the next opening.
+    ownAuxiliary = false;
 }
 
 GDALDataset& RasterDataset::Impl::handle() {
     if (!ds) {
         gdal::ErrorTrap trap;
         {
+            // GDAL would parse the whole auxiliary file, an attribute table
+            // of a row a value, when the host reads that table from its own
+            // sidecar: it is left out when it holds nothing else.
             std::optional<gdal::NoAuxiliaryFile> noAux;
-            if (ownAuxiliary) noAux.emplace();
+            if (ownAuxiliary || (tableOutsideGdal(*this) &&
+                                 data::auxContents(dataPath + ".aux.xml") == data::AuxContents::OnlyTable))
+                noAux.emplace();
             ds = static_cast<GDALDataset*>(GDALOpenEx(dataPath.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY, nullptr,
                                                       nullptr, nullptr));
-            if (ds && ownAuxiliary) {
+            if (ds && noAux) {
                 // The driver looks for the auxiliary file when it is first asked
                 // for the georeferencing, and from then on never again.
                 double gt[6];
@@ -527,34 +544,12 @@ void RasterDataset::writeValueTable(const RasterTableRows& rows) {
     m.tableStatus.clear();
 }
 
-// Whether a dataset's auxiliary file is missing or holds band 1's table and
-// nothing else, in the layout the one-pass table writer gives it (table
-// text is escaped, so no element name can stand inside a value).
-static bool auxHoldsOnlyATable(const std::string& aux) {
-    std::error_code ec;
-    if (!std::filesystem::exists(aux, ec)) return !ec;
-    std::ifstream in(aux, std::ios::binary);
-    if (!in) return false;
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) return false;
-    static const std::string head = "<PAMDataset>\n  <PAMRasterBand band=\"1\">\n    <GDALRasterAttributeTable";
-    static const std::string tail = "    </GDALRasterAttributeTable>\n  </PAMRasterBand>\n</PAMDataset>\n";
-    auto count = [&](const char* what) {
-        size_t n = 0;
-        for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-        return n;
-    };
-    return text.size() > head.size() + tail.size() && text.compare(0, head.size(), head) == 0 &&
-           text.compare(text.size() - tail.size(), tail.size(), tail) == 0 && count("<PAMRasterBand") == 1 &&
-           count("<GDALRasterAttributeTable") == 1;
-}
-
 void RasterDataset::writeGdalAttributeTable() {
     TablePtr t = attributeTable();
     if (!t) return;
     if (impl_->format != RasterFormat::Tiff && impl_->format != RasterFormat::Grid) return;
     const std::string aux = impl_->dataPath + ".aux.xml";
-    if (auxHoldsOnlyATable(aux)) {
+    if (data::auxContents(aux) != data::AuxContents::More) {
         // The copy holds nothing but a table: written anew in one pass, the
         // old one never parsed, whatever the number of rows.
         RasterTableRows rows;

@@ -98,6 +98,13 @@ GDALDefaultRasterAttributeTable toGdalTable(const RasterTableRows& table);
 // raster attribute table, in one pass and the very text gdalTableXml gives
 // for that table when no file is there.
 void writeGdalTableXml(const std::string& auxPath, const RasterTableRows& table);
+// What a dataset's auxiliary XML file holds, told without parsing the
+// attribute table in it (a file of a row a value can run to many
+// megabytes): none; band 1's attribute table and nothing else; or more
+// (georeferencing, NoData, statistics, a colour table, other bands, or a
+// file not read as such).
+enum class AuxContents { None, OnlyTable, More };
+AuxContents auxContents(const std::string& auxPath);
 // Writes text as the whole of a new file (a temporary of the replace
 // helper, or a file that did not exist), every error checked.
 void writeNewFile(const std::string& path, const std::string& text);

@@ -16,6 +16,9 @@
 #include <functional>
 #include <filesystem>
 #include <fstream>
+#include <memory>
+#include <string_view>
+#include <vector>
 
 #include "host/Failure.h"
 #include "host/FileReplace.h"
@@ -373,6 +376,92 @@ void data::writeGdalTableXml(const std::string& auxPath, const RasterTableRows& 
         stdfs::remove(auxPath, ec);
         fail(err::PathNotFound, kSource, "Cannot write " + auxPath + ": " + std::strerror(errno));
     }
+}
+
+data::AuxContents data::auxContents(const std::string& auxPath) {
+    std::error_code ec;
+    if (!stdfs::exists(auxPath, ec)) return ec ? AuxContents::More : AuxContents::None;
+    std::ifstream in(auxPath, std::ios::binary);
+    if (!in) return AuxContents::More;
+    // The file is read in chunks: the text before the table and after it is
+    // kept (a little, or the file holds more than a table), the table only
+    // searched for its end. Text cannot hold '<' unescaped, so the names
+    // are found only as elements, short of comments and CDATA ("<!"),
+    // which leave the file to GDAL.
+    static const std::string open = "<GDALRasterAttributeTable", close = "</GDALRasterAttributeTable>";
+    constexpr size_t kOutside = size_t{1} << 16;
+    enum { Before, Inside, After } state = Before;
+    std::string before, inside, after;
+    std::vector<char> chunk(size_t{1} << 20);
+    while (in) {
+        in.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+        const std::string_view text(chunk.data(), static_cast<size_t>(in.gcount()));
+        if (state == Before) {
+            const size_t from = before.size() > open.size() ? before.size() - open.size() : 0;
+            before.append(text);
+            const size_t at = before.find(open, from);
+            if (at == std::string::npos) {
+                if (before.size() > kOutside) return AuxContents::More;
+                continue;
+            }
+            inside.assign(before, at + open.size());
+            before.resize(at);
+            state = Inside;
+        } else if (state == Inside) {
+            inside.append(text);
+        } else {
+            after.append(text);
+        }
+        if (state == Inside) {
+            const size_t end = inside.find(close);
+            const std::string_view table(inside.data(), end == std::string::npos ? inside.size() : end);
+            if (table.find("<!") != std::string_view::npos || table.find(open) != std::string_view::npos)
+                return AuxContents::More;
+            if (end == std::string::npos) {
+                // Only the tail that may begin the closing tag is kept.
+                inside.erase(0, inside.size() > close.size() ? inside.size() - close.size() : 0);
+                continue;
+            }
+            after.assign(inside, end + close.size());
+            inside.clear();
+            state = After;
+        }
+        if (after.size() > kOutside) return AuxContents::More;
+    }
+    if (in.bad()) return AuxContents::More;
+    if (state != After) return AuxContents::More;
+    if (before.find("<!") != std::string::npos || after.find("<!") != std::string::npos ||
+        after.find(open) != std::string::npos)
+        return AuxContents::More;
+    // The rest, with a mark where the table stood: a dataset node holding
+    // band 1's node, which holds nothing but the mark.
+    const std::string rest = before + "<KorvaneTableMark/>" + after;
+    gdal::ErrorTrap trap;  // a file GDAL would not read either is left to it
+    std::unique_ptr<CPLXMLNode, decltype(&CPLDestroyXMLNode)> root(CPLParseXMLString(rest.c_str()),
+                                                                     &CPLDestroyXMLNode);
+    if (!root || trap.any()) return AuxContents::More;
+    auto elementsOf = [](const CPLXMLNode* parent, std::vector<const CPLXMLNode*>& out) {
+        for (const CPLXMLNode* n = parent->psChild; n; n = n->psNext) {
+            if (n->eType == CXT_Attribute) continue;
+            if (n->eType != CXT_Element) return false;  // text or a comment
+            out.push_back(n);
+        }
+        return true;
+    };
+    const CPLXMLNode* dataset = nullptr;
+    for (const CPLXMLNode* n = root.get(); n; n = n->psNext) {
+        if (n->eType == CXT_Element && std::strcmp(n->pszValue, "?xml") == 0) continue;
+        if (dataset || n->eType != CXT_Element || std::strcmp(n->pszValue, "PAMDataset") != 0) return AuxContents::More;
+        dataset = n;
+    }
+    std::vector<const CPLXMLNode*> bands, marks;
+    if (!dataset || !elementsOf(dataset, bands) || bands.size() != 1) return AuxContents::More;
+    const CPLXMLNode* band = bands[0];
+    if (std::strcmp(band->pszValue, "PAMRasterBand") != 0 || std::strcmp(CPLGetXMLValue(band, "band", ""), "1") != 0)
+        return AuxContents::More;
+    if (!elementsOf(band, marks) || marks.size() != 1 || std::strcmp(marks[0]->pszValue, "KorvaneTableMark") != 0)
+        return AuxContents::More;
+    return AuxContents::OnlyTable;
 }
 
 std::string data::auxXmlWithBand1(const std::string& auxPath, const std::function<void(CPLXMLNode* band)>& edit) {

@@ -113,3 +113,76 @@ TEST(RendererColours, TheFirstClassGivesTheColourInTheFileAndInThePicture) {
         GDALClose(ds);
     }
 }
+
+// Each pixel shows the cell under its centre, zoomed out, zoomed in and on
+// a window that begins inside a cell, on a compressed raster of small tiles
+// whose rows are read block row after block row (every cell its own
+// value and colour; a few cells NoData).
+TEST(MapView, EachPixelShowsTheCellUnderItsCentreAcrossBlockRows) {
+    TempFolder tmp;
+    GridSpec g;
+    g.columns = 50;
+    g.rows = 45;
+    g.cellX = g.cellY = 10;
+    g.originX = 1000;
+    g.originY = 2000;
+    g.noData = -1;
+    h::UniqueValueRenderer renderer;
+    renderer.field = "Value";
+    auto colourOf = [](int column, int row) { return h::Rgb{uint8_t(column), uint8_t(row), 7}; };
+    for (int r = 0; r < g.rows; ++r)
+        for (int c = 0; c < g.columns; ++c) {
+            const bool none = (r * 7 + c) % 23 == 0;
+            g.cells.push_back(none ? -1 : r * 100 + c);
+            if (!none) renderer.classes.push_back({h::Value(r * 100 + c), "", colourOf(c, r)});
+        }
+    const std::string plain = korvane::test::writeGrid(tmp.file("plain.tif"), g);
+    const std::string tiled = tmp.file("tiled.tif");
+    {
+        GDALDataset* src = static_cast<GDALDataset*>(GDALOpen(plain.c_str(), GA_ReadOnly));
+        ASSERT_TRUE(src);
+        const char* options[] = {"TILED=YES", "BLOCKXSIZE=16", "BLOCKYSIZE=16", "COMPRESS=DEFLATE", nullptr};
+        GDALDataset* out = GetGDALDriverManager()->GetDriverByName("GTiff")->CreateCopy(
+            tiled.c_str(), src, FALSE, const_cast<char**>(options), nullptr, nullptr);
+        ASSERT_TRUE(out);
+        GDALClose(out);
+        GDALClose(src);
+    }
+    auto layer = std::make_shared<h::RasterLayer>(h::RasterDataset::open(tiled));
+    layer->setRenderer(renderer);
+    h::Map map;
+    map.addLayer(layer);
+    struct Case {
+        const char* what;
+        int64_t width, height;
+        std::optional<h::Envelope> extent;
+    } cases[] = {
+        {"zoomed out", 21, 19, std::nullopt},
+        {"zoomed in", 173, 151, std::nullopt},
+        {"a window inside cells", 64, 48, h::Envelope{1013, 1517, 1399, 1911, false}},
+    };
+    for (const Case& c : cases) {
+        h::ViewRequest req;
+        req.width = c.width;
+        req.height = c.height;
+        req.extent = c.extent;
+        h::Picture pic = h::drawMap(map, req);
+        ASSERT_EQ(pic.width, c.width) << c.what;
+        const double pixel = pic.extent.width() / static_cast<double>(pic.width);
+        for (int64_t j = 0; j < pic.height; ++j)
+            for (int64_t i = 0; i < pic.width; ++i) {
+                const double x = pic.extent.xmin + (static_cast<double>(i) + 0.5) * pixel;
+                const double y = pic.extent.ymax - (static_cast<double>(j) + 0.5) * pixel;
+                const double column = std::floor((x - 1000) / 10), row = std::floor((2000 - y) / 10);
+                const uint8_t* p = pic.pixel(i, j);
+                const bool inside = column >= 0 && column < g.columns && row >= 0 && row < g.rows;
+                const int r = static_cast<int>(row), k = static_cast<int>(column);
+                if (!inside || (r * 7 + k) % 23 == 0) {
+                    EXPECT_EQ(p[3], 0) << c.what << " pixel " << i << "," << j;
+                    continue;
+                }
+                ASSERT_EQ(p[3], 255) << c.what << " pixel " << i << "," << j;
+                EXPECT_EQ((h::Rgb{p[0], p[1], p[2]}), colourOf(k, r)) << c.what << " pixel " << i << "," << j;
+            }
+    }
+}

@@ -15,8 +15,8 @@ std::string writeGrid(const std::string& path, const GridSpec& s) {
     GDALDataset* ds = d->Create(path.c_str(), s.columns, s.rows, s.bands, s.type, nullptr);
     if (!ds) throw std::runtime_error("cannot create " + path);
     double gt[6] = {s.originX, s.cellX, s.rotation, s.originY, s.rotation, -s.cellY};
-    ds->SetGeoTransform(gt);
-    if (s.withSrs) {
+    if (s.georeferenced) ds->SetGeoTransform(gt);
+    if (s.withSrs && s.georeferenced) {
         OGRSpatialReference srs;
         srs.importFromEPSG(s.epsg);
         ds->SetSpatialRef(&srs);

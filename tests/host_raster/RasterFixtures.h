@@ -20,6 +20,7 @@ struct GridSpec {
     int bands = 1;
     bool withSrs = true;
     int epsg = 26917;   // the coordinate system, when withSrs
+    bool georeferenced = true;  // false: no cell placement nor coordinate system in the file
 };
 
 // Writes the raster; returns its path.

@@ -9,6 +9,7 @@
 #include "host/Failure.h"
 #include "host/data/Raster.h"
 #include "host/data/RasterImpl.h"
+#include "host/data/RasterLayer.h"
 #include "host/data/TableImpl.h"
 
 namespace h = korvane::host;
@@ -207,4 +208,139 @@ TEST(ValueTable, RowsHeldInMemoryAreWrittenAsTheDriverAndGdalWriteThem) {
     h::TablePtr back = h::Table::open(mine);
     std::vector<uint8_t> text = korvane::test::readBytes(aux);
     EXPECT_EQ(std::string(text.begin(), text.end()), h::data::gdalTableXml(*back, ""));
+}
+
+// Whether an auxiliary file holds band 1's attribute table and nothing
+// else is told from its text without parsing the table, whatever its size.
+TEST(ValueTable, TheAuxiliaryFileIsToldToHoldOnlyTheTableOrMore) {
+    using C = h::data::AuxContents;
+    const std::string table = "<GDALRasterAttributeTable tableType=\"thematic\">\n"
+                              "      <FieldDefn index=\"0\"><Name>Value</Name><Type>0</Type><Usage>5</Usage></FieldDefn>\n"
+                              "      <Row index=\"0\"><F>1</F></Row>\n"
+                              "    </GDALRasterAttributeTable>";
+    auto pam = [&](const std::string& dataset, const std::string& band) {
+        return "<PAMDataset>\n" + dataset + "  <PAMRasterBand band=\"1\">\n    " + band + "\n  </PAMRasterBand>\n</PAMDataset>\n";
+    };
+    // A table of more than one chunk of reading, its closing tag across chunks.
+    std::string big = "<GDALRasterAttributeTable>";
+    while (big.size() < (size_t{1} << 20) - 10) big += "<Row><F>12345</F></Row>\n";
+    big += "</GDALRasterAttributeTable>";
+    struct Case {
+        const char* what;
+        std::string text;  // the file's; "-" for none
+        C expected;
+    } cases[] = {
+        {"no file", "-", C::None},
+        {"the table alone", pam("", table), C::OnlyTable},
+        {"a declaration and the table", "<?xml version=\"1.0\"?>\n" + pam("", table), C::OnlyTable},
+        {"a table of many chunks", pam("", big), C::OnlyTable},
+        {"the cells' placement", pam("  <GeoTransform>0, 1, 0, 0, 0, -1</GeoTransform>\n", table), C::More},
+        {"a coordinate system", pam("  <SRS>EPSG:26917</SRS>\n", table), C::More},
+        {"NoData", pam("", "<NoDataValue>7</NoDataValue>" + table), C::More},
+        {"statistics", pam("", table + "<Metadata><MDI key=\"STATISTICS_MEAN\">3</MDI></Metadata>"), C::More},
+        {"a colour table", pam("", table + "<ColorTable><Entry c1=\"1\" c2=\"2\" c3=\"3\" c4=\"255\"/></ColorTable>"),
+         C::More},
+        {"another band's table", "<PAMDataset><PAMRasterBand band=\"2\">" + table + "</PAMRasterBand></PAMDataset>",
+         C::More},
+        {"two tables", pam("", table + table), C::More},
+        {"text beside the table", pam("", "stray " + table), C::More},
+        {"a comment", pam("<!-- <GDALRasterAttributeTable> -->", table), C::More},
+        {"a comment in the table", pam("", "<GDALRasterAttributeTable><!-- x --></GDALRasterAttributeTable>"), C::More},
+        {"no table", pam("  <GeoTransform>0, 1, 0, 0, 0, -1</GeoTransform>\n", ""), C::More},
+        {"a table cut short", "<PAMDataset><PAMRasterBand band=\"1\"><GDALRasterAttributeTable><Row>", C::More},
+        {"not a GDAL file", "<Other><PAMRasterBand band=\"1\">" + table + "</PAMRasterBand></Other>", C::More},
+        {"broken text after the table", pam("", table) + "<", C::More},
+    };
+    TempFolder tmp;
+    int n = 0;
+    for (const Case& c : cases) {
+        const std::string aux = tmp.file("c" + std::to_string(++n) + ".tif.aux.xml");
+        if (c.text != "-") korvane::test::writeText(aux, c.text);
+        EXPECT_EQ(h::data::auxContents(aux), c.expected) << c.what;
+    }
+}
+
+// A raster whose auxiliary file holds only its value table's GDAL copy is
+// opened without GDAL parsing that copy (the sidecar is the table); one
+// whose auxiliary file carries more is opened with it, and what it carries
+// (placement, coordinate system, NoData, statistics, a colour table) is
+// seen.
+TEST(ValueTable, OpeningSkipsTheGdalTableButNothingElseTheAuxiliaryFileCarries) {
+    const std::string placement =
+        "  <SRS dataAxisToSRSAxisMapping=\"1,2\">EPSG:26917</SRS>\n"
+        "  <GeoTransform>  5.0e+05,  3.0e+01,  0.0e+00,  4.0e+06,  0.0e+00, -3.0e+01</GeoTransform>\n";
+    const std::string colours =
+        "<ColorTable><Entry c1=\"0\" c2=\"0\" c3=\"0\" c4=\"0\"/><Entry c1=\"9\" c2=\"8\" c3=\"7\" c4=\"255\"/></ColorTable>\n";
+    struct Case {
+        const char* what;
+        std::string dataset, band;  // put into the auxiliary file beside the table
+    } cases[] = {
+        {"the table alone", "", ""},
+        {"the placement", placement, ""},
+        {"NoData", "", "<NoDataValue>3</NoDataValue>\n"},
+        {"statistics", "", "<Metadata><MDI key=\"STATISTICS_MEAN\">4.5</MDI></Metadata>\n"},
+        {"a colour table", "", colours},
+    };
+    for (const Case& c : cases) {
+        TempFolder tmp;
+        GridSpec g = classes();
+        g.type = GDT_Byte;
+        g.cells = {7, 7, 3, 5, 7, 3, 3, 9, 1, 7, 9, 5};
+        g.noData.reset();
+        g.georeferenced = false;
+        const std::string tif = writeGrid(tmp.file("c.tif"), g), aux = tif + ".aux.xml";
+        ASSERT_TRUE(h::RasterDataset::open(tif)->buildValueTable()) << c.what;
+        h::data::forgetRaster(tif);
+        std::vector<uint8_t> bytes = korvane::test::readBytes(aux);
+        std::string text(bytes.begin(), bytes.end());
+        ASSERT_EQ(h::data::auxContents(aux), h::data::AuxContents::OnlyTable) << c.what;
+        text.insert(text.find("<PAMRasterBand"), c.dataset);
+        text.insert(text.find("<GDALRasterAttributeTable"), c.band);
+        korvane::test::writeText(aux, text);
+
+        auto r = h::RasterDataset::open(tif);
+        GDALDataset& ds = h::RasterAccess::impl(*r).handle();
+        GDALRasterBand& band = *ds.GetRasterBand(1);
+        const bool alone = c.dataset.empty() && c.band.empty();
+        EXPECT_EQ(band.GetDefaultRAT() == nullptr, alone) << c.what;
+        const bool placed = !c.dataset.empty();
+        EXPECT_EQ(r->extent().xmin, placed ? 500000 : 0) << c.what;
+        EXPECT_EQ(r->extent().ymax, placed ? 4000000 : 3) << c.what;
+        EXPECT_EQ(r->cellSizeX(), placed ? 30 : 1) << c.what;
+        EXPECT_EQ(r->spatialReference().has_value(), placed) << c.what;
+        EXPECT_EQ(r->noData().has_value(), c.band.find("NoData") != std::string::npos) << c.what;
+        if (r->noData()) EXPECT_EQ(*r->noData(), 3) << c.what;
+        const char* mean = band.GetMetadataItem("STATISTICS_MEAN");
+        EXPECT_EQ(mean ? std::string(mean) : "", c.band.find("STATISTICS") != std::string::npos ? "4.5" : "") << c.what;
+        const GDALColorTable* ct = band.GetColorTable();
+        EXPECT_EQ(ct != nullptr, c.band.find("ColorTable") != std::string::npos) << c.what;
+        if (ct) EXPECT_EQ(ct->GetColorEntry(1)->c1, 9) << c.what;
+        // The table is the sidecar's either way.
+        EXPECT_EQ(entries(*r->attributeTable()), (std::vector<Entry>{{1, 1}, {3, 3}, {5, 2}, {7, 4}, {9, 2}})) << c.what;
+        h::data::forgetRaster(tif);
+    }
+}
+
+// A dataset opened right after it was written skips its own auxiliary file
+// only until the handle is closed: a colour table written into that file
+// afterwards is seen when it is opened again.
+TEST(ValueTable, AColourTableWrittenAfterTheTableIsSeenOnTheNextOpening) {
+    TempFolder tmp;
+    GridSpec g = classes();
+    g.type = GDT_Byte;
+    g.cells = {1, 1, 2, 2, 1, 2, 2, 2, 1, 1, 2, 1};
+    g.noData.reset();
+    const std::string tif = writeGrid(tmp.file("c.tif"), g);
+    ASSERT_TRUE(h::RasterDataset::open(tif)->buildValueTable());
+    h::data::forgetRaster(tif);
+    h::RasterDatasetPtr r = h::RasterAccess::open(tif, true);
+    ASSERT_EQ(r->attributeTable()->rowCount(), 2);
+    h::UniqueValueRenderer renderer;
+    renderer.field = "Value";
+    renderer.classes = {{h::Value(1), "1", h::Rgb{10, 20, 30}}, {h::Value(2), "2", h::Rgb{40, 50, 60}}};
+    h::writeRendererColours(*r, renderer);
+    const GDALColorTable* ct = h::RasterAccess::impl(*r).band0().GetColorTable();
+    ASSERT_TRUE(ct);
+    ASSERT_GE(ct->GetColorEntryCount(), 3);
+    EXPECT_EQ(ct->GetColorEntry(2)->c1, 40);
 }
