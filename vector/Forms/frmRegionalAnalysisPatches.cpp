@@ -7,6 +7,7 @@
 #include <cmath>
 
 #include "host/System.h"
+#include "host/data/FieldsInPlace.h"
 #include "shared/modMisc.h"
 #include "vector/Forms/frmSpatialStat1Progress.h"
 
@@ -143,18 +144,29 @@ std::optional<RegionalPass> ReadRegionalLayer(h::FeatureClass& source, const std
     const int32_t classAt = classLevel ? fields.find(classField) : -1;
     // Where the refresh would have to ask, refuse or overwrite, the stages do it.
     if (source.shapeType() != h::ShapeType::Polygon || regionAt < 0 || (classLevel && classAt < 0) ||
-        fields.find("Area") >= 0 || fields.find("Perimeter") >= 0 ||
         h::fs::IsReadOnly(h::fs::BuildPath(source.workspacePath(), source.name() + ".dbf")))
         return std::nullopt;
+    // The fields the refresh makes, or refills where they are the last two
+    // fields as it would make them (a layer an earlier run refreshed).
+    const int32_t areaAt = fields.find("Area"), perimeterAt = fields.find("Perimeter");
+    std::vector<h::FieldDef> add{{"Area", h::FieldSingle, 0, 20, 5}, {"Perimeter", h::FieldSingle, 0, 20, 5}};
+    if (areaAt >= 0 || perimeterAt >= 0) {
+        for (const std::string& field : {regionField, classField})
+            if (h::sameFieldName(field, "Area") || h::sameFieldName(field, "Perimeter")) return std::nullopt;
+        if (areaAt < 0 || perimeterAt < 0 || !h::fieldsRewrittenInPlace(source, {"Area", "Perimeter"}))
+            return std::nullopt;
+        add = {fields.field(areaAt), fields.field(perimeterAt)};
+    }
 
-    // Every attribute field keeps its bytes; only those the run looks at are read.
+    // Every other attribute field keeps its bytes; only those the run looks
+    // at are read.
     std::vector<std::string> keep, read{regionField};
     for (const h::FieldDef& f : fields.all())
-        if (f.type != h::FieldOID && f.type != h::FieldGeometry) keep.push_back(f.name);
+        if (f.type != h::FieldOID && f.type != h::FieldGeometry && !h::sameFieldName(f.name, "Area") &&
+            !h::sameFieldName(f.name, "Perimeter"))
+            keep.push_back(f.name);
     if (classLevel) read.push_back(classField);
     if (fields.find("FD") >= 0) read.push_back("FD");  // SI and PAR are read as class or region only
-    // The fields the refresh makes.
-    const std::vector<h::FieldDef> add{{"Area", h::FieldSingle, 0, 20, 5}, {"Perimeter", h::FieldSingle, 0, 20, 5}};
 
     RegionalPass pass;
     ClassIndex regions;

@@ -105,12 +105,13 @@ struct RegionalPass {
 
 // The pass, made while reading the source's files once
 // (Table::rewriteFields): the shapes measured, the fields the run needs
-// read, the Area and Perimeter fields added and filled. Nothing, with the
-// source as it was, where it cannot be made so (no polygon layer, a missing
-// field, Area or Perimeter already there, read-only files, a feature
-// without a polygon, deleted records, a value the field cannot hold): the
-// run then takes its stages one by one and meets what stopped the pass
-// where they meet it. classField empty: landscape level.
+// read, the Area and Perimeter fields added (or refilled) and filled.
+// Nothing, with the source as it was, where it cannot be made so (no
+// polygon layer, a missing field, Area or Perimeter other than as the last
+// two fields as the refresh makes them, read-only files, a feature without a
+// polygon, deleted records, a value the field cannot hold): the run then
+// takes its stages one by one and meets what stopped the pass where they
+// meet it. classField empty: landscape level.
 std::optional<RegionalPass> ReadRegionalLayer(korvane::host::FeatureClass& source, const std::string& classField,
                                               const std::string& regionField);
 
