@@ -910,13 +910,14 @@ void Table::deleteField(std::string_view fieldName) {
 }
 
 bool Table::rewriteFields(const std::vector<std::string>& keep, const std::vector<FieldDef>& add,
-                          const std::function<bool(const Row& row, AddedValues& added)>& fill) {
+                          const std::function<bool(const Row& row, AddedValues& added)>& fill,
+                          const std::vector<std::string>* read) {
     Impl& t = *impl_;
     if (!data::directDbfWrites()) return false;
     t.prepareWrite("Table.rewriteFields");
     // The fields that stay, and the added ones checked against them.
     std::vector<int> keptColumns;
-    std::vector<int32_t> keptFields;
+    std::vector<int32_t> keptFields, readFields;
     Fields probe;
     for (int32_t i = 0; i < t.offset; ++i) probe.add(t.fields.field(i));
     for (int32_t i = t.offset; i < t.fields.count(); ++i) {
@@ -925,6 +926,8 @@ bool Table::rewriteFields(const std::vector<std::string>& keep, const std::vecto
         if (!kept) continue;
         keptColumns.push_back(i - t.offset);
         keptFields.push_back(i);
+        if (!read || std::any_of(read->begin(), read->end(), [&](const std::string& r) { return sameFieldName(r, f.name); }))
+            readFields.push_back(i);
         probe.add(f);
     }
     std::vector<FieldDef> checked;
@@ -961,7 +964,7 @@ bool Table::rewriteFields(const std::vector<std::string>& keep, const std::vecto
     };
     std::vector<PlainNumber> plain;
     bool driverValues = false;
-    for (int32_t i : keptFields) {
+    for (int32_t i : readFields) {
         const FieldDef& f = t.fields.field(i);
         const data::DbfColumn& c = layout->columns[static_cast<size_t>(i - t.offset)];
         bool numericColumn = c.type == 'N' || c.type == 'F';
@@ -1026,7 +1029,7 @@ bool Table::rewriteFields(const std::vector<std::string>& keep, const std::vecto
 
         std::vector<std::string> ignoredNames;
         for (int32_t i = t.offset; i < t.fields.count(); ++i)
-            if (std::find(keptFields.begin(), keptFields.end(), i) == keptFields.end())
+            if (std::find(readFields.begin(), readFields.end(), i) == readFields.end())
                 ignoredNames.push_back(t.fields.field(i).name);
         ignoredNames.push_back("OGR_GEOMETRY");
         ignoredNames.push_back("OGR_STYLE");
@@ -1058,7 +1061,7 @@ bool Table::rewriteFields(const std::vector<std::string>& keep, const std::vecto
         }
         if (reader) {
             if (!next || next->GetFID() != static_cast<GIntBig>(record)) return false;
-            t.readValues(*next, *row, &keptFields);
+            t.readValues(*next, *row, &readFields);
             advance();
         } else {
             row->oid_ = record;

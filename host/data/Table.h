@@ -199,9 +199,11 @@ public:
     // fill returns false: the caller then makes the change the ordinary way.
     // Fails (HostGeneric) when the new file cannot be written or put in
     // place, with the fields and files as they were. fill must not use the
-    // table.
+    // table. read, when given, names the kept fields whose values fill is
+    // given (the other kept fields read as null, their bytes still kept).
     bool rewriteFields(const std::vector<std::string>& keep, const std::vector<FieldDef>& add,
-                       const std::function<bool(const Row& row, AddedValues& added)>& fill);
+                       const std::function<bool(const Row& row, AddedValues& added)>& fill,
+                       const std::vector<std::string>* read = nullptr);
 
     int64_t rowCount(const QueryFilter* filter = nullptr);
     // Fails (HostInvalidArg) when there is no row with that id.

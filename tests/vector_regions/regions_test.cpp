@@ -8,6 +8,7 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <set>
 
@@ -16,6 +17,7 @@
 #include "host/Document.h"
 #include "host/FileReplace.h"
 #include "host/System.h"
+#include "host/data/TableImpl.h"
 #include "host/data/Value.h"
 #include "vector/Classes/clsRegionalAnalysis.h"
 #include "vector/Forms/frmRegionalAnalysis.h"
@@ -598,6 +600,85 @@ TEST(RegionalAnalysis, SampleRegionsAddUpToTheLandscapeClassAreas) {
     EXPECT_NEAR(regionsTotal, total, 1e-5 * total);
 }
 
+namespace {
+
+// The squares of kTwoRegions and a few more (a patch of several hectares, a
+// bow tie, a null class value) as the layer "patches".
+void AddSquares(Regions& s) {
+    std::vector<Square> squares = kTwoRegions;
+    squares.push_back({100, 0, 250, "South", 2, "Pine"});
+    squares.push_back({400, 0, 10, "North", 1, "Pine"});
+    auto fc = s.layer("patches", squares)->featureClass();
+    auto bowTie = fc->createFeature();
+    bowTie->setShape(h::Geometry::polygon({{{80, 0}, {83, 7}, {83, 0}, {80, 7}}}));
+    bowTie->setValue("REGION", std::string("South"));
+    bowTie->setValue("ZONE", 2);
+    bowTie->setValue("CLASS", std::string("Spruce"));
+    bowTie->store();
+    auto noClass = fc->row(5);
+    noClass->setValue("CLASS", h::Value{});
+    noClass->store();
+    fc->flush();
+}
+
+// Every file of the source, the .dbf's day of writing masked.
+std::map<std::string, std::string> SourceFiles(Regions& s) {
+    std::map<std::string, std::string> files;
+    for (auto& [name, bytes] : korvane::test::FolderSnapshot::read(s.dir)) {
+        if (name.rfind("patches.", 0) != 0) continue;
+        if (name == "patches.dbf")
+            for (size_t i = 1; i < 4 && i < bytes.size(); ++i) bytes[i] = 0;
+        files[name] = bytes;
+    }
+    return files;
+}
+
+// A run of the dialog (its lines played with a recorder of the status
+// texts), with either the one pass that refreshes the source while reading
+// it or the stages one by one (as when the data layer leaves every write to
+// the driver), and the regions from that pass or searched one by one: what
+// the user sees and every file of the source layer "patches".
+struct RegionalOutcome {
+    std::vector<std::string> rows, messages, statuses, reports;
+    std::map<std::string, std::string> source;
+    std::vector<std::string> temporaries;
+};
+RegionalOutcome RunRecorded(Regions& s, const std::vector<std::string>& lines, bool stages = false,
+                            bool searchEachRegion = false) {
+    Recorder recorder(static_cast<TestUi&>(s).out);
+    h::setUi(&recorder);
+    h::data::setDirectDbfWrites(!stages);
+    s.cmd.OnClick();
+    s.form().searchEachRegion = searchEachRegion;
+    recorder.addLines(lines);
+    recorder.driveModeless();
+    h::data::setDirectDbfWrites(true);
+    h::setUi(&s.driver);
+    RegionalOutcome o;
+    if (h::fs::FileExists(s.out()))
+        for (const Row& r : Regions::rows(s.out())) {
+            std::string line;
+            for (const auto& [name, value] : r)
+                if (name != "RunDate") line += name + "=" + h::toText(value) + " ";
+            o.rows.push_back(line);
+        }
+    for (auto& m : recorder.messages) o.messages.push_back(m.title + ": " + m.text);
+    o.statuses = recorder.statuses;
+    o.reports = recorder.errorReports;
+    s.map()->clearLayers();
+    o.source = SourceFiles(s);
+    o.temporaries = korvane::test::temporariesIn(s.dir);
+    return o;
+}
+// The field choices, then the table, Run and the answer to a question.
+RegionalOutcome RunOnSquares(Regions& s, bool stages, std::vector<std::string> lines,
+                             const std::string& answer = "Yes") {
+    lines.insert(lines.end(), {"click txtTableName", "file " + s.out(), "click cmdOK", "answer " + answer});
+    return RunRecorded(s, lines, stages);
+}
+
+}  // namespace
+
 // The one pass that groups every patch by region and class gives the rows,
 // their order, the messages and the status texts of the per-region search
 // (a working copy searched for each region), on text, integer and real
@@ -635,36 +716,15 @@ TEST(RegionalAnalysis, OnePassAgreesWithTheSearchOfEachRegion) {
         fc->flush();
         s.map()->addLayer(std::make_shared<h::FeatureLayer>(fc, "mix"));
     };
-    struct Outcome {
-        std::vector<std::string> rows, messages, statuses, reports;
-    };
     auto run = [&](bool searchEachRegion, const std::string& region, const std::string& cls, bool landscape) {
         Regions s;
         build(s);
-        Recorder recorder(static_cast<TestUi&>(s).out);
-        h::setUi(&recorder);
-        s.cmd.OnClick();
-        s.form().searchEachRegion = searchEachRegion;
         std::vector<std::string> lines = {"set lstLayers mix", "set cboRegion " + region};
         if (landscape) lines.push_back("click optLandscape");
         else lines.push_back("set cboClass " + cls);
         lines.insert(lines.end(), {"click txtTableName", "file " + s.out(), "click cmdOK", "answer Yes",
                                    "answer Yes", "answer Yes"});
-        recorder.addLines(lines);
-        recorder.driveModeless();
-        h::setUi(&s.driver);
-        Outcome o;
-        if (h::fs::FileExists(s.out()))
-            for (const Row& r : Regions::rows(s.out())) {
-                std::string line;
-                for (const auto& [name, value] : r)
-                    if (name != "RunDate") line += name + "=" + h::toText(value) + " ";
-                o.rows.push_back(line);
-            }
-        for (auto& m : recorder.messages) o.messages.push_back(m.title + ": " + m.text);
-        o.statuses = recorder.statuses;
-        o.reports = recorder.errorReports;
-        return o;
+        return RunRecorded(s, lines, false, searchEachRegion);
     };
     struct Case {
         const char* region;
@@ -679,8 +739,8 @@ TEST(RegionalAnalysis, OnePassAgreesWithTheSearchOfEachRegion) {
                                            {"RTEXT", "", true},
                                            {"RINT", "", true}}) {
         SCOPED_TRACE(std::string(c.region) + " / " + c.cls);
-        Outcome onePass = run(false, c.region, c.cls, c.landscape);
-        Outcome searched = run(true, c.region, c.cls, c.landscape);
+        RegionalOutcome onePass = run(false, c.region, c.cls, c.landscape);
+        RegionalOutcome searched = run(true, c.region, c.cls, c.landscape);
         EXPECT_EQ(onePass.rows, searched.rows);
         EXPECT_EQ(onePass.messages, searched.messages);
         EXPECT_EQ(onePass.statuses, searched.statuses);
@@ -822,4 +882,101 @@ TEST(RegionalAnalysis, AGeographicLayerRunsOnlyAfterYes) {
     EXPECT_TRUE(before.sameAsNow()) << before.differences();
     s.act({"click cmdOK", "answer Yes"});
     EXPECT_EQ(Regions::rows(s.out()).size(), 3u) << s.messages();
+}
+
+// The source's Area and Perimeter, the rows, the messages and the status
+// texts are the same whether the run reads the source once (measuring,
+// listing, counting and grouping while its fields are refreshed or, on a
+// layer an earlier run refreshed, refilled) or stage by stage.
+TEST(RegionalAnalysis, OnePassAndStageByStageGiveTheSameSourceRowsAndMessages) {
+    struct Case {
+        const char* what;
+        std::vector<std::string> choices;
+        bool again = false;
+    } cases[] = {
+        {"text regions", {"set lstLayers patches", "set cboClass CLASS", "set cboRegion REGION"}},
+        {"integer regions", {"set lstLayers patches", "set cboClass CLASS", "set cboRegion ZONE"}},
+        {"landscape", {"set lstLayers patches", "click optLandscape", "set cboRegion ZONE"}},
+        {"a second run", {"set lstLayers patches", "set cboClass CLASS", "set cboRegion REGION"}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::map<bool, RegionalOutcome> seen;
+        for (bool stages : {false, true}) {
+            Regions s;
+            AddSquares(s);
+            seen[stages] = RunOnSquares(s, stages, c.choices);
+            if (!c.again) continue;
+            // Again on the refreshed layer: its Area and Perimeter are refilled.
+            while (!s.map()->tables().empty()) s.map()->removeTable(s.map()->tables()[0]);
+            s.map()->addLayer(
+                std::make_shared<h::FeatureLayer>(h::FeatureClass::open((s.dir / "patches.shp").string()), "patches"));
+            const int64_t updates = h::data::directDbfCounts().records;
+            seen[stages] = RunOnSquares(s, stages, c.choices);
+            // The one pass refills them in its rewrite, not row by row.
+            if (!stages) EXPECT_EQ(h::data::directDbfCounts().records, updates);
+        }
+        const RegionalOutcome& onePass = seen[false];
+        const RegionalOutcome& stages = seen[true];
+        EXPECT_GE(onePass.rows.size(), 2u);
+        EXPECT_EQ(onePass.rows, stages.rows);
+        EXPECT_EQ(onePass.messages, stages.messages);
+        EXPECT_EQ(onePass.statuses, stages.statuses);
+        EXPECT_EQ(onePass.reports, stages.reports);
+        EXPECT_TRUE(onePass.temporaries.empty());
+        EXPECT_EQ(onePass.source.size(), 4u);
+        EXPECT_TRUE(onePass.source == stages.source);
+    }
+}
+
+// The refreshed source goes in place only after the questions and checks,
+// whole: a No, a failed rename of the .dbf or a kill on the way leave every
+// file of the source as it was.
+TEST(RegionalAnalysis, TheRefreshedSourceIsPutInPlaceWholeOrNotAtAll) {
+    namespace ht = korvane::host::testing;
+    namespace kt = korvane::test;
+    const std::vector<std::string> choices = {"set lstLayers patches", "set cboClass CLASS", "set cboRegion REGION"};
+    {
+        // No to the question about a single class.
+        Regions s;
+        AddSquares(s);
+        const auto before = SourceFiles(s);
+        RegionalOutcome no =
+            RunOnSquares(s, false, {"set lstLayers patches", "set cboClass NOTE", "set cboRegion REGION"}, "No");
+        ASSERT_FALSE(no.messages.empty());
+        EXPECT_EQ(no.messages.front(), "Class Count: Class field has 1 or less unique records.\r\nCONTINUE?");
+        EXPECT_TRUE(no.rows.empty());
+        EXPECT_TRUE(no.source == before);
+        EXPECT_TRUE(no.temporaries.empty());
+    }
+
+    // A failed rename of the .dbf: reported, and the run goes on as the
+    // stages do, with nothing written to the source.
+    std::map<bool, RegionalOutcome> seen;
+    for (bool stages : {false, true}) {
+        Regions s;
+        AddSquares(s);
+        const auto before = SourceFiles(s);
+        ht::failAt(ht::Step::Rename, EIO, "patches.dbf");
+        seen[stages] = RunOnSquares(s, stages, choices);
+        ht::clearFaults();
+        EXPECT_TRUE(seen[stages].source == before);
+        EXPECT_TRUE(seen[stages].temporaries.empty());
+    }
+    EXPECT_EQ(seen[false].reports.size(), 1u);
+    EXPECT_EQ(seen[false].reports.size(), seen[true].reports.size());
+    EXPECT_EQ(seen[false].messages, seen[true].messages);
+    EXPECT_EQ(seen[false].rows, seen[true].rows);
+
+    // A kill as the new .dbf is made durable.
+    Regions s;
+    AddSquares(s);
+    const auto before = SourceFiles(s);
+    kt::ChildOutcome o = kt::runInChild([&](std::string&) {
+        ht::killAt(ht::Step::Fsync, "patches.dbf");
+        RunOnSquares(s, false, choices);
+        return 0;
+    });
+    EXPECT_EQ(o.signal, SIGKILL) << kt::describe(o);
+    EXPECT_TRUE(SourceFiles(s) == before);
 }

@@ -27,6 +27,7 @@
 #include "shared/ErrorHandling.h"
 #include "shared/frmProgress.h"
 #include "shared/modMisc.h"
+#include "vector/Forms/frmRegionalAnalysisPatches.h"
 #include "vector/Forms/frmSpatialStat1Progress.h"
 #include "vector/Modules/modMisc.h"
 #include "vector/Modules/modRunChecks.h"
@@ -84,152 +85,6 @@ struct CopyGuard {
         }
     }
 };
-
-// The patches of one region: every patch's area (whatever its class), and
-// one group per class value present, keyed by the value's place in the
-// class list so that rows come out in class-list order.
-struct Region {
-    double area = 0;
-    std::map<int32_t, PatchGroup> byClass;
-};
-
-// Reads a patch's values as the regional run measures them: area and
-// perimeter as the refresh of the source computed them (else the stored
-// fields, else the shape); FD as stored when the layer has it, SI and PAR as
-// stored only when the class or region field carries the name (the working
-// copy keeps no other field of those names); else computed.
-class RegionalPatchReader {
-public:
-    RegionalPatchReader(const h::Fields& fields, const std::string& classField, const std::string& regionField,
-                        bool raster, const AreaAndPerimeter* written)
-        : k_(raster ? 0.25 : 1), written_(written && !written->area.empty() ? written : nullptr) {
-        area_ = fields.find("Area");
-        perimeter_ = fields.find("Perimeter");
-        fd_ = fields.find("FD");
-        auto kept = [&](const char* name) {
-            return h::sameFieldName(classField, name) || h::sameFieldName(regionField, name) ? fields.find(name) : -1;
-        };
-        si_ = kept("SI");
-        par_ = kept("PAR");
-    }
-    PatchValues read(const h::Row& f) const {
-        PatchValues p;
-        const size_t oid = static_cast<size_t>(f.oid());
-        if (written_ && oid < written_->area.size()) {
-            p.area = written_->area[oid];
-            p.perimeter = written_->perimeter[oid];
-        } else {
-            // Measured after repair where the source has no stored values.
-            const bool stored = area_ >= 0 && perimeter_ >= 0;
-            const h::Geometry measured = stored ? h::Geometry() : MeasuredShape(f.shape());
-            p.area = area_ >= 0 ? h::toDouble(f.value(area_)) : measured.area();
-            p.perimeter = perimeter_ >= 0 ? h::toDouble(f.value(perimeter_)) : measured.length();
-        }
-        p.si = si_ >= 0 ? h::toDouble(f.value(si_)) : ShapeIndex(p.area, p.perimeter, false);
-        p.par = par_ >= 0 ? h::toDouble(f.value(par_)) : PerimAreaRatio(p.area, p.perimeter);
-        p.fd = fd_ >= 0 ? h::toDouble(f.value(fd_)) : FractalDimension(p.area, p.perimeter, k_);
-        return p;
-    }
-
-private:
-    double k_;
-    const AreaAndPerimeter* written_;
-    int32_t area_, perimeter_, fd_, si_, par_;
-};
-
-// Adds a patch to its region and class; a null class value belongs to no
-// class but its area is the region's.
-void addPatch(Region& region, ClassIndex& classes, const h::Value& classValue, const PatchValues& p) {
-    region.area += p.area;
-    int32_t at = classes.add(classValue);
-    if (at < 0) return;
-    auto it = region.byClass.find(at);
-    if (it == region.byClass.end()) it = region.byClass.emplace(at, PatchGroup(PatchLists::For({}))).first;
-    it->second.add(p);
-}
-
-// The number a numeric where clause compares: the value's text form read
-// back, as the data source reads the clause; nothing for a value no clause
-// can match.
-std::optional<double> clauseNumber(const h::Value& v) {
-    if (!h::isNumber(v)) return std::nullopt;
-    std::string text = h::toText(v);
-    double d = 0;
-    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), d);
-    if (ec != std::errc() || std::isnan(d)) return std::nullopt;
-    return d;
-}
-
-// The number a stored value compares as; nothing for null, text and NaN.
-std::optional<double> storedNumber(const h::Value& v) {
-    if (!h::isNumber(v)) return std::nullopt;
-    double d = h::toDouble(v);
-    if (std::isnan(d)) return std::nullopt;
-    return d;
-}
-
-}  // namespace
-
-// Every patch of the layer, grouped by the equality that the region where
-// clauses use (text as stored, numbers through their value; nulls in no
-// region) and, within a region, by class value as a keyed collection
-// compares them. Classes are listed in first-seen order over every feature,
-// as GetClassList lists them.
-struct RegionalPatches {
-    bool landscape = false;
-    ClassIndex classes;
-    Region all;                                             // landscape mode
-    std::unordered_map<std::string, Region> byText;         // a text region field
-    std::unordered_map<double, Region> byNumber;            // any other
-    bool textRegions = false;
-
-    const Region* find(const h::Value& regionValue) const {
-        if (landscape) return &all;
-        if (textRegions) {
-            const std::string* t = std::get_if<std::string>(&regionValue);
-            auto it = t ? byText.find(*t) : byText.end();
-            return it == byText.end() ? nullptr : &it->second;
-        }
-        std::optional<double> key = clauseNumber(regionValue);
-        auto it = key ? byNumber.find(*key) : byNumber.end();
-        return it == byNumber.end() ? nullptr : &it->second;
-    }
-};
-
-namespace {
-
-// One pass over every feature of the source, selected or not.
-std::unique_ptr<RegionalPatches> GroupPatches(h::FeatureClass& source, const std::string& classField,
-                                              const std::string& regionField, bool raster,
-                                              const AreaAndPerimeter* written, ProgressSteps& progress) {
-    auto g = std::make_unique<RegionalPatches>();
-    g->landscape = regionField.empty();
-    const int32_t classAt = source.findField(classField);
-    const int32_t regionAt = g->landscape ? -1 : source.findField(regionField);
-    if (!g->landscape) g->textRegions = source.fields().field(regionAt).type == h::FieldString;
-    const bool dateRegions = !g->landscape && source.fields().field(regionAt).type == h::FieldDate;
-    RegionalPatchReader reader(source.fields(), classField, regionField, raster, written);
-    h::Cursor cursor = source.search(nullptr, true);
-    while (h::RowPtr f = cursor.next()) {
-        progress.step();
-        Region* region = &g->all;
-        if (!g->landscape) {
-            const h::Value& v = f->value(regionAt);
-            region = nullptr;
-            if (g->textRegions) {
-                if (auto t = std::get_if<std::string>(&v)) region = &g->byText[*t];
-            } else if (!dateRegions) {  // a date region clause is never searchable
-                if (std::optional<double> key = storedNumber(v)) region = &g->byNumber[*key];
-            }
-            if (!region) {
-                g->classes.add(f->value(classAt));  // listed all the same
-                continue;
-            }
-        }
-        addPatch(*region, g->classes, f->value(classAt), reader.read(*f));
-    }
-    return g;
-}
 
 }  // namespace
 
@@ -434,6 +289,8 @@ struct frmRegionalAnalysis::RegionalRun {
     int64_t nullRegions = 0, nullClasses = 0;
     AreaAndPerimeter written;
     std::unique_ptr<RegionalPatches> grouped;
+    // The one pass over the source, where it could be made.
+    std::optional<RegionalPass> pass;
 };
 
 void frmRegionalAnalysis::cmdOK_Click() {
@@ -446,7 +303,7 @@ void frmRegionalAnalysis::cmdOK_Click() {
         KV_LINE;
         setStatus("Calculating area and perimeter on source layer");
         KV_LINE;
-        AddAreaAndPerimFields(run.layer, true, &run.written);
+        RefreshAreaAndPerimeter(run);
 
         // A long run shows how far it has come in a progress window beside
         // the dialog: the pass over the patches, then the regions.
@@ -493,15 +350,22 @@ bool frmRegionalAnalysis::ReadRegionalChoices(RegionalRun& run) {
 
     KV_LINE;
     setStatus("Initializing - Creating list of region values");
+    // One read of the source gives the lists, the null values and the
+    // patches, and refreshes Area and Perimeter in an edit session that is
+    // put in place only after the questions and checks below.
     KV_LINE;
-    run.regions = GetClassList(run.layer, run.regionField);
+    if (auto fl = std::dynamic_pointer_cast<h::FeatureLayer>(run.layer); fl && fl->featureClass())
+        run.pass = ReadRegionalLayer(*fl->featureClass(), run.classLevel ? run.classField : std::string{},
+                                     run.regionField);
+    KV_LINE;
+    run.regions = run.pass ? run.pass->regions : GetClassList(run.layer, run.regionField);
     KV_LINE;
     ArraySort(run.regions, std::nullopt, false);
     if (run.classLevel) {
         KV_LINE;
         setStatus("Initializing - Creating list of class values");
         KV_LINE;
-        run.classes = GetClassList(run.layer, run.classField);
+        run.classes = run.pass ? run.pass->classes : GetClassList(run.layer, run.classField);
         KV_LINE;
         ArraySort(run.classes, std::nullopt, false);
     }
@@ -576,6 +440,11 @@ bool frmRegionalAnalysis::CheckRegionalRun(RegionalRun& run) {
 }
 
 void frmRegionalAnalysis::CountNullValues(RegionalRun& run) {
+    if (run.pass) {
+        run.nullRegions = run.pass->nullRegions;
+        run.nullClasses = run.pass->nullClasses;
+        return;
+    }
     auto source = std::dynamic_pointer_cast<h::FeatureLayer>(run.layer);
     if (!source || !source->featureClass()) return;
     const int32_t regionAt = source->featureClass()->findField(run.regionField);
@@ -589,6 +458,17 @@ void frmRegionalAnalysis::CountNullValues(RegionalRun& run) {
     }
 }
 
+void frmRegionalAnalysis::RefreshAreaAndPerimeter(RegionalRun& run) {
+    if (!run.pass) return AddAreaAndPerimFields(run.layer, true, &run.written);
+    // The one pass's refresh put in place. A failure is reported and the run
+    // goes on as after a failed refresh stage: the fields are still missing,
+    // so the patches keep the areas and perimeters measured from the shapes.
+    KV_PROCEDURE("RefreshAreaAndPerimeter", TopLevel).run([&] {
+        KV_LINE;
+        run.pass->refresh->commit();
+    });
+}
+
 void frmRegionalAnalysis::GroupRegionalPatches(RegionalRun& run, frmProgress& progressWindow,
                                                ProgressSteps& progress) {
     Procedure& kvProc_ = run.kvProc_;
@@ -600,6 +480,11 @@ void frmRegionalAnalysis::GroupRegionalPatches(RegionalRun& run, frmProgress& pr
         (!run.classLevel || source.findField(run.regionField) >= 0)) {
         progressWindow.lblProgress().setCaption("Grouping the patches by region and class");
         progress.start(source.rowCount());
+        if (run.pass && run.pass->grouped) {  // grouped by the one pass already
+            progress.step(run.pass->rows);
+            run.grouped = std::move(run.pass->grouped);
+            return;
+        }
         KV_LINE;
         run.grouped = GroupPatches(source, run.classLevel ? run.classField : run.regionField,
                                    run.classLevel ? run.regionField : std::string{}, false, &run.written, progress);

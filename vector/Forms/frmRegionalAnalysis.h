@@ -94,6 +94,7 @@ private:
     bool ReadRegionalChoices(RegionalRun& run);
     bool CheckRegionalRun(RegionalRun& run);
     void CountNullValues(RegionalRun& run);
+    void RefreshAreaAndPerimeter(RegionalRun& run);
     void GroupRegionalPatches(RegionalRun& run, frmProgress& progressWindow, ProgressSteps& progress);
     bool WriteRegionalRows(RegionalRun& run, frmProgress& progressWindow, ProgressSteps& progress);
     void cmdCancel_Click();
