@@ -229,6 +229,8 @@ protected:
     std::unique_ptr<Impl> impl_;
 
 private:
+    // The stages of rewriteFields (TableRewrite.cpp).
+    struct Rewrite;
     friend class Row;
     friend class Cursor;
     friend class InsertCursor;
