@@ -231,6 +231,8 @@ protected:
     std::unique_ptr<Impl> impl_;
 
 private:
+    // The stages of rewriteFields (TableRewrite.cpp).
+    struct Rewrite;
     friend class Row;
     friend class Cursor;
     friend class InsertCursor;

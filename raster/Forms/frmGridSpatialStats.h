@@ -97,6 +97,8 @@ private:
     void unsubscribe();
     void releaseParameterDialog();
     bool isMetricBox(const korvane::host::Control& c) const;
+    // The stages of RunGridSpatialStats (frmGridSpatialStatsRun.cpp).
+    struct GridRun;
 
     GridFieldRenames renames_;
     std::unique_ptr<frmAnalParams> params_;

@@ -536,3 +536,34 @@ TEST(GridSpatialStatsRun, AnAllNoDataGridWritesNothing) {
               "was written.");
     EXPECT_TRUE(before.sameAsNow()) << before.differences();
 }
+
+TEST(GridSpatialStatsRun, AFailureInsideTheRunIsReportedUnderItsProcedure) {
+    GridSession s;
+    h::RasterLayerPtr layer = s.addSample("landscape.tif");
+    {
+        // A value table whose values are no whole numbers: the run stops
+        // while it reads them, before anything is written.
+        h::TablePtr vat = layer->raster()->attributeTable();
+        ASSERT_TRUE(vat);
+        vat->deleteField("Value");
+        vat->addField({"Value", h::FieldDouble, 0, 12, 1});
+        h::Cursor rows = vat->update(nullptr, false);
+        while (h::RowPtr r = rows.next()) {
+            r->setValue("Value", 10.5);
+            rows.updateRow(*r);
+        }
+        vat->flush();
+    }
+    kv::frmGridSpatialStats& d = s.open();
+    const std::string table = s.table("grid.dbf");
+    korvane::test::FolderSnapshot before(s.dir);
+    EXPECT_FALSE(d.RunGridSpatialStats("landscape.tif", "Value", true, table, false, {"TA", "CA", "NP"}, false, "",
+                                       "", "", "", "LC", true));
+    ASSERT_EQ(s.driver.errorReports.size(), 1u);
+    const std::string& report = s.driver.errorReports[0];
+    EXPECT_NE(report.find("\tRunGridSpatialStats Forms/frmGridSpatialStats Line : "), std::string::npos) << report;
+    EXPECT_NE(report.find("The raster table holds the value 10.5, which is no 32-bit whole number."),
+              std::string::npos)
+        << report;
+    EXPECT_TRUE(before.sameAsNow()) << before.differences();
+}
