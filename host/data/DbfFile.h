@@ -130,6 +130,8 @@ public:
     bool append(const Value* values, size_t count);
     // Records in the file plus those appended and not yet written.
     int64_t recordCount() const { return static_cast<int64_t>(layout_.records) + appendedCount_; }
+    // The bytes of the records appended and not yet written.
+    size_t appendedBytes() const { return appended_.size(); }
     // Writes the appended records after the last one, the end-of-file mark
     // after them, and then the header's record count and date; fails
     // (HostGeneric) on a write error.

@@ -20,6 +20,12 @@ void init() {
     });
 }
 
+BlockCacheLimit::BlockCacheLimit(int64_t bytes) : before_(GDALGetCacheMax64()) {
+    if (bytes < before_) GDALSetCacheMax64(bytes);
+}
+
+BlockCacheLimit::~BlockCacheLimit() { GDALSetCacheMax64(before_); }
+
 ErrorTrap::ErrorTrap() { CPLPushErrorHandlerEx(&ErrorTrap::handler, this); }
 
 ErrorTrap::~ErrorTrap() { CPLPopErrorHandler(); }

@@ -52,6 +52,21 @@ public:
     NoAuxiliaryFile& operator=(const NoAuxiliaryFile&) = delete;
 };
 
+// While it lives, GDAL's block cache holds at most `bytes` (or less, when it
+// was set lower). For a copy GDAL makes itself (GDALTranslate): it reads and
+// writes by swaths of up to a quarter of the cache, and keeps the blocks of
+// both sides cached until the cache is full, though none is read again.
+class BlockCacheLimit {
+public:
+    explicit BlockCacheLimit(int64_t bytes);
+    ~BlockCacheLimit();
+    BlockCacheLimit(const BlockCacheLimit&) = delete;
+    BlockCacheLimit& operator=(const BlockCacheLimit&) = delete;
+
+private:
+    int64_t before_;
+};
+
 // "what" plus GDAL's own words when it gave any.
 std::string describe(const std::string& what, const ErrorTrap& trap);
 

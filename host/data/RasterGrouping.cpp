@@ -2,6 +2,7 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <filesystem>
 #include <mutex>
@@ -67,10 +68,13 @@ RasterDatasetPtr regionGroup(const RasterDatasetPtr& input, const RegionGroupOpt
     co.threads = options.threads;
     // The strips the workers hold at once stay within about eight million
     // cells whatever the number of cores (a strip costs some 17 bytes a cell
-    // while it is labelled); the writer lets each row of tiles go when done.
+    // while it is labelled); the writer lets each row of tiles go when done,
+    // so a strip lower than a row of tiles is a whole part of one (a power of
+    // two rows), and a row of tiles is written out as soon as it is complete.
     const int64_t workers = options.threads ? options.threads : std::max(1u, std::thread::hardware_concurrency());
     co.strip_rows = std::clamp<int64_t>((int64_t{8} << 20) / std::max<int64_t>(1, workers * lattice.columns), 16,
                                         ops::stripRows(lattice.columns));
+    if (co.strip_rows < ops::kTileRows) co.strip_rows = std::bit_floor(static_cast<uint64_t>(co.strip_rows));
     std::vector<int32_t> ids;
     std::optional<ops::ZoneGeometryCounter> geometry;
     if (options.geometry) geometry.emplace(lattice.columns);
@@ -96,7 +100,10 @@ RasterDatasetPtr regionGroup(const RasterDatasetPtr& input, const RegionGroupOpt
         int64_t cells = parts.cells[static_cast<size_t>(i)];
         if (cells > INT32_MAX)
             fail(err::HostInvalidArg, kSource, fmt::format("Region {} covers more cells than a Count field holds.", i + 1));
-        std::vector<Value> row{Value(static_cast<int32_t>(i + 1)), Value(static_cast<int32_t>(cells))};
+        std::vector<Value> row;
+        row.reserve(std::max(table.fields.size(), options.table ? options.rowCapacity : 0));
+        row.push_back(Value(static_cast<int32_t>(i + 1)));
+        row.push_back(Value(static_cast<int32_t>(cells)));
         if (options.addLink) row.push_back(Value(options.withinZones ? parts.value[static_cast<size_t>(i)] : 1));
         table.rows.push_back(std::move(row));
     }

@@ -126,6 +126,9 @@ struct RegionGroupOptions {
     const std::unordered_map<int64_t, int32_t>* codes = nullptr;
     // When set, the value table is handed back here and the result gets none.
     RasterTableRows* table = nullptr;
+    // Room kept in each row of that table for the fields the caller adds, so
+    // that a row is allocated once (counted with the grouping's own fields).
+    size_t rowCapacity = 0;
     // When set, the regions' zonal geometry (see zonalGeometry), measured
     // while they are written.
     ZonalGeometryTable* geometry = nullptr;

@@ -36,6 +36,9 @@ namespace {
 
 constexpr const char* kSource = "RasterDataset";
 
+// The records a value table's writer gathers before it writes them.
+constexpr size_t kDbfWriteBytes = size_t{4} << 20;
+
 // Counts of distinct 64-bit keys: open addressing, linear probing, a fixed
 // table four times the largest number of entries kept.
 class ValueCounter {
@@ -512,11 +515,15 @@ void data::writeDbfRows(const std::string& dbfPath, const RasterTableRows& table
         for (size_t k = 0; k < idx.size() && inOrder; ++k) inOrder = idx[k] == fields.count() - static_cast<int32_t>(idx.size()) + static_cast<int32_t>(k);
         if (inOrder) {
             out->close();
-            for (const std::vector<Value>& row : table.rows)
+            // Written a few megabytes at a time, so that the records of a big
+            // table are never all held at once.
+            for (const std::vector<Value>& row : table.rows) {
                 if (!direct->append(row.data(), row.size())) {
                     inOrder = false;
                     break;
                 }
+                if (direct->appendedBytes() >= kDbfWriteBytes) direct->flushAppended();
+            }
         }
         if (inOrder) {
             direct->flushAppended();

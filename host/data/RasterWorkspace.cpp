@@ -26,6 +26,9 @@ namespace {
 
 constexpr const char* kSource = "RasterWorkspace";
 
+// GDAL's block cache while it copies a whole raster (see gdal::BlockCacheLimit).
+constexpr int64_t kCopyCacheBytes = int64_t{48} << 20;
+
 // The sidecars a raster file may have beside it, by suffix.
 constexpr const char* kSidecars[] = {".aux.xml", ".vat.dbf", ".vat.cpg", ".aux", ".ovr"};
 
@@ -108,12 +111,19 @@ void writeDatasetFiles(const RasterDataset& src, RasterFormat format, const Data
             if (opts) GDALTranslateOptionsSetProgress(opts, gdalProgress, nullptr);
             int usageError = 0;
             written.push_back(out.data);
-            GDALDatasetH h = GDALTranslate(out.data.c_str(), GDALDataset::ToHandle(&in), opts, &usageError);
-            GDALTranslateOptionsFree(opts);
-            bool ok = h != nullptr && !trap.failed();
-            if (h) {
-                GDALFlushCache(h);
-                GDALClose(h);
+            bool ok = false;
+            {
+                // Neither the source's blocks nor the copy's are read again:
+                // the cache need only hold the swaths in flight.
+                gdal::BlockCacheLimit limit(kCopyCacheBytes);
+                GDALDatasetH h = GDALTranslate(out.data.c_str(), GDALDataset::ToHandle(&in), opts, &usageError);
+                GDALTranslateOptionsFree(opts);
+                ok = h != nullptr && !trap.failed();
+                if (h) {
+                    GDALFlushCache(h);
+                    GDALClose(h);
+                }
+                if (in.GetAccess() == GA_ReadOnly) in.GetRasterBand(1)->FlushCache(false);
             }
             if (!ok || trap.failed()) fail(err::HostGeneric, kSource, gdal::describe("Cannot write " + out.data, trap));
         }

@@ -210,6 +210,9 @@ void clsG_createPatch::RunClumper(const h::LayerPtr& InGrid, const std::string& 
         h::RasterTableRows patchRows;
         h::ZonalGeometryTable geometry;
         options.table = &patchRows;
+        // Value, Count and Link; the class field, Area and Perimeter; Red,
+        // Green and Blue.
+        options.rowCapacity = 9;
         options.geometry = &geometry;
         progress.stage("Grouping the cells into patches");
         h::RasterDatasetPtr patches = scratch.keep(h::regionGroup(raster, options, env));
