@@ -26,9 +26,9 @@
 #   Analysis by Regions 16.04 s    Spatial Statistics 1.21 s; since Analysis
 #   by Regions reads its layer once (a later run, load average 3.9 before):
 #   Analysis by Regions 1.33 s, 100 MiB   Spatial Statistics 1.18 s, 104 MiB
-#   and since the patch theme's copies keep GDAL's block cache small (one
-#   run, load average 14 from a build beside it):
-#   patch 6.55 s, 257 MiB      r.clump -d 9.94 s, 43 MiB
+#   and since the patch theme's copies keep GDAL's block cache small (five
+#   interleaved runs, load average 14.8 before, 11.4 after):
+#   patch 4.85 s, 248 MiB      r.clump -d 6.64 s, 43 MiB
 set -euo pipefail
 build=$(cd "$1" && pwd)
 repeats=${2:-3}
