@@ -368,16 +368,20 @@ Value coerce(const FieldDef& fd, Value v) {
     auto refuse = [&](const std::string& why) -> Value {
         fail(err::HostInvalidArg, "Row.setValue", "Cannot set the field " + fd.name + " to " + toText(v) + ": " + why + ".");
     };
+    // The value as a number: a date is refused, a text must read as one.
+    auto number = [&]() -> double {
+        if (std::holds_alternative<Date>(v)) refuse("a date is not a number");
+        double d;
+        if (auto s = std::get_if<std::string>(&v)) {
+            if (!parseNumber(*s, d)) refuse("the text is not a number");
+            return d;
+        }
+        return toDouble(v);
+    };
     switch (fd.type) {
         case FieldSmallInteger:
         case FieldInteger: {
-            if (std::holds_alternative<Date>(v)) return refuse("a date is not a number");
-            double d;
-            if (auto s = std::get_if<std::string>(&v)) {
-                if (!parseNumber(*s, d)) return refuse("the text is not a number");
-            } else {
-                d = toDouble(v);
-            }
+            double d = number();
             double r = std::round(d);
             double lo = fd.type == FieldSmallInteger ? -32768.0 : static_cast<double>(INT32_MIN);
             double hi = fd.type == FieldSmallInteger ? 32767.0 : static_cast<double>(INT32_MAX);
@@ -386,13 +390,7 @@ Value coerce(const FieldDef& fd, Value v) {
         }
         case FieldSingle:
         case FieldDouble: {
-            if (std::holds_alternative<Date>(v)) return refuse("a date is not a number");
-            double d;
-            if (auto s = std::get_if<std::string>(&v)) {
-                if (!parseNumber(*s, d)) return refuse("the text is not a number");
-            } else {
-                d = toDouble(v);
-            }
+            double d = number();
             if (!std::isfinite(d)) return refuse("the number is not finite");
             if (fd.type == FieldDouble) return d;
             if (std::fabs(d) > FLT_MAX) return refuse("the number is out of the field's range");
