@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,6 +14,7 @@
 #include <fstream>
 #include <random>
 #include <sstream>
+#include <utility>
 
 #include <fmt/format.h>
 
@@ -77,8 +79,17 @@ void reapChildren() {
     }
 }
 
-int32_t spawn(const std::string& program, const std::vector<std::string>& args, bool wait,
-              const std::string& outputPath = {}) {
+int32_t waitFor(pid_t pid) {
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) fail(err::HostGeneric, "Shell", "Lost track of a started program.");
+    }
+    if (WIFEXITED(status)) return WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+    return -1;
+}
+
+pid_t start(const std::string& program, const std::vector<std::string>& args, const std::string& outputPath) {
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
@@ -92,19 +103,44 @@ int32_t spawn(const std::string& program, const std::vector<std::string>& args, 
     int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) fail(err::HostFileNotFound, "Shell", fmt::format("Cannot start {}: {}", program, std::strerror(rc)));
-    if (!wait) {
-        reapChildren();
-        return 0;
-    }
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR) fail(err::HostGeneric, "Shell", "Lost track of a started program.");
-    }
-    if (WIFEXITED(status)) return WEXITSTATUS(status);
-    if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
-    return -1;
+    return pid;
+}
+
+int32_t spawn(const std::string& program, const std::vector<std::string>& args, bool wait,
+              const std::string& outputPath = {}) {
+    const pid_t pid = start(program, args, outputPath);
+    if (wait) return waitFor(pid);
+    reapChildren();
+    return 0;
 }
 }  // namespace
+
+StartedProgram::StartedProgram(StartedProgram&& o) noexcept : pid_(std::exchange(o.pid_, -1)) {}
+
+StartedProgram& StartedProgram::operator=(StartedProgram&& o) noexcept {
+    if (this != &o) {
+        stop();
+        pid_ = std::exchange(o.pid_, -1);
+    }
+    return *this;
+}
+
+StartedProgram::~StartedProgram() { stop(); }
+
+void StartedProgram::stop() noexcept {
+    if (pid_ <= 0) return;
+    ::kill(pid_, SIGKILL);
+    int status = 0;
+    while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    }
+    pid_ = -1;
+}
+
+int32_t StartedProgram::wait() {
+    if (pid_ <= 0) fail(err::HostGeneric, "Shell", "No started program to wait for.");
+    const pid_t pid = std::exchange(pid_, -1);
+    return waitFor(pid);
+}
 
 void Shell::setOpener(std::string program) { openerSetting() = std::move(program); }
 const std::string& Shell::opener() { return openerSetting(); }
@@ -131,6 +167,14 @@ int32_t Shell::RunCapturing(const std::string& commandLine, const std::string& o
     std::string program = findProgram(words[0]);
     if (program.empty()) fail(err::HostFileNotFound, "WshShell.Run", "The system cannot find the file specified: " + words[0]);
     return spawn(program, words, true, outputPath);
+}
+
+StartedProgram Shell::StartCapturing(const std::string& commandLine, const std::string& outputPath) {
+    auto words = splitCommandLine(commandLine);
+    if (words.empty()) fail(err::HostInvalidArg, "Shell", "No command given.");
+    std::string program = findProgram(words[0]);
+    if (program.empty()) fail(err::HostFileNotFound, "WshShell.Run", "The system cannot find the file specified: " + words[0]);
+    return StartedProgram(start(program, words, outputPath));
 }
 
 namespace fs {

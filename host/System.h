@@ -11,6 +11,28 @@ namespace korvane::host {
 // Splits a command line into words, honouring double quotes.
 std::vector<std::string> splitCommandLine(const std::string& commandLine);
 
+// A program started without waiting for it (Shell::StartCapturing). Its
+// exit is taken once, by wait(); one that was not waited for is stopped and
+// reaped when the object goes, so no started program outlives its caller.
+class StartedProgram {
+public:
+    StartedProgram() = default;
+    explicit StartedProgram(int pid) : pid_(pid) {}
+    StartedProgram(StartedProgram&& o) noexcept;
+    StartedProgram& operator=(StartedProgram&& o) noexcept;
+    StartedProgram(const StartedProgram&) = delete;
+    StartedProgram& operator=(const StartedProgram&) = delete;
+    ~StartedProgram();
+    bool started() const { return pid_ > 0; }
+    // Waits for the program to exit: its exit code, 128 + the signal that
+    // ended it, or -1.
+    int32_t wait();
+
+private:
+    void stop() noexcept;
+    int pid_ = -1;
+};
+
 class Shell {
 public:
     // Starts the command line. A first word that is a document rather than a
@@ -20,6 +42,8 @@ public:
     // Starts a program (never a document) and waits for it, with its standard
     // and error output written to the file outputPath; returns its exit code.
     int32_t RunCapturing(const std::string& commandLine, const std::string& outputPath);
+    // The same, without waiting: the caller waits for the program it gets.
+    StartedProgram StartCapturing(const std::string& commandLine, const std::string& outputPath);
 
     // The program that opens documents ("xdg-open" by default).
     static void setOpener(std::string program);

@@ -108,6 +108,8 @@ AuxContents auxContents(const std::string& auxPath);
 // Writes text as the whole of a new file (a temporary of the replace
 // helper, or a file that did not exist), every error checked.
 void writeNewFile(const std::string& path, const std::string& text);
+// The ".hdr" text of a float grid (see exportFloatGrid).
+std::string floatGridHeader(int64_t columns, int64_t rows, double xmin, double ymin, double cellSize);
 
 }  // namespace data
 }  // namespace korvane::host

@@ -86,6 +86,20 @@ inline RasterDatasetPtr conditional(const RasterDatasetPtr& condition, const Ras
     return extractByMask(values, GeoDataset{condition}, env, outPath);
 }
 
+// The cells of the grid whose centres the shapes (all features, or those
+// of the selection) cover, on a window of the grid's own cells, written as
+// a float grid "<base>.flt" with its "<base>.hdr" in the very form
+// exportFloatGrid gives (NoData and uncovered cells -9999), read and written
+// strip by strip. The files are a working folder's (fragstat's input): new
+// files, written in place, not synced. Gives the cell count of every value
+// the cut holds, ascending by value. Fails (HostInvalidArg) for a grid that
+// cutsToFloatGrid refuses or an empty window; the shapes must be in the
+// grid's coordinate system.
+bool cutsToFloatGrid(const RasterDataset& grid);   // single band, integer cells other than UInt32
+std::vector<ValueCount> cutToFloatGrid(const RasterDataset& grid, const FeatureClassPtr& features,
+                                       const SelectionSet* selection, const RasterLattice& window,
+                                       const std::string& base);
+
 // Maps each value of an integer raster to a code; values the remap does not
 // name, and NoData, become NoData. Fails (HostInvalidArg) for a raster that
 // is not a single-band integer raster.

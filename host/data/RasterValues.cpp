@@ -159,6 +159,13 @@ std::string number(double v) { return fmt::format("{}", v); }
 
 }  // namespace
 
+std::string data::floatGridHeader(int64_t columns, int64_t rows, double xmin, double ymin, double cellSize) {
+    return fmt::format(
+        "ncols         {}\nnrows         {}\nxllcorner     {}\nyllcorner     {}\ncellsize      {}\n"
+        "NODATA_value  -9999\nbyteorder     LSBFIRST\n",
+        columns, rows, number(xmin), number(ymin), number(cellSize));
+}
+
 void exportFloatGrid(const RasterDataset& raster, const std::string& base,
                      const std::function<void(int64_t, int64_t)>& progress) {
     RasterDataset::Impl& m = RasterAccess::impl(raster);
@@ -168,10 +175,7 @@ void exportFloatGrid(const RasterDataset& raster, const std::string& base,
              fmt::format("The cells of {} are not square ({} by {}); a float grid holds one cell size.", m.path,
                          m.cellX, m.cellY));
     std::string flt = base + ".flt", hdr = base + ".hdr";
-    std::string header = fmt::format(
-        "ncols         {}\nnrows         {}\nxllcorner     {}\nyllcorner     {}\ncellsize      {}\n"
-        "NODATA_value  -9999\nbyteorder     LSBFIRST\n",
-        m.width, m.height, number(m.extent.xmin), number(m.extent.ymin), number(cs));
+    const std::string header = data::floatGridHeader(m.width, m.height, m.extent.xmin, m.extent.ymin, cs);
 
     std::string folder = stdfs::path(flt).parent_path().empty() ? "." : stdfs::path(flt).parent_path().string();
     if (!fs::FolderExists(folder)) fail(err::PathNotFound, kSource, "The folder does not exist: " + folder);

@@ -5,6 +5,7 @@
 // fragstat into a region statistics table, its cross-tabulations, the
 // response summary and the join to the regions.
 #include <memory>
+#include <functional>
 #include <optional>
 #include <set>
 #include <string>
@@ -86,7 +87,10 @@ private:
     bool CheckRegionRunRequest(RegionRun& run);
     bool ListRegionValues(RegionRun& run);
     bool MeasureRegions(RegionRun& run);
-    std::optional<std::vector<GridStatsFile>> ReadRegionFiles(RegionRun& run, const std::string& base);
+    struct RegionInFlight;
+    std::optional<RegionInFlight> StartRegion(RegionRun& run, int64_t i, const std::function<bool()>& drain);
+    bool FinishRegion(RegionRun& run, RegionInFlight& region, int32_t& runBase);
+    std::optional<std::vector<GridStatsFile>> ReadRegionFiles(RegionRun& run, const RegionInFlight& region);
     bool WriteRegionRunTable(RegionRun& run);
     void SummariseRegionResponse(RegionRun& run);
     bool WriteRegionCrossTabs(RegionRun& run);

@@ -9,10 +9,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <deque>
+#include <exception>
 #include <filesystem>
 #include <set>
+#include <thread>
 
 #include "host/OutputLock.h"
+#include "host/Progress.h"
 #include "host/Failure.h"
 #include "host/System.h"
 #include "host/Ui.h"
@@ -429,98 +433,226 @@ bool frmGridRegionStats::ListRegionValues(RegionRun& run) {
     return true;
 }
 
+// One region between the start of its fragstat run and the reading of its
+// files: everything its reading needs.
+struct frmGridRegionStats::RegionInFlight {
+    int64_t index = 0;
+    h::Value value;
+    std::string regionStatus;
+    std::unique_ptr<FragStatsFolder> folder;   // goes when the files are read
+    FragStatsRunInfo info;
+    h::StartedProgram program;                 // waited for before the files are read
+    std::string base;                          // empty: fragstat was not started
+};
+
 bool frmGridRegionStats::MeasureRegions(RegionRun& run) {
     Procedure& kvProc_ = run.kvProc_;
     // ---- region by region ------------------------------------------------------------------------------
+    // Each region's grid is cut and fragstat started on it in region order;
+    // several runs go on at once (one at a time when verbose, where every
+    // region speaks), and their files are read in region order, so the
+    // table, the run numbers and the first region that fails are as one run
+    // after another gives them. A region that would show a message first
+    // waits for the regions before it.
     KV_LINE;
-    const h::RasterLattice lattice = h::latticeOf(*run.classGrid);
-    int32_t runBase = run.state.lastRun;
     const int64_t n = static_cast<int64_t>(run.regionValues.size());
-    auto& cwedBox = get<h::TextBox>("txtCWEDFilename");
-    // The regions done, drawn on a progress window; each region's own work
-    // reports nothing there.
+    const size_t width = run.verbose ? 1 : std::max<size_t>(1, std::thread::hardware_concurrency());
+    int32_t runBase = run.state.lastRun;
+    std::deque<RegionInFlight> inFlight;
+    // The regions done, drawn on a progress window: those before the oldest
+    // region still running.
     StageProgress progress;
     progress.stage("Measuring the regions by " + run.strRegionField);
+    int64_t reported = 0;
+    auto report = [&](int64_t done) {
+        if (done <= reported) return;
+        reported = done;
+        h::reportProgress(static_cast<double>(done) / static_cast<double>(n));
+    };
+    auto finishOldest = [&] {
+        RegionInFlight region = std::move(inFlight.front());
+        inFlight.pop_front();
+        if (!FinishRegion(run, region, runBase)) return false;
+        report(inFlight.empty() ? region.index + 1 : inFlight.front().index);
+        return true;
+    };
+    bool stopped = false;   // a region ended the run, after its message
+    std::function<bool()> drain = [&] {
+        while (!inFlight.empty())
+            if (!finishOldest()) return !(stopped = true);
+        return true;
+    };
     for (int64_t i = 0; i < n; ++i) {
-        struct Done {
-            int64_t done, of;
-            ~Done() { h::reportProgress(static_cast<double>(done) / static_cast<double>(of)); }
-        } done{i + 1, n};
-        h::ProgressScope quiet({});
-        const h::Value& value = run.regionValues[static_cast<size_t>(i)];
-        const std::string valueText = RegionValueText(value);
-        const std::string regionStatus = RegionStatusText(run.strRegionField, valueText, i, n);
-        status(regionStatus, "Querying out " + valueText + " from " + run.strRegionField);
-        KV_LINE;
-        const h::QueryFilter where(RegionWhereClause(run.strRegionField, run.textRegion, value));
-        h::SelectionSet selection = *run.remembered;
-        selection.select(&where, h::SelectionMethod::Intersect);
-        run.regions->setSelectionSet(selection);
-        if (selection.empty()) continue;
+        while (inFlight.size() >= width)
+            if (!finishOldest()) return false;
+        std::optional<RegionInFlight> started;
+        std::exception_ptr failure;
+        try {
+            started = StartRegion(run, i, drain);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        if (stopped) return false;
+        if (failure) {
+            // One run after another would have stopped at an earlier region.
+            if (!drain()) return false;
+            std::rethrow_exception(failure);
+        }
+        if (!started) {
+            if (inFlight.empty()) report(i + 1);
+            continue;
+        }
+        if (started->base.empty() && !drain()) return false;   // its message comes after the earlier regions'
+        inFlight.push_back(std::move(*started));
+    }
+    if (!drain()) return false;
+    report(n);
+    run.regions->setSelectionSet(*run.remembered);
+    return true;
+}
 
-        status(regionStatus, "Creating a new raster from the selected grids");
-        KV_LINE;
-        const h::RasterLattice window = windowOf(lattice, envelopeOf(selection));
-        if (window.columns == 0) continue;
-        h::RasterAnalysisEnvironment env;
-        env.setCellSizeFrom(*run.classGrid);
-        TemporaryRaster mask, cut;
+// Selects the region, cuts the class grid to it and starts fragstat on the
+// cut; nothing for a region without features or cells. `drain` finishes the
+// regions started before, false when one of them ended the run (which a
+// region calls before it shows a message of its own).
+std::optional<frmGridRegionStats::RegionInFlight> frmGridRegionStats::StartRegion(RegionRun& run, int64_t i,
+                                                                                  const std::function<bool()>& drain) {
+    Procedure& kvProc_ = run.kvProc_;
+    const int64_t n = static_cast<int64_t>(run.regionValues.size());
+    RegionInFlight region;
+    region.index = i;
+    region.value = run.regionValues[static_cast<size_t>(i)];
+    const std::string valueText = RegionValueText(region.value);
+    region.regionStatus = RegionStatusText(run.strRegionField, valueText, i, n);
+    status(region.regionStatus, "Querying out " + valueText + " from " + run.strRegionField);
+    KV_LINE;
+    const h::QueryFilter where(RegionWhereClause(run.strRegionField, run.textRegion, region.value));
+    h::SelectionSet selection = *run.remembered;
+    selection.select(&where, h::SelectionMethod::Intersect);
+    run.regions->setSelectionSet(selection);
+    if (selection.empty()) return std::nullopt;
+
+    status(region.regionStatus, "Creating a new raster from the selected grids");
+    KV_LINE;
+    const h::RasterLattice lattice = h::latticeOf(*run.classGrid);
+    const h::RasterLattice window = windowOf(lattice, envelopeOf(selection));
+    if (window.columns == 0) return std::nullopt;
+    h::RasterAnalysisEnvironment env;
+    env.setCellSizeFrom(*run.classGrid);
+    env.setExtent(h::EnvValue, window.extent());
+    const h::RasterLattice cutLattice = env.outputLattice(*run.classGrid);
+    // The region's own work reports nothing on the run's progress window.
+    std::optional<h::ProgressScope> quiet;
+    quiet.emplace(h::ProgressFunction{});
+
+    FragStatsSource source;
+    source.name = run.strRasterLayer;
+    std::vector<int64_t> classes;
+    std::optional<h::Failure> exportFailure;
+    TemporaryRaster cut;
+    region.folder = std::make_unique<FragStatsFolder>();
+    if (run.verbose) region.folder->keep();
+    const bool direct = h::cutsToFloatGrid(*run.classGrid) && cutLattice.xmin == window.xmin &&
+                        cutLattice.ymax == window.ymax && cutLattice.columns == window.columns &&
+                        cutLattice.rows == window.rows && cutLattice.cellSize == window.cellSize &&
+                        cutLattice.cellY() == window.cellY();
+    if (direct) {
+        // The cut is written as fragstat's input at once: the cells whose
+        // centres the selected features cover, whatever their region value.
+        std::vector<h::ValueCount> counts;
+        try {
+            counts = h::cutToFloatGrid(*run.classGrid, run.regionClass, &selection, window, region.folder->base());
+            if (counts.empty()) return std::nullopt;
+        } catch (const h::Failure& f) {
+            exportFailure = f;
+        }
+        for (const h::ValueCount& c : counts) classes.push_back(c.value);
+        source.rows = window.rows;
+        source.cols = window.columns;
+        source.cellX = window.cellSize;
+        source.cellY = window.cellY();
+        source.exportGrid = [&](const std::string&) {
+            if (exportFailure) throw *exportFailure;
+        };
+    } else {
         // The mask on the class grid's own cells, by object id: every
         // selected feature counts, whatever its region value.
-        mask.raster = h::featuresToRaster(run.regionClass, &selection, run.regionClass->oidFieldName(), window, env,
-                                          {}, run.classGrid->spatialReference());
-        env.setExtent(h::EnvValue, window.extent());
+        TemporaryRaster mask;
+        mask.raster = h::featuresToRaster(run.regionClass, &selection, run.regionClass->oidFieldName(), window,
+                                          env, {}, run.classGrid->spatialReference());
         cut.raster = h::conditional(mask.raster, run.classGrid, env);
         mask.release();
         h::TablePtr cutTable = cut.raster->attributeTable();
-        if (!cutTable || cutTable->rowCount() == 0) continue;
-
-        h::RasterLayer cutLayer(cut.raster, run.strRasterLayer);
-        status(regionStatus, "Running fragstats against selection");
-        KV_LINE;
-        const std::string base = RunFragStats(cutLayer, run.blnMnn, run.blnCwed, true, run.bufferDistance, run.mpi,
-                                              run.boundary, cwedBox.text(), run.verbose);
-        // The region's folder goes when its files are read, or the run stops (verbose keeps it).
-        struct ReleaseFolder {
-            std::unique_ptr<FragStatsFolder>& folder;
-            ~ReleaseFolder() { folder.reset(); }
-        } releaseFolder{runFolder_};
-        status(regionStatus, "Processing the fragstats output");
-        KV_LINE;
-        std::optional<std::vector<GridStatsFile>> files = ReadRegionFiles(run, base);
-        if (!files) return false;
-        runFolder_.reset();   // read: the folder goes
-        auto& valueStatus = get<h::Label>("lblStatus2");
-        ForEachRegionValue(*files, run.codes, [&](const std::string& column, const std::string& token) {
-            valueStatus.setCaption(column + " :: " + token);
-        });
-        ++runBase;
-        std::string problem = AddRegionRows(run.rows, *files, run.codes, runBase, value);
-        if (!problem.empty()) {
-            MsgBox(fmt::format("The fragstat output cannot be stored: {}.{}Nothing was written to the table.",
-                               problem, kCRLF),
-                   h::mb::Exclamation, "Cannot Continue");
-            return false;
-        }
-        run.runs.insert(runBase);
-        run.regions->setSelectionSet(*run.remembered);
+        if (!cutTable || cutTable->rowCount() == 0) return std::nullopt;
+        const int32_t at = cutTable->findField("Value");
+        h::Cursor rows = cutTable->search(nullptr, true);
+        while (h::RowPtr r = rows.next())
+            if (!h::isNull(r->value(at))) classes.push_back(static_cast<int64_t>(h::toDouble(r->value(at))));
+        source.rows = cut.raster->height();
+        source.cols = cut.raster->width();
+        source.cellX = cut.raster->cellSizeX();
+        source.cellY = cut.raster->cellSizeY();
+        const h::RasterDataset& raster = *cut.raster;
+        source.exportGrid = [&](const std::string& flt) { h::exportFloatGrid(raster, flt.substr(0, flt.size() - 4)); };
     }
+    source.classValues = [&] { return classes; };
+    quiet.reset();
+
+    status(region.regionStatus, "Running fragstats against selection");
+    KV_LINE;
+    const std::string cwed = get<h::TextBox>("txtCWEDFilename").text();
+    const bool speaks = run.verbose || (run.blnCwed && !cwed.empty() && !hfs::FileExists(cwed)) ||
+                        !FragStatsSourceProblem(source, classes).empty();
+    if (speaks && !drain()) return std::nullopt;
+    FragStatsOptions options;
+    options.procedureName = "RunFragStats";
+    options.modulePath = kvModulePath_;
+    options.started = &region.program;
+    region.base = kv::RunFragStats(*region.folder, source, run.blnMnn, run.blnCwed, true, run.bufferDistance,
+                                   run.mpi, run.boundary, cwed, run.verbose, options, &region.info);
+    return region;
+}
+
+// Waits for the region's fragstat, reads its files and adds its rows under
+// the next run number; false, after a message, when they cannot be used.
+bool frmGridRegionStats::FinishRegion(RegionRun& run, RegionInFlight& region, int32_t& runBase) {
+    Procedure& kvProc_ = run.kvProc_;
+    if (region.program.started()) WaitForFragStats(region.program, *region.folder, &region.info);
+    status(region.regionStatus, "Processing the fragstats output");
+    KV_LINE;
+    std::optional<std::vector<GridStatsFile>> files = ReadRegionFiles(run, region);
+    if (!files) return false;
+    region.folder.reset();   // read: the folder goes
+    auto& valueStatus = get<h::Label>("lblStatus2");
+    ForEachRegionValue(*files, run.codes, [&](const std::string& column, const std::string& token) {
+        valueStatus.setCaption(column + " :: " + token);
+    });
+    ++runBase;
+    std::string problem = AddRegionRows(run.rows, *files, run.codes, runBase, region.value);
+    if (!problem.empty()) {
+        MsgBox(fmt::format("The fragstat output cannot be stored: {}.{}Nothing was written to the table.", problem,
+                           kCRLF),
+               h::mb::Exclamation, "Cannot Continue");
+        return false;
+    }
+    run.runs.insert(runBase);
     run.regions->setSelectionSet(*run.remembered);
     return true;
 }
 
 std::optional<std::vector<GridStatsFile>> frmGridRegionStats::ReadRegionFiles(RegionRun& run,
-                                                                               const std::string& base) {
+                                                                               const RegionInFlight& region) {
+    const std::string& base = region.base;
+    const FragStatsRunInfo& info = region.info;
     std::vector<GridStatsFile> files;
     for (bool land : {true, false}) {
         if ((land && !run.landscape) || (!land && !run.cls)) continue;
         const std::string path = base.empty() ? std::string() : base + (land ? ".land" : ".class");
         // A program that failed is not trusted with what it may have left.
-        const bool failed = runInfo_ && runInfo_->exitCode != 0;
+        const bool failed = info.exitCode != 0;
         if (path.empty() || failed || !hfs::FileExists(path)) {
             std::string text = FragStatsMissingOutputMessage(run.verbose);
-            if (run.verbose && runInfo_ && runInfo_->exitCode != -1)
-                text += FragStatsExitReport(*runInfo_, runFolder_->path());
+            if (run.verbose && info.exitCode != -1) text += FragStatsExitReport(info, region.folder->path());
             MsgBox(text, h::mb::Exclamation);
             return std::nullopt;
         }

@@ -57,6 +57,23 @@ std::optional<GridStatsFile> ReadGridStatsFile(const std::string& path, bool lan
     return std::nullopt;
 }
 
+namespace {
+std::string FragStatsErrorFile(const FragStatsFolder& folder) { return hfs::BuildPath(folder.path(), "fragstat.err"); }
+
+void NoteFragStatsExit(const FragStatsFolder& folder, int32_t code, FragStatsRunInfo* info) {
+    if (!info) return;
+    const std::string errors = FragStatsErrorFile(folder);
+    info->exitCode = code;
+    info->errorText = hfs::FileExists(errors) ? hfs::ReadAll(errors) : std::string();
+    while (!info->errorText.empty() && (info->errorText.back() == '\n' || info->errorText.back() == '\r'))
+        info->errorText.pop_back();
+}
+}  // namespace
+
+void WaitForFragStats(h::StartedProgram& program, const FragStatsFolder& folder, FragStatsRunInfo* info) {
+    NoteFragStatsExit(folder, program.wait(), info);
+}
+
 std::string FragStatsProgram() {
     return programInstead().empty() ? hfs::BuildPath(App::Path(), "fragstat") : programInstead();
 }
@@ -191,14 +208,12 @@ std::string RunFragStats(FragStatsFolder& folder, const FragStatsSource& source,
         if (TrackErrors) MsgBox(FragStatsCommandLine(command, true), h::mb::OKOnly, "FRAGSTATS command line string");
 
         proc.line = __LINE__;
-        const std::string errors = hfs::BuildPath(folder.path(), "fragstat.err");
         h::Shell shell;
-        int32_t code = shell.RunCapturing(FragStatsCommandLine(command), errors);
-        if (info) {
-            info->exitCode = code;
-            info->errorText = hfs::FileExists(errors) ? hfs::ReadAll(errors) : std::string();
-            while (!info->errorText.empty() && (info->errorText.back() == '\n' || info->errorText.back() == '\r'))
-                info->errorText.pop_back();
+        if (options.started) {
+            *options.started = shell.StartCapturing(FragStatsCommandLine(command), FragStatsErrorFile(folder));
+        } else {
+            const int32_t code = shell.RunCapturing(FragStatsCommandLine(command), FragStatsErrorFile(folder));
+            NoteFragStatsExit(folder, code, info);
         }
         result = command.base;
     });

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "host/System.h"
 #include "raster/Modules/modFragStats.h"
 #include "raster/Modules/modGridStatsTable.h"
 
@@ -30,6 +31,9 @@ struct FragStatsOptions {
     // The caller's procedure and module, under which failures are reported.
     const char* procedureName = "RunFragStats";
     const char* modulePath = "Modules/modRunFragStats";
+    // When set, fragstat is started into it and not waited for: the caller
+    // waits with WaitForFragStats before it reads the run's files.
+    korvane::host::StartedProgram* started = nullptr;
 };
 
 // What a run left besides its base path, for the caller's messages.
@@ -62,6 +66,10 @@ std::string RunFragStats(FragStatsFolder& folder, const FragStatsSource& source,
                          bool blnDiag, const std::string& bufferDistance, const std::string& MPIValue,
                          const std::string& BoundaryInfluence, const std::string& CWEDFileName, bool TrackErrors,
                          const FragStatsOptions& options = {}, FragStatsRunInfo* info = nullptr);
+
+// Waits for a run started with FragStatsOptions::started and notes its exit
+// in info.
+void WaitForFragStats(korvane::host::StartedProgram& program, const FragStatsFolder& folder, FragStatsRunInfo* info);
 
 // The message for a run whose output file is missing or not to be trusted;
 // with TrackErrors it names the likely cause, else it points to the box.

@@ -739,8 +739,10 @@ TEST(RegionStatsRun, AFailedOrBrokenFragstatRunWritesNothing) {
          "FRAGSTATS failed to run or successfully complete"},
         {"leaves out the class file", "printf 'LID TA\\nx 25\\n' > \"$2.land\"",
          "FRAGSTATS failed to run or successfully complete"},
+        // Regions run side by side: the count of runs is taken under a lock.
         {"fails at the fourth region",
-         "n=$(ls \"$(dirname \"$0\")\" | wc -l); touch \"$(dirname \"$0\")/ran$n\"; [ $n -gt 3 ] && exit 1; "
+         "exec 9<\"$0\"; flock 9; n=$(ls \"$(dirname \"$0\")\" | wc -l); touch \"$(dirname \"$0\")/ran$n\"; "
+         "flock -u 9; [ $n -gt 3 ] && exit 1; "
          "printf 'LID TA\\nx 25\\n' > \"$2.land\"; printf 'LID TYPE CA TE %%LAND\\nx 10 3 1 5\\n' > \"$2.class\"",
          "FRAGSTATS failed to run or successfully complete"},
         {"writes a short line",
@@ -762,8 +764,9 @@ TEST(RegionStatsRun, AFailedOrBrokenFragstatRunWritesNothing) {
         EXPECT_EQ(regions->selectionSet().count(), 5);
         EXPECT_TRUE(fs::is_empty(h::scratchFolder()));   // the region's mask and cut grid are gone
         EXPECT_TRUE(tmp.entries().empty());                 // and so is the region's fragstat folder
-        if (std::string(c.what) == "fails at the fourth region") {   // three regions ran well before it
-            EXPECT_EQ(std::distance(fs::directory_iterator(s.dir / "bin"), fs::directory_iterator()), 5);
+        if (std::string(c.what) == "fails at the fourth region") {   // three regions ran well before it (and
+            // the fifth may have been started beside the fourth)
+            EXPECT_GE(std::distance(fs::directory_iterator(s.dir / "bin"), fs::directory_iterator()), 5);
         }
     }
 }
