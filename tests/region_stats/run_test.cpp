@@ -749,6 +749,9 @@ TEST(RegionStatsRun, AFailedOrBrokenFragstatRunWritesNothing) {
          "printf 'LID TA\\nx 25\\n' > \"$2.land\"; printf 'LID TYPE CA TE %%LAND\\nx 10 3\\n' > \"$2.class\"",
          "is malformed"},
     };
+    // The scratch folder is made before $TMPDIR points here (a run that
+    // needs no scratch raster does not make it, and the check below asks for it).
+    (void)h::scratchFolder();
     korvane::test::TempFolderHere tmp(s.dir / "tmp");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
