@@ -3,6 +3,7 @@
 // and the file system.
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -72,6 +73,24 @@ void AppendLine(const std::string& path, const std::string& line);
 // Lines without their line ends (CR LF or LF).
 std::vector<std::string> ReadLines(const std::string& path);
 std::string ReadAll(const std::string& path);
+
+// Removes folders, with everything in them, on a thread of its own, so that
+// a loop that leaves a scratch folder at every step does not wait on the
+// disk for each. The object waits for every removal it was given as it goes.
+class FolderRemover {
+public:
+    FolderRemover();
+    ~FolderRemover();
+    FolderRemover(const FolderRemover&) = delete;
+    FolderRemover& operator=(const FolderRemover&) = delete;
+    void remove(std::string folder);
+    // Returns once every folder given so far is gone (or could not be removed).
+    void wait();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
 }  // namespace fs
 
 }  // namespace korvane::host

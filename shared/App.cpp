@@ -37,7 +37,8 @@ const char* LibraryName() { return KV_LIBRARY_NAME; }
 
 std::string Path() {
     static const int anchor = 0;
-    return korvane::host::folderOfAddress(&anchor);
+    static const std::string folder = korvane::host::folderOfAddress(&anchor);   // the library does not move
+    return folder;
 }
 
 }  // namespace kv::App

@@ -1,5 +1,7 @@
 #include <fmt/format.h>
 
+#include <algorithm>
+#include <optional>
 #include <utility>
 
 #include "host/Failure.h"
@@ -7,6 +9,47 @@
 #include "host/data/TableImpl.h"
 
 namespace korvane::host {
+
+namespace {
+
+// While a keys-only scan reads, the driver leaves out the shapes and the
+// fields its clause does not use: a selection by a clause reads the few
+// bytes it tests, not every record's shape.
+class ClauseFieldsOnly {
+public:
+    // left: the fields to leave out; layer and openings: the table's layer
+    // and the count of its openings, as they are now.
+    ClauseFieldsOnly(std::vector<std::string> left, OGRLayer* const& layer, const uint64_t& openings)
+        : names_(std::move(left)), layer_(layer), openings_(openings) {
+        names_.push_back("OGR_GEOMETRY");
+        names_.push_back("OGR_STYLE");
+        for (const std::string& n : names_) list_.push_back(n.c_str());
+        list_.push_back(nullptr);
+    }
+    ClauseFieldsOnly(const ClauseFieldsOnly&) = delete;
+    ClauseFieldsOnly& operator=(const ClauseFieldsOnly&) = delete;
+    ~ClauseFieldsOnly() {
+        // A layer the table has since let go of is gone with its settings.
+        if (set_ && layer_ && openings_ == opening_) layer_->SetIgnoredFields(nullptr);
+    }
+    // Before each record is read (the table may have reopened its layer).
+    void apply() {
+        if (tried_ && opening_ == openings_) return;
+        tried_ = true;
+        opening_ = openings_;
+        set_ = layer_ && layer_->SetIgnoredFields(list_.data()) == OGRERR_NONE;
+    }
+
+private:
+    std::vector<std::string> names_;
+    std::vector<const char*> list_;
+    OGRLayer* const& layer_;
+    const uint64_t& openings_;
+    uint64_t opening_ = 0;
+    bool tried_ = false, set_ = false;
+};
+
+}  // namespace
 
 // Rows are fetched by object id rather than with the layer's own reading
 // position, so that any number of cursors on one table can be open at once.
@@ -40,10 +83,19 @@ struct Cursor::Impl {
         auto& t = TableAccess::impl(*table);
         const std::vector<int32_t>& used = where.fieldsUsed();
         bool filtered = !where.matchesAll();
+        std::optional<ClauseFieldsOnly> only;
+        if (keysOnly) {
+            std::vector<std::string> left;
+            const auto& all = t.fields.all();
+            for (int32_t i = t.offset; i < static_cast<int32_t>(all.size()); ++i)
+                if (std::find(used.begin(), used.end(), i) == used.end()) left.push_back(all[static_cast<size_t>(i)].name);
+            only.emplace(std::move(left), t.layer, t.layerOpenings);
+        }
         int64_t id;
         while (nextId_(id)) {
             t.readyToRead(id);
             OGRLayer& layer = t.lyr("Cursor");
+            if (only) only->apply();
             FeatureHandle f;
             {
                 gdal::ErrorTrap trap;

@@ -286,6 +286,7 @@ void Table::Impl::openDataset(bool forUpdate) {
     closeDataset();
     ds = d;
     layer = d->GetLayer(0);
+    ++layerOpenings;
     update = forUpdate;
 }
 
@@ -340,6 +341,7 @@ OGRLayer& Table::Impl::lyr(const char* source) {
     if (!layer) {
         ds = openShapefile(workingPath(), update);
         layer = ds->GetLayer(0);
+        ++layerOpenings;
     }
     return *layer;
 }

@@ -28,6 +28,7 @@ struct Table::Impl {
     bool closed = false;
     GDALDataset* ds = nullptr;
     OGRLayer* layer = nullptr;
+    uint64_t layerOpenings = 0;   // counts the times layer was (re)opened
     Fields fields;
     int32_t offset = 1;  // host index of the first attribute field
     std::string oidName;

@@ -197,7 +197,9 @@ struct frmGridRegionStats::RegionRun {
     // under it, and a second run on the table waits and reads it anew.
     std::unique_ptr<h::OutputLock> tableLock;
     GridStatsTableState state;
-    // Made.
+    // Made. The regions' folders are removed beside the run; it waits for
+    // them as it ends.
+    h::fs::FolderRemover removals;
     RegionStatsRows rows;
     std::set<int32_t> runs;
     h::TablePtr statsTable;
@@ -550,7 +552,7 @@ std::optional<frmGridRegionStats::RegionInFlight> frmGridRegionStats::StartRegio
     std::vector<int64_t> classes;
     std::optional<h::Failure> exportFailure;
     TemporaryRaster cut;
-    region.folder = std::make_unique<FragStatsFolder>();
+    region.folder = std::make_unique<FragStatsFolder>(&run.removals);
     if (run.verbose) region.folder->keep();
     const bool direct = h::cutsToFloatGrid(*run.classGrid) && cutLattice.xmin == window.xmin &&
                         cutLattice.ymax == window.ymax && cutLattice.columns == window.columns &&

@@ -24,7 +24,7 @@ namespace stdfs = std::filesystem;
 
 // ---- the run's folder ---------------------------------------------------------
 
-FragStatsFolder::FragStatsFolder() {
+FragStatsFolder::FragStatsFolder(h::fs::FolderRemover* removal) : removal_(removal) {
     std::string pattern = h::fs::BuildPath(h::fs::GetTempFolder(), "korvane-fragstat.XXXXXX");
     std::vector<char> buffer(pattern.begin(), pattern.end());
     buffer.push_back('\0');
@@ -37,6 +37,10 @@ FragStatsFolder::FragStatsFolder() {
 
 FragStatsFolder::~FragStatsFolder() {
     if (keep_ || path_.empty()) return;
+    if (removal_) {
+        removal_->remove(path_);
+        return;
+    }
     std::error_code ec;
     stdfs::remove_all(path_, ec);
 }

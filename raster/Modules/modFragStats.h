@@ -10,6 +10,10 @@
 #include <string_view>
 #include <vector>
 
+namespace korvane::host::fs {
+class FolderRemover;
+}
+
 namespace kv {
 
 // ---- the run's folder ---------------------------------------------------------
@@ -17,11 +21,12 @@ namespace kv {
 // A folder made for one run (mode 0700, under $TMPDIR or /tmp), so that no
 // other user's leftover can stop a run and no planted link can redirect the
 // export. Removed with everything in it when the object goes, unless keep()
-// was called (verbose tracking keeps it for inspection).
+// was called (verbose tracking keeps it for inspection); given a remover,
+// the removal is handed to it.
 class FragStatsFolder {
 public:
     // Fails (a host Failure) when the folder cannot be made.
-    FragStatsFolder();
+    explicit FragStatsFolder(korvane::host::fs::FolderRemover* removal = nullptr);
     ~FragStatsFolder();
     FragStatsFolder(const FragStatsFolder&) = delete;
     FragStatsFolder& operator=(const FragStatsFolder&) = delete;
@@ -35,6 +40,7 @@ public:
 private:
     std::string path_;
     bool keep_ = false;
+    korvane::host::fs::FolderRemover* removal_ = nullptr;
 };
 
 // ---- the command line -----------------------------------------------------------

@@ -127,6 +127,41 @@ TEST(SelectionSet, NeedsATableAndItsOwnClass) {
 
 }  // namespace
 
+// A selection by a clause reads only the fields the clause tests; every
+// other read of the table, before, during or after it, gets whole rows.
+TEST(SelectionSet, ASelectionByAClauseLeavesOtherReadsWhole) {
+    TempFolder tmp;
+    auto layer = makeLayer(tmp);
+    auto fc = layer->featureClass();
+    auto whole = [](const RowPtr& r) {
+        return r && !r->shape().isEmpty() && !isNull(r->value("Tag")) && !isNull(r->value("Kind"));
+    };
+    Cursor before = fc->search(nullptr, false);
+    ASSERT_TRUE(whole(before.next()));
+    QueryFilter kind1("Kind = 1");
+    layer->selectFeatures(&kind1, SelectionMethod::New);
+    EXPECT_EQ(layer->selectionSet().ids(), (std::vector<int64_t>{0, 3, 6, 9}));
+    EXPECT_TRUE(whole(before.next()));   // a cursor open across the selection
+    // A record written straight to the file makes the table reopen its
+    // dataset in the middle of the next selection's scan.
+    {
+        Cursor c = fc->update(nullptr, false);
+        RowPtr r = c.next();
+        r->setValue("Tag", std::string("new"));
+        c.updateRow(*r);
+    }
+    QueryFilter tagged("Tag = 'new'");
+    layer->selectFeatures(&tagged, SelectionMethod::New);
+    EXPECT_EQ(layer->selectionSet().ids(), (std::vector<int64_t>{0}));
+    int64_t rows = 0;
+    Cursor after = fc->search(nullptr, false);
+    while (RowPtr r = after.next()) {
+        EXPECT_TRUE(whole(r)) << "row " << r->oid();
+        ++rows;
+    }
+    EXPECT_EQ(rows, 10);
+}
+
 TEST(SelectionSet, UpdateCursorChangesTheSelectedRowsThatMatchOnly) {
     TempFolder tmp;
     auto layer = makeLayer(tmp);
