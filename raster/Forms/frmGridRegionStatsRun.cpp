@@ -751,6 +751,10 @@ void frmGridRegionStats::JoinRegionResults(RegionRun& run) {
     status("Export the join to a new shapefile (join.shp)");
     KV_LINE;
     h::ShapefileWorkspace ws = h::ShapefileWorkspace::open(run.folder);
+    // A run on another table of this folder picks its join's name too: the
+    // name is chosen and the export put in place under one lock, so that two
+    // runs at once never take the same name.
+    h::OutputLock joinNames(stdfs::path(run.folder) / "Join.shp");
     std::string joinName = "Join";
     for (int k = 1; anyDatasetFile(run.folder, joinName); ++k) joinName = "Join" + std::to_string(k);
     // The fields the new layer does not need are left out of the export,

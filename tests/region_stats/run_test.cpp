@@ -30,6 +30,7 @@
 #include "host/Application.h"
 #include "host/Document.h"
 #include "host/FileReplace.h"
+#include "host/OutputLock.h"
 #include "host/Forms.h"
 #include "host/Ui.h"
 #include "host/data/FeatureLayer.h"
@@ -687,6 +688,38 @@ TEST(RegionStatsRun, TwoRunsAppendingTogetherKeepEveryRowWithRunsOfTheirOwn) {
     EXPECT_EQ(rowsOfRun.count(std::to_string((2 * kRuns + 1) * regions)), 1u);
     for (const auto& [run, n] : rowsOfRun) EXPECT_EQ(n, total / static_cast<int>(rowsOfRun.size())) << "run " << run << " of " << rowsOfRun.size() << ", " << total << " rows";
     EXPECT_FALSE(fs::exists(table + ".kvtmp-lock"));
+}
+
+// A run on another table of the folder that is choosing its join's name at
+// the same time (here: holds the lock on the join names and then makes Join)
+// is waited for, and this run's join takes the next name.
+TEST(RegionStatsRun, TwoRunsInOneFolderNeverTakeOneJoinName) {
+    RegionSession s;
+    s.addGrid("landscape.tif");
+    s.addRegions();
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t other = ::fork();
+    ASSERT_GE(other, 0);
+    if (other == 0) {
+        h::OutputLock names(fs::path(s.path("Join.shp")));
+        (void)!::write(ready[1], "x", 1);
+        ::usleep(1500 * 1000);
+        for (const char* ext : {".shp", ".shx", ".dbf"}) std::ofstream(s.path(std::string("Join") + ext)) << "other";
+        ::_exit(0);
+    }
+    char c = 0;
+    ASSERT_EQ(::read(ready[0], &c, 1), 1);
+    s.run(s.path("stats.dbf"));
+    int status = 0;
+    ASSERT_EQ(::waitpid(other, &status, 0), other);
+    ::close(ready[0]);
+    ::close(ready[1]);
+    ASSERT_TRUE(s.driver.errorReports.empty()) << s.messages();
+    EXPECT_TRUE(fs::exists(s.path("Join1.shp"))) << s.messages();
+    std::ifstream theirs(s.path("Join.shp"));
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(theirs), std::istreambuf_iterator<char>()), "other");   // the other run's join is as it made it
+    EXPECT_FALSE(fs::exists(s.path("Join.shp.kvtmp-lock")));
 }
 
 TEST(RegionStatsRun, AKillWhileTheJoinIsWrittenLeavesNoJoinOrAWholeOne) {
