@@ -12,9 +12,10 @@ namespace korvane::host {
 
 namespace {
 
-// While a keys-only scan reads, the driver leaves out the shapes and the
+// While a keys-only cursor is open, the driver leaves out the shapes and the
 // fields its clause does not use: a selection by a clause reads the few
-// bytes it tests, not every record's shape.
+// bytes it tests, not every record's shape. Set once for the cursor, not
+// for each row it gives, since the driver looks every name up again.
 class ClauseFieldsOnly {
 public:
     // left: the fields to leave out; layer and openings: the table's layer
@@ -67,6 +68,7 @@ struct Cursor::Impl {
     int64_t endId = 0;
     RowPtr row;      // the recycled row, or the row being filled
     int64_t last = -1;
+    std::optional<ClauseFieldsOnly> only;   // a keys-only cursor's, from its first row
 
     bool nextId_(int64_t& id) {
         if (useIds) {
@@ -83,8 +85,7 @@ struct Cursor::Impl {
         auto& t = TableAccess::impl(*table);
         const std::vector<int32_t>& used = where.fieldsUsed();
         bool filtered = !where.matchesAll();
-        std::optional<ClauseFieldsOnly> only;
-        if (keysOnly) {
+        if (keysOnly && !only) {
             std::vector<std::string> left;
             const auto& all = t.fields.all();
             for (int32_t i = t.offset; i < static_cast<int32_t>(all.size()); ++i)

@@ -161,7 +161,10 @@ struct TableAccess {
 
 struct CursorAccess {
     // ids: walk these object ids instead of every record. keysOnly: read
-    // only what the clause needs and hand out rows carrying just their ids.
+    // only what the clause needs and hand out rows carrying just their ids;
+    // until such a cursor goes, the table's layer reads nothing else, so it
+    // is read to its end before anything else reads the table (as
+    // SelectionSet::select does).
     static Cursor open(TablePtr table, WhereClause where, bool recycling, bool update,
                        const std::vector<int64_t>* ids, bool keysOnly);
 };
