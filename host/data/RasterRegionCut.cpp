@@ -18,7 +18,8 @@ namespace korvane::host {
 namespace {
 constexpr const char* kCut = "cutToFloatGrid";
 
-// A file of the caller's working folder, written once from the start.
+// The cut's cells: a new file of the caller's working folder, written
+// strip by strip from the start.
 class ScratchFile {
 public:
     explicit ScratchFile(std::string path) : path_(std::move(path)) {
@@ -79,11 +80,10 @@ std::vector<ValueCount> cutToFloatGrid(const RasterDataset& grid, const FeatureC
         flt.write(std::string_view(reinterpret_cast<const char*>(out.data()), size * sizeof(float)));
     });
     flt.close();
-    ScratchFile hdr(base + ".hdr");
-    hdr.write(data::floatGridHeader(window.columns, window.rows, window.xmin,
-                                    window.ymax - window.cellY() * static_cast<double>(window.rows),
-                                    window.cellSize));
-    hdr.close();
+    data::writeNewFile(base + ".hdr",
+                       data::floatGridHeader(window.columns, window.rows, window.xmin,
+                                             window.ymax - window.cellY() * static_cast<double>(window.rows),
+                                             window.cellSize));
     std::vector<ValueCount> values;
     for (auto [v, c] : counts.sorted()) values.push_back({v, c});
     return values;

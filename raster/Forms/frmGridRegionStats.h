@@ -4,8 +4,8 @@
 // optional metrics and the fragstat parameters, run region by region through
 // fragstat into a region statistics table, its cross-tabulations, the
 // response summary and the join to the regions.
-#include <memory>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
